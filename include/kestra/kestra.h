@@ -1,0 +1,175 @@
+/* libkestra: video and audio output for host media players.
+ *
+ * Video: open a display, give it your window, initialise it with the frame
+ * size, then hand it YV12 frames; it shows them stretched to the window,
+ * optionally cropped (play rect) and mirrored, with six OSD text slots and,
+ * in the GDI mode, a drawing callback.
+ * Audio: open a wave player, set the PCM format and a pull callback, play;
+ * the library keeps two buffers in flight and asks the callback to refill
+ * each one as the device finishes it.
+ *
+ * Every export returns a KestraResult: 0 success, 1 null handle (or, for
+ * the open calls, out of memory). KESTRA_DWDrawYUV420 passes the
+ * presentation result through (see there). Nothing here throws.
+ *
+ * The header needs no other include: the window, device-context, rectangle
+ * and wave-format types are forward declarations of the platform's own
+ * (HWND, HDC, RECT, WAVEFORMATEX), so include <windows.h> and <mmsystem.h>
+ * before or after this file to use them by those names. */
+#ifndef KESTRA_KESTRA_H
+#define KESTRA_KESTRA_H
+
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define KESTRA_API __stdcall
+#define KESTRA_CALLBACK __stdcall
+#else
+#define KESTRA_API
+#define KESTRA_CALLBACK
+#endif
+
+#if defined(_WIN32)
+#define KESTRA_EXPORT
+#elif defined(KESTRA_BUILDING)
+#define KESTRA_EXPORT __attribute__((visibility("default")))
+#else
+#define KESTRA_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+struct HWND__;
+struct HDC__;
+struct tagRECT;
+struct tWAVEFORMATEX;
+
+/* 0 success, 1 null handle or allocation failure; the draw call also
+ * returns -1, -3 and -9 (see KESTRA_DWDrawYUV420). */
+typedef int32_t KestraResult;
+
+/* Opaque handles: the address of the object behind them. */
+typedef struct KestraDisplay_ *KestraDisplay;
+typedef struct KestraWave_ *KestraWave;
+
+/* Called in the GDI mode once per frame, on the drawing thread, after the
+ * OSD text is drawn: dc holds the frame at frame size, so what you draw in
+ * frame pixels is scaled, cropped and mirrored with the picture. dc is valid
+ * only during the call. windowWidth/Height are of the window's outer
+ * rectangle. Never called in the DirectDraw surface modes. */
+typedef void(KESTRA_CALLBACK *KestraDisplayCallback)(int32_t drawIndex, struct HDC__ *dc,
+                                                      int32_t frameWidth, int32_t frameHeight,
+                                                      int32_t value7, int32_t value8,
+                                                      int32_t windowWidth, int32_t windowHeight,
+                                                      int32_t mirrorMode, void *user);
+
+/* Called on the audio device's own thread whenever a buffer needs samples:
+ * write up to size bytes at buffer and return how many you wrote (counts
+ * below 0 are taken as 0, above size as size). Never call
+ * KESTRA_WVStopWave or KESTRA_WVCloseWave from inside it. */
+typedef int32_t(KESTRA_CALLBACK *KestraWriteWaveCallback)(uint8_t *buffer, uint32_t size,
+                                                           void *user);
+
+/* ---- display ---- */
+
+/* Creates a display and stores its handle in *display. 1 if out of memory
+ * (then *display is left alone). */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWOpenDraw(KestraDisplay *display);
+/* Releases everything the display holds. The handle is invalid afterwards. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWCloseDraw(KestraDisplay display);
+/* The window frames are shown in; the display keeps its device context. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetHwnd(KestraDisplay display,
+                                                       struct HWND__ *window);
+/* A value handed back as the first argument of the display callback. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetIndex(KestraDisplay display, int32_t index);
+/* Registers the display callback; note the order: user value first. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetDisplayCB(KestraDisplay display, void *user,
+                                                            KestraDisplayCallback callback);
+/* Chooses the render mode (DirectDraw YV12, UYVY or RGB 5-6-5 surface, else
+ * GDI) for frames of width x height and sets up for them. Always 0 for a
+ * live handle. Sizes of 0 or below, or too large to allocate a frame buffer
+ * for, leave the display not ready: the draw call then answers -1 until a
+ * good size is given. Call again when the frame size changes. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWInitDraw(KestraDisplay display, int32_t width,
+                                                        int32_t height);
+/* Releases the DirectDraw objects; in a surface mode later draws answer -9
+ * until the next KESTRA_DWInitDraw. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWFreeDraw(KestraDisplay display);
+/* Re-reads the window's rectangle after the host moved or resized it (the
+ * GDI mode uses it for the stretch; the surface modes track it themselves). */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWAdjustedWnd(KestraDisplay display);
+/* Shows one YV12 frame of the size given to KESTRA_DWInitDraw: Y plane,
+ * Y stride, U plane, V plane, U/V stride (bytes). value6 is unused; value7
+ * and value8 reach the display callback. Results: 0 shown, -1 no window or
+ * not initialised, -3 the frame surface could not be locked (frame
+ * dropped), -9 surfaces released by KESTRA_DWFreeDraw, 1 null handle. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWDrawYUV420(KestraDisplay display, const uint8_t *y,
+                                                          int32_t yStride, const uint8_t *u,
+                                                          const uint8_t *v, int32_t uvStride,
+                                                          int32_t value6, int32_t value7,
+                                                          int32_t value8);
+/* Fills OSD slot index (0..5): text (at most 511 characters kept; lines
+ * split at '\n'; NULL or "" empties the slot), x and y in frame pixels,
+ * anchor 1 measures y up from the frame's bottom edge, colour 0x00BBGGRR.
+ * Other indexes are ignored (still 0). */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetOSDText(KestraDisplay display, int32_t index,
+                                                          const char *text, int32_t x, int32_t y,
+                                                          int32_t anchor, uint32_t colour);
+/* Crops the source to rect (frame pixels, right and bottom exclusive; each
+ * edge must lie inside the frame, so the full frame is refused), or turns
+ * the crop off when rect is NULL or refused. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetPlayRect(KestraDisplay display,
+                                                           const struct tagRECT *rect);
+/* 1 mirrors left to right; any other value shows the frame as is. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetMirrorMode(KestraDisplay display,
+                                                             int32_t mode);
+
+/* ---- audio ---- */
+
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVOpenWave(KestraWave *wave);
+/* Stops playback if needed and frees the player. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVCloseWave(KestraWave wave);
+/* Copies the PCM format record (not its extra bytes) and sets the size of
+ * each of the two buffers. Set it while not playing. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVSetWaveFormat(KestraWave wave,
+                                                             const struct tWAVEFORMATEX *format,
+                                                             uint32_t bufferSize);
+/* Registers the pull callback; user value first. Set it while not playing. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVSetWriteWaveCB(KestraWave wave, void *user,
+                                                              KestraWriteWaveCallback callback);
+/* Opens the default output device and starts pulling. 0 even when the device
+ * refused the format. The first two buffers played are fill (0x64). */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVPlayWave(KestraWave wave);
+/* Stops and closes the device; blocks until the device has let go. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVStopWave(KestraWave wave);
+/* Non-zero pauses (the device keeps playing fill, the callback is not
+ * called), 0 resumes. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVPauseWave(KestraWave wave, int32_t pause);
+/* Volume 0..100 for both channels (low 16 bits used; above 100 is 100).
+ * Only while playing; not remembered for a later play. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVSetVolume(KestraWave wave, uint32_t volume);
+
+/* ---- free functions ---- */
+
+/* Set-up and tear-down pair for hosts that expect one; they do nothing.
+ * KESTRA_UnInitialize returns 1. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_Initialize(void);
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_UnInitialize(void);
+
+/* Converts a YV12 frame (studio-range BT.601) to packed 24-bit pixels, blue
+ * first, rows 3 x dstStride bytes apart, written top-down. A negative height
+ * reads the source bottom-up. Odd last columns and rows are not written.
+ * Always 0. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_yv12_to_rgb24_c(uint8_t *dst, int32_t dstStride,
+                                                             const uint8_t *y, const uint8_t *u,
+                                                             const uint8_t *v, int32_t yStride,
+                                                             int32_t uvStride, uint32_t width,
+                                                             int32_t height);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

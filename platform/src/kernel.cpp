@@ -1,0 +1,265 @@
+// Kernel subset: critical sections, interlocked counters, time, the process
+// path, profile (INI) reading and run-time module loading.
+#include "internal.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <dlfcn.h>
+#include <fstream>
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+
+static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION::impl),
+              "CRITICAL_SECTION storage too small for pthread_mutex_t");
+
+namespace {
+
+pthread_mutex_t *MutexOf(LPCRITICAL_SECTION cs) {
+    return reinterpret_cast<pthread_mutex_t *>(cs->impl.storage);
+}
+
+thread_local DWORD lastError = 0;
+
+std::string Trim(const std::string &s) {
+    size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(b, e - b);
+}
+
+bool EqualNoCase(const std::string &a, const char *b) {
+    size_t n = std::strlen(b);
+    if (a.size() != n) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// Value of key in section as GetPrivateProfileString returns it: trimmed,
+// one pair of surrounding quotes removed. False when file, section or key
+// is missing.
+bool ReadProfileString(const char *section, const char *key, const char *fileName,
+                       std::string *value) {
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) return false;
+    std::string line;
+    bool inSection = false;
+    while (std::getline(in, line)) {
+        std::string t = Trim(line);
+        if (t.empty() || t[0] == ';') continue;
+        if (t[0] == '[') {
+            size_t close = t.find(']');
+            std::string name = Trim(t.substr(1, close == std::string::npos ? t.npos : close - 1));
+            inSection = EqualNoCase(name, section);
+            continue;
+        }
+        if (!inSection) continue;
+        size_t eq = t.find('=');
+        std::string name = Trim(eq == std::string::npos ? t : t.substr(0, eq));
+        if (!EqualNoCase(name, key)) continue;
+        std::string v = eq == std::string::npos ? std::string() : Trim(t.substr(eq + 1));
+        if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+            v = v.substr(1, v.size() - 2);
+        *value = v;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+extern "C" {
+
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs) {
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(MutexOf(cs), &attr);
+    pthread_mutexattr_destroy(&attr);
+    cs->initialised = 1;
+}
+
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs) {
+    if (!cs->initialised) return;
+    pthread_mutex_destroy(MutexOf(cs));
+    cs->initialised = 0;
+}
+
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_lock(MutexOf(cs)); }
+
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_unlock(MutexOf(cs)); }
+
+BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION cs) {
+    return pthread_mutex_trylock(MutexOf(cs)) == 0;
+}
+
+LONG WINAPI InterlockedIncrement(LONG volatile *value) {
+    return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST);
+}
+
+LONG WINAPI InterlockedDecrement(LONG volatile *value) {
+    return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST);
+}
+
+LONG WINAPI InterlockedExchange(LONG volatile *target, LONG value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+
+LONG WINAPI InterlockedCompareExchange(LONG volatile *target, LONG exchange, LONG comparand) {
+    __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    return comparand;
+}
+
+void WINAPI Sleep(DWORD milliseconds) {
+    if (milliseconds == 0) {
+        std::this_thread::yield();
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+DWORD WINAPI GetTickCount(void) {
+    using namespace std::chrono;
+    return static_cast<DWORD>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+DWORD WINAPI GetCurrentThreadId(void) { return static_cast<DWORD>(syscall(SYS_gettid)); }
+
+DWORD WINAPI GetLastError(void) { return lastError; }
+
+void WINAPI SetLastError(DWORD error) { lastError = error; }
+
+BOOL WINAPI CloseHandle(HANDLE handle) { return handle != nullptr; }
+
+// Windows semantics: missing file, section, key or an empty value give the
+// default; otherwise leading whitespace, an optional sign, then decimal
+// digits up to the first other character, wrapping like a 32-bit ULONG.
+UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue,
+                                  LPCSTR fileName) {
+    std::string value;
+    if (!section || !key || !fileName) return static_cast<UINT>(defaultValue);
+    if (!ReadProfileString(section, key, fileName, &value) || value.empty())
+        return static_cast<UINT>(defaultValue);
+    const char *p = value.c_str();
+    while (*p == ' ' || *p == '\t') ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    uint32_t result = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) result = result * 10u + static_cast<uint32_t>(*p - '0');
+    return negative ? 0u - result : result;
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
+    if (module != nullptr || fileName == nullptr || size == 0) {
+        SetLastError(87);  // ERROR_INVALID_PARAMETER
+        return 0;
+    }
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (n <= 0) return 0;
+    path[n] = '\0';
+    // Truncates like Windows: size - 1 characters and a terminator.
+    DWORD len = static_cast<DWORD>(n);
+    if (len >= size) {
+        std::memcpy(fileName, path, size - 1);
+        fileName[size - 1] = '\0';
+        SetLastError(122);  // ERROR_INSUFFICIENT_BUFFER
+        return size;
+    }
+    std::memcpy(fileName, path, len + 1);
+    return len;
+}
+
+// Linux paths have no short forms: the long form is the path itself, as long
+// as it exists.
+DWORD WINAPI GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size) {
+    if (!shortPath) return 0;
+    if (access(shortPath, F_OK) != 0) {
+        SetLastError(2);  // ERROR_FILE_NOT_FOUND
+        return 0;
+    }
+    DWORD len = static_cast<DWORD>(std::strlen(shortPath));
+    if (!longPath || len >= size) return len + 1;
+    std::memmove(longPath, shortPath, len + 1);
+    return len;
+}
+
+void WINAPI GetLocalTime(LPSYSTEMTIME time) {
+    if (!time) return;
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    struct tm local;
+    localtime_r(&ts.tv_sec, &local);
+    time->wYear = static_cast<WORD>(local.tm_year + 1900);
+    time->wMonth = static_cast<WORD>(local.tm_mon + 1);
+    time->wDayOfWeek = static_cast<WORD>(local.tm_wday);
+    time->wDay = static_cast<WORD>(local.tm_mday);
+    time->wHour = static_cast<WORD>(local.tm_hour);
+    time->wMinute = static_cast<WORD>(local.tm_min);
+    time->wSecond = static_cast<WORD>(local.tm_sec);
+    time->wMilliseconds = static_cast<WORD>(ts.tv_nsec / 1000000);
+}
+
+// The stand-in's system modules live inside this library; loading one hands
+// out a fixed pseudo handle and GetProcAddress finds its exports here.
+namespace {
+struct PseudoModule {
+    const char *name;
+    const char *exports[4];
+};
+const PseudoModule kModules[] = {
+    {"ddraw.dll", {"DirectDrawCreateEx", nullptr}},
+};
+constexpr uintptr_t kModuleBase = 0x4b500000;
+}  // namespace
+
+HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
+    if (!fileName) return nullptr;
+    for (size_t i = 0; i < sizeof(kModules) / sizeof(kModules[0]); ++i) {
+        if (strcasecmp(fileName, kModules[i].name) != 0) continue;
+        if (kplat::ShouldFail("LoadLibraryA")) {
+            SetLastError(126);  // ERROR_MOD_NOT_FOUND
+            return nullptr;
+        }
+        return reinterpret_cast<HMODULE>(kModuleBase + i);
+    }
+    SetLastError(126);
+    return nullptr;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+    uintptr_t v = reinterpret_cast<uintptr_t>(module);
+    return v >= kModuleBase && v < kModuleBase + sizeof(kModules) / sizeof(kModules[0]);
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    uintptr_t v = reinterpret_cast<uintptr_t>(module);
+    if (!name || v < kModuleBase || v >= kModuleBase + sizeof(kModules) / sizeof(kModules[0]))
+        return nullptr;
+    if (kplat::ShouldFail("GetProcAddress")) return nullptr;
+    const PseudoModule &m = kModules[v - kModuleBase];
+    for (const char *const *e = m.exports; *e; ++e) {
+        if (std::strcmp(*e, name) != 0) continue;
+        Dl_info info;
+        if (!dladdr(reinterpret_cast<void *>(&GetProcAddress), &info)) return nullptr;
+        void *self = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+        if (!self) return nullptr;
+        void *sym = dlsym(self, name);
+        dlclose(self);
+        return reinterpret_cast<FARPROC>(sym);
+    }
+    return nullptr;
+}
+
+}  // extern "C"

@@ -1,0 +1,65 @@
+// Construction, destruction, setters and the draw dispatch of DrawWindow.
+#include "display/draw_window.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace kestra {
+
+DrawWindow::DrawWindow()
+    : ddraw(nullptr), primarySurface(nullptr), frameSurface(nullptr), auxSurface(nullptr),
+      windowRect{0, 0, 0, 0}, frameWidth(0), frameHeight(0), hwnd(nullptr), windowDC(nullptr),
+      initialised(0), renderMode(ModeUYVYSurface), displayCallback(nullptr),
+      callbackUser(nullptr), frameBuffer(nullptr), playRectEnabled(0), playRect{0, 0, 0, 0},
+      drawIndex(0), mirrorMode(0) {
+    std::memset(osdSlots, 0, sizeof(osdSlots));
+}
+
+DrawWindow::~DrawWindow() {
+    FreeDraw();
+    if (windowDC) {
+        ReleaseDC(hwnd, windowDC);
+        windowDC = nullptr;
+    }
+    std::free(frameBuffer);
+    frameBuffer = nullptr;
+}
+
+void DrawWindow::SetHwnd(HWND window) {
+    if (windowDC) {
+        ReleaseDC(hwnd, windowDC);
+        windowDC = nullptr;
+    }
+    hwnd = window;
+    windowDC = GetDC(hwnd);
+}
+
+void DrawWindow::SetDisplayCallback(void *user, KestraDisplayCallback callback) {
+    callbackUser = user;
+    displayCallback = callback;
+}
+
+void DrawWindow::SetPlayRect(const RECT *rect) {
+    AutoLock lock(surfaceLock);
+    if (!rect) {
+        playRectEnabled = 0;
+        return;
+    }
+    bool inside = rect->left >= 0 && rect->left < frameWidth && rect->right >= 0 &&
+                  rect->right < frameWidth && rect->top >= 0 && rect->top < frameHeight &&
+                  rect->bottom >= 0 && rect->bottom < frameHeight;
+    if (!inside) {
+        playRectEnabled = 0;
+        return;
+    }
+    playRect = *rect;
+    playRectEnabled = 1;
+}
+
+int32_t DrawWindow::DrawYUV420(const FrameArgs &frame) {
+    if (!hwnd || !initialised) return kDrawNotReady;
+    if (renderMode == ModeGdi) return DrawGdiFrame(frame);
+    return DrawSurfaceFrame(frame);
+}
+
+}  // namespace kestra
