@@ -1,0 +1,29 @@
+# Installs the Debian packages a step needs, only when something is missing.
+# Usage (sourced): kestra_need PACKAGE...
+kestra_need() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "== installing: ${missing[*]}"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "need root to install: ${missing[*]}" >&2
+        return 1
+    fi
+    if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+        dpkg --print-foreign-architectures | grep -q i386 || dpkg --add-architecture i386
+    fi
+    if [ -z "${KESTRA_APT_UPDATED:-}" ]; then
+        apt-get update -qq
+        export KESTRA_APT_UPDATED=1
+    fi
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+KESTRA_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsdl2-dev libfreetype-dev
+    libfontconfig-dev fonts-dejavu-core libyuv-dev libpng-dev)
+KESTRA_TEST_PACKAGES=(libgtest-dev libgmock-dev binutils)
+KESTRA_MINGW_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
+    binutils-mingw-w64-x86-64)
