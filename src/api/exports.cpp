@@ -4,7 +4,7 @@
 #include <new>
 
 #include "audio/wave_player.h"
-#include "convert/convert.h"
+#include "convert/dispatch.h"
 #include "display/draw_window.h"
 #include "kestra/kestra.h"
 
@@ -160,7 +160,7 @@ KestraResult KESTRA_API KESTRA_yv12_to_rgb24_c(uint8_t *dst, int32_t dstStride, 
                                                const uint8_t *u, const uint8_t *v,
                                                int32_t yStride, int32_t uvStride, uint32_t width,
                                                int32_t height) {
-    kestra::yv12_to_rgb24_c(dst, dstStride, y, u, v, yStride, uvStride, width, height);
+    kestra::Converters().rgb24(dst, dstStride, y, u, v, yStride, uvStride, width, height);
     return 0;
 }
 

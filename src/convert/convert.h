@@ -22,3 +22,44 @@ void yv12_to_rgb24_c(uint8_t *dst, int32_t dstStride, const uint8_t *y, const ui
                      int32_t height);
 
 }  // namespace kestra
+
+namespace kestra {
+
+// RGB 5-6-5: truncated-product chroma tables and packing tables that clamp
+// by lookup (valid for indexes -256..511, reached through entry 0).
+extern int32_t lumaTable565[256];
+extern int32_t redFromV565[256];
+extern int32_t greenFromV565[256];
+extern int32_t greenFromU565[256];
+extern int32_t blueFromU565[256];
+extern const int32_t *const pack565Red;
+extern const int32_t *const pack565Green;
+extern const int32_t *const pack565Blue;
+extern int rgb565TablesBuilt;
+
+int count_bits(uint32_t x);
+int count_trailing_zeros(uint32_t x);
+void build_rgb565_tables();
+
+// Packed planes only: Y rows width bytes apart, chroma rows width / 2. Note V
+// before U. An odd height converts the last luma row alone.
+void yv12_to_rgb565_c(const uint8_t *y, const uint8_t *v, const uint8_t *u, uint16_t *dst,
+                      int32_t width, int32_t height);
+
+// The same conversion over strided planes and destination (dstStride in
+// pixels); with packed strides the bytes equal yv12_to_rgb565_c's.
+void yv12_to_rgb565_strided_c(const uint8_t *y, int32_t yStride, const uint8_t *u,
+                              const uint8_t *v, int32_t uvStride, uint16_t *dst,
+                              int32_t dstStride, int32_t width, int32_t height);
+
+// Repacks to UYVY (U Y0 V Y1). Any width and height: whole 16-pixel steps,
+// then a scalar tail; an odd last row takes the last chroma row.
+void yv12_to_uyvy_mmx(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                      int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
+                      int32_t dstPitch);
+// Scalar reference of the packer.
+void yv12_to_uyvy_c(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                    int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
+                    int32_t dstPitch);
+
+}  // namespace kestra

@@ -5,7 +5,10 @@
 
 namespace kestra {
 
-void OnLibraryLoad() { build_rgb24_tables(); }
+void OnLibraryLoad() {
+    build_rgb24_tables();
+    build_rgb565_tables();
+}
 
 void OnLibraryUnload() {}
 

@@ -54,6 +54,12 @@ KPLAT_API int kplat_live_objects(KplatObjectKind kind);
 KPLAT_API void kplat_fail_call(const char *function, int count, HRESULT result);
 KPLAT_API void kplat_clear_failures(void);
 
+/* ---- DirectDraw display adapter (capabilities, FOURCCs, faults) ---- */
+
+/* ---- audio (waveOut sinks, manual stepping) ---- */
+
+/* ---- on-screen presentation (SDL2) ---- */
+
 KPLAT_END_DECLS
 
 #endif

@@ -1,0 +1,41 @@
+// YV12 to packed UYVY: bytes are only reordered.
+#include "convert/convert.h"
+
+namespace kestra {
+
+namespace {
+
+// Packs columns [from, width) of one row; an odd last column gets its U/V
+// with only its own luma.
+void PackRowTail(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint8_t *out,
+                 uint32_t from, uint32_t width) {
+    for (uint32_t x = from; x < width; x += 2) {
+        uint8_t *p = out + 2 * x;
+        p[0] = uRow[x / 2];
+        p[1] = yRow[x];
+        if (x + 1 >= width) break;  // never write past 2 x width bytes
+        p[2] = vRow[x / 2];
+        p[3] = yRow[x + 1];
+    }
+}
+
+}  // namespace
+
+void yv12_to_uyvy_c(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                    int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
+                    int32_t dstPitch) {
+    for (uint32_t row = 0; row < height; ++row) {
+        const uint8_t *uRow = u + static_cast<int64_t>(row / 2) * uvStride;
+        const uint8_t *vRow = v + static_cast<int64_t>(row / 2) * uvStride;
+        PackRowTail(y + static_cast<int64_t>(row) * yStride, uRow, vRow,
+                    dst + static_cast<int64_t>(row) * dstPitch, 0, width);
+    }
+}
+
+void yv12_to_uyvy_mmx(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                      int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
+                      int32_t dstPitch) {
+    yv12_to_uyvy_c(y, yStride, u, v, uvStride, dst, width, height, dstPitch);
+}
+
+}  // namespace kestra
