@@ -58,6 +58,8 @@ void DrawWindow::SetPlayRect(const RECT *rect) {
 
 int32_t DrawWindow::DrawYUV420(const FrameArgs &frame) {
     if (!hwnd || !initialised) return kDrawNotReady;
+    // A frame without its planes is refused like one for a display not ready.
+    if (!frame.y || !frame.u || !frame.v) return kDrawNotReady;
     if (renderMode == ModeGdi) return DrawGdiFrame(frame);
     return DrawSurfaceFrame(frame);
 }
