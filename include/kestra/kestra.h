@@ -102,9 +102,10 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWFreeDraw(KestraDisplay display);
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWAdjustedWnd(KestraDisplay display);
 /* Shows one YV12 frame of the size given to KESTRA_DWInitDraw: Y plane,
  * Y stride, U plane, V plane, U/V stride (bytes). value6 is unused; value7
- * and value8 reach the display callback. Results: 0 shown, -1 no window,
- * not initialised or a NULL plane (nothing is touched), -3 the frame surface could not be locked (frame
- * dropped), -9 surfaces released by KESTRA_DWFreeDraw, 1 null handle. */
+ * and value8 reach the display callback. Strides must be at least the
+ * plane widths. Results: 0 shown; -1 no window, not initialised or a NULL
+ * plane (nothing is touched); -3 the frame surface could not be locked
+ * (frame dropped); -9 surfaces released by KESTRA_DWFreeDraw; 1 null handle. */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWDrawYUV420(KestraDisplay display, const uint8_t *y,
                                                           int32_t yStride, const uint8_t *u,
                                                           const uint8_t *v, int32_t uvStride,
