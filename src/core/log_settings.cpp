@@ -1,0 +1,103 @@
+// LogSettings singleton and the exe-directory lookup.
+#include "core/log_settings.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace kestra {
+
+namespace {
+
+// Constant-initialised: the loader may run before dynamic initialisers.
+char exeDirectory[MAX_PATH];
+bool exeDirectoryCached = false;
+LogSettings *instance = nullptr;
+
+constexpr int32_t kDefaultLevel = 2;
+constexpr int32_t kDefaultMaxSize = 5;
+constexpr int32_t kLargestMaxSize = 1024;
+
+void CopyText(char *dst, size_t capacity, const char *src) {
+    std::snprintf(dst, capacity, "%s", src);
+}
+
+// Cuts after the later of the last '\' or '/', whichever the platform uses.
+void CutAfterLastSeparator(char *path) {
+    char *back = std::strrchr(path, '\\');
+    char *forward = std::strrchr(path, '/');
+    char *last = back > forward ? back : forward;
+    if (last)
+        last[1] = '\0';
+    else
+        path[0] = '\0';
+}
+
+char SeparatorOf(const char *directory) {
+    size_t n = std::strlen(directory);
+    return n ? directory[n - 1] : '\\';
+}
+
+}  // namespace
+
+const char *ExeDirectory() {
+    if (exeDirectoryCached) return exeDirectory;
+    char path[MAX_PATH] = {};
+    if (GetModuleFileNameA(nullptr, path, MAX_PATH) == 0) path[0] = '\0';
+    path[MAX_PATH - 1] = '\0';  // older systems do not terminate a truncated path
+    char longPath[MAX_PATH] = {};
+    DWORD n = GetLongPathNameA(path, longPath, MAX_PATH);
+    // A failed or too long expansion keeps the path as the loader gave it.
+    if (n > 0 && n < MAX_PATH) CopyText(path, MAX_PATH, longPath);
+    CutAfterLastSeparator(path);
+    CopyText(exeDirectory, MAX_PATH, path);
+    exeDirectoryCached = true;
+    return exeDirectory;
+}
+
+LogSettings::LogSettings()
+    : maxSize(kDefaultMaxSize), level(kDefaultLevel), bytesWritten(0), logFile(nullptr) {
+    iniPath[0] = '\0';
+    logDirectory[0] = '\0';
+    logFileName[0] = '\0';
+    const char *directory = ExeDirectory();
+    std::snprintf(logDirectory, MAX_PATH, "%sLog%c", directory, SeparatorOf(directory));
+    GetLocalTime(&startTime);
+    lastTime = startTime;
+    CopyText(moduleName, kModuleNameChars, "unknow");
+    ReadSettings();
+}
+
+LogSettings::~LogSettings() {
+    if (logFile) {
+        CloseHandle(logFile);
+        logFile = nullptr;
+        bytesWritten = 0;
+    }
+}
+
+void LogSettings::ReadSettings() {
+    std::snprintf(iniPath, MAX_PATH, "%sLOG.INI", ExeDirectory());
+    level = static_cast<int32_t>(GetPrivateProfileIntA("LOG", "LEVEL", kDefaultLevel, iniPath));
+    int32_t size =
+        static_cast<int32_t>(GetPrivateProfileIntA("LOG", "SIZE", kDefaultMaxSize, iniPath));
+    maxSize = (size <= kDefaultMaxSize || size > kLargestMaxSize) ? kDefaultMaxSize : size;
+}
+
+void LogSettings::SetModuleName(const char *name) {
+    CopyText(moduleName, kModuleNameChars, name ? name : "");
+}
+
+LogSettings *AcquireLogSettings() {
+    if (!instance) instance = new (std::nothrow) LogSettings();
+    return instance;
+}
+
+LogSettings *GetLogSettings() { return instance; }
+
+void ReleaseLogSettings() {
+    delete instance;
+    instance = nullptr;
+}
+
+}  // namespace kestra

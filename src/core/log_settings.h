@@ -1,0 +1,49 @@
+// Log settings read from LOG.INI beside the host executable at load.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "core/crit_section.h"
+
+namespace kestra {
+
+constexpr int kModuleNameChars = 64;
+
+class LogSettings {
+public:
+    LogSettings();
+    ~LogSettings();
+    LogSettings(const LogSettings &) = delete;
+    LogSettings &operator=(const LogSettings &) = delete;
+
+    // LEVEL and SIZE from section LOG of iniPath.
+    void ReadSettings();
+    void SetModuleName(const char *name);
+
+    char iniPath[MAX_PATH];
+    int32_t maxSize;
+    int32_t level;
+    char logDirectory[MAX_PATH];
+    char logFileName[MAX_PATH];
+    SYSTEMTIME startTime;
+    SYSTEMTIME lastTime;
+    uint32_t bytesWritten;
+    HANDLE logFile;
+    CritSection lock;
+    char moduleName[kModuleNameChars];
+};
+
+// Directory of the host executable (not of this library), long form, ending
+// in its path separator; computed once.
+const char *ExeDirectory();
+
+// The singleton, created on first call; null only if it could not be allocated.
+LogSettings *AcquireLogSettings();
+// The singleton if it exists, without creating it.
+LogSettings *GetLogSettings();
+// Destroys the singleton (if any); the next Acquire creates a fresh one.
+void ReleaseLogSettings();
+
+}  // namespace kestra
