@@ -51,6 +51,9 @@ struct FrameArgs {
     int32_t value8;
 };
 
+// The bottom-up 24-bit header of a frame (gdi_present.cpp).
+void FillBitmapHeader(int32_t width, int32_t height, BITMAPINFOHEADER *header);
+
 class DrawWindow {
 public:
     DrawWindow();

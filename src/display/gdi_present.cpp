@@ -1,10 +1,114 @@
-// Frame presentation through GDI.
+// Frame presentation through GDI: convert to a bottom-up 24-bit DIB, compose
+// OSD text and the host's drawing in a memory DC at frame size, then stretch
+// the result into the window.
 #include "display/draw_window.h"
+
+#include <cstring>
+
+#include "convert/dispatch.h"
 
 namespace kestra {
 
-int32_t DrawWindow::DrawGdiFrame(const FrameArgs &) { return kDrawOk; }
+namespace {
 
-void DrawWindow::PresentGdi(const BITMAPINFOHEADER &, const void *, const RECT &, HDC) {}
+struct SourceRect {
+    int x, y, width, height;
+};
+
+BITMAPINFO MakeInfo(const BITMAPINFOHEADER &header) {
+    BITMAPINFO info;
+    std::memset(&info, 0, sizeof(info));
+    info.bmiHeader = header;
+    return info;
+}
+
+// Converts bottom-up into rows padded like a 24-bit DIB row. The converter
+// packs rows 3 x width bytes apart, so for widths that are not a multiple of
+// 4 the rows are spread out in place afterwards, last row first so that no
+// row is overwritten before it has moved; the padded image is at most
+// 4 x width bytes per row and so fits the buffer.
+void ConvertFrame(const FrameArgs &frame, uint8_t *buffer, int32_t width, int32_t height) {
+    Converters().rgb24(buffer, width, frame.y, frame.u, frame.v, frame.yStride, frame.uvStride,
+                       static_cast<uint32_t>(width), -height);
+    const size_t packed = size_t(width) * 3;
+    const size_t padded = (packed + 3) & ~size_t(3);
+    if (packed == padded) return;
+    for (size_t row = size_t(height); row-- > 1;) {
+        std::memmove(buffer + row * padded, buffer + row * packed, packed);
+        std::memset(buffer + row * padded + packed, 0, padded - packed);
+    }
+    std::memset(buffer + packed, 0, padded - packed);
+}
+
+// The image is bottom-up, so a crop's top edge becomes H - bottom; a negative
+// width mirrors the same columns.
+SourceRect ChooseSource(uint32_t cropped, const RECT &crop, int32_t mirror, int32_t w, int32_t h) {
+    if (!cropped) return mirror == 1 ? SourceRect{w, 0, -w, h} : SourceRect{0, 0, w, h};
+    const int y = h - crop.bottom;
+    const int height = crop.bottom - crop.top;
+    if (mirror == 1) return SourceRect{crop.right, y, crop.left - crop.right, height};
+    return SourceRect{crop.left, y, crop.right - crop.left, height};
+}
+
+}  // namespace
+
+void FillBitmapHeader(int32_t width, int32_t height, BITMAPINFOHEADER *header) {
+    header->biSize = sizeof(BITMAPINFOHEADER);
+    header->biWidth = width;
+    header->biHeight = height;
+    header->biPlanes = 1;
+    header->biBitCount = 24;
+    header->biCompression = BI_RGB;
+    header->biSizeImage = static_cast<DWORD>(width) * static_cast<DWORD>(height) * 3u;
+    header->biXPelsPerMeter = 0;
+    header->biYPelsPerMeter = 0;
+    header->biClrUsed = 0;
+    header->biClrImportant = 0;
+}
+
+int32_t DrawWindow::DrawGdiFrame(const FrameArgs &frame) {
+    // Without a buffer from set-up, or without planes, there is nothing to
+    // convert; the frame is dropped quietly like any other GDI failure here.
+    if (!frameBuffer || frameWidth <= 0 || frameHeight <= 0) return kDrawOk;
+    if (!frame.y || !frame.u || !frame.v) return kDrawOk;
+    ConvertFrame(frame, frameBuffer, frameWidth, frameHeight);
+
+    BITMAPINFOHEADER header;
+    FillBitmapHeader(frameWidth, frameHeight, &header);
+    BITMAPINFO info = MakeInfo(header);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, frameWidth, frameHeight);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    SetStretchBltMode(memory, COLORONCOLOR);
+    StretchDIBits(memory, 0, 0, frameWidth, frameHeight, 0, 0, frameWidth, frameHeight, frameBuffer,
+                  &info, DIB_RGB_COLORS, SRCCOPY);
+    DrawOsd(memory, frameWidth, frameHeight);
+    CallDisplayCallback(memory, windowRect.right - windowRect.left,
+                        windowRect.bottom - windowRect.top, frame.value7, frame.value8, mirrorMode);
+    // Deselect before reading back and deleting the bitmap.
+    SelectObject(memory, previous);
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(frameHeight), frameBuffer, &info,
+              DIB_RGB_COLORS);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(bitmap);
+
+    PresentGdi(header, frameBuffer, windowRect, windowDC);
+    return kDrawOk;
+}
+
+void DrawWindow::PresentGdi(const BITMAPINFOHEADER &header, const void *bits, const RECT &window,
+                            HDC dc) {
+    const int destWidth = (window.right - window.left) - 2;
+    const int destHeight = (window.bottom - window.top) - 2;
+    BITMAPINFO info = MakeInfo(header);
+    SetStretchBltMode(dc, COLORONCOLOR);
+    AutoLock lock(surfaceLock);
+    const SourceRect src =
+        ChooseSource(playRectEnabled, playRect, mirrorMode, header.biWidth, header.biHeight);
+    StretchDIBits(dc, 0, 0, destWidth, destHeight, src.x, src.y, src.width, src.height, bits, &info,
+                  DIB_RGB_COLORS, SRCCOPY);
+}
 
 }  // namespace kestra
