@@ -58,7 +58,63 @@ KPLAT_API void kplat_clear_failures(void);
 
 /* ---- audio (waveOut sinks, manual stepping) ---- */
 
+struct HWAVEOUT__;
+struct tWAVEFORMATEX;
+
+/* Where devices opened from now on send what they play:
+ *   "sdl"      the default output device (falls back to "null" when none opens)
+ *   "null"     discarded, paced in real time from the format's byte rate
+ *   "wav:PATH" appended to a WAV file, its header fixed up whenever a device
+ *              closes (a new selection starts a new file)
+ *   "manual"   plays only on kplat_audio_manual_step; every byte is recorded
+ * NULL returns to the default: $KPLAT_AUDIO_SINK, else "sdl". FALSE for an
+ * unknown name, which changes nothing. */
+KPLAT_API BOOL kplat_audio_set_sink(const char *sink);
+
+/* Manual sink: plays the next queued buffer of device (NULL: the most
+ * recently opened live device) and returns once its WOM_DONE callback has
+ * returned, so a refill queued by the callback is already in the queue.
+ * Returns the bytes played; -1 when there is no such device, it is paused
+ * or nothing is queued. copy (may be NULL) receives up to capacity of them. */
+KPLAT_API int kplat_audio_manual_step(struct HWAVEOUT__ *device, void *copy, int capacity);
+/* Headers queued on device (NULL: the most recent); -1 for no device. */
+KPLAT_API int kplat_audio_queued(struct HWAVEOUT__ *device);
+
+/* Every byte manual devices played since the last clear: copies up to
+ * capacity bytes to dst (may be NULL) and returns the total. */
+KPLAT_API size_t kplat_audio_played(void *dst, size_t capacity);
+KPLAT_API void kplat_audio_clear_played(void);
+
+/* Successful waveOutOpen calls since the process started, and the format
+ * record the last of them received. */
+KPLAT_API int kplat_audio_open_count(void);
+KPLAT_API BOOL kplat_audio_last_format(struct tWAVEFORMATEX *format);
+/* The last level any device got from waveOutSetVolume, and how many such
+ * calls succeeded since the process started. */
+KPLAT_API DWORD kplat_audio_last_volume(void);
+KPLAT_API int kplat_audio_volume_calls(void);
+
+/* Test hook: while on, waveOutClose keeps its WOM_CLOSE report back instead
+ * of sending it; kplat_audio_deliver_closes sends the held reports on the
+ * calling thread and returns how many. Models a platform whose close
+ * report arrives late. */
+KPLAT_API void kplat_audio_hold_close_reports(BOOL hold);
+KPLAT_API int kplat_audio_deliver_closes(void);
+
 /* ---- on-screen presentation (SDL2) ---- */
+
+/* Shows window on screen in an SDL2 window of its client size, repainted from
+ * its client pixels by kplat_pump_events. FALSE when there is no display
+ * (neither DISPLAY, WAYLAND_DISPLAY nor SDL_VIDEODRIVER is set, or SDL video
+ * does not start) or the window is unknown. Call these three from the host's
+ * main thread only; frames may be drawn into the window from any thread. */
+KPLAT_API BOOL kplat_show_window(HWND window);
+/* Takes window off the screen (destroying it does so at the next pump). */
+KPLAT_API BOOL kplat_hide_window(HWND window);
+/* Handles on-screen events and repaints shown windows whose pixels changed.
+ * FALSE once the user closed a shown window or pressed Escape in it (until
+ * the next kplat_show_window); TRUE otherwise, also when nothing is shown. */
+KPLAT_API BOOL kplat_pump_events(void);
 
 KPLAT_END_DECLS
 

@@ -1,0 +1,391 @@
+// The waveOut device: one engine thread per open device plays queued headers
+// in order into a sink, then reports each through WOM_DONE on that thread.
+// Reset, open and close report on the calling thread, as the platform does.
+#include "internal.h"
+#include "waveout_sinks.h"
+
+#include <mmsystem.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <thread>
+
+namespace kplat {
+
+namespace {
+
+struct WaveDevice {
+    HWAVEOUT handle = nullptr;
+    WAVEFORMATEX format{};
+    LPDRVCALLBACK callback = nullptr;
+    DWORD_PTR instance = 0;
+    std::unique_ptr<AudioSink> sink;
+    bool manual = false;
+
+    std::mutex mutex;  // guards everything below
+    std::condition_variable wake;
+    std::deque<WAVEHDR *> queue;  // front is the header playing
+    uint64_t generation = 0;      // bumped by reset: a header taken before is stale
+    bool closing = false;
+    bool paused = false;
+    DWORD volume = 0xFFFFFFFFu;
+    uint64_t stepsWanted = 0;  // manual sink: buffers a test asked for
+    uint64_t stepsDone = 0;
+    int lastStepBytes = -1;
+    std::vector<uint8_t> lastStep;
+    std::thread engine;
+};
+
+using DevicePtr = std::shared_ptr<WaveDevice>;
+
+struct HeldClose {
+    DevicePtr device;
+};
+
+struct Table {
+    std::mutex mutex;
+    std::map<uintptr_t, DevicePtr> devices;
+    uintptr_t nextHandle = 0x5700;
+    uintptr_t newest = 0;
+    int openCount = 0;
+    bool haveFormat = false;
+    WAVEFORMATEX lastFormat{};
+    DWORD lastVolume = 0;
+    int volumeCalls = 0;
+    bool holdCloses = false;
+    std::vector<DevicePtr> heldCloses;
+};
+
+Table &T() {
+    static Table *t = new Table;  // never destroyed: engines may outlive static teardown
+    return *t;
+}
+
+DevicePtr Find(HWAVEOUT handle) {
+    std::lock_guard<std::mutex> guard(T().mutex);
+    auto it = T().devices.find(reinterpret_cast<uintptr_t>(handle));
+    return it == T().devices.end() ? nullptr : it->second;
+}
+
+DevicePtr FindOrNewest(HWAVEOUT handle) {
+    if (handle) return Find(handle);
+    std::lock_guard<std::mutex> guard(T().mutex);
+    auto it = T().devices.find(T().newest);
+    return it == T().devices.end() ? nullptr : it->second;
+}
+
+void Report(const WaveDevice &d, UINT message, DWORD_PTR param) {
+    if (d.callback) d.callback(reinterpret_cast<HDRVR>(d.handle), message, d.instance, param, 0);
+}
+
+void MarkDone(WAVEHDR *header) {
+    header->dwFlags = (header->dwFlags & ~static_cast<DWORD>(WHDR_INQUEUE)) | WHDR_DONE;
+}
+
+bool CanPlay(const WaveDevice &d) {
+    if (d.closing || d.paused || d.queue.empty()) return false;
+    return !d.manual || d.stepsWanted > d.stepsDone;
+}
+
+// Plays the front header; called with the lock held, returns with it held.
+// The bytes are copied under the lock so a reset never races a read of a
+// buffer the application already took back.
+void PlayOne(WaveDevice &d, std::unique_lock<std::mutex> &lock) {
+    WAVEHDR *header = d.queue.front();
+    const uint64_t generation = d.generation;
+    std::vector<uint8_t> bytes(header->lpData, header->lpData + header->dwBufferLength);
+    lock.unlock();
+    std::chrono::microseconds playTime = d.sink->Write(bytes.data(), bytes.size());
+    lock.lock();
+    if (playTime.count() > 0) {
+        auto until = std::chrono::steady_clock::now() + playTime;
+        d.wake.wait_until(lock, until, [&] { return d.closing; });
+    }
+    bool current = generation == d.generation && !d.queue.empty() && d.queue.front() == header;
+    if (d.manual) {
+        d.lastStepBytes = static_cast<int>(bytes.size());
+        d.lastStep.swap(bytes);
+    }
+    if (current) {
+        d.queue.pop_front();
+        MarkDone(header);
+        lock.unlock();
+        Report(d, WOM_DONE, reinterpret_cast<DWORD_PTR>(header));
+        lock.lock();
+    }
+    if (d.manual) {
+        ++d.stepsDone;
+        d.wake.notify_all();
+    }
+}
+
+void EngineLoop(DevicePtr device) {
+    WaveDevice &d = *device;
+    std::unique_lock<std::mutex> lock(d.mutex);
+    for (;;) {
+        d.wake.wait(lock, [&] { return d.closing || CanPlay(d); });
+        if (d.closing) return;
+        PlayOne(d, lock);
+    }
+}
+
+MMRESULT CheckFormat(const WAVEFORMATEX *f) {
+    if (!f) return MMSYSERR_INVALPARAM;
+    if (f->wFormatTag != WAVE_FORMAT_PCM) return WAVERR_BADFORMAT;
+    if (f->wBitsPerSample != 8 && f->wBitsPerSample != 16) return WAVERR_BADFORMAT;
+    if (f->nChannels < 1 || f->nChannels > 8) return WAVERR_BADFORMAT;
+    if (f->nSamplesPerSec < 1000 || f->nSamplesPerSec > 384000) return WAVERR_BADFORMAT;
+    if (f->nBlockAlign != f->nChannels * f->wBitsPerSample / 8) return WAVERR_BADFORMAT;
+    if (f->nAvgBytesPerSec != f->nSamplesPerSec * f->nBlockAlign) return WAVERR_BADFORMAT;
+    return MMSYSERR_NOERROR;
+}
+
+bool HeaderArgsOk(const WAVEHDR *header, UINT size) {
+    return header && size >= sizeof(WAVEHDR) && (header->lpData || header->dwBufferLength == 0);
+}
+
+// Waits for the engine of a closing device to end, so no WOM_DONE follows the
+// close; the handle stays in the table until the close report for the
+// report's own unprepare calls.
+void StopEngine(const DevicePtr &device) {
+    if (device->engine.get_id() == std::this_thread::get_id())
+        device->engine.detach();  // closed from its own callback
+    else if (device->engine.joinable())
+        device->engine.join();
+}
+
+void FinishClose(const DevicePtr &device) {
+    Report(*device, WOM_CLOSE, 0);
+    {
+        std::lock_guard<std::mutex> guard(T().mutex);
+        T().devices.erase(reinterpret_cast<uintptr_t>(device->handle));
+    }
+    device->sink.reset();
+    CountObject(KPLAT_OBJ_WAVEOUT, -1);
+}
+
+}  // namespace
+
+}  // namespace kplat
+
+using namespace kplat;
+
+extern "C" {
+
+MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT deviceId, LPCWAVEFORMATEX format,
+                            DWORD_PTR callback, DWORD_PTR instance, DWORD flags) {
+    HRESULT injected = 0;
+    if (ShouldFail("waveOutOpen", &injected)) return static_cast<MMRESULT>(injected);
+    if (deviceId != WAVE_MAPPER && deviceId != 0) return MMSYSERR_BADDEVICEID;
+    DWORD kind = flags & CALLBACK_TYPEMASK;
+    if (kind != CALLBACK_NULL && kind != CALLBACK_FUNCTION) return MMSYSERR_INVALFLAG;
+    if (MMRESULT r = CheckFormat(format)) return r;
+    if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
+    if (!phwo) return MMSYSERR_INVALPARAM;
+
+    auto device = std::make_shared<WaveDevice>();
+    device->format = *format;
+    device->format.cbSize = 0;  // PCM has no extra bytes; the device never reads any
+    device->callback =
+        kind == CALLBACK_FUNCTION ? reinterpret_cast<LPDRVCALLBACK>(callback) : nullptr;
+    device->instance = instance;
+    device->sink = OpenAudioSink(device->format);
+    device->manual = device->sink->Manual();
+    {
+        std::lock_guard<std::mutex> guard(T().mutex);
+        uintptr_t id = T().nextHandle += 4;
+        device->handle = reinterpret_cast<HWAVEOUT>(id);
+        T().devices[id] = device;
+        T().newest = id;
+        ++T().openCount;
+        T().lastFormat = *format;
+        T().haveFormat = true;
+    }
+    CountObject(KPLAT_OBJ_WAVEOUT, 1);
+    device->engine = std::thread(EngineLoop, device);
+    *phwo = device->handle;
+    Report(*device, WOM_OPEN, 0);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutClose(HWAVEOUT hwo) {
+    DevicePtr device = Find(hwo);
+    if (!device) return MMSYSERR_INVALHANDLE;
+    {
+        std::lock_guard<std::mutex> guard(device->mutex);
+        if (device->closing) return MMSYSERR_INVALHANDLE;
+        if (!device->queue.empty()) return WAVERR_STILLPLAYING;
+        device->closing = true;  // in the same hold: nothing can be queued after the test
+        device->wake.notify_all();
+    }
+    StopEngine(device);
+    {
+        std::lock_guard<std::mutex> guard(T().mutex);
+        if (T().holdCloses) {
+            T().heldCloses.push_back(device);
+            return MMSYSERR_NOERROR;
+        }
+    }
+    FinishClose(device);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT size) {
+    HRESULT injected = 0;
+    if (ShouldFail("waveOutPrepareHeader", &injected)) return static_cast<MMRESULT>(injected);
+    DevicePtr device = Find(hwo);
+    if (!device) return MMSYSERR_INVALHANDLE;
+    if (!HeaderArgsOk(header, size)) return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> guard(device->mutex);
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT size) {
+    DevicePtr device = Find(hwo);
+    if (!device) return MMSYSERR_INVALHANDLE;
+    if (!header || size < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> guard(device->mutex);
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    header->dwFlags &= ~static_cast<DWORD>(WHDR_PREPARED);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR header, UINT size) {
+    HRESULT injected = 0;
+    if (ShouldFail("waveOutWrite", &injected)) return static_cast<MMRESULT>(injected);
+    DevicePtr device = Find(hwo);
+    if (!device) return MMSYSERR_INVALHANDLE;
+    if (!HeaderArgsOk(header, size)) return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> guard(device->mutex);
+    if (device->closing) return MMSYSERR_INVALHANDLE;
+    if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    header->dwFlags = (header->dwFlags & ~static_cast<DWORD>(WHDR_DONE)) | WHDR_INQUEUE;
+    device->queue.push_back(header);
+    device->wake.notify_all();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutReset(HWAVEOUT hwo) {
+    DevicePtr device = Find(hwo);
+    if (!device) return MMSYSERR_INVALHANDLE;
+    std::deque<WAVEHDR *> returned;
+    {
+        std::lock_guard<std::mutex> guard(device->mutex);
+        if (device->closing) return MMSYSERR_INVALHANDLE;
+        returned.swap(device->queue);
+        ++device->generation;
+        device->paused = false;
+        for (WAVEHDR *header : returned) MarkDone(header);
+        device->wake.notify_all();
+    }
+    for (WAVEHDR *header : returned) Report(*device, WOM_DONE, reinterpret_cast<DWORD_PTR>(header));
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutPause(HWAVEOUT hwo) {
+    DevicePtr device = Find(hwo);
+    if (!device) return MMSYSERR_INVALHANDLE;
+    std::lock_guard<std::mutex> guard(device->mutex);
+    device->paused = true;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutRestart(HWAVEOUT hwo) {
+    DevicePtr device = Find(hwo);
+    if (!device) return MMSYSERR_INVALHANDLE;
+    std::lock_guard<std::mutex> guard(device->mutex);
+    device->paused = false;
+    device->wake.notify_all();
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutSetVolume(HWAVEOUT hwo, DWORD volume) {
+    DevicePtr device = Find(hwo);
+    if (!device) return MMSYSERR_INVALHANDLE;
+    {
+        std::lock_guard<std::mutex> guard(device->mutex);
+        device->volume = volume;
+        device->sink->SetVolume(volume);
+    }
+    std::lock_guard<std::mutex> guard(T().mutex);
+    T().lastVolume = volume;
+    ++T().volumeCalls;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutGetVolume(HWAVEOUT hwo, LPDWORD volume) {
+    DevicePtr device = Find(hwo);
+    if (!device) return MMSYSERR_INVALHANDLE;
+    if (!volume) return MMSYSERR_INVALPARAM;
+    std::lock_guard<std::mutex> guard(device->mutex);
+    *volume = device->volume;
+    return MMSYSERR_NOERROR;
+}
+
+int kplat_audio_manual_step(HWAVEOUT hwo, void *copy, int capacity) {
+    DevicePtr device = FindOrNewest(hwo);
+    if (!device || !device->manual) return -1;
+    std::unique_lock<std::mutex> lock(device->mutex);
+    if (device->closing || device->paused || device->queue.empty()) return -1;
+    const uint64_t target = ++device->stepsWanted;
+    device->wake.notify_all();
+    device->wake.wait(lock, [&] { return device->closing || device->stepsDone >= target; });
+    if (device->stepsDone < target) return -1;
+    int bytes = device->lastStepBytes;
+    if (copy && capacity > 0)
+        std::memcpy(copy, device->lastStep.data(),
+                    std::min<size_t>(static_cast<size_t>(capacity), device->lastStep.size()));
+    return bytes;
+}
+
+int kplat_audio_queued(HWAVEOUT hwo) {
+    DevicePtr device = FindOrNewest(hwo);
+    if (!device) return -1;
+    std::lock_guard<std::mutex> guard(device->mutex);
+    return static_cast<int>(device->queue.size());
+}
+
+int kplat_audio_open_count(void) {
+    std::lock_guard<std::mutex> guard(T().mutex);
+    return T().openCount;
+}
+
+BOOL kplat_audio_last_format(WAVEFORMATEX *format) {
+    std::lock_guard<std::mutex> guard(T().mutex);
+    if (!T().haveFormat || !format) return FALSE;
+    *format = T().lastFormat;
+    return TRUE;
+}
+
+DWORD kplat_audio_last_volume(void) {
+    std::lock_guard<std::mutex> guard(T().mutex);
+    return T().lastVolume;
+}
+
+int kplat_audio_volume_calls(void) {
+    std::lock_guard<std::mutex> guard(T().mutex);
+    return T().volumeCalls;
+}
+
+void kplat_audio_hold_close_reports(BOOL hold) {
+    std::lock_guard<std::mutex> guard(T().mutex);
+    T().holdCloses = hold != FALSE;
+}
+
+int kplat_audio_deliver_closes(void) {
+    std::vector<DevicePtr> held;
+    {
+        std::lock_guard<std::mutex> guard(T().mutex);
+        held.swap(T().heldCloses);
+    }
+    for (const DevicePtr &device : held) FinishClose(device);
+    return static_cast<int>(held.size());
+}
+
+}  // extern "C"
