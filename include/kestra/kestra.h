@@ -67,8 +67,9 @@ typedef void(KESTRA_CALLBACK *KestraDisplayCallback)(int32_t drawIndex, struct H
 
 /* Called on the audio device's own thread whenever a buffer needs samples:
  * write up to size bytes at buffer and return how many you wrote (counts
- * below 0 are taken as 0, above size as size). Never call
- * KESTRA_WVStopWave or KESTRA_WVCloseWave from inside it. */
+ * below 0 are taken as 0, above size as size). KESTRA_WVStopWave and
+ * KESTRA_WVCloseWave called from inside it do nothing: they would wait for
+ * the very refill that is calling. */
 typedef int32_t(KESTRA_CALLBACK *KestraWriteWaveCallback)(uint8_t *buffer, uint32_t size,
                                                            void *user);
 
@@ -130,7 +131,8 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetMirrorMode(KestraDisplay displ
 /* ---- audio ---- */
 
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVOpenWave(KestraWave *wave);
-/* Stops playback if needed and frees the player. */
+/* Stops playback if needed and frees the player. From inside the write
+ * callback it does nothing and the handle stays valid. */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVCloseWave(KestraWave wave);
 /* Copies the PCM format record (not its extra bytes) and sets the size of
  * each of the two buffers. Set it while not playing. */
@@ -143,7 +145,8 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVSetWriteWaveCB(KestraWave wave, v
 /* Opens the default output device and starts pulling. 0 even when the device
  * refused the format. The first two buffers played are fill (0x64). */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVPlayWave(KestraWave wave);
-/* Stops and closes the device; blocks until the device has let go. */
+/* Stops and closes the device; blocks until the device has let go. From
+ * inside the write callback it does nothing (playback goes on). */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVStopWave(KestraWave wave);
 /* Non-zero pauses (the device keeps playing fill, the callback is not
  * called), 0 resumes. */
