@@ -5,17 +5,23 @@ namespace kestra {
 
 namespace {
 
-// Packs columns [from, width) of one row; an odd last column gets its U/V
-// with only its own luma.
+// Packs columns [from, width) of one row. A row holds only width / 2 chroma
+// samples, so an odd last column repeats the last one (neutral grey when
+// there is none) and takes its own luma; its pixel ends the row.
 void PackRowTail(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint8_t *out,
                  uint32_t from, uint32_t width) {
-    for (uint32_t x = from; x < width; x += 2) {
+    const uint32_t pairs = width / 2;
+    uint32_t x = from;
+    for (; x + 1 < width; x += 2) {
         uint8_t *p = out + 2 * x;
         p[0] = uRow[x / 2];
         p[1] = yRow[x];
-        if (x + 1 >= width) break;  // never write past 2 x width bytes
         p[2] = vRow[x / 2];
         p[3] = yRow[x + 1];
+    }
+    if (x < width) {
+        out[2 * x] = pairs ? uRow[pairs - 1] : 0x80;
+        out[2 * x + 1] = yRow[x];
     }
 }
 

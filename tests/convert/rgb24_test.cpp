@@ -1,0 +1,184 @@
+// YV12 to RGB24: exact pixels, the row-pair walk, flips, strides, and that
+// nothing outside the rows and columns the walk touches is read or written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "convert/convert.h"
+#include "support/guarded_buffer.h"
+
+namespace {
+
+using kestra_test::GuardedBuffer;
+
+constexpr uint8_t kCanary = 0xA5;
+
+struct Bgr {
+    int b, g, r;
+};
+
+// The pixel straight from the fixed-point coefficients.
+Bgr Expected(int y, int u, int v) {
+    const int l = 9535 * (y - 16);
+    auto clamp = [](int sum) { return std::clamp(sum >> 13, 0, 255); };
+    return {clamp(l + 16531 * (u - 128)), clamp(l - 3203 * (u - 128) - 6660 * (v - 128)),
+            clamp(l + 13074 * (v - 128))};
+}
+
+struct PixelCase {
+    int y, u, v;
+    Bgr stored;
+};
+
+class Rgb24Pixel : public testing::TestWithParam<PixelCase> {};
+
+TEST_P(Rgb24Pixel, AllFourPixelsOfABlock) {
+    const PixelCase &c = GetParam();
+    const uint8_t y[4] = {uint8_t(c.y), uint8_t(c.y), uint8_t(c.y), uint8_t(c.y)};
+    const uint8_t u = uint8_t(c.u), v = uint8_t(c.v);
+    uint8_t dst[12];
+    std::fill(dst, dst + 12, kCanary);
+    kestra::yv12_to_rgb24_c(dst, 2, y, &u, &v, 2, 1, 2, 2);
+    for (int p = 0; p < 4; ++p) {
+        EXPECT_EQ(c.stored.b, dst[3 * p])
+            << "yuv " << c.y << "," << c.u << "," << c.v << " px " << p;
+        EXPECT_EQ(c.stored.g, dst[3 * p + 1]) << "yuv " << c.y << "," << c.u << "," << c.v;
+        EXPECT_EQ(c.stored.r, dst[3 * p + 2]) << "yuv " << c.y << "," << c.u << "," << c.v;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Rgb24Pixel,
+    testing::Values(PixelCase{16, 128, 128, {0, 0, 0}}, PixelCase{235, 128, 128, {254, 254, 254}},
+                    PixelCase{255, 128, 128, {255, 255, 255}}, PixelCase{0, 128, 128, {0, 0, 0}},
+                    PixelCase{128, 128, 128, {130, 130, 130}},
+                    PixelCase{100, 128, 127, {97, 98, 96}}, PixelCase{128, 0, 0, {0, 255, 0}},
+                    PixelCase{128, 255, 255, {255, 0, 255}}));
+
+TEST(Rgb24Tables, EndsOfEveryTable) {
+    EXPECT_EQ(-152560, kestra::lumaTable24[0]);
+    EXPECT_EQ(2278865, kestra::lumaTable24[255]);
+    EXPECT_EQ(-2115968, kestra::blueFromU24[0]);
+    EXPECT_EQ(2099437, kestra::blueFromU24[255]);
+    EXPECT_EQ(-409984, kestra::greenFromU24[0]);
+    EXPECT_EQ(406781, kestra::greenFromU24[255]);
+    EXPECT_EQ(-852480, kestra::greenFromV24[0]);
+    EXPECT_EQ(845820, kestra::greenFromV24[255]);
+    EXPECT_EQ(-1673472, kestra::redFromV24[0]);
+    EXPECT_EQ(1660398, kestra::redFromV24[255]);
+}
+
+// One conversion's geometry. Strides of 0 mean "packed".
+struct Walk {
+    const char *name;
+    uint32_t width;
+    int32_t height;
+    int32_t dstStride;
+    int32_t yStride;
+    int32_t uvStride;
+};
+
+// Planes and destination cut to exactly the bytes the walk may touch, each
+// against a guard page, so any stray read or write faults.
+class Rgb24Walk : public testing::TestWithParam<Walk> {};
+
+TEST_P(Rgb24Walk, WritesExactlyTheWalkedPixels) {
+    const Walk &w = GetParam();
+    const int64_t rows = std::abs(static_cast<int64_t>(w.height));
+    const bool flip = w.height < 0;
+    const int64_t pairs = rows / 2, blocks = w.width / 2;
+    const int32_t yStride = w.yStride ? w.yStride : int32_t(w.width);
+    const int32_t uvStride = w.uvStride ? w.uvStride : int32_t(w.width / 2);
+    const int32_t dstStride = w.dstStride ? w.dstStride : int32_t(w.width);
+    const bool touches = pairs > 0 && blocks > 0;
+
+    // Bottom-up with an odd height leaves luma row 0 unread: it sits in the
+    // guard page before the plane. Otherwise the plane ends at a guard page.
+    const bool skipsRow0 = flip && rows % 2;
+    const int64_t lumaRows = 2 * pairs;
+    const size_t ySize = touches ? size_t((lumaRows - 1) * yStride + 2 * blocks) : 0;
+    GuardedBuffer yBuf(ySize, 0,
+                       skipsRow0 ? GuardedBuffer::Align::Start : GuardedBuffer::Align::End);
+    const size_t uvSize = touches ? size_t((pairs - 1) * uvStride + blocks) : 0;
+    GuardedBuffer uBuf(uvSize), vBuf(uvSize);
+    const size_t dstSize = touches ? size_t(((2 * pairs - 1) * dstStride + 2 * blocks) * 3) : 0;
+    GuardedBuffer dstBuf(dstSize, kCanary);
+    ASSERT_TRUE(yBuf.ok() && uBuf.ok() && vBuf.ok() && dstBuf.ok());
+
+    const unsigned seed = 0x5eed0000u + w.width * 131 + unsigned(rows);
+    std::mt19937 rng(seed);
+    for (GuardedBuffer *b : {&yBuf, &uBuf, &vBuf})
+        for (size_t i = 0; i < b->size(); ++i) b->data()[i] = uint8_t(rng());
+    const uint8_t *y = skipsRow0 ? yBuf.data() - yStride : yBuf.data();
+
+    kestra::yv12_to_rgb24_c(dstBuf.data(), dstStride, y, uBuf.data(), vBuf.data(), yStride,
+                            uvStride, w.width, w.height);
+
+    std::vector<bool> written(dstSize, false);
+    for (int64_t r = 0; r < 2 * pairs; ++r) {
+        const int64_t lumaRow = flip ? rows - 1 - r : r;
+        const int64_t chromaRow = flip ? pairs - 1 - r / 2 : r / 2;
+        for (int64_t x = 0; x < 2 * blocks; ++x) {
+            const size_t at = size_t((r * dstStride + x) * 3);
+            const Bgr e =
+                Expected(y[lumaRow * yStride + x], uBuf.data()[chromaRow * uvStride + x / 2],
+                         vBuf.data()[chromaRow * uvStride + x / 2]);
+            const uint8_t *got = dstBuf.data() + at;
+            ASSERT_TRUE(got[0] == e.b && got[1] == e.g && got[2] == e.r)
+                << w.name << " seed " << seed << ": row " << r << " px " << x << " expected " << e.b
+                << "," << e.g << "," << e.r << " got " << int(got[0]) << "," << int(got[1]) << ","
+                << int(got[2]);
+            written[at] = written[at + 1] = written[at + 2] = true;
+        }
+    }
+    for (size_t i = 0; i < dstSize; ++i) {
+        if (written[i]) continue;
+        ASSERT_EQ(kCanary, dstBuf.data()[i]) << w.name << ": byte " << i << " overwritten";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Geometry, Rgb24Walk,
+    testing::Values(Walk{"Even", 8, 6, 0, 0, 0}, Walk{"EvenFlipped", 8, -6, 0, 0, 0},
+                    Walk{"OddWidth", 7, 4, 0, 0, 0}, Walk{"OddHeight", 6, 5, 0, 0, 0},
+                    Walk{"OddHeightFlipped", 6, -5, 0, 0, 0}, Walk{"Height3", 4, 3, 0, 0, 0},
+                    Walk{"Width5Height4Stride5", 5, 4, 5, 0, 0}, Walk{"Height0", 8, 0, 0, 0, 0},
+                    Walk{"Height1", 8, 1, 0, 0, 0}, Walk{"HeightMinus1", 8, -1, 0, 0, 0},
+                    Walk{"Width0", 0, 4, 4, 4, 2}, Walk{"Width1", 1, 4, 1, 1, 1},
+                    Walk{"WideDestination", 6, 4, 11, 0, 0},
+                    Walk{"PaddedPlanes", 10, 6, 13, 24, 17},
+                    Walk{"PaddedPlanesFlippedOdd", 9, -7, 12, 16, 9}),
+    [](const testing::TestParamInfo<Walk> &p) { return std::string(p.param.name); });
+
+uint8_t Grey(int y) { return uint8_t(Expected(y, 128, 128).b); }
+
+TEST(Rgb24Walk, MinusTwoSwapsTheTwoRows) {
+    const uint8_t y[4] = {50, 60, 200, 210}, u = 128, v = 128;
+    uint8_t dst[12] = {};
+    kestra::yv12_to_rgb24_c(dst, 2, y, &u, &v, 2, 1, 2, -2);
+    const uint8_t expected[4] = {Grey(200), Grey(210), Grey(50), Grey(60)};
+    for (int p = 0; p < 4; ++p)
+        EXPECT_EQ(expected[p], dst[3 * p]) << "pixel " << p << " (row " << p / 2 << ")";
+}
+
+TEST(Rgb24Walk, FourAndMinusFourAreMirrorImages) {
+    constexpr int kWidth = 6, kHeight = 4;
+    std::mt19937 rng(42);
+    uint8_t y[kWidth * kHeight], u[kWidth / 2 * kHeight / 2], v[sizeof(u)];
+    for (auto &b : y) b = uint8_t(rng());
+    for (size_t i = 0; i < sizeof(u); ++i) u[i] = uint8_t(rng()), v[i] = uint8_t(rng());
+    uint8_t down[kWidth * kHeight * 3], up[sizeof(down)];
+    kestra::yv12_to_rgb24_c(down, kWidth, y, u, v, kWidth, kWidth / 2, kWidth, kHeight);
+    kestra::yv12_to_rgb24_c(up, kWidth, y, u, v, kWidth, kWidth / 2, kWidth, -kHeight);
+    for (int r = 0; r < kHeight; ++r)
+        EXPECT_EQ(
+            0, std::memcmp(down + r * kWidth * 3, up + (kHeight - 1 - r) * kWidth * 3, kWidth * 3))
+            << "row " << r << " of +4 differs from row " << kHeight - 1 - r << " of -4";
+}
+
+}  // namespace

@@ -1,0 +1,204 @@
+// YV12 to RGB 5-6-5: tables, exact pixels, the packed walk (odd sizes, the
+// lone last row of an odd height) and the strided form, under guard pages.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "convert/convert.h"
+#include "support/guarded_buffer.h"
+
+namespace {
+
+using kestra_test::GuardedBuffer;
+
+constexpr uint16_t kCanary = 0xA55A;
+
+// The pixel from truncated products, clamped and packed without tables.
+uint16_t Expected(int y, int u, int v) {
+    const int du = u - 128, dv = v - 128;
+    const int red = y + int(std::trunc(1.4013377926421404 * dv));
+    const int green =
+        y + int(std::trunc(-0.7136038186157518 * dv)) + int(std::trunc(-0.34441087613293053 * du));
+    const int blue = y + int(std::trunc(1.7734138972809665 * du));
+    auto c = [](int x) { return std::clamp(x, 0, 255); };
+    return uint16_t(((c(red) >> 3) << 11) | ((c(green) >> 2) << 5) | (c(blue) >> 3));
+}
+
+struct PixelCase {
+    int y, u, v;
+    uint16_t pixel;
+};
+
+class Rgb565Pixel : public testing::TestWithParam<PixelCase> {};
+
+TEST_P(Rgb565Pixel, AllFourPixelsOfABlock) {
+    const PixelCase &c = GetParam();
+    const uint8_t y[4] = {uint8_t(c.y), uint8_t(c.y), uint8_t(c.y), uint8_t(c.y)};
+    const uint8_t u = uint8_t(c.u), v = uint8_t(c.v);
+    uint16_t dst[4] = {kCanary, kCanary, kCanary, kCanary};
+    kestra::yv12_to_rgb565_c(y, &v, &u, dst, 2, 2);
+    for (int p = 0; p < 4; ++p)
+        EXPECT_EQ(c.pixel, dst[p]) << "yuv " << c.y << "," << c.u << "," << c.v << " px " << p;
+    EXPECT_EQ(c.pixel, Expected(c.y, c.u, c.v)) << "test oracle";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Rgb565Pixel,
+    testing::Values(PixelCase{255, 128, 128, 0xFFFF}, PixelCase{0, 128, 128, 0x0000},
+                    PixelCase{128, 128, 128, 0x8410}, PixelCase{255, 255, 128, 0xFEBF},
+                    PixelCase{0, 0, 128, 0x0160}, PixelCase{0, 0, 0, 0x0420},
+                    PixelCase{255, 255, 255, 0xFBDF}, PixelCase{76, 85, 255, 0xF800}));
+
+TEST(Rgb565Tables, TellingEntries) {
+    using namespace kestra;
+    EXPECT_EQ(0, lumaTable565[0]);
+    EXPECT_EQ(255, lumaTable565[255]);
+    const struct {
+        const char *name;
+        const int32_t *table;
+        int index, value;
+    } cases[] = {
+        {"redFromV", redFromV565, 0, -179},       {"redFromV", redFromV565, 1, -177},
+        {"redFromV", redFromV565, 127, -1},       {"redFromV", redFromV565, 128, 0},
+        {"redFromV", redFromV565, 129, 1},        {"redFromV", redFromV565, 255, 177},
+        {"greenFromV", greenFromV565, 0, 91},     {"greenFromV", greenFromV565, 255, -90},
+        {"greenFromU", greenFromU565, 0, 44},     {"greenFromU", greenFromU565, 255, -43},
+        {"blueFromU", blueFromU565, 0, -226},     {"blueFromU", blueFromU565, 1, -225},
+        {"blueFromU", blueFromU565, 127, -1},     {"blueFromU", blueFromU565, 128, 0},
+        {"blueFromU", blueFromU565, 255, 225},    {"packRed", pack565Red, 255, 0xF800},
+        {"packRed", pack565Red, 511, 0xF800},     {"packRed", pack565Red, -256, 0},
+        {"packRed", pack565Red, 8, 1 << 11},      {"packGreen", pack565Green, 255, 0x07E0},
+        {"packGreen", pack565Green, 4, 1 << 5},   {"packGreen", pack565Green, -1, 0},
+        {"packGreen", pack565Green, 256, 0x07E0}, {"packBlue", pack565Blue, 255, 0x001F},
+        {"packBlue", pack565Blue, 7, 0},          {"packBlue", pack565Blue, 8, 1},
+        {"packBlue", pack565Blue, 480, 0x001F},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.value, c.table[c.index]) << c.name << "[" << c.index << "]";
+}
+
+TEST(Rgb565Tables, PackingTablesClampByLookup) {
+    for (int i = -256; i < 512; ++i) {
+        const int c = std::clamp(i, 0, 255);
+        ASSERT_EQ((c >> 3) << 11, kestra::pack565Red[i]) << "red " << i;
+        ASSERT_EQ((c >> 2) << 5, kestra::pack565Green[i]) << "green " << i;
+        ASSERT_EQ(c >> 3, kestra::pack565Blue[i]) << "blue " << i;
+    }
+}
+
+TEST(Rgb565Tables, SecondBuildChangesNothing) {
+    ASSERT_EQ(1, kestra::rgb565TablesBuilt);
+    const int32_t saved = kestra::redFromV565[7];
+    kestra::redFromV565[7] = 12345;  // a rebuild would restore it
+    kestra::build_rgb565_tables();
+    EXPECT_EQ(12345, kestra::redFromV565[7]);
+    kestra::redFromV565[7] = saved;
+}
+
+TEST(Rgb565Bits, CountBitsAndTrailingZeros) {
+    const struct {
+        uint32_t x;
+        int bits, zeros;
+    } cases[] = {{0, 0, 32},           {1, 1, 0},           {0xF800, 5, 11},
+                 {0x07E0, 6, 5},       {0x001F, 5, 0},      {0x80000000u, 1, 31},
+                 {0xFFFFFFFFu, 32, 0}, {0x00F0F000u, 8, 12}};
+    for (const auto &c : cases) {
+        EXPECT_EQ(c.bits, kestra::count_bits(c.x)) << std::hex << "count_bits 0x" << c.x;
+        EXPECT_EQ(c.zeros, kestra::count_trailing_zeros(c.x)) << std::hex << "ctz 0x" << c.x;
+    }
+}
+
+// A walk's geometry; padded strides (0 = packed) apply to the strided form only.
+struct Walk {
+    const char *name;
+    int32_t width, height;
+    int32_t yPad, uvPad, dstPad;
+};
+
+// Planes and destination hold exactly the bytes the walk may touch and end
+// at a guard page; the destination's untouched pixels must keep the canary.
+class Rgb565Walk : public testing::TestWithParam<Walk> {
+protected:
+    void Run(bool strided) {
+        const Walk &w = GetParam();
+        const int64_t blocks = w.width >= 2 ? w.width / 2 : 0;
+        const int64_t rows = w.height > 0 ? w.height : 0;
+        const int64_t chromaRows = (rows + 1) / 2;  // an odd last row has its own chroma row
+        const bool touches = blocks > 0 && rows > 0;
+        const int32_t yStride = w.width + (strided ? w.yPad : 0);
+        const int32_t uvStride = w.width / 2 + (strided ? w.uvPad : 0);
+        const int32_t dstStride = w.width + (strided ? w.dstPad : 0);
+        GuardedBuffer yBuf(touches ? size_t((rows - 1) * yStride + 2 * blocks) : 0);
+        GuardedBuffer uBuf(touches ? size_t((chromaRows - 1) * uvStride + blocks) : 0);
+        GuardedBuffer vBuf(uBuf.size());
+        const size_t dstPixels = touches ? size_t((rows - 1) * dstStride + 2 * blocks) : 0;
+        GuardedBuffer dstBuf(dstPixels * 2);
+        ASSERT_TRUE(yBuf.ok() && uBuf.ok() && vBuf.ok() && dstBuf.ok());
+        uint16_t *dst = reinterpret_cast<uint16_t *>(dstBuf.data());
+        std::fill(dst, dst + dstPixels, kCanary);
+        const unsigned seed = 0x565u * 1000 + unsigned(w.width * 37 + w.height);
+        std::mt19937 rng(seed);
+        for (GuardedBuffer *b : {&yBuf, &uBuf, &vBuf})
+            for (size_t i = 0; i < b->size(); ++i) b->data()[i] = uint8_t(rng());
+
+        if (strided)
+            kestra::yv12_to_rgb565_strided_c(yBuf.data(), yStride, uBuf.data(), vBuf.data(),
+                                             uvStride, dst, dstStride, w.width, w.height);
+        else
+            kestra::yv12_to_rgb565_c(yBuf.data(), vBuf.data(), uBuf.data(), dst, w.width, w.height);
+
+        std::vector<bool> written(dstPixels, false);
+        for (int64_t r = 0; r < rows && touches; ++r) {
+            for (int64_t x = 0; x < 2 * blocks; ++x) {
+                const int64_t c = (r / 2) * uvStride + x / 2;
+                const uint16_t e =
+                    Expected(yBuf.data()[r * yStride + x], uBuf.data()[c], vBuf.data()[c]);
+                const size_t at = size_t(r * dstStride + x);
+                ASSERT_EQ(e, dst[at]) << w.name << (strided ? " strided" : " packed") << " seed "
+                                      << seed << ": row " << r << " px " << x;
+                written[at] = true;
+            }
+        }
+        for (size_t i = 0; i < dstPixels; ++i) {
+            if (written[i]) continue;
+            ASSERT_EQ(kCanary, dst[i]) << w.name << ": pixel " << i << " overwritten";
+        }
+    }
+};
+
+TEST_P(Rgb565Walk, Packed) { Run(false); }
+TEST_P(Rgb565Walk, Strided) { Run(true); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Geometry, Rgb565Walk,
+    testing::Values(Walk{"Width5Height4", 5, 4, 3, 1, 2}, Walk{"Even", 8, 6, 8, 4, 0},
+                    Walk{"OddHeight", 6, 5, 2, 2, 2}, Walk{"OddBoth", 7, 3, 1, 5, 3},
+                    Walk{"Height1", 4, 1, 4, 2, 4}, Walk{"Height0", 4, 0, 0, 0, 0},
+                    Walk{"HeightMinus3", 4, -3, 0, 0, 0}, Walk{"Width0", 0, 4, 0, 0, 0},
+                    Walk{"Width1", 1, 4, 0, 0, 0}, Walk{"WidthMinus2", -2, 4, 0, 0, 0},
+                    Walk{"Wide", 34, 10, 30, 17, 6}),
+    [](const testing::TestParamInfo<Walk> &p) { return std::string(p.param.name); });
+
+// The spec'd layout of width 5: chroma rows 2 bytes apart, second pair at
+// luma byte 10 and destination pixel 10.
+TEST(Rgb565Walk, Width5RowPairsStartAtTheirOwnRows) {
+    uint8_t y[20], u[4] = {128, 128, 128, 128}, v[4] = {128, 128, 128, 128};
+    for (int i = 0; i < 20; ++i) y[i] = uint8_t(8 * i);
+    u[2] = 0;  // chroma row 1, column 0
+    uint16_t dst[20];
+    std::fill(dst, dst + 20, kCanary);
+    kestra::yv12_to_rgb565_c(y, v, u, dst, 5, 4);
+    for (int r = 0; r < 4; ++r) {
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(Expected(y[r * 5 + x], x < 2 && r >= 2 ? 0 : 128, 128), dst[r * 5 + x])
+                << "row " << r << " px " << x;
+        EXPECT_EQ(kCanary, dst[r * 5 + 4]) << "row " << r << " px 4";
+    }
+}
+
+}  // namespace
