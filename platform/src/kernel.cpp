@@ -53,7 +53,11 @@ bool ReadProfileString(const char *section, const char *key, const char *fileNam
     if (!in) return false;
     std::string line;
     bool inSection = false;
+    bool firstLine = true;
     while (std::getline(in, line)) {
+        // Editors on Windows often save INI files with a UTF-8 byte-order mark.
+        if (firstLine && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+        firstLine = false;
         std::string t = Trim(line);
         if (t.empty() || t[0] == ';') continue;
         if (t[0] == '[') {
@@ -152,7 +156,8 @@ UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue,
     if (!ReadProfileString(section, key, fileName, &value) || value.empty())
         return static_cast<UINT>(defaultValue);
     const char *p = value.c_str();
-    while (*p == ' ' || *p == '\t') ++p;
+    // Like the NT string-to-integer routine: every control character counts as blank.
+    while (*p != '\0' && static_cast<unsigned char>(*p) <= ' ') ++p;
     bool negative = false;
     if (*p == '+' || *p == '-') negative = *p++ == '-';
     uint32_t result = 0;
