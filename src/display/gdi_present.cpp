@@ -68,9 +68,9 @@ void FillBitmapHeader(int32_t width, int32_t height, BITMAPINFOHEADER *header) {
 
 int32_t DrawWindow::DrawGdiFrame(const FrameArgs &frame) {
     // Without a buffer from set-up, or without planes, there is nothing to
-    // convert; the frame is dropped quietly like any other GDI failure here.
-    if (!frameBuffer || frameWidth <= 0 || frameHeight <= 0) return kDrawOk;
-    if (!frame.y || !frame.u || !frame.v) return kDrawOk;
+    // convert: answer "not ready" and touch nothing, as the dispatch does.
+    if (!frameBuffer || frameWidth <= 0 || frameHeight <= 0) return kDrawNotReady;
+    if (!frame.y || !frame.u || !frame.v) return kDrawNotReady;
     ConvertFrame(frame, frameBuffer, frameWidth, frameHeight);
 
     BITMAPINFOHEADER header;

@@ -81,6 +81,8 @@ struct BlitCase {
     int (*srcY)(int x, int y);
 };
 
+void PrintTo(const BlitCase &c, std::ostream *os) { *os << c.name; }
+
 class StretchDIBitsTest : public GdiTest, public ::testing::WithParamInterface<BlitCase> {};
 
 TEST_P(StretchDIBitsTest, LandsWhereGdiPutsIt) {

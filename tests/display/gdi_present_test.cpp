@@ -1,0 +1,178 @@
+// GDI presentation, read back from the stand-in window: placement, scaling,
+// crop and mirror, rows of every width, the display callback, and the
+// objects the path takes and gives back.
+#include <windows.h>
+#include <kestra/platform.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "convert/convert.h"
+#include "display/draw_window.h"
+#include "display/gdi_test_support.h"
+#include "kestra/kestra.h"
+#include "support/png_writer.h"
+
+namespace {
+
+using kestra::DrawWindow;
+using kestra_test::GdiDisplay;
+using kestra_test::YuvFrame;
+
+struct PresentCase {
+    const char *name;
+    int frameWidth, frameHeight;
+    int clientWidth, clientHeight;
+    bool crop;
+    RECT playRect;
+    int32_t mirror;
+    int scale;  // window pixels per frame pixel
+};
+
+void PrintTo(const PresentCase &c, std::ostream *os) { *os << c.name; }
+
+std::string CaseName(const ::testing::TestParamInfo<PresentCase> &info) {
+    std::string name = info.param.name;
+    for (char &c : name)
+        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+}
+
+class GdiPresentTest : public ::testing::TestWithParam<PresentCase> {};
+
+// The window shows the (cropped, mirrored) frame pixel by pixel.
+TEST_P(GdiPresentTest, WindowShowsTheFrame) {
+    const PresentCase &c = GetParam();
+    GdiDisplay display(c.frameWidth, c.frameHeight, c.clientWidth, c.clientHeight);
+    ASSERT_TRUE(display.ready());
+    if (c.crop) KESTRA_DWSetPlayRect(display.handle, &c.playRect);
+    KESTRA_DWSetMirrorMode(display.handle, c.mirror);
+    YuvFrame frame(c.frameWidth, c.frameHeight);
+    ASSERT_EQ(display.Draw(frame), 0) << c.name;
+
+    const RECT crop = c.crop ? c.playRect : RECT{0, 0, c.frameWidth, c.frameHeight};
+    const std::vector<uint32_t> window = display.Pixels();
+    for (int y = 0; y < c.clientHeight; ++y)
+        for (int x = 0; x < c.clientWidth; ++x) {
+            int fx = x / c.scale;
+            fx = c.mirror == 1 ? crop.right - 1 - fx : crop.left + fx;
+            int fy = crop.top + y / c.scale;
+            ASSERT_EQ(window[static_cast<size_t>(y) * c.clientWidth + x], frame.Rgb(fx, fy))
+                << c.name << ": window pixel " << x << "," << y << " should be frame pixel " << fx
+                << "," << fy;
+        }
+}
+
+const PresentCase kPresentCases[] = {
+    {"one to one", 160, 120, 160, 120, false, {}, 0, 1},
+    {"stretched twice", 160, 120, 320, 240, false, {}, 0, 2},
+    {"mirrored", 160, 120, 160, 120, false, {}, 1, 1},
+    {"mirror mode 2 is unmirrored", 160, 120, 160, 120, false, {}, 2, 1},
+    {"play rect", 160, 120, 80, 70, true, {20, 10, 100, 80}, 0, 1},
+    {"play rect mirrored", 160, 120, 80, 70, true, {20, 10, 100, 80}, 1, 1},
+    {"play rect mirrored stretched", 160, 120, 160, 140, true, {20, 10, 100, 80}, 1, 2},
+    {"full size play rect of the table", 640, 480, 400, 350, true, {100, 50, 500, 400}, 1, 1},
+    // Rows of these widths are not a multiple of 4 bytes: a shear shows at once.
+    {"width 174", 174, 20, 174, 20, false, {}, 0, 1},
+    {"width 318", 318, 16, 318, 16, false, {}, 1, 1},
+    {"width 642", 642, 12, 642, 12, false, {}, 0, 1},
+    {"width 6 cropped", 6, 8, 3, 4, true, {1, 2, 4, 6}, 1, 1},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, GdiPresentTest, ::testing::ValuesIn(kPresentCases), CaseName);
+
+TEST(GdiPresent, TwoPixelWindowDrawsNothingAndSucceeds) {
+    GdiDisplay display(16, 16, 2, 2, /*border=*/0);
+    ASSERT_TRUE(display.ready());
+    kplat_fill_window(display.window, 0x345678);
+    YuvFrame frame(16, 16);
+    EXPECT_EQ(display.Draw(frame), 0);
+    for (uint32_t p : display.Pixels()) ASSERT_EQ(p, 0x345678u);
+}
+
+TEST(GdiPresent, EveryObjectTakenIsGivenBack) {
+    GdiDisplay display(64, 48, 64, 48);
+    ASSERT_TRUE(display.ready());
+    KESTRA_DWSetOSDText(display.handle, 0, "leak", 2, 2, 0, RGB(255, 255, 255));
+    const int dcs = kplat_live_objects(KPLAT_OBJ_DC);
+    const int bitmaps = kplat_live_objects(KPLAT_OBJ_BITMAP);
+    YuvFrame frame(64, 48);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(display.Draw(frame), 0);
+    EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_DC), dcs);
+    EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_BITMAP), bitmaps);
+}
+
+TEST(GdiPresent, MissingPlanesTouchNothing) {
+    GdiDisplay display(32, 32, 32, 32);
+    ASSERT_TRUE(display.ready());
+    kplat_fill_window(display.window, 0x010203);
+    YuvFrame frame(32, 32);
+    EXPECT_EQ(KESTRA_DWDrawYUV420(display.handle, nullptr, 32, frame.u.data(), frame.v.data(), 16,
+                                  0, 0, 0),
+              -1);
+    EXPECT_EQ(kplat_window_pixel(display.window, 5, 5), 0x010203u);
+}
+
+struct CallbackLog {
+    int calls = 0;
+    int32_t values[9] = {};
+    HDC dc = nullptr;
+    void *user = nullptr;
+};
+
+void KESTRA_CALLBACK Record(int32_t index, HDC dc, int32_t frameWidth, int32_t frameHeight,
+                            int32_t value7, int32_t value8, int32_t windowWidth,
+                            int32_t windowHeight, int32_t mirror, void *user) {
+    CallbackLog *log = static_cast<CallbackLog *>(user);
+    ++log->calls;
+    int32_t v[9] = {index,  0,           frameWidth,   frameHeight, value7,
+                    value8, windowWidth, windowHeight, mirror};
+    std::copy(v, v + 9, log->values);
+    log->dc = dc;
+    log->user = user;
+    // A red block at frame pixels (30..39, 20..29).
+    for (int y = 20; y < 30; ++y)
+        for (int x = 30; x < 40; ++x) SetPixel(dc, x, y, RGB(255, 0, 0));
+}
+
+TEST(GdiPresent, CallbackGetsTenValuesAndItsDrawingIsPresented) {
+    GdiDisplay display(160, 120, 80, 70);
+    ASSERT_TRUE(display.ready());
+    CallbackLog log;
+    KESTRA_DWSetIndex(display.handle, 77);
+    KESTRA_DWSetDisplayCB(display.handle, &log, Record);
+    const RECT crop{20, 10, 100, 80};
+    KESTRA_DWSetPlayRect(display.handle, &crop);
+    KESTRA_DWSetMirrorMode(display.handle, 1);
+    YuvFrame frame(160, 120);
+    ASSERT_EQ(display.Draw(frame, 6, 7, 8), 0);
+
+    ASSERT_EQ(log.calls, 1);
+    // The window's outer rectangle is the 80 x 70 client area plus a 1-pixel
+    // border: the callback hears 82 x 72.
+    const int32_t want[9] = {77, 0, 160, 120, 7, 8, 82, 72, 1};
+    for (int i = 0; i < 9; ++i) {
+        if (i == 1) continue;  // the DC, checked below
+        EXPECT_EQ(log.values[i], want[i]) << "callback value " << i + 1;
+    }
+    EXPECT_NE(log.dc, nullptr);
+    EXPECT_EQ(log.user, &log);
+
+    // The red block at frame (30..39, 20..29), cropped and mirrored:
+    // window x = 99 - frame x, window y = frame y - 10.
+    for (int y = 0; y < 70; ++y)
+        for (int x = 0; x < 80; ++x) {
+            bool red = x >= 60 && x < 70 && y >= 10 && y < 20;
+            uint32_t p = kplat_window_pixel(display.window, x, y);
+            ASSERT_EQ(p == 0xFF0000u, red) << "window " << x << "," << y << " is " << std::hex << p;
+        }
+    KESTRA_DWSetMirrorMode(display.handle, 2);
+    ASSERT_EQ(display.Draw(frame), 0);
+    EXPECT_EQ(log.values[8], 2) << "mirror mode reaches the callback as stored";
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+// A display forced into the GDI mode on a stand-in window, and YV12 frames
+// whose every pixel is known through the scalar converter.
+#pragma once
+
+#include <windows.h>
+#include <kestra/platform.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "convert/convert.h"
+#include "display/draw_window.h"
+#include "kestra/kestra.h"
+
+namespace kestra_test {
+
+// Strides wider than the planes, so a path that ignores them shows it.
+struct YuvFrame {
+    int width, height, yStride, uvStride;
+    std::vector<uint8_t> y, u, v;
+    std::vector<uint32_t> rgb;  // top-down 0x00RRGGBB
+
+    // luma < 0: a pattern that differs from pixel to pixel; else a flat grey.
+    YuvFrame(int w, int h, int luma = -1)
+        : width(w),
+          height(h),
+          yStride(w + 8),
+          uvStride(w / 2 + 4),
+          y(static_cast<size_t>(yStride) * h),
+          u(static_cast<size_t>(uvStride) * (h / 2)),
+          v(u.size()),
+          rgb(static_cast<size_t>(w) * h) {
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c)
+                y[static_cast<size_t>(r) * yStride + c] =
+                    static_cast<uint8_t>(luma < 0 ? 16 + (c * 7 + r * 13) % 220 : luma);
+        for (int r = 0; r < h / 2; ++r)
+            for (int c = 0; c < w / 2; ++c) {
+                size_t i = static_cast<size_t>(r) * uvStride + c;
+                u[i] = static_cast<uint8_t>(luma < 0 ? 78 + (c * 11 + r * 3) % 101 : 128);
+                v[i] = static_cast<uint8_t>(luma < 0 ? 78 + (c * 5 + r * 17) % 101 : 128);
+            }
+        std::vector<uint8_t> bgr(static_cast<size_t>(w) * h * 3);
+        kestra::yv12_to_rgb24_c(bgr.data(), w, y.data(), u.data(), v.data(), yStride, uvStride,
+                                static_cast<uint32_t>(w), h);
+        for (size_t i = 0; i < rgb.size(); ++i)
+            rgb[i] =
+                (uint32_t(bgr[3 * i + 2]) << 16) | (uint32_t(bgr[3 * i + 1]) << 8) | bgr[3 * i];
+    }
+    uint32_t Rgb(int x, int yy) const { return rgb[static_cast<size_t>(yy) * width + x]; }
+};
+
+class GdiDisplay {
+public:
+    // The window's outer rectangle is the client area grown by `border`; with
+    // the default 1 the picture fills the client area exactly.
+    GdiDisplay(int frameWidth, int frameHeight, int clientWidth, int clientHeight, int border = 1)
+        : window(kplat_create_window("gdi", 40, 30, clientWidth, clientHeight, border)) {
+        if (KESTRA_DWOpenDraw(&handle) != 0) return;
+        KESTRA_DWSetHwnd(handle, window);
+        // Without ddraw.dll set-up settles on the GDI mode.
+        kplat_fail_call("LoadLibraryA", -1, 0);
+        KESTRA_DWInitDraw(handle, frameWidth, frameHeight);
+        kplat_clear_failures();
+    }
+    ~GdiDisplay() {
+        if (handle) KESTRA_DWCloseDraw(handle);
+        if (window) DestroyWindow(window);
+    }
+    GdiDisplay(const GdiDisplay &) = delete;
+    GdiDisplay &operator=(const GdiDisplay &) = delete;
+
+    kestra::DrawWindow *object() const { return reinterpret_cast<kestra::DrawWindow *>(handle); }
+    bool ready() const {
+        return window && handle && object()->renderMode == kestra::ModeGdi &&
+               object()->initialised == 1;
+    }
+    int32_t Draw(const YuvFrame &f, int32_t v6 = 0, int32_t v7 = 0, int32_t v8 = 0) {
+        return KESTRA_DWDrawYUV420(handle, f.y.data(), f.yStride, f.u.data(), f.v.data(),
+                                   f.uvStride, v6, v7, v8);
+    }
+    std::vector<uint32_t> Pixels() const {
+        int w = 0, h = 0;
+        kplat_get_client_size(window, &w, &h);
+        std::vector<uint32_t> out(static_cast<size_t>(w) * h);
+        kplat_read_window_pixels(window, out.data(), w);
+        return out;
+    }
+
+    HWND window = nullptr;
+    KestraDisplay handle = nullptr;
+};
+
+}  // namespace kestra_test
