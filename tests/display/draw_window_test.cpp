@@ -1,0 +1,222 @@
+// DrawWindow itself: what it owns and gives back, the play-rect rules, and
+// the re-entrant locks its presenters rely on.
+#include <windows.h>
+#include <kestra/platform.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <type_traits>
+
+#include "core/crit_section.h"
+#include "display/draw_window.h"
+
+namespace {
+
+using kestra::AutoLock;
+using kestra::CritSection;
+using kestra::DrawWindow;
+
+constexpr int kFrameWidth = 64, kFrameHeight = 48;
+
+class Window {
+public:
+    Window() : handle(kplat_create_window("draw", 20, 20, 80, 60, 2)) {}
+    ~Window() { kplat_destroy_window(handle); }
+    HWND handle;
+};
+
+// Initialised on a window; set-up's choice of render mode does not matter here.
+void Initialise(DrawWindow &dw, HWND window) {
+    dw.SetHwnd(window);
+    kplat_fail_call("LoadLibraryA", -1, 0);
+    dw.InitDraw(kFrameWidth, kFrameHeight);
+    kplat_clear_failures();
+}
+
+struct RectCase {
+    const char *name;
+    RECT rect;
+    bool accepted;
+};
+
+class PlayRect : public testing::TestWithParam<RectCase> {};
+
+TEST_P(PlayRect, AcceptedOnlyInsideTheFrame) {
+    const RectCase &c = GetParam();
+    Window window;
+    DrawWindow dw;
+    Initialise(dw, window.handle);
+    const RECT previous{1, 2, 3, 4};
+    dw.SetPlayRect(&previous);
+    ASSERT_EQ(1u, dw.playRectEnabled);
+
+    dw.SetPlayRect(&c.rect);
+    const RECT want = c.accepted ? c.rect : previous;
+    EXPECT_EQ(c.accepted ? 1u : 0u, dw.playRectEnabled) << c.name;
+    EXPECT_TRUE(dw.playRect.left == want.left && dw.playRect.top == want.top &&
+                dw.playRect.right == want.right && dw.playRect.bottom == want.bottom)
+        << c.name << ": expected {" << want.left << "," << want.top << "," << want.right << ","
+        << want.bottom << "} got {" << dw.playRect.left << "," << dw.playRect.top << ","
+        << dw.playRect.right << "," << dw.playRect.bottom << "}";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PlayRect,
+    testing::Values(RectCase{"FullFrame", {0, 0, kFrameWidth, kFrameHeight}, false},
+                    RectCase{"RightAtWidth", {0, 0, kFrameWidth, 10}, false},
+                    RectCase{"BottomAtHeight", {0, 0, 10, kFrameHeight}, false},
+                    RectCase{"NegativeLeft", {-1, 0, 10, 10}, false},
+                    RectCase{"NegativeTop", {0, -1, 10, 10}, false},
+                    RectCase{"LeftAtWidth", {kFrameWidth, 0, 10, 10}, false},
+                    RectCase{"LargestInside", {0, 0, kFrameWidth - 1, kFrameHeight - 1}, true},
+                    RectCase{"Inverted", {50, 40, 10, 5}, true},
+                    RectCase{"Empty", {10, 10, 10, 10}, true}),
+    [](const testing::TestParamInfo<RectCase> &p) { return std::string(p.param.name); });
+
+TEST(PlayRectState, NullTurnsTheCropOffAndKeepsTheValues) {
+    Window window;
+    DrawWindow dw;
+    Initialise(dw, window.handle);
+    const RECT rect{5, 6, 7, 8};
+    dw.SetPlayRect(&rect);
+    dw.SetPlayRect(nullptr);
+    EXPECT_EQ(0u, dw.playRectEnabled);
+    EXPECT_EQ(7, dw.playRect.right);
+}
+
+TEST(PlayRectState, RejectedBeforeInitialisation) {
+    DrawWindow dw;
+    const RECT rect{0, 0, 1, 1};
+    dw.SetPlayRect(&rect);
+    EXPECT_EQ(0u, dw.playRectEnabled);
+    EXPECT_EQ(0, dw.playRect.right) << "values untouched";
+}
+
+// The presenters take surfaceLock and then set the crop on the same thread.
+TEST(PlayRectState, SettableWhileTheSameThreadHoldsSurfaceLock) {
+    Window window;
+    DrawWindow dw;
+    Initialise(dw, window.handle);
+    AutoLock held(dw.surfaceLock);
+    const RECT rect{1, 1, 2, 2};
+    dw.SetPlayRect(&rect);
+    EXPECT_EQ(1u, dw.playRectEnabled);
+}
+
+TEST(DrawWindowObject, ConstructedIdle) {
+    DrawWindow dw;
+    EXPECT_EQ(kestra::ModeUYVYSurface, dw.renderMode);
+    EXPECT_EQ(0u, dw.initialised);
+    EXPECT_EQ(nullptr, dw.hwnd);
+    EXPECT_EQ(nullptr, dw.windowDC);
+    EXPECT_EQ(nullptr, dw.frameBuffer);
+    EXPECT_EQ(nullptr, dw.ddraw);
+    for (const auto &slot : dw.osdSlots) EXPECT_EQ('\0', slot.text[0]);
+}
+
+TEST(DrawWindowObject, SettingTheWindowTwiceReleasesTheFirstDC) {
+    Window first, second;
+    const int before = kplat_live_objects(KPLAT_OBJ_DC);
+    {
+        DrawWindow dw;
+        dw.SetHwnd(first.handle);
+        const HDC firstDC = dw.windowDC;
+        ASSERT_NE(nullptr, firstDC);
+        EXPECT_EQ(before + 1, kplat_live_objects(KPLAT_OBJ_DC));
+        dw.SetHwnd(second.handle);
+        EXPECT_EQ(before + 1, kplat_live_objects(KPLAT_OBJ_DC)) << "first DC not released";
+        EXPECT_EQ(second.handle, dw.hwnd);
+        EXPECT_NE(nullptr, dw.windowDC);
+        EXPECT_EQ(0, ReleaseDC(first.handle, firstDC)) << "first DC still live";
+    }
+    EXPECT_EQ(before, kplat_live_objects(KPLAT_OBJ_DC)) << "second DC not released on close";
+}
+
+TEST(DrawWindowObject, NullWindowTakesTheScreenDCAndGivesItBack) {
+    const int before = kplat_live_objects(KPLAT_OBJ_DC);
+    {
+        DrawWindow dw;
+        dw.SetHwnd(nullptr);
+        EXPECT_EQ(nullptr, dw.hwnd);
+        EXPECT_NE(nullptr, dw.windowDC);
+    }
+    EXPECT_EQ(before, kplat_live_objects(KPLAT_OBJ_DC));
+}
+
+int LiveObjects(int kind) { return kplat_live_objects(static_cast<KplatObjectKind>(kind)); }
+
+TEST(DrawWindowObject, ClosingANeverInitialisedObjectReleasesOnlyItsDC) {
+    Window window;
+    int before[KPLAT_OBJ_KIND_COUNT];
+    for (int k = 0; k < KPLAT_OBJ_KIND_COUNT; ++k) before[k] = LiveObjects(k);
+    auto *dw = new DrawWindow;
+    dw->SetHwnd(window.handle);
+    EXPECT_EQ(before[KPLAT_OBJ_DC] + 1, LiveObjects(KPLAT_OBJ_DC));
+    delete dw;
+    for (int k = 0; k < KPLAT_OBJ_KIND_COUNT; ++k)
+        EXPECT_EQ(before[k], LiveObjects(k)) << "object kind " << k;
+}
+
+TEST(DrawWindowObject, ClosingAnInitialisedObjectLeavesNothingBehind) {
+    Window window;
+    int before[KPLAT_OBJ_KIND_COUNT];
+    for (int k = 0; k < KPLAT_OBJ_KIND_COUNT; ++k) before[k] = LiveObjects(k);
+    {
+        DrawWindow dw;
+        Initialise(dw, window.handle);
+    }
+    for (int k = 0; k < KPLAT_OBJ_KIND_COUNT; ++k)
+        EXPECT_EQ(before[k], LiveObjects(k)) << "object kind " << k;
+}
+
+// CritSection holds nothing but the platform's critical section, so a test
+// may ask another thread whether it could enter.
+static_assert(std::is_standard_layout<CritSection>::value &&
+                  sizeof(CritSection) == sizeof(CRITICAL_SECTION),
+              "CritSection wraps exactly one CRITICAL_SECTION");
+
+bool OtherThreadCanEnter(CritSection &cs) {
+    auto *raw = reinterpret_cast<CRITICAL_SECTION *>(&cs);
+    bool entered = false;
+    std::thread([&] {
+        entered = TryEnterCriticalSection(raw);
+        if (entered) LeaveCriticalSection(raw);
+    }).join();
+    return entered;
+}
+
+TEST(AutoLockGuard, NestedGuardsOnOneThreadHoldUntilTheOuterGoes) {
+    CritSection cs;
+    {
+        AutoLock outer(cs);
+        {
+            AutoLock inner(&cs);
+            EXPECT_FALSE(OtherThreadCanEnter(cs));
+        }
+        EXPECT_FALSE(OtherThreadCanEnter(cs)) << "inner guard left the outer's hold";
+    }
+    EXPECT_TRUE(OtherThreadCanEnter(cs));
+}
+
+TEST(AutoLockGuard, ReleaseLeavesOnceAndDestructionThenDoesNothing) {
+    CritSection cs;
+    AutoLock outer(cs);
+    {
+        AutoLock inner(cs);
+        inner.Release();
+        EXPECT_FALSE(OtherThreadCanEnter(cs)) << "outer hold still in force";
+    }
+    EXPECT_FALSE(OtherThreadCanEnter(cs)) << "released guard left again on destruction";
+    outer.Release();
+    EXPECT_TRUE(OtherThreadCanEnter(cs));
+    outer.Release();  // a second release is harmless
+    EXPECT_TRUE(OtherThreadCanEnter(cs));
+}
+
+TEST(AutoLockGuard, NullSectionIsIgnored) {
+    AutoLock none(static_cast<CritSection *>(nullptr));
+    none.Release();
+}
+
+}  // namespace
