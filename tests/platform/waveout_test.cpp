@@ -1,0 +1,287 @@
+// The stand-in waveOut device behaves as the platform does: header flags,
+// where each report is sent, reset, refusals, format checks.
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <gtest/gtest.h>
+#include <kestra/platform.h>
+
+#include <cctype>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Report {
+    UINT message;
+    WAVEHDR *header;
+    std::thread::id thread;
+};
+
+// Records every report; optionally queues a finished header again.
+struct Recorder {
+    std::mutex mutex;
+    std::vector<Report> reports;
+    bool requeue = false;
+    MMRESULT requeueResult = 0xFFFF;
+
+    static void CALLBACK Proc(HDRVR device, UINT message, DWORD_PTR instance, DWORD_PTR p1,
+                              DWORD_PTR) {
+        Recorder *self = reinterpret_cast<Recorder *>(instance);
+        WAVEHDR *header = reinterpret_cast<WAVEHDR *>(p1);
+        {
+            std::lock_guard<std::mutex> guard(self->mutex);
+            self->reports.push_back({message, header, std::this_thread::get_id()});
+        }
+        if (message == WOM_DONE && self->requeue)
+            self->requeueResult =
+                waveOutWrite(reinterpret_cast<HWAVEOUT>(device), header, sizeof(WAVEHDR));
+    }
+    std::vector<Report> Take() {
+        std::lock_guard<std::mutex> guard(mutex);
+        std::vector<Report> out;
+        out.swap(reports);
+        return out;
+    }
+};
+
+WAVEFORMATEX Pcm(WORD channels, DWORD rate, WORD bits) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = channels;
+    f.nSamplesPerSec = rate;
+    f.wBitsPerSample = bits;
+    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
+    f.nAvgBytesPerSec = rate * f.nBlockAlign;
+    return f;
+}
+
+class WaveOut : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(kplat_audio_set_sink("manual"));
+        kplat_audio_clear_played();
+        liveBefore = kplat_live_objects(KPLAT_OBJ_WAVEOUT);
+    }
+    void TearDown() override {
+        kplat_clear_failures();
+        kplat_audio_set_sink(nullptr);
+        EXPECT_EQ(liveBefore, kplat_live_objects(KPLAT_OBJ_WAVEOUT)) << "a device leaked";
+    }
+    HWAVEOUT Open() {
+        WAVEFORMATEX f = Pcm(1, 8000, 8);
+        HWAVEOUT device = nullptr;
+        EXPECT_EQ(
+            MMSYSERR_NOERROR,
+            waveOutOpen(&device, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(&Recorder::Proc),
+                        reinterpret_cast<DWORD_PTR>(&recorder), CALLBACK_FUNCTION));
+        return device;
+    }
+    WAVEHDR Header(std::vector<char> &bytes) {
+        WAVEHDR h{};
+        h.lpData = bytes.data();
+        h.dwBufferLength = static_cast<DWORD>(bytes.size());
+        return h;
+    }
+    Recorder recorder;
+    int liveBefore = 0;
+};
+
+TEST_F(WaveOut, OpenAndCloseReportOnTheCallingThread) {
+    HWAVEOUT device = Open();
+    ASSERT_NE(nullptr, device);
+    EXPECT_EQ(liveBefore + 1, kplat_live_objects(KPLAT_OBJ_WAVEOUT));
+    std::vector<Report> r = recorder.Take();
+    ASSERT_EQ(1u, r.size());
+    EXPECT_EQ(static_cast<UINT>(WOM_OPEN), r[0].message);
+    EXPECT_EQ(std::this_thread::get_id(), r[0].thread);
+
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(device));
+    r = recorder.Take();
+    ASSERT_EQ(1u, r.size()) << "WOM_CLOSE must be sent before waveOutClose returns";
+    EXPECT_EQ(static_cast<UINT>(WOM_CLOSE), r[0].message);
+    EXPECT_EQ(std::this_thread::get_id(), r[0].thread);
+}
+
+TEST_F(WaveOut, HeaderFlagsThroughPrepareWritePlayUnprepare) {
+    HWAVEOUT device = Open();
+    std::vector<char> bytes(16, 'a');
+    WAVEHDR h = Header(bytes);
+    h.dwFlags = WHDR_DONE;
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutPrepareHeader(device, &h, sizeof(h)));
+    EXPECT_EQ(static_cast<DWORD>(WHDR_DONE | WHDR_PREPARED), h.dwFlags);
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutWrite(device, &h, sizeof(h)));
+    EXPECT_EQ(static_cast<DWORD>(WHDR_PREPARED | WHDR_INQUEUE), h.dwFlags) << "write clears DONE";
+    recorder.Take();
+
+    char played[16] = {};
+    EXPECT_EQ(16, kplat_audio_manual_step(device, played, sizeof(played)));
+    EXPECT_EQ(0, std::memcmp(played, bytes.data(), 16));
+    EXPECT_EQ(static_cast<DWORD>(WHDR_PREPARED | WHDR_DONE), h.dwFlags);
+    std::vector<Report> r = recorder.Take();
+    ASSERT_EQ(1u, r.size());
+    EXPECT_EQ(static_cast<UINT>(WOM_DONE), r[0].message);
+    EXPECT_EQ(&h, r[0].header);
+    EXPECT_NE(std::this_thread::get_id(), r[0].thread) << "WOM_DONE comes from the device thread";
+
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutUnprepareHeader(device, &h, sizeof(h)));
+    EXPECT_EQ(static_cast<DWORD>(WHDR_DONE), h.dwFlags);
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(device));
+}
+
+TEST_F(WaveOut, RefusesWhatThePlatformRefuses) {
+    HWAVEOUT device = Open();
+    std::vector<char> bytes(8, 0);
+    WAVEHDR h = Header(bytes);
+    EXPECT_EQ(WAVERR_UNPREPARED, waveOutWrite(device, &h, sizeof(h)));
+    ASSERT_EQ(MMSYSERR_NOERROR, waveOutPrepareHeader(device, &h, sizeof(h)));
+    EXPECT_EQ(MMSYSERR_INVALPARAM, waveOutWrite(device, &h, sizeof(h) - 1));
+    ASSERT_EQ(MMSYSERR_NOERROR, waveOutWrite(device, &h, sizeof(h)));
+    EXPECT_EQ(WAVERR_STILLPLAYING, waveOutWrite(device, &h, sizeof(h))) << "still queued";
+    EXPECT_EQ(WAVERR_STILLPLAYING, waveOutUnprepareHeader(device, &h, sizeof(h)));
+    EXPECT_EQ(WAVERR_STILLPLAYING, waveOutClose(device)) << "close with a header queued";
+    EXPECT_EQ(1, kplat_audio_queued(device));
+
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutReset(device));
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(device));
+    // The handle is dead now: every call says so instead of touching freed state.
+    EXPECT_EQ(MMSYSERR_INVALHANDLE, waveOutWrite(device, &h, sizeof(h)));
+    EXPECT_EQ(MMSYSERR_INVALHANDLE, waveOutReset(device));
+    EXPECT_EQ(MMSYSERR_INVALHANDLE, waveOutSetVolume(device, 0));
+    EXPECT_EQ(MMSYSERR_INVALHANDLE, waveOutClose(device));
+    EXPECT_EQ(MMSYSERR_INVALHANDLE, waveOutPrepareHeader(nullptr, &h, sizeof(h)));
+}
+
+TEST_F(WaveOut, ResetReturnsEveryHeaderInOrderBeforeItReturns) {
+    HWAVEOUT device = Open();
+    std::vector<char> bytes(3 * 8, 0);
+    WAVEHDR h[3];
+    for (int i = 0; i < 3; ++i) {
+        h[i] = WAVEHDR{};
+        h[i].lpData = bytes.data() + 8 * i;
+        h[i].dwBufferLength = 8;
+        ASSERT_EQ(MMSYSERR_NOERROR, waveOutPrepareHeader(device, &h[i], sizeof(WAVEHDR)));
+        ASSERT_EQ(MMSYSERR_NOERROR, waveOutWrite(device, &h[i], sizeof(WAVEHDR)));
+    }
+    recorder.Take();
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutReset(device));
+    std::vector<Report> r = recorder.Take();
+    ASSERT_EQ(3u, r.size());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(static_cast<UINT>(WOM_DONE), r[i].message) << "header " << i;
+        EXPECT_EQ(&h[i], r[i].header) << "header " << i;
+        EXPECT_EQ(std::this_thread::get_id(), r[i].thread) << "header " << i;
+        EXPECT_EQ(static_cast<DWORD>(WHDR_PREPARED | WHDR_DONE), h[i].dwFlags) << "header " << i;
+    }
+    EXPECT_EQ(-1, kplat_audio_manual_step(device, nullptr, 0)) << "nothing left to play";
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(device));
+}
+
+TEST_F(WaveOut, WriteFromInsideTheCallbackKeepsTheBufferGoing) {
+    recorder.requeue = true;
+    HWAVEOUT device = Open();
+    std::vector<char> a(4, 'a'), b(4, 'b');
+    WAVEHDR ha = Header(a), hb = Header(b);
+    for (WAVEHDR *h : {&ha, &hb}) {
+        ASSERT_EQ(MMSYSERR_NOERROR, waveOutPrepareHeader(device, h, sizeof(WAVEHDR)));
+        ASSERT_EQ(MMSYSERR_NOERROR, waveOutWrite(device, h, sizeof(WAVEHDR)));
+    }
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(4, kplat_audio_manual_step(device, nullptr, 0));
+    EXPECT_EQ(static_cast<MMRESULT>(MMSYSERR_NOERROR), recorder.requeueResult);
+    char played[20];
+    ASSERT_EQ(20u, kplat_audio_played(played, sizeof(played)));
+    EXPECT_EQ(std::string("aaaabbbbaaaabbbbaaaa"), std::string(played, 20)) << "played in order";
+    EXPECT_EQ(2, kplat_audio_queued(device));
+    recorder.requeue = false;
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutReset(device));
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(device));
+}
+
+TEST_F(WaveOut, InjectedFailuresReturnTheGivenResult) {
+    kplat_fail_call("waveOutOpen", 1, MMSYSERR_NOMEM);
+    WAVEFORMATEX f = Pcm(2, 44100, 16);
+    HWAVEOUT device = nullptr;
+    EXPECT_EQ(static_cast<MMRESULT>(MMSYSERR_NOMEM),
+              waveOutOpen(&device, WAVE_MAPPER, &f, 0, 0, CALLBACK_NULL));
+    device = Open();
+    std::vector<char> bytes(4, 0);
+    WAVEHDR h = Header(bytes);
+    kplat_fail_call("waveOutPrepareHeader", 1, MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(static_cast<MMRESULT>(MMSYSERR_INVALHANDLE),
+              waveOutPrepareHeader(device, &h, sizeof(h)));
+    EXPECT_EQ(0u, h.dwFlags);
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(device));
+}
+
+struct FormatCase {
+    const char *name;
+    WAVEFORMATEX format;
+    MMRESULT expected;
+};
+
+WAVEFORMATEX With(WAVEFORMATEX f, int field, DWORD value) {
+    switch (field) {
+        case 0:
+            f.wFormatTag = static_cast<WORD>(value);
+            break;
+        case 1:
+            f.nChannels = static_cast<WORD>(value);
+            break;
+        case 2:
+            f.nBlockAlign = static_cast<WORD>(value);
+            break;
+        case 3:
+            f.nAvgBytesPerSec = value;
+            break;
+        case 4:
+            f.cbSize = static_cast<WORD>(value);
+            break;
+    }
+    return f;
+}
+
+class WaveOutFormat : public ::testing::TestWithParam<FormatCase> {
+protected:
+    void SetUp() override { ASSERT_TRUE(kplat_audio_set_sink("null")); }
+    void TearDown() override { kplat_audio_set_sink(nullptr); }
+};
+
+TEST_P(WaveOutFormat, OpenChecksTheFormatLikeADevice) {
+    const FormatCase &c = GetParam();
+    HWAVEOUT device = nullptr;
+    MMRESULT r = waveOutOpen(&device, WAVE_MAPPER, &c.format, 0, 0, CALLBACK_NULL);
+    EXPECT_EQ(c.expected, r) << c.name;
+    if (r == MMSYSERR_NOERROR) {
+        EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(device)) << c.name;
+    }
+    EXPECT_EQ(c.expected, waveOutOpen(nullptr, WAVE_MAPPER, &c.format, 0, 0, WAVE_FORMAT_QUERY))
+        << c.name << " (query)";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, WaveOutFormat,
+    ::testing::Values(
+        FormatCase{"8-bit mono 8000", Pcm(1, 8000, 8), MMSYSERR_NOERROR},
+        FormatCase{"16-bit stereo 44100", Pcm(2, 44100, 16), MMSYSERR_NOERROR},
+        FormatCase{"16-bit 8ch 384000", Pcm(8, 384000, 16), MMSYSERR_NOERROR},
+        FormatCase{"cbSize ignored for PCM", With(Pcm(2, 22050, 16), 4, 22), MMSYSERR_NOERROR},
+        FormatCase{"all zero", WAVEFORMATEX{}, WAVERR_BADFORMAT},
+        FormatCase{"not PCM", With(Pcm(2, 44100, 16), 0, 3), WAVERR_BADFORMAT},
+        FormatCase{"24-bit", Pcm(2, 44100, 24), WAVERR_BADFORMAT},
+        FormatCase{"0 channels", With(Pcm(1, 8000, 8), 1, 0), WAVERR_BADFORMAT},
+        FormatCase{"9 channels", Pcm(9, 8000, 8), WAVERR_BADFORMAT},
+        FormatCase{"rate 0", Pcm(1, 0, 8), WAVERR_BADFORMAT},
+        FormatCase{"rate 10 MHz", Pcm(1, 10000000, 8), WAVERR_BADFORMAT},
+        FormatCase{"block align off", With(Pcm(2, 44100, 16), 2, 2), WAVERR_BADFORMAT},
+        FormatCase{"byte rate off", With(Pcm(2, 44100, 16), 3, 44100), WAVERR_BADFORMAT}),
+    [](const ::testing::TestParamInfo<FormatCase> &param) {
+        std::string n;
+        for (const char *p = param.param.name; *p; ++p)
+            n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+        return n;
+    });
+
+}  // namespace
