@@ -20,6 +20,25 @@ struct YuvFrame {
     std::vector<uint8_t> y, u, v;
     std::vector<uint32_t> rgb;  // top-down 0x00RRGGBB
 
+    // Eight vertical colour bars: white, yellow, cyan, green, magenta, red,
+    // blue, black.
+    static YuvFrame Bars(int w, int h) {
+        static const uint8_t kYuv[8][3] = {{235, 128, 128}, {210, 16, 146},  {170, 166, 16},
+                                           {145, 54, 34},   {106, 202, 222}, {81, 90, 240},
+                                           {41, 240, 110},  {16, 128, 128}};
+        YuvFrame f(w, h, 0);
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c) {
+                const uint8_t *bar = kYuv[c * 8 / w];
+                f.y[static_cast<size_t>(r) * f.yStride + c] = bar[0];
+                if (r % 2 || c % 2) continue;
+                f.u[static_cast<size_t>(r / 2) * f.uvStride + c / 2] = bar[1];
+                f.v[static_cast<size_t>(r / 2) * f.uvStride + c / 2] = bar[2];
+            }
+        f.Reference();
+        return f;
+    }
+
     // luma < 0: a pattern that differs from pixel to pixel; else a flat grey.
     YuvFrame(int w, int h, int luma = -1)
         : width(w),
@@ -40,6 +59,11 @@ struct YuvFrame {
                 u[i] = static_cast<uint8_t>(luma < 0 ? 78 + (c * 11 + r * 3) % 101 : 128);
                 v[i] = static_cast<uint8_t>(luma < 0 ? 78 + (c * 5 + r * 17) % 101 : 128);
             }
+        Reference();
+    }
+    // The expected picture, through the scalar converter.
+    void Reference() {
+        const int w = width, h = height;
         std::vector<uint8_t> bgr(static_cast<size_t>(w) * h * 3);
         kestra::yv12_to_rgb24_c(bgr.data(), w, y.data(), u.data(), v.data(), yStride, uvStride,
                                 static_cast<uint32_t>(w), h);

@@ -1,0 +1,243 @@
+// OSD slots: the bounded copy, line layout and anchoring (against the same
+// lines drawn by hand), what the DC is left with, and OSD text carried
+// through the GDI path with the picture.
+#include <windows.h>
+#include <kestra/platform.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "display/draw_window.h"
+#include "display/gdi_test_support.h"
+#include "kestra/kestra.h"
+#include "support/png_writer.h"
+
+namespace {
+
+using kestra::DrawWindow;
+using kestra::OsdSlot;
+using kestra_test::GdiDisplay;
+using kestra_test::YuvFrame;
+
+class OsdSetTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(KESTRA_DWOpenDraw(&handle), 0); }
+    void TearDown() override { KESTRA_DWCloseDraw(handle); }
+    DrawWindow *object() const { return reinterpret_cast<DrawWindow *>(handle); }
+    KestraDisplay handle = nullptr;
+};
+
+TEST_F(OsdSetTest, CopyIsBoundedAndPadded) {
+    std::string longText;
+    for (int i = 0; i < 600; ++i) longText += static_cast<char>('a' + i % 26);
+    ASSERT_EQ(KESTRA_DWSetOSDText(handle, 2, longText.c_str(), 1, 2, 0, 3), 0);
+    const OsdSlot &slot = object()->osdSlots[2];
+    EXPECT_EQ(std::string(slot.text), longText.substr(0, 511)) << "600 characters keep 511";
+
+    ASSERT_EQ(KESTRA_DWSetOSDText(handle, 2, "short", 1, 2, 0, 3), 0);
+    EXPECT_STREQ(slot.text, "short");
+    for (int i = 5; i < kestra::kOsdTextBytes; ++i)
+        ASSERT_EQ(slot.text[i], '\0') << "byte " << i << " of a shorter text";
+}
+
+TEST_F(OsdSetTest, EmptyOrNullTextEmptiesTheSlotButStoresTheRest) {
+    for (const char *text : {"", static_cast<const char *>(nullptr)}) {
+        KESTRA_DWSetOSDText(handle, 5, "old", 1, 1, 1, 1);
+        ASSERT_EQ(KESTRA_DWSetOSDText(handle, 5, text, 11, 22, 2, RGB(1, 2, 3)), 0);
+        const OsdSlot &slot = object()->osdSlots[5];
+        const char *name = text ? "empty" : "null";
+        EXPECT_EQ(slot.text[0], '\0') << name;
+        EXPECT_EQ(slot.x, 11) << name;
+        EXPECT_EQ(slot.y, 22) << name;
+        EXPECT_EQ(slot.anchor, 2) << name;
+        EXPECT_EQ(slot.colour, RGB(1, 2, 3)) << name;
+        EXPECT_EQ(object()->HasOsdText(), 0) << name;
+    }
+}
+
+TEST_F(OsdSetTest, IndexesOutsideTheSlotsChangeNothing) {
+    KESTRA_DWSetOSDText(handle, 0, "keep", 1, 2, 0, 3);
+    std::vector<char> before(sizeof(object()->osdSlots));
+    std::memcpy(before.data(), object()->osdSlots, before.size());
+    for (int32_t index : {6, -1, 1 << 30, INT32_MIN}) {
+        EXPECT_EQ(KESTRA_DWSetOSDText(handle, index, "x", 9, 9, 1, 9), 0) << "index " << index;
+        EXPECT_EQ(std::memcmp(before.data(), object()->osdSlots, before.size()), 0)
+            << "index " << index;
+    }
+}
+
+// A frame-sized memory DC on a black bitmap.
+class Canvas {
+public:
+    Canvas(int w, int h)
+        : width(w),
+          height(h),
+          dc(CreateCompatibleDC(nullptr)),
+          bitmap(CreateCompatibleBitmap(dc, w, h)),
+          previous(SelectObject(dc, bitmap)) {}
+    ~Canvas() {
+        SelectObject(dc, previous);
+        DeleteDC(dc);
+        DeleteObject(bitmap);
+    }
+    std::vector<COLORREF> Pixels() const {
+        std::vector<COLORREF> out;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) out.push_back(GetPixel(dc, x, y));
+        return out;
+    }
+    int width, height;
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ previous;
+};
+
+struct Line {
+    const char *text;
+    int x;
+    int advances;  // line advances below the first line's top
+};
+
+struct LayoutCase {
+    const char *name;
+    const char *text;
+    int32_t x, y, anchor;
+    int firstTop;  // where the first line must start
+    std::vector<Line> lines;
+};
+
+void PrintTo(const LayoutCase &c, std::ostream *os) { *os << c.name; }
+
+class OsdLayoutTest : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(OsdLayoutTest, MatchesTheLinesDrawnByHand) {
+    const LayoutCase &c = GetParam();
+    const COLORREF colour = RGB(250, 200, 40);
+    DrawWindow display;
+    display.frameWidth = 120;
+    display.frameHeight = 480;
+    display.SetOsdText(3, c.text, c.x, c.y, c.anchor, colour);
+    Canvas osd(120, 480), expected(120, 480);
+    display.DrawOsd(osd.dc, 120, 480);
+
+    SIZE extent{};
+    GetTextExtentPoint32A(expected.dc, c.text, static_cast<int>(strlen(c.text)), &extent);
+    SetBkMode(expected.dc, TRANSPARENT);
+    SetTextColor(expected.dc, colour);
+    for (const Line &line : c.lines)
+        TextOutA(expected.dc, line.x, c.firstTop + line.advances * extent.cy, line.text,
+                 static_cast<int>(strlen(line.text)));
+    std::vector<COLORREF> got = osd.Pixels(), want = expected.Pixels();
+    int inked = 0;
+    for (size_t i = 0; i < got.size(); ++i) {
+        ASSERT_EQ(got[i], want[i]) << c.name << " at " << i % 120 << "," << i / 120;
+        inked += got[i] != 0;
+    }
+    EXPECT_GT(inked, 0) << c.name << ": something must be drawn";
+}
+
+const LayoutCase kLayouts[] = {
+    {"top anchored", "Hi", 7, 40, 0, 40, {{"Hi", 7, 0}}},
+    {"anchor 2 counts from the top", "Hi", 7, 40, 2, 40, {{"Hi", 7, 0}}},
+    {"bottom anchor 30 on 480 rows", "Hi", 7, 30, 1, 450, {{"Hi", 7, 0}}},
+    {"blank line between", "A\n\nB", 3, 100, 0, 100, {{"A", 3, 0}, {"B", 3, 2}}},
+    {"trailing line feed", "AB\n", 3, 100, 0, 100, {{"AB", 3, 0}}},
+    {"carriage return stays on its line", "A\r\nB", 3, 100, 0, 100, {{"A\r", 3, 0}, {"B", 3, 1}}},
+    {"bottom anchor lower lines fall off",
+     "A\nB\nC",
+     3,
+     20,
+     1,
+     460,
+     {{"A", 3, 0}, {"B", 3, 1}, {"C", 3, 2}}},
+    {"negative x clipped", "WIDE", -10, 5, 0, 5, {{"WIDE", -10, 0}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, OsdLayoutTest, ::testing::ValuesIn(kLayouts));
+
+TEST(OsdDraw, LaterSlotsDrawOverEarlierOnesAndTheDcIsRestored) {
+    DrawWindow display;
+    Canvas canvas(64, 32);
+    SetBkMode(canvas.dc, OPAQUE);
+    SetTextColor(canvas.dc, RGB(9, 8, 7));
+    display.SetOsdText(0, "MM", 4, 4, 0, RGB(255, 0, 0));
+    display.SetOsdText(4, "MM", 4, 4, 0, RGB(0, 0, 255));
+    display.DrawOsd(canvas.dc, 64, 32);
+    EXPECT_EQ(GetBkMode(canvas.dc), OPAQUE);
+    EXPECT_EQ(GetTextColor(canvas.dc), RGB(9, 8, 7));
+    int blue = 0;
+    for (COLORREF p : canvas.Pixels()) {
+        ASSERT_NE(p, RGB(255, 255, 255)) << "the background must stay transparent";
+        ASSERT_NE(p, RGB(255, 0, 0)) << "slot 4 lies over slot 0";
+        blue += p == RGB(0, 0, 255);
+    }
+    EXPECT_GT(blue, 0);
+}
+
+TEST(OsdDraw, AllSlotsEmptyLeavesTheDcAlone) {
+    DrawWindow display;
+    display.SetOsdText(1, "", 4, 4, 0, RGB(255, 0, 0));
+    Canvas canvas(32, 32);
+    SetPixel(canvas.dc, 5, 5, RGB(1, 2, 3));
+    SetBkMode(canvas.dc, OPAQUE);
+    SetTextColor(canvas.dc, RGB(9, 8, 7));
+    std::vector<COLORREF> before = canvas.Pixels();
+    display.DrawOsd(canvas.dc, 32, 32);
+    EXPECT_EQ(GetBkMode(canvas.dc), OPAQUE);
+    EXPECT_EQ(GetTextColor(canvas.dc), RGB(9, 8, 7));
+    EXPECT_TRUE(canvas.Pixels() == before);
+}
+
+// OSD text is part of the frame before the stretch: cropped, mirrored and
+// scaled with the picture. Also writes the picture a person can check.
+TEST(OsdGdi, TextTravelsWithThePicture) {
+    const COLORREF orange = RGB(255, 128, 0), azure = RGB(0, 128, 255);
+    GdiDisplay display(160, 120, 160, 140);
+    ASSERT_TRUE(display.ready());
+    KESTRA_DWSetOSDText(display.handle, 0, "OSD 42\nline 2", 26, 16, 0, orange);
+    KESTRA_DWSetOSDText(display.handle, 1, "cut", 110, 20, 1, azure);  // below the crop
+    const RECT crop{20, 10, 100, 80};
+    KESTRA_DWSetPlayRect(display.handle, &crop);
+    KESTRA_DWSetMirrorMode(display.handle, 1);
+    YuvFrame frame = YuvFrame::Bars(160, 120);
+    ASSERT_EQ(display.Draw(frame), 0);
+
+    // The composed frame stays in the buffer, bottom-up in padded rows.
+    const uint8_t *buffer = display.object()->frameBuffer;
+    const int stride = (160 * 3 + 3) & ~3;
+    auto composed = [&](int x, int y) {
+        const uint8_t *p = buffer + static_cast<size_t>(119 - y) * stride + 3 * x;
+        return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+    };
+    int orangeInFrame = 0, azureInFrame = 0;
+    for (int y = 0; y < 120; ++y)
+        for (int x = 0; x < 160; ++x) {
+            orangeInFrame += composed(x, y) == 0xFF8000u;
+            azureInFrame += composed(x, y) == 0x0080FFu;
+        }
+    EXPECT_GT(orangeInFrame, 0);
+    EXPECT_GT(azureInFrame, 0) << "the second slot is drawn, only cropped away later";
+
+    std::vector<uint32_t> window = display.Pixels();
+    int orangeInWindow = 0;
+    for (int y = 0; y < 140; ++y)
+        for (int x = 0; x < 160; ++x) {
+            uint32_t p = window[static_cast<size_t>(y) * 160 + x];
+            ASSERT_EQ(p, composed(99 - x / 2, 10 + y / 2)) << "window " << x << "," << y;
+            ASSERT_NE(p, 0x0080FFu) << "text outside the crop shows at " << x << "," << y;
+            if (p == 0xFF8000u) {
+                ++orangeInWindow;
+                // Text starting at frame x 26 runs leftward from window x 2*(99-26)+1.
+                EXPECT_LE(x, 2 * (99 - 26) + 1);
+                EXPECT_GE(y, 2 * (16 - 10));
+            }
+        }
+    EXPECT_EQ(orangeInWindow, 4 * orangeInFrame) << "every text pixel, scaled 2 x 2";
+    EXPECT_TRUE(kestra_test::WritePng(KESTRA_TEST_OUTPUT_DIR "/gdi_frame.png", window.data(), 160,
+                                      140, 160));
+}
+
+}  // namespace
