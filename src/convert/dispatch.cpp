@@ -1,12 +1,93 @@
-// Converter selection.
+// Converter selection: the C references first, upgraded in instruction-set
+// order once at first use, stopping at the first feature the CPU lacks.
 #include "convert/dispatch.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
 
 namespace kestra {
 
-const ConverterTable &Converters() {
-    static const ConverterTable table{yv12_to_rgb24_c, yv12_to_rgb565_strided_c,
-                                      yv12_to_uyvy_mmx};
+namespace {
+
+constexpr ConverterTable kTableC{yv12_to_rgb24_c, yv12_to_rgb565_strided_c, yv12_to_uyvy_c};
+
+#if defined(KESTRA_X86_CONVERTERS)
+constexpr ConverterTable kTables[kCpuLevelCount] = {
+    kTableC,
+    {yv12_to_rgb24_sse2, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
+    {yv12_to_rgb24_ssse3, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
+    {yv12_to_rgb24_avx2, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2},
+};
+
+CpuLevel DetectCpuLevel() {
+    __builtin_cpu_init();
+    CpuLevel level = CpuLevel::C;
+    if (!__builtin_cpu_supports("sse2")) return level;
+    level = CpuLevel::Sse2;
+    if (!__builtin_cpu_supports("ssse3")) return level;
+    level = CpuLevel::Ssse3;
+    // Also false when the OS does not save the YMM registers.
+    if (!__builtin_cpu_supports("avx2")) return level;
+    return CpuLevel::Avx2;
+}
+#else
+constexpr ConverterTable kTables[kCpuLevelCount] = {kTableC, kTableC, kTableC, kTableC};
+
+CpuLevel DetectCpuLevel() { return CpuLevel::C; }
+#endif
+
+const char *const kLevelNames[kCpuLevelCount] = {"c", "sse2", "ssse3", "avx2"};
+
+CpuLevel MaskedLevel() {
+    CpuLevel level = DetectCpuLevel();
+    const char *mask = std::getenv("KESTRA_CPU_MASK");
+    if (mask == nullptr) return level;
+    for (int i = 0; i < kCpuLevelCount; ++i) {
+        if (std::strcmp(mask, kLevelNames[i]) == 0 && i < static_cast<int>(level)) {
+            return static_cast<CpuLevel>(i);
+        }
+    }
+    return level;
+}
+
+CpuLevel Supported() {
+    static const CpuLevel level = MaskedLevel();
+    return level;
+}
+
+std::atomic<const ConverterTable *> &Current() {
+    static std::atomic<const ConverterTable *> table{&kTables[static_cast<int>(Supported())]};
     return table;
+}
+
+}  // namespace
+
+const ConverterTable &Converters() { return *Current().load(std::memory_order_acquire); }
+
+const char *CpuLevelName(CpuLevel level) {
+    const int i = static_cast<int>(level);
+    return i >= 0 && i < kCpuLevelCount ? kLevelNames[i] : "?";
+}
+
+CpuLevel SupportedConverterLevel() { return Supported(); }
+
+const ConverterTable *ConverterTableFor(CpuLevel level) {
+    const int i = static_cast<int>(level);
+    if (i < 0 || i > static_cast<int>(Supported())) return nullptr;
+    return &kTables[i];
+}
+
+bool SetConverterLevel(CpuLevel level) {
+    const ConverterTable *table = ConverterTableFor(level);
+    if (table == nullptr) return false;
+    Current().store(table, std::memory_order_release);
+    return true;
+}
+
+CpuLevel ConverterLevel() {
+    const ConverterTable *table = Current().load(std::memory_order_acquire);
+    return static_cast<CpuLevel>(table - kTables);
 }
 
 }  // namespace kestra

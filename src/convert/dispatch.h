@@ -24,4 +24,42 @@ struct ConverterTable {
 
 const ConverterTable &Converters();
 
+// Instruction-set levels in upgrade order. Converters() starts at the highest
+// one the CPU and the build support, capped by the environment variable
+// KESTRA_CPU_MASK ("c", "sse2", "ssse3" or "avx2": the highest level allowed).
+enum class CpuLevel { C = 0, Sse2 = 1, Ssse3 = 2, Avx2 = 3 };
+constexpr int kCpuLevelCount = 4;
+
+const char *CpuLevelName(CpuLevel level);
+CpuLevel SupportedConverterLevel();
+// The converters of one level (entries without their own code at that level
+// take the level below); nullptr above the supported level.
+const ConverterTable *ConverterTableFor(CpuLevel level);
+// Switches Converters() to a level, for tests and benchmarks; false (and no
+// change) above the supported level.
+bool SetConverterLevel(CpuLevel level);
+CpuLevel ConverterLevel();
+
+void yv12_to_rgb24_sse2(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,
+                        const uint8_t *v, int32_t yStride, int32_t uvStride, uint32_t width,
+                        int32_t height);
+void yv12_to_rgb24_ssse3(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,
+                         const uint8_t *v, int32_t yStride, int32_t uvStride, uint32_t width,
+                         int32_t height);
+void yv12_to_rgb24_avx2(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,
+                        const uint8_t *v, int32_t yStride, int32_t uvStride, uint32_t width,
+                        int32_t height);
+void yv12_to_rgb565_sse2(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                         int32_t uvStride, uint16_t *dst, int32_t dstStride, int32_t width,
+                         int32_t height);
+void yv12_to_rgb565_avx2(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                         int32_t uvStride, uint16_t *dst, int32_t dstStride, int32_t width,
+                         int32_t height);
+void yv12_to_uyvy_sse2(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                       int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
+                       int32_t dstPitch);
+void yv12_to_uyvy_avx2(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                       int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
+                       int32_t dstPitch);
+
 }  // namespace kestra

@@ -1,5 +1,6 @@
 // YV12 to packed UYVY: bytes are only reordered.
 #include "convert/convert.h"
+#include "convert/dispatch.h"
 
 namespace kestra {
 
@@ -41,7 +42,8 @@ void yv12_to_uyvy_c(const uint8_t *y, int32_t yStride, const uint8_t *u, const u
 void yv12_to_uyvy_mmx(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                       int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
                       int32_t dstPitch) {
-    yv12_to_uyvy_c(y, yStride, u, v, uvStride, dst, width, height, dstPitch);
+    // The fastest packer this CPU runs; its bytes equal yv12_to_uyvy_c's.
+    Converters().uyvy(y, yStride, u, v, uvStride, dst, width, height, dstPitch);
 }
 
 }  // namespace kestra

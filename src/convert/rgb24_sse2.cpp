@@ -1,0 +1,64 @@
+// YV12 to RGB24 with SSE2: 16 pixels of both rows of a pair per step.
+#include <emmintrin.h>
+
+#include <cstring>
+
+#include "convert/rgb24_sse2_inl.h"
+#include "convert/dispatch.h"
+#include "convert/simd_walk.h"
+
+namespace kestra {
+
+namespace {
+
+// Four B,G,R,0 dwords to 12 packed bytes in the low bytes (the rest is junk).
+inline __m128i Compact4(__m128i p) {
+    const __m128i low24 = _mm_set1_epi64x(0x0000000000FFFFFF);
+    const __m128i next24 = _mm_set1_epi64x(0x0000FFFFFF000000);
+    const __m128i lane =
+        _mm_or_si128(_mm_and_si128(p, low24), _mm_and_si128(_mm_srli_epi64(p, 8), next24));
+    const __m128i first6 = _mm_set_epi32(0, 0, 0x0000FFFF, -1);
+    return _mm_or_si128(_mm_and_si128(lane, first6),
+                        _mm_andnot_si128(first6, _mm_srli_si128(lane, 2)));
+}
+
+// Without a byte shuffle: widen to B,G,R,0 dwords and squeeze out the zeros.
+// The first three 16-byte stores overlap their successor's start; the last
+// writes exactly 12 bytes, so nothing past the 48 bytes is touched.
+inline void StoreBgr48(uint8_t *out, const Bgr16 &px) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bgLo = _mm_unpacklo_epi8(px.b, px.g);
+    const __m128i bgHi = _mm_unpackhi_epi8(px.b, px.g);
+    const __m128i rLo = _mm_unpacklo_epi8(px.r, zero);
+    const __m128i rHi = _mm_unpackhi_epi8(px.r, zero);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out), Compact4(_mm_unpacklo_epi16(bgLo, rLo)));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 12),
+                     Compact4(_mm_unpackhi_epi16(bgLo, rLo)));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 24),
+                     Compact4(_mm_unpacklo_epi16(bgHi, rHi)));
+    const __m128i last = Compact4(_mm_unpackhi_epi16(bgHi, rHi));
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 36), last);
+    const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(last, 8));
+    std::memcpy(out + 44, &tail, 4);
+}
+
+void PairSse2(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const uint8_t *vRow,
+              uint8_t *d0, uint8_t *d1, uint32_t blocks) {
+    const uint32_t steps = blocks / 8;
+    for (uint32_t s = 0; s < steps; ++s) {
+        const Chroma16 c = LoadChroma8(uRow + 8 * s, vRow + 8 * s);
+        StoreBgr48(d0 + 48 * static_cast<uintptr_t>(s), ConvertRow16(y0 + 16 * s, c));
+        StoreBgr48(d1 + 48 * static_cast<uintptr_t>(s), ConvertRow16(y1 + 16 * s, c));
+    }
+    Rgb24TailBlocks(y0, y1, uRow, vRow, d0, d1, steps * 8, blocks);
+}
+
+}  // namespace
+
+void yv12_to_rgb24_sse2(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,
+                        const uint8_t *v, int32_t yStride, int32_t uvStride, uint32_t width,
+                        int32_t height) {
+    WalkRgb24(dst, dstStride, y, u, v, yStride, uvStride, width, height, PairSse2);
+}
+
+}  // namespace kestra

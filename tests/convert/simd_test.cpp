@@ -1,0 +1,251 @@
+// Every vector level of every converter against the scalar reference: all
+// (y, u, v) triples for the two colour converters, then random frames of
+// random sizes, strides and flips into exactly-sized, canary-filled buffers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "convert/convert.h"
+#include "convert/dispatch.h"
+
+namespace {
+
+using kestra::ConverterTable;
+using kestra::CpuLevel;
+
+// The vector levels this machine runs (the C level is the oracle).
+std::vector<CpuLevel> VectorLevels() {
+    std::vector<CpuLevel> levels;
+    for (int i = 1; i < kestra::kCpuLevelCount; ++i) {
+        const CpuLevel level = static_cast<CpuLevel>(i);
+        if (kestra::ConverterTableFor(level) != nullptr) levels.push_back(level);
+    }
+    return levels;
+}
+
+uint32_t TestSeed() {
+    const char *fixed = std::getenv("KESTRA_TEST_SEED");
+    if (fixed != nullptr) return static_cast<uint32_t>(std::strtoul(fixed, nullptr, 10));
+    return std::random_device{}();
+}
+
+class SimdConverters : public testing::Test {
+protected:
+    void SetUp() override {
+        kestra::build_rgb24_tables();
+        kestra::build_rgb565_tables();
+        if (VectorLevels().empty()) GTEST_SKIP() << "no vector level on this CPU or build";
+    }
+};
+
+// Sixteen V values per frame: every U, every V of the chunk, every Y. Each
+// 2x2 block holds one (u, v) and four consecutive luma values; a row of 512
+// pixels is the 256 U values, and 64 blocks of one (u, v) sit in one column.
+struct TripleFrame {
+    static constexpr int kWidth = 512;
+    static constexpr int kHeight = 2 * 64 * 16;
+    std::vector<uint8_t> y, u, v;
+
+    explicit TripleFrame(int vBase)
+        : y(kWidth * kHeight), u(kWidth / 2 * kHeight / 2), v(u.size()) {
+        for (int k = 0; k < kHeight / 2; ++k) {
+            const int group = k % 64;  // luma values 4 x group .. 4 x group + 3
+            for (int j = 0; j < kWidth / 2; ++j) {
+                u[k * kWidth / 2 + j] = static_cast<uint8_t>(j);
+                v[k * kWidth / 2 + j] = static_cast<uint8_t>(vBase + k / 64);
+                for (int i = 0; i < 4; ++i) {
+                    y[(2 * k + i / 2) * kWidth + 2 * j + i % 2] =
+                        static_cast<uint8_t>(4 * group + i);
+                }
+            }
+        }
+    }
+    std::string Describe(int pixel) const {
+        const int row = pixel / kWidth, col = pixel % kWidth;
+        const int c = (row / 2) * kWidth / 2 + col / 2;
+        return "y=" + std::to_string(y[pixel]) + " u=" + std::to_string(u[c]) +
+               " v=" + std::to_string(v[c]);
+    }
+};
+
+TEST_F(SimdConverters, Rgb24MatchesReferenceForEveryTriple) {
+    constexpr int w = TripleFrame::kWidth, h = TripleFrame::kHeight;
+    std::vector<uint8_t> expected(3 * w * h), actual(3 * w * h);
+    for (int vBase = 0; vBase < 256; vBase += 16) {
+        const TripleFrame f(vBase);
+        kestra::yv12_to_rgb24_c(expected.data(), w, f.y.data(), f.u.data(), f.v.data(), w, w / 2, w,
+                                h);
+        for (CpuLevel level : VectorLevels()) {
+            std::fill(actual.begin(), actual.end(), 0xA5);
+            kestra::ConverterTableFor(level)->rgb24(actual.data(), w, f.y.data(), f.u.data(),
+                                                    f.v.data(), w, w / 2, w, h);
+            const auto diff = std::mismatch(expected.begin(), expected.end(), actual.begin());
+            if (diff.first == expected.end()) continue;
+            const int byte = static_cast<int>(diff.first - expected.begin());
+            FAIL() << kestra::CpuLevelName(level) << ": " << f.Describe(byte / 3) << " channel "
+                   << byte % 3 << " expected " << int(*diff.first) << " actual "
+                   << int(*diff.second);
+        }
+    }
+}
+
+TEST_F(SimdConverters, Rgb565MatchesReferenceForEveryTriple) {
+    constexpr int w = TripleFrame::kWidth, h = TripleFrame::kHeight;
+    std::vector<uint16_t> expected(w * h), actual(w * h);
+    for (int vBase = 0; vBase < 256; vBase += 16) {
+        const TripleFrame f(vBase);
+        kestra::yv12_to_rgb565_c(f.y.data(), f.v.data(), f.u.data(), expected.data(), w, h);
+        for (CpuLevel level : VectorLevels()) {
+            std::fill(actual.begin(), actual.end(), 0xA5A5);
+            kestra::ConverterTableFor(level)->rgb565(f.y.data(), w, f.u.data(), f.v.data(), w / 2,
+                                                     actual.data(), w, w, h);
+            const auto diff = std::mismatch(expected.begin(), expected.end(), actual.begin());
+            if (diff.first == expected.end()) continue;
+            const int pixel = static_cast<int>(diff.first - expected.begin());
+            FAIL() << kestra::CpuLevelName(level) << ": " << f.Describe(pixel) << " expected 0x"
+                   << std::hex << *diff.first << " actual 0x" << *diff.second;
+        }
+    }
+}
+
+// One random frame: sizes, strides and paddings biased toward the edges of
+// the vector steps, samples biased toward the extremes of the tables.
+struct RandomFrame {
+    int width, height;  // height may be negative (RGB24 flip)
+    int yStride, uvStride, dstStride;
+    std::vector<uint8_t> y, u, v;
+
+    RandomFrame(std::mt19937 &rng, bool allowFlip) {
+        auto pick = [&rng](int lo, int hi) {
+            return std::uniform_int_distribution<int>(lo, hi)(rng);
+        };
+        // Mostly around multiples of 16 and 32 so every tail length shows up.
+        width = pick(0, 4) == 0 ? pick(0, 7) : 32 * pick(0, 5) + pick(-3, 33);
+        if (width < 0) width = 0;
+        height = pick(0, 9);
+        if (pick(0, 2) == 0) height += 2 * pick(0, 12);
+        if (allowFlip && pick(0, 1)) height = -height;
+        yStride = width + (pick(0, 1) ? 0 : pick(1, 40));
+        uvStride = width / 2 + (pick(0, 1) ? 0 : pick(1, 24));
+        dstStride = width + (pick(0, 1) ? 0 : pick(1, 20));
+        const int rows = std::abs(height);
+        const int chromaRows = (rows + 1) / 2;
+        y.resize(rows ? (rows - 1) * static_cast<size_t>(yStride) + width : 0);
+        u.resize(chromaRows ? (chromaRows - 1) * static_cast<size_t>(uvStride) + width / 2 : 0);
+        v.resize(u.size());
+        static const uint8_t kEdges[] = {0,   1,   15,  16,  17,  127, 128,
+                                         129, 234, 235, 236, 240, 254, 255};
+        for (auto *plane : {&y, &u, &v}) {
+            for (uint8_t &b : *plane) {
+                b = pick(0, 2) ? static_cast<uint8_t>(pick(0, 255))
+                               : kEdges[pick(0, sizeof(kEdges) - 1)];
+            }
+        }
+    }
+    // Bytes from the start of row 0 to the end of the last row's pixels.
+    size_t DstSize(int bytesPerPixel) const {
+        const int rows = std::abs(height);
+        return rows ? ((rows - 1) * static_cast<size_t>(dstStride) + width) * bytesPerPixel : 0;
+    }
+    std::string Describe() const {
+        return "width " + std::to_string(width) + " height " + std::to_string(height) +
+               " yStride " + std::to_string(yStride) + " uvStride " + std::to_string(uvStride) +
+               " dstStride " + std::to_string(dstStride);
+    }
+};
+
+// Index of the first differing element, or -1.
+template <class T>
+long FirstDifference(const std::vector<T> &a, const std::vector<T> &b) {
+    const auto diff = std::mismatch(a.begin(), a.end(), b.begin());
+    return diff.first == a.end() ? -1 : static_cast<long>(diff.first - a.begin());
+}
+
+constexpr int kRandomFrames = 400;
+
+TEST_F(SimdConverters, RandomFramesMatchReferenceAtEveryLevel) {
+    const uint32_t seed = TestSeed();
+    SCOPED_TRACE("seed " + std::to_string(seed) + " (set KESTRA_TEST_SEED to replay)");
+    std::mt19937 rng(seed);
+    for (int n = 0; n < kRandomFrames; ++n) {
+        const RandomFrame f(rng, n % 2 == 0);
+        SCOPED_TRACE(f.Describe());
+        // The canary differs per frame so a stray write of an old value shows.
+        const uint8_t canary = static_cast<uint8_t>(rng());
+        const uint8_t *y = f.y.data(), *u = f.u.data(), *v = f.v.data();
+
+        std::vector<uint8_t> rgbRef(f.DstSize(3), canary);
+        kestra::yv12_to_rgb24_c(rgbRef.data(), f.dstStride, y, u, v, f.yStride, f.uvStride, f.width,
+                                f.height);
+        std::vector<uint16_t> r565Ref(f.DstSize(2) / 2, canary * 0x101);
+        std::vector<uint8_t> uyvyRef(f.DstSize(2), canary);
+        const int rows = std::abs(f.height);
+        if (f.height > 0) {
+            kestra::yv12_to_rgb565_strided_c(y, f.yStride, u, v, f.uvStride, r565Ref.data(),
+                                             f.dstStride, f.width, f.height);
+        }
+        kestra::yv12_to_uyvy_c(y, f.yStride, u, v, f.uvStride, uyvyRef.data(), f.width, rows,
+                               2 * f.dstStride);
+
+        for (CpuLevel level : VectorLevels()) {
+            SCOPED_TRACE(kestra::CpuLevelName(level));
+            const ConverterTable &t = *kestra::ConverterTableFor(level);
+            std::vector<uint8_t> rgb(rgbRef.size(), canary);
+            t.rgb24(rgb.data(), f.dstStride, y, u, v, f.yStride, f.uvStride, f.width, f.height);
+            EXPECT_EQ(-1, FirstDifference(rgbRef, rgb)) << "rgb24: first differing byte";
+
+            std::vector<uint16_t> r565(r565Ref.size(), canary * 0x101);
+            if (f.height > 0) {
+                t.rgb565(y, f.yStride, u, v, f.uvStride, r565.data(), f.dstStride, f.width,
+                         f.height);
+            }
+            EXPECT_EQ(-1, FirstDifference(r565Ref, r565)) << "rgb565: first differing pixel";
+
+            std::vector<uint8_t> uyvy(uyvyRef.size(), canary);
+            t.uyvy(y, f.yStride, u, v, f.uvStride, uyvy.data(), f.width, rows, 2 * f.dstStride);
+            EXPECT_EQ(-1, FirstDifference(uyvyRef, uyvy)) << "uyvy: first differing byte";
+            if (HasFailure()) return;
+        }
+    }
+}
+
+// The display's UYVY entry point takes the dispatched packer.
+TEST_F(SimdConverters, UyvyEntryPointMatchesReference) {
+    const uint32_t seed = TestSeed();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    for (int n = 0; n < 50; ++n) {
+        const RandomFrame f(rng, false);
+        SCOPED_TRACE(f.Describe());
+        std::vector<uint8_t> expected(f.DstSize(2), 0x5A), actual(expected.size(), 0x5A);
+        kestra::yv12_to_uyvy_c(f.y.data(), f.yStride, f.u.data(), f.v.data(), f.uvStride,
+                               expected.data(), f.width, f.height, 2 * f.dstStride);
+        kestra::yv12_to_uyvy_mmx(f.y.data(), f.yStride, f.u.data(), f.v.data(), f.uvStride,
+                                 actual.data(), f.width, f.height, 2 * f.dstStride);
+        ASSERT_EQ(-1, FirstDifference(expected, actual));
+    }
+}
+
+TEST_F(SimdConverters, LevelCanBeForcedButNotAboveTheCpu) {
+    const CpuLevel top = kestra::SupportedConverterLevel();
+    for (int i = 0; i < kestra::kCpuLevelCount; ++i) {
+        const CpuLevel level = static_cast<CpuLevel>(i);
+        const bool allowed = i <= static_cast<int>(top);
+        EXPECT_EQ(allowed, kestra::SetConverterLevel(level)) << kestra::CpuLevelName(level);
+        if (allowed) {
+            EXPECT_EQ(level, kestra::ConverterLevel());
+            EXPECT_EQ(kestra::ConverterTableFor(level)->rgb24, kestra::Converters().rgb24);
+        } else {
+            EXPECT_EQ(top, kestra::ConverterLevel()) << "a refused level must change nothing";
+        }
+    }
+    kestra::SetConverterLevel(top);
+}
+
+}  // namespace
