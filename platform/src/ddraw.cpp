@@ -1,0 +1,423 @@
+// DirectDraw 7 on a software display adapter: the adapter's settable caps,
+// FOURCCs, fault injection and call log, DirectDrawCreateEx, the DirectDraw
+// object and clippers. Surfaces live in ddraw_surface.cpp.
+#include "ddraw_internal.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <new>
+
+namespace kplat {
+
+namespace {
+
+constexpr DWORD kDefaultCaps = DDCAPS_BLT | DDCAPS_BLTFOURCC;
+constexpr size_t kLogLimit = 4096;
+
+struct DdrawFault {
+    std::string method;
+    int count;
+    HRESULT result;
+    DWORD format;
+};
+
+struct AdapterState {
+    DWORD caps = kDefaultCaps;
+    std::vector<DWORD> fourccs{kFourccYv12, kFourccUyvy};
+    bool available = true;
+    std::vector<DdrawFault> faults;
+    std::deque<KplatDdrawCall> log;
+    std::vector<Surface *> surfaces;
+};
+
+AdapterState &A() {
+    static AdapterState *state = new AdapterState;  // never destroyed: used from atexit paths
+    return *state;
+}
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+}  // namespace
+
+DWORD AdapterCaps() { return A().caps; }
+
+bool FourccAllowed(DWORD fourcc) {
+    const std::vector<DWORD> &list = A().fourccs;
+    return std::find(list.begin(), list.end(), fourcc) != list.end();
+}
+
+bool DdrawShouldFail(const char *method, DWORD format, HRESULT *result) {
+    if (ShouldFail(method, result)) return true;
+    Guard guard(StateLock());
+    std::vector<DdrawFault> &faults = A().faults;
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
+        if (it->method != method || (it->format != 0 && it->format != format)) continue;
+        *result = it->result;
+        if (it->count > 0 && --it->count == 0) faults.erase(it);
+        return true;
+    }
+    return false;
+}
+
+KplatDdrawCall NewCall(const char *method, const void *object, DWORD format) {
+    KplatDdrawCall call;
+    std::memset(&call, 0, sizeof(call));
+    std::strncpy(call.method, method, sizeof(call.method) - 1);
+    call.object = object;
+    call.format = format;
+    return call;
+}
+
+HRESULT FinishCall(KplatDdrawCall &call, HRESULT result) {
+    Guard guard(StateLock());
+    call.result = result;
+    std::deque<KplatDdrawCall> &log = A().log;
+    if (log.size() == kLogLimit) log.pop_front();
+    log.push_back(call);
+    return result;
+}
+
+void FillPixelFormat(SurfaceFormat format, DDPIXELFORMAT *pf) {
+    std::memset(pf, 0, sizeof(*pf));
+    pf->dwSize = sizeof(*pf);
+    switch (format) {
+        case SurfaceFormat::Xrgb:
+            pf->dwFlags = DDPF_RGB;
+            pf->dwRGBBitCount = 32;
+            pf->dwRBitMask = 0xFF0000;
+            pf->dwGBitMask = 0x00FF00;
+            pf->dwBBitMask = 0x0000FF;
+            break;
+        case SurfaceFormat::Rgb565:
+            pf->dwFlags = DDPF_RGB;
+            pf->dwRGBBitCount = 16;
+            pf->dwRBitMask = 0xF800;
+            pf->dwGBitMask = 0x07E0;
+            pf->dwBBitMask = 0x001F;
+            break;
+        case SurfaceFormat::Yv12:
+            pf->dwFlags = DDPF_FOURCC;
+            pf->dwFourCC = kFourccYv12;
+            break;
+        case SurfaceFormat::Uyvy:
+            pf->dwFlags = DDPF_FOURCC;
+            pf->dwFourCC = kFourccUyvy;
+            break;
+    }
+}
+
+void RegisterSurface(Surface *surface, bool live) {
+    Guard guard(StateLock());
+    std::vector<Surface *> &list = A().surfaces;
+    if (live) {
+        list.push_back(surface);
+    } else {
+        list.erase(std::remove(list.begin(), list.end(), surface), list.end());
+    }
+}
+
+bool ModuleAvailable(const char *name) {
+    Guard guard(StateLock());
+    return A().available || strcasecmp(name, "ddraw.dll") != 0;
+}
+
+// ---- clipper ----
+
+Clipper::Clipper(DirectDraw *parent) : owner(parent) {
+    owner->AddRef();
+    CountObject(KPLAT_OBJ_CLIPPER, 1);
+}
+
+Clipper::~Clipper() {
+    CountObject(KPLAT_OBJ_CLIPPER, -1);
+    owner->Release();
+}
+
+HRESULT Clipper::QueryInterface(REFIID, void **object) {
+    if (object) *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG Clipper::AddRef() {
+    Guard guard(StateLock());
+    return ++refs;
+}
+
+ULONG Clipper::Release() {
+    Guard guard(StateLock());
+    ULONG left = --refs;
+    if (left == 0) delete this;
+    return left;
+}
+
+HRESULT Clipper::GetHWnd(HWND *windowOut) {
+    if (!windowOut) return DDERR_INVALIDPARAMS;
+    *windowOut = window;
+    return DD_OK;
+}
+
+HRESULT Clipper::SetHWnd(DWORD flags, HWND target) {
+    Guard guard(StateLock());
+    KplatDdrawCall call = NewCall("IDirectDrawClipper::SetHWnd", this, 0);
+    call.flags = flags;
+    call.window = target;
+    if (flags != 0 || (target && !FindWindow(target))) return FinishCall(call, DDERR_INVALIDPARAMS);
+    HRESULT hr;
+    if (DdrawShouldFail(call.method, 0, &hr)) return FinishCall(call, hr);
+    window = target;
+    return FinishCall(call, DD_OK);
+}
+
+// ---- DirectDraw object ----
+
+DirectDraw::DirectDraw() { CountObject(KPLAT_OBJ_DDRAW, 1); }
+
+DirectDraw::~DirectDraw() { CountObject(KPLAT_OBJ_DDRAW, -1); }
+
+HRESULT DirectDraw::QueryInterface(REFIID riid, void **object) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    if (riid != IID_IDirectDraw7) return E_NOINTERFACE;
+    AddRef();
+    *object = static_cast<IDirectDraw7 *>(this);
+    return S_OK;
+}
+
+ULONG DirectDraw::AddRef() {
+    Guard guard(StateLock());
+    return ++refs;
+}
+
+ULONG DirectDraw::Release() {
+    Guard guard(StateLock());
+    ULONG left = --refs;
+    if (left == 0) delete this;
+    return left;
+}
+
+HRESULT DirectDraw::SetCooperativeLevel(HWND window, DWORD flags) {
+    Guard guard(StateLock());
+    KplatDdrawCall call = NewCall("IDirectDraw7::SetCooperativeLevel", this, 0);
+    call.flags = flags;
+    call.window = window;
+    // Only windowed use is implemented; exclusive full-screen modes are refused.
+    if (!(flags & DDSCL_NORMAL) || (flags & (DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE)) ||
+        (window && !FindWindow(window)))
+        return FinishCall(call, DDERR_INVALIDPARAMS);
+    HRESULT hr;
+    if (DdrawShouldFail(call.method, 0, &hr)) return FinishCall(call, hr);
+    cooperativeSet = true;
+    return FinishCall(call, DD_OK);
+}
+
+HRESULT DirectDraw::GetCaps(LPDDCAPS driverCaps, LPDDCAPS helCaps) {
+    Guard guard(StateLock());
+    KplatDdrawCall call = NewCall("IDirectDraw7::GetCaps", this, 0);
+    call.recordSize = driverCaps ? driverCaps->dwSize : helCaps ? helCaps->dwSize : 0;
+    if ((!driverCaps && !helCaps) || (driverCaps && driverCaps->dwSize != sizeof(DDCAPS)) ||
+        (helCaps && helCaps->dwSize != sizeof(DDCAPS)))
+        return FinishCall(call, DDERR_INVALIDPARAMS);
+    HRESULT hr;
+    if (DdrawShouldFail(call.method, 0, &hr)) return FinishCall(call, hr);
+    DWORD caps = A().caps;
+    if (driverCaps) {
+        std::memset(driverCaps, 0, sizeof(DDCAPS));
+        driverCaps->dwSize = sizeof(DDCAPS);
+        driverCaps->dwCaps = caps;
+        driverCaps->dwNumFourCCCodes = static_cast<DWORD>(A().fourccs.size());
+        if (caps & DDCAPS_BLT)
+            driverCaps->dwFXCaps = DDFXCAPS_BLTMIRRORLEFTRIGHT | DDFXCAPS_BLTSHRINKX |
+                                   DDFXCAPS_BLTSHRINKY | DDFXCAPS_BLTSTRETCHX |
+                                   DDFXCAPS_BLTSTRETCHY;
+        driverCaps->ddsCaps.dwCaps =
+            DDSCAPS_OFFSCREENPLAIN | DDSCAPS_PRIMARYSURFACE | DDSCAPS_VIDEOMEMORY;
+    }
+    if (helCaps) {
+        std::memset(helCaps, 0, sizeof(DDCAPS));
+        helCaps->dwSize = sizeof(DDCAPS);
+        helCaps->dwCaps = DDCAPS_BLT | DDCAPS_BLTSTRETCH | DDCAPS_BLTCOLORFILL;
+    }
+    return FinishCall(call, DD_OK);
+}
+
+HRESULT DirectDraw::GetFourCCCodes(LPDWORD count, LPDWORD codes) {
+    Guard guard(StateLock());
+    if (!count) return DDERR_INVALIDPARAMS;
+    const std::vector<DWORD> &list = A().fourccs;
+    if (codes) std::copy_n(list.begin(), std::min<size_t>(*count, list.size()), codes);
+    *count = static_cast<DWORD>(list.size());
+    return DD_OK;
+}
+
+HRESULT DirectDraw::CreateClipper(DWORD flags, LPDIRECTDRAWCLIPPER *clipperOut, IUnknown *outer) {
+    Guard guard(StateLock());
+    KplatDdrawCall call = NewCall("IDirectDraw7::CreateClipper", this, 0);
+    call.flags = flags;
+    if (!clipperOut || flags != 0) return FinishCall(call, DDERR_INVALIDPARAMS);
+    *clipperOut = nullptr;
+    if (outer) return FinishCall(call, CLASS_E_NOAGGREGATION);
+    HRESULT hr;
+    if (DdrawShouldFail(call.method, 0, &hr)) return FinishCall(call, hr);
+    Clipper *clipper = new (std::nothrow) Clipper(this);
+    if (!clipper) return FinishCall(call, DDERR_OUTOFMEMORY);
+    *clipperOut = clipper;
+    call.other = clipper;
+    return FinishCall(call, DD_OK);
+}
+
+HRESULT DirectDraw::ParseSurfaceDesc(const DDSURFACEDESC2 &desc, SurfaceFormat *format,
+                                     bool *primary, int *width, int *height) const {
+    if (!(desc.dwFlags & DDSD_CAPS)) return DDERR_INVALIDPARAMS;
+    *primary = (desc.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) != 0;
+    *format = SurfaceFormat::Xrgb;
+    if (*primary) {
+        if (desc.dwFlags & (DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT))
+            return DDERR_INVALIDPARAMS;
+        PixelTarget desktop = DesktopTarget();
+        *width = desktop.width;
+        *height = desktop.height;
+        return DD_OK;
+    }
+    if ((desc.dwFlags & (DDSD_WIDTH | DDSD_HEIGHT)) != (DDSD_WIDTH | DDSD_HEIGHT))
+        return DDERR_INVALIDPARAMS;
+    if (desc.dwWidth == 0 || desc.dwHeight == 0 || desc.dwWidth > 16384 || desc.dwHeight > 16384)
+        return DDERR_INVALIDPARAMS;
+    *width = static_cast<int>(desc.dwWidth);
+    *height = static_cast<int>(desc.dwHeight);
+    if (!(desc.dwFlags & DDSD_PIXELFORMAT)) return DD_OK;  // the primary's format
+    const DDPIXELFORMAT &pf = desc.ddpfPixelFormat;
+    if (pf.dwSize != sizeof(DDPIXELFORMAT)) return DDERR_INVALIDPARAMS;
+    if (pf.dwFlags & DDPF_FOURCC) {
+        if (!FourccAllowed(pf.dwFourCC)) return DDERR_INVALIDPIXELFORMAT;
+        if (pf.dwFourCC == kFourccYv12)
+            *format = SurfaceFormat::Yv12;
+        else if (pf.dwFourCC == kFourccUyvy)
+            *format = SurfaceFormat::Uyvy;
+        else
+            return DDERR_INVALIDPIXELFORMAT;
+        return DD_OK;
+    }
+    if (!(pf.dwFlags & DDPF_RGB)) return DDERR_INVALIDPIXELFORMAT;
+    if (pf.dwRGBBitCount == 16 && pf.dwRBitMask == 0xF800 && pf.dwGBitMask == 0x07E0 &&
+        pf.dwBBitMask == 0x001F) {
+        *format = SurfaceFormat::Rgb565;
+        return DD_OK;
+    }
+    if (pf.dwRGBBitCount == 32 && pf.dwRBitMask == 0xFF0000 && pf.dwGBitMask == 0xFF00 &&
+        pf.dwBBitMask == 0xFF)
+        return DD_OK;
+    return DDERR_INVALIDPIXELFORMAT;
+}
+
+HRESULT DirectDraw::CreateSurface(LPDDSURFACEDESC2 desc, LPDIRECTDRAWSURFACE7 *surfaceOut,
+                                  IUnknown *outer) {
+    Guard guard(StateLock());
+    KplatDdrawCall call = NewCall("IDirectDraw7::CreateSurface", this, 0);
+    if (!desc || !surfaceOut) return FinishCall(call, DDERR_INVALIDPARAMS);
+    *surfaceOut = nullptr;
+    call.recordSize = desc->dwSize;
+    std::memcpy(&call.desc, desc, std::min<size_t>(desc->dwSize, sizeof(call.desc)));
+    call.flags = desc->dwFlags;
+    if (desc->dwSize != sizeof(DDSURFACEDESC2)) return FinishCall(call, DDERR_INVALIDPARAMS);
+    if (outer) return FinishCall(call, CLASS_E_NOAGGREGATION);
+    if (!cooperativeSet) return FinishCall(call, DDERR_NOCOOPERATIVELEVELSET);
+    SurfaceFormat format;
+    bool primary;
+    int width = 0, height = 0;
+    HRESULT hr = ParseSurfaceDesc(*desc, &format, &primary, &width, &height);
+    if (FAILED(hr)) return FinishCall(call, hr);
+    Surface *surface = new (std::nothrow) Surface(this, format, primary, width, height);
+    if (!surface) return FinishCall(call, DDERR_OUTOFMEMORY);
+    call.format = surface->FormatKey();
+    if (DdrawShouldFail(call.method, call.format, &hr) || !surface->Allocate()) {
+        if (!FAILED(hr)) hr = DDERR_OUTOFMEMORY;
+        surface->Release();
+        return FinishCall(call, hr);
+    }
+    *surfaceOut = surface;
+    call.other = surface;
+    return FinishCall(call, DD_OK);
+}
+
+}  // namespace kplat
+
+using namespace kplat;
+
+extern "C" {
+
+HRESULT WINAPI DirectDrawCreateEx(GUID *guid, LPVOID *out, REFIID iid, IUnknown *outer) {
+    KplatDdrawCall call = NewCall("DirectDrawCreateEx", nullptr, 0);
+    if (!out) return FinishCall(call, DDERR_INVALIDPARAMS);
+    *out = nullptr;
+    if (guid || iid != IID_IDirectDraw7) return FinishCall(call, DDERR_INVALIDPARAMS);
+    if (outer) return FinishCall(call, CLASS_E_NOAGGREGATION);
+    HRESULT hr;
+    if (DdrawShouldFail(call.method, 0, &hr)) return FinishCall(call, hr);
+    DirectDraw *ddraw = new (std::nothrow) DirectDraw;
+    if (!ddraw) return FinishCall(call, DDERR_OUTOFMEMORY);
+    *out = static_cast<IDirectDraw7 *>(ddraw);
+    call.other = *out;
+    return FinishCall(call, DD_OK);
+}
+
+void kplat_ddraw_reset(void) {
+    Guard guard(StateLock());
+    AdapterState &a = A();
+    a.caps = kDefaultCaps;
+    a.fourccs = {kFourccYv12, kFourccUyvy};
+    a.available = true;
+    a.faults.clear();
+    a.log.clear();
+}
+
+void kplat_ddraw_set_caps(DWORD caps) {
+    Guard guard(StateLock());
+    A().caps = caps;
+}
+
+void kplat_ddraw_set_fourccs(const DWORD *codes, int count) {
+    Guard guard(StateLock());
+    A().fourccs.assign(codes, codes + (codes && count > 0 ? count : 0));
+}
+
+void kplat_ddraw_set_available(BOOL available) {
+    Guard guard(StateLock());
+    A().available = available != FALSE;
+}
+
+void kplat_ddraw_fail(const char *method, int count, HRESULT result, DWORD format) {
+    if (!method || count == 0) return;
+    Guard guard(StateLock());
+    A().faults.push_back(DdrawFault{method, count, result, format});
+}
+
+int kplat_ddraw_mark_lost(DWORD format) {
+    Guard guard(StateLock());
+    int marked = 0;
+    for (Surface *s : A().surfaces) {
+        if (format != 0 && s->FormatKey() != format) continue;
+        s->lost = true;
+        ++marked;
+    }
+    return marked;
+}
+
+int kplat_ddraw_call_count(void) {
+    Guard guard(StateLock());
+    return static_cast<int>(A().log.size());
+}
+
+BOOL kplat_ddraw_get_call(int index, KplatDdrawCall *call) {
+    Guard guard(StateLock());
+    if (!call || index < 0 || static_cast<size_t>(index) >= A().log.size()) return FALSE;
+    *call = A().log[static_cast<size_t>(index)];
+    return TRUE;
+}
+
+void kplat_ddraw_clear_log(void) {
+    Guard guard(StateLock());
+    A().log.clear();
+}
+
+}  // extern "C"

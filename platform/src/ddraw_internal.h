@@ -1,0 +1,221 @@
+// The software display adapter behind DirectDraw 7: its objects and the
+// adapter-wide state (caps, FOURCCs, faults, call log). Every method runs
+// under StateLock(), which also guards the window pixels blits write into.
+#pragma once
+
+#include "internal.h"
+
+#include <ddraw.h>
+
+namespace kplat {
+
+enum class SurfaceFormat { Xrgb, Rgb565, Yv12, Uyvy };
+
+constexpr DWORD kFourccYv12 = MAKEFOURCC('Y', 'V', '1', '2');
+constexpr DWORD kFourccUyvy = MAKEFOURCC('U', 'Y', 'V', 'Y');
+
+// Adapter state (ddraw.cpp).
+DWORD AdapterCaps();
+bool FourccAllowed(DWORD fourcc);
+// Injected failure for `method` on a surface of format key `format`.
+bool DdrawShouldFail(const char *method, DWORD format, HRESULT *result);
+KplatDdrawCall NewCall(const char *method, const void *object, DWORD format);
+HRESULT FinishCall(KplatDdrawCall &call, HRESULT result);
+void FillPixelFormat(SurfaceFormat format, DDPIXELFORMAT *pf);
+
+class DirectDraw;
+
+class Clipper final : public IDirectDrawClipper {
+public:
+    explicit Clipper(DirectDraw *owner);
+    ~Clipper();
+    Clipper(const Clipper &) = delete;
+    Clipper &operator=(const Clipper &) = delete;
+
+    STDMETHOD_(HRESULT, QueryInterface)(REFIID riid, void **object) override;
+    STDMETHOD_(ULONG, AddRef)() override;
+    STDMETHOD_(ULONG, Release)() override;
+    STDMETHOD(GetClipList)(LPRECT, LPRGNDATA, LPDWORD) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(GetHWnd)(HWND *window) override;
+    STDMETHOD(Initialize)(LPDIRECTDRAW, DWORD) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(IsClipListChanged)(BOOL *) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(SetClipList)(LPRGNDATA, DWORD) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(SetHWnd)(DWORD flags, HWND window) override;
+
+    HWND window = nullptr;
+
+private:
+    DirectDraw *owner;
+    ULONG refs = 1;
+};
+
+class Surface final : public IDirectDrawSurface7 {
+public:
+    Surface(DirectDraw *owner, SurfaceFormat format, bool primary, int width, int height);
+    ~Surface();
+    Surface(const Surface &) = delete;
+    Surface &operator=(const Surface &) = delete;
+    // False when the memory could not be had.
+    bool Allocate();
+    DWORD FormatKey() const;
+    bool IsFourcc() const { return format == SurfaceFormat::Yv12 || format == SurfaceFormat::Uyvy; }
+
+    STDMETHOD_(HRESULT, QueryInterface)(REFIID riid, void **object) override;
+    STDMETHOD_(ULONG, AddRef)() override;
+    STDMETHOD_(ULONG, Release)() override;
+    STDMETHOD(AddAttachedSurface)(LPDIRECTDRAWSURFACE7) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(AddOverlayDirtyRect)(LPRECT) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(Blt)
+    (LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT srcRect, DWORD flags,
+     LPDDBLTFX fx) override;
+    STDMETHOD(BltBatch)(LPDDBLTBATCH, DWORD, DWORD) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(BltFast)(DWORD, DWORD, LPDIRECTDRAWSURFACE7, LPRECT, DWORD) override {
+        return DDERR_UNSUPPORTED;
+    }
+    STDMETHOD(DeleteAttachedSurface)(DWORD, LPDIRECTDRAWSURFACE7) override {
+        return DDERR_UNSUPPORTED;
+    }
+    STDMETHOD(EnumAttachedSurfaces)(LPVOID, LPDDENUMSURFACESCALLBACK7) override {
+        return DDERR_UNSUPPORTED;
+    }
+    STDMETHOD(EnumOverlayZOrders)(DWORD, LPVOID, LPDDENUMSURFACESCALLBACK7) override {
+        return DDERR_UNSUPPORTED;
+    }
+    STDMETHOD(Flip)(LPDIRECTDRAWSURFACE7, DWORD) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(GetAttachedSurface)(LPDDSCAPS2, LPDIRECTDRAWSURFACE7 *) override {
+        return DDERR_NOTFOUND;
+    }
+    STDMETHOD(GetBltStatus)(DWORD) override { return DD_OK; }
+    STDMETHOD(GetCaps)(LPDDSCAPS2 caps) override;
+    STDMETHOD(GetClipper)(LPDIRECTDRAWCLIPPER *clipperOut) override;
+    STDMETHOD(GetColorKey)(DWORD, LPDDCOLORKEY) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(GetDC)(HDC *dcOut) override;
+    STDMETHOD(GetFlipStatus)(DWORD) override { return DD_OK; }
+    STDMETHOD(GetOverlayPosition)(LPLONG, LPLONG) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(GetPalette)(LPDIRECTDRAWPALETTE *) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(GetPixelFormat)(LPDDPIXELFORMAT pf) override;
+    STDMETHOD(GetSurfaceDesc)(LPDDSURFACEDESC2 desc) override;
+    STDMETHOD(Initialize)(LPDIRECTDRAW, LPDDSURFACEDESC2) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(IsLost)() override { return lost ? DDERR_SURFACELOST : DD_OK; }
+    STDMETHOD(Lock)(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE event) override;
+    STDMETHOD(ReleaseDC)(HDC dc) override;
+    STDMETHOD(Restore)() override;
+    STDMETHOD(SetClipper)(LPDIRECTDRAWCLIPPER clipper) override;
+    STDMETHOD(SetColorKey)(DWORD, LPDDCOLORKEY) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(SetOverlayPosition)(LONG, LONG) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(SetPalette)(LPDIRECTDRAWPALETTE) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(Unlock)(LPRECT rect) override;
+    STDMETHOD(UpdateOverlay)(LPRECT, LPDIRECTDRAWSURFACE7, LPRECT, DWORD, LPDDOVERLAYFX) override {
+        return DDERR_UNSUPPORTED;
+    }
+    STDMETHOD(UpdateOverlayDisplay)(DWORD) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(UpdateOverlayZOrder)(DWORD, LPDIRECTDRAWSURFACE7) override {
+        return DDERR_UNSUPPORTED;
+    }
+    STDMETHOD(GetDDInterface)(LPVOID *) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(PageLock)(DWORD) override { return DD_OK; }
+    STDMETHOD(PageUnlock)(DWORD) override { return DD_OK; }
+    STDMETHOD(SetSurfaceDesc)(LPDDSURFACEDESC2, DWORD) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(SetPrivateData)(REFGUID, LPVOID, DWORD, DWORD) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(GetPrivateData)(REFGUID, LPVOID, LPDWORD) override { return DDERR_NOTFOUND; }
+    STDMETHOD(FreePrivateData)(REFGUID) override { return DDERR_NOTFOUND; }
+    STDMETHOD(GetUniquenessValue)(LPDWORD) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(ChangeUniquenessValue)() override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(SetPriority)(DWORD) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(GetPriority)(LPDWORD) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(SetLOD)(DWORD) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(GetLOD)(LPDWORD) override { return DDERR_UNSUPPORTED; }
+
+    // Pixel work (ddraw_blit.cpp).
+    HRESULT ColorFill(const RECT *rect, DWORD value);
+    HRESULT StretchFrom(Surface *source, const RECT *destRect, const RECT *srcRect, bool mirror);
+    // The whole surface as XRGB rows of `width` pixels.
+    void ToXrgb(uint32_t *dst) const;
+    // Writes XRGB rows of `width` pixels back into a RGB surface.
+    void FromXrgb(const uint32_t *src);
+
+    SurfaceFormat format;
+    bool primary;
+    int width;
+    int height;
+    LONG pitch = 0;
+    std::vector<uint8_t> memory;
+    bool lost = false;
+    bool locked = false;
+    HDC dc = nullptr;
+    std::vector<uint32_t> dcPixels;  // XRGB copy a 5-6-5 surface's DC draws into
+    Clipper *clipper = nullptr;
+    std::vector<uint32_t> scratch;  // a blit's source as XRGB
+
+private:
+    void Describe(DDSURFACEDESC2 *desc) const;
+    HRESULT CheckBlt(LPRECT destRect, Surface *source, DWORD flags, LPDDBLTFX fx) const;
+    DirectDraw *owner;
+    ULONG refs = 1;
+};
+
+class DirectDraw final : public IDirectDraw7 {
+public:
+    DirectDraw();
+    ~DirectDraw();
+    DirectDraw(const DirectDraw &) = delete;
+    DirectDraw &operator=(const DirectDraw &) = delete;
+
+    STDMETHOD_(HRESULT, QueryInterface)(REFIID riid, void **object) override;
+    STDMETHOD_(ULONG, AddRef)() override;
+    STDMETHOD_(ULONG, Release)() override;
+    STDMETHOD(Compact)() override { return DD_OK; }
+    STDMETHOD(CreateClipper)
+    (DWORD flags, LPDIRECTDRAWCLIPPER *clipperOut, IUnknown *outer) override;
+    STDMETHOD(CreatePalette)(DWORD, LPPALETTEENTRY, LPDIRECTDRAWPALETTE *, IUnknown *) override {
+        return DDERR_UNSUPPORTED;
+    }
+    STDMETHOD(CreateSurface)
+    (LPDDSURFACEDESC2 desc, LPDIRECTDRAWSURFACE7 *surfaceOut, IUnknown *outer) override;
+    STDMETHOD(DuplicateSurface)(LPDIRECTDRAWSURFACE7, LPDIRECTDRAWSURFACE7 *) override {
+        return DDERR_UNSUPPORTED;
+    }
+    STDMETHOD(EnumDisplayModes)(DWORD, LPDDSURFACEDESC2, LPVOID, LPDDENUMMODESCALLBACK2) override {
+        return DDERR_UNSUPPORTED;
+    }
+    STDMETHOD(EnumSurfaces)(DWORD, LPDDSURFACEDESC2, LPVOID, LPDDENUMSURFACESCALLBACK7) override {
+        return DDERR_UNSUPPORTED;
+    }
+    STDMETHOD(FlipToGDISurface)() override { return DD_OK; }
+    STDMETHOD(GetCaps)(LPDDCAPS driverCaps, LPDDCAPS helCaps) override;
+    STDMETHOD(GetDisplayMode)(LPDDSURFACEDESC2) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(GetFourCCCodes)(LPDWORD count, LPDWORD codes) override;
+    STDMETHOD(GetGDISurface)(LPDIRECTDRAWSURFACE7 *) override { return DDERR_NOTFOUND; }
+    STDMETHOD(GetMonitorFrequency)(LPDWORD) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(GetScanLine)(LPDWORD) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(GetVerticalBlankStatus)(BOOL *) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(Initialize)(GUID *) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(RestoreDisplayMode)() override { return DD_OK; }
+    STDMETHOD(SetCooperativeLevel)(HWND window, DWORD flags) override;
+    STDMETHOD(SetDisplayMode)(DWORD, DWORD, DWORD, DWORD, DWORD) override {
+        return DDERR_UNSUPPORTED;
+    }
+    STDMETHOD(WaitForVerticalBlank)(DWORD, HANDLE) override { return DD_OK; }
+    STDMETHOD(GetAvailableVidMem)(LPDDSCAPS2, LPDWORD, LPDWORD) override {
+        return DDERR_UNSUPPORTED;
+    }
+    STDMETHOD(GetSurfaceFromDC)(HDC, LPDIRECTDRAWSURFACE7 *) override { return DDERR_NOTFOUND; }
+    STDMETHOD(RestoreAllSurfaces)() override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(TestCooperativeLevel)() override { return DD_OK; }
+    STDMETHOD(GetDeviceIdentifier)(LPDDDEVICEIDENTIFIER2, DWORD) override {
+        return DDERR_UNSUPPORTED;
+    }
+    STDMETHOD(StartModeTest)(LPSIZE, DWORD, DWORD) override { return DDERR_UNSUPPORTED; }
+    STDMETHOD(EvaluateMode)(DWORD, DWORD *) override { return DDERR_UNSUPPORTED; }
+
+private:
+    HRESULT ParseSurfaceDesc(const DDSURFACEDESC2 &desc, SurfaceFormat *format, bool *primary,
+                             int *width, int *height) const;
+    ULONG refs = 1;
+    bool cooperativeSet = false;
+};
+
+// Live surfaces, for kplat_ddraw_mark_lost.
+void RegisterSurface(Surface *surface, bool live);
+
+}  // namespace kplat

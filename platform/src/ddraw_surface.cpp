@@ -1,0 +1,303 @@
+// Surfaces of the software display adapter: memory layout, Lock/Unlock,
+// device contexts, lost surfaces, clippers and the Blt entry point.
+#include "ddraw_internal.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace kplat {
+
+namespace {
+
+constexpr LONG kPitchAlign = 64;
+constexpr size_t kMaxSurfaceBytes = size_t(1) << 28;
+
+LONG AlignPitch(int64_t bytes) {
+    return static_cast<LONG>((bytes + kPitchAlign - 1) / kPitchAlign * kPitchAlign);
+}
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+}  // namespace
+
+Surface::Surface(DirectDraw *parent, SurfaceFormat fmt, bool isPrimary, int w, int h)
+    : format(fmt), primary(isPrimary), width(w), height(h), owner(parent) {
+    owner->AddRef();
+    CountObject(KPLAT_OBJ_SURFACE, 1);
+    RegisterSurface(this, true);
+}
+
+Surface::~Surface() {
+    RegisterSurface(this, false);
+    if (dc) DeleteDCHandle(dc);
+    if (clipper) clipper->Release();
+    CountObject(KPLAT_OBJ_SURFACE, -1);
+    owner->Release();
+}
+
+bool Surface::Allocate() {
+    if (primary) return true;  // the primary is the desktop and its windows
+    size_t bytes = 0;
+    switch (format) {
+        case SurfaceFormat::Xrgb:
+            pitch = AlignPitch(int64_t(width) * 4);
+            bytes = size_t(pitch) * height;
+            break;
+        case SurfaceFormat::Rgb565:
+            pitch = AlignPitch(int64_t(width) * 2);
+            bytes = size_t(pitch) * height;
+            break;
+        case SurfaceFormat::Uyvy:
+            pitch = AlignPitch((int64_t(width) + 1) / 2 * 4);
+            bytes = size_t(pitch) * height;
+            break;
+        case SurfaceFormat::Yv12:
+            // Y, then V, then U at half pitch; one spare chroma row so an odd
+            // height's last chroma row stays inside.
+            pitch = AlignPitch(width);
+            bytes = size_t(pitch) * height + size_t(pitch / 2) * (size_t(height / 2) * 2 + 1);
+            break;
+    }
+    if (bytes > kMaxSurfaceBytes) return false;
+    try {
+        memory.assign(bytes, 0);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    return true;
+}
+
+DWORD Surface::FormatKey() const {
+    switch (format) {
+        case SurfaceFormat::Xrgb:
+            return primary ? KPLAT_DDRAW_PRIMARY : 32;
+        case SurfaceFormat::Rgb565:
+            return 16;
+        case SurfaceFormat::Yv12:
+            return kFourccYv12;
+        case SurfaceFormat::Uyvy:
+            return kFourccUyvy;
+    }
+    return 0;
+}
+
+HRESULT Surface::QueryInterface(REFIID, void **object) {
+    if (object) *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG Surface::AddRef() {
+    Guard guard(StateLock());
+    return ++refs;
+}
+
+ULONG Surface::Release() {
+    Guard guard(StateLock());
+    ULONG left = --refs;
+    if (left == 0) delete this;
+    return left;
+}
+
+void Surface::Describe(DDSURFACEDESC2 *desc) const {
+    DWORD size = desc->dwSize;
+    std::memset(desc, 0, sizeof(*desc));
+    desc->dwSize = size;
+    desc->dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PITCH | DDSD_PIXELFORMAT;
+    desc->dwWidth = static_cast<DWORD>(width);
+    desc->dwHeight = static_cast<DWORD>(height);
+    desc->lPitch = primary ? width * 4 : pitch;
+    FillPixelFormat(format, &desc->ddpfPixelFormat);
+    desc->ddsCaps.dwCaps = primary
+                               ? DDSCAPS_PRIMARYSURFACE | DDSCAPS_VIDEOMEMORY
+                               : DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY | DDSCAPS_LOCALVIDMEM;
+}
+
+HRESULT Surface::GetCaps(LPDDSCAPS2 caps) {
+    if (!caps) return DDERR_INVALIDPARAMS;
+    DDSURFACEDESC2 desc;
+    desc.dwSize = sizeof(desc);
+    Describe(&desc);
+    *caps = desc.ddsCaps;
+    return DD_OK;
+}
+
+HRESULT Surface::GetClipper(LPDIRECTDRAWCLIPPER *clipperOut) {
+    Guard guard(StateLock());
+    if (!clipperOut) return DDERR_INVALIDPARAMS;
+    *clipperOut = clipper;
+    if (!clipper) return DDERR_NOCLIPPERATTACHED;
+    clipper->AddRef();
+    return DD_OK;
+}
+
+HRESULT Surface::GetPixelFormat(LPDDPIXELFORMAT pf) {
+    if (!pf) return DDERR_INVALIDPARAMS;
+    FillPixelFormat(format, pf);
+    return DD_OK;
+}
+
+HRESULT Surface::GetSurfaceDesc(LPDDSURFACEDESC2 desc) {
+    if (!desc || desc->dwSize != sizeof(*desc)) return DDERR_INVALIDPARAMS;
+    Describe(desc);
+    return DD_OK;
+}
+
+HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE) {
+    Guard guard(StateLock());
+    KplatDdrawCall call = NewCall("IDirectDrawSurface7::Lock", this, FormatKey());
+    call.flags = flags;
+    if (rect) {
+        call.hasDestRect = TRUE;
+        call.destRect = *rect;
+    }
+    if (!desc || desc->dwSize != sizeof(*desc)) return FinishCall(call, DDERR_INVALIDPARAMS);
+    call.recordSize = desc->dwSize;
+    HRESULT hr;
+    if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
+    if (lost) return FinishCall(call, DDERR_SURFACELOST);
+    // The desktop is not handed out for direct writes.
+    if (primary) return FinishCall(call, DDERR_CANTLOCKSURFACE);
+    if (locked) return FinishCall(call, DDERR_SURFACEBUSY);
+    size_t offset = 0;
+    RECT area{0, 0, width, height};
+    if (rect) {
+        if (IsFourcc() || rect->left < 0 || rect->top < 0 || rect->right > width ||
+            rect->bottom > height || rect->left >= rect->right || rect->top >= rect->bottom)
+            return FinishCall(call, DDERR_INVALIDPARAMS);
+        area = *rect;
+        int bytesPerPixel = format == SurfaceFormat::Xrgb ? 4 : 2;
+        offset = size_t(area.top) * pitch + size_t(area.left) * bytesPerPixel;
+    }
+    Describe(desc);
+    desc->dwFlags |= DDSD_LPSURFACE;
+    desc->dwWidth = static_cast<DWORD>(area.right - area.left);
+    desc->dwHeight = static_cast<DWORD>(area.bottom - area.top);
+    desc->lpSurface = memory.data() + offset;
+    locked = true;
+    call.desc = *desc;
+    return FinishCall(call, DD_OK);
+}
+
+HRESULT Surface::Unlock(LPRECT) {
+    Guard guard(StateLock());
+    KplatDdrawCall call = NewCall("IDirectDrawSurface7::Unlock", this, FormatKey());
+    HRESULT hr;
+    if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
+    if (!locked) return FinishCall(call, DDERR_NOTLOCKED);
+    locked = false;
+    return FinishCall(call, DD_OK);
+}
+
+HRESULT Surface::GetDC(HDC *dcOut) {
+    Guard guard(StateLock());
+    KplatDdrawCall call = NewCall("IDirectDrawSurface7::GetDC", this, FormatKey());
+    if (!dcOut) return FinishCall(call, DDERR_INVALIDPARAMS);
+    *dcOut = nullptr;
+    HRESULT hr;
+    if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
+    if (lost) return FinishCall(call, DDERR_SURFACELOST);
+    if (IsFourcc() || primary) return FinishCall(call, DDERR_CANTCREATEDC);
+    if (dc) return FinishCall(call, DDERR_DCALREADYCREATED);
+    PixelTarget target;
+    if (format == SurfaceFormat::Xrgb) {
+        target = PixelTarget{reinterpret_cast<uint32_t *>(memory.data()), width, height,
+                             static_cast<int>(pitch / 4)};
+    } else {
+        // 5-6-5 pixels are drawn on an XRGB copy and packed back on ReleaseDC.
+        dcPixels.resize(size_t(width) * height);
+        ToXrgb(dcPixels.data());
+        target = PixelTarget{dcPixels.data(), width, height, width};
+    }
+    dc = CreateRawDC(target);
+    if (!dc) return FinishCall(call, DDERR_CANTCREATEDC);
+    *dcOut = dc;
+    call.other = dc;
+    return FinishCall(call, DD_OK);
+}
+
+HRESULT Surface::ReleaseDC(HDC handle) {
+    Guard guard(StateLock());
+    KplatDdrawCall call = NewCall("IDirectDrawSurface7::ReleaseDC", this, FormatKey());
+    call.other = handle;
+    if (!handle || handle != dc) return FinishCall(call, DDERR_NODC);
+    HRESULT hr;
+    if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
+    if (format == SurfaceFormat::Rgb565) {
+        FromXrgb(dcPixels.data());
+        dcPixels.clear();
+    }
+    DeleteDCHandle(dc);
+    dc = nullptr;
+    return FinishCall(call, DD_OK);
+}
+
+HRESULT Surface::Restore() {
+    Guard guard(StateLock());
+    KplatDdrawCall call = NewCall("IDirectDrawSurface7::Restore", this, FormatKey());
+    HRESULT hr;
+    if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
+    lost = false;
+    return FinishCall(call, DD_OK);
+}
+
+HRESULT Surface::SetClipper(LPDIRECTDRAWCLIPPER newClipper) {
+    Guard guard(StateLock());
+    KplatDdrawCall call = NewCall("IDirectDrawSurface7::SetClipper", this, FormatKey());
+    call.other = newClipper;
+    HRESULT hr;
+    if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
+    Clipper *next = static_cast<Clipper *>(newClipper);
+    if (next) next->AddRef();
+    if (clipper) clipper->Release();
+    clipper = next;
+    return FinishCall(call, DD_OK);
+}
+
+HRESULT Surface::CheckBlt(LPRECT destRect, Surface *source, DWORD flags, LPDDBLTFX fx) const {
+    bool needsFx = (flags & (DDBLT_COLORFILL | DDBLT_DDFX)) != 0;
+    if (needsFx && (!fx || fx->dwSize != sizeof(DDBLTFX))) return DDERR_INVALIDPARAMS;
+    if (!(flags & DDBLT_COLORFILL) && !source) return DDERR_INVALIDPARAMS;
+    if (destRect && (destRect->left >= destRect->right || destRect->top >= destRect->bottom))
+        return DDERR_INVALIDRECT;
+    if ((flags & DDBLT_DDFX) && (fx->dwDDFX & ~DWORD(DDBLTFX_MIRRORLEFTRIGHT)))
+        return DDERR_NOBLTHW;
+    if (lost || (source && !(flags & DDBLT_COLORFILL) && source->lost)) return DDERR_SURFACELOST;
+    if (locked || (source && source->locked)) return DDERR_SURFACEBUSY;
+    DWORD caps = AdapterCaps();
+    if (!(flags & DDBLT_COLORFILL)) {
+        if (!(caps & (DDCAPS_BLT | DDCAPS_BLTFOURCC))) return DDERR_NOBLTHW;
+        if (source->IsFourcc() && !(caps & DDCAPS_BLTFOURCC)) return DDERR_NOBLTHW;
+    }
+    return DD_OK;
+}
+
+HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 sourceIface, LPRECT srcRect, DWORD flags,
+                     LPDDBLTFX fx) {
+    Guard guard(StateLock());
+    KplatDdrawCall call = NewCall("IDirectDrawSurface7::Blt", this, FormatKey());
+    Surface *source = static_cast<Surface *>(sourceIface);
+    call.flags = flags;
+    call.other = sourceIface;
+    if (destRect) {
+        call.hasDestRect = TRUE;
+        call.destRect = *destRect;
+    }
+    if (srcRect) {
+        call.hasSrcRect = TRUE;
+        call.srcRect = *srcRect;
+    }
+    if (fx) {
+        call.hasFx = TRUE;
+        call.recordSize = fx->dwSize;
+        std::memcpy(&call.fx, fx, std::min<size_t>(fx->dwSize, sizeof(call.fx)));
+    }
+    HRESULT hr = CheckBlt(destRect, source, flags, fx);
+    if (FAILED(hr)) return FinishCall(call, hr);
+    if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
+    if (flags & DDBLT_COLORFILL) return FinishCall(call, ColorFill(destRect, fx->dwFillColor));
+    bool mirror = (flags & DDBLT_DDFX) && (fx->dwDDFX & DDBLTFX_MIRRORLEFTRIGHT);
+    return FinishCall(call, StretchFrom(source, destRect, srcRect, mirror));
+}
+
+}  // namespace kplat
