@@ -88,6 +88,10 @@ bool ResolveTarget(HDC dc, PixelTarget *target);
 // The client area of a window as a target. Needs StateLock().
 bool WindowTarget(HWND window, PixelTarget *target);
 
+// Whether LoadLibraryA may find the named system module (tests can take
+// ddraw.dll away).
+bool ModuleAvailable(const char *name);
+
 // Called whenever a window's pixels changed, so a shown window can repaint.
 void NotifyWindowChanged(HWND window);
 

@@ -233,7 +233,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
     if (!fileName) return nullptr;
     for (size_t i = 0; i < sizeof(kModules) / sizeof(kModules[0]); ++i) {
         if (strcasecmp(fileName, kModules[i].name) != 0) continue;
-        if (kplat::ShouldFail("LoadLibraryA")) {
+        if (kplat::ShouldFail("LoadLibraryA") || !kplat::ModuleAvailable(kModules[i].name)) {
             SetLastError(126);  // ERROR_MOD_NOT_FOUND
             return nullptr;
         }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <ddraw.h>
 
 #include <cstdint>
 
@@ -114,10 +115,17 @@ private:
     // Surface set-up steps (surface_setup.cpp).
     int32_t CreateDirectDraw(int32_t width, int32_t height);
     int32_t CreateFrameSurface(int32_t width, int32_t height, int32_t mode);
+    int32_t AttachSurfaces(int32_t width, int32_t height);
+    static void FillPixelFormat(int32_t mode, DDPIXELFORMAT *format);
     bool AllocFrameBuffer(int32_t width, int32_t height);
     // Surface presentation steps (surface_present.cpp).
+    void FillFrameSurface(const FrameArgs &frame, const DDSURFACEDESC2 &desc);
+    IDirectDrawSurface7 *ComposeOsd(DDSURFACEDESC2 *desc);
+    IDirectDrawSurface7 *ComposeOsdThroughAux(DDSURFACEDESC2 *desc);
     void PresentSurface(IDirectDrawSurface7 *source);
     void UpdateClientRect();
+    // ddraw.dll while DirectDraw objects of this display exist.
+    HMODULE ddrawModule = nullptr;
     // GDI presentation step (gdi_present.cpp).
     void PresentGdi(const BITMAPINFOHEADER &header, const void *bits, const RECT &window,
                     HDC dc);

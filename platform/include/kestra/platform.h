@@ -6,6 +6,7 @@
 #define KESTRA_PLATFORM_H
 
 #include <windows.h>
+#include <ddraw.h>
 
 KPLAT_BEGIN_DECLS
 
@@ -55,6 +56,53 @@ KPLAT_API void kplat_fail_call(const char *function, int count, HRESULT result);
 KPLAT_API void kplat_clear_failures(void);
 
 /* ---- DirectDraw display adapter (capabilities, FOURCCs, faults) ---- */
+
+/* Format keys for the calls below: a FOURCC, an RGB bit count (16 or 32),
+ * KPLAT_DDRAW_PRIMARY for the primary surface, or 0 for any surface. */
+#define KPLAT_DDRAW_PRIMARY 1u
+
+/* Back to the defaults: caps DDCAPS_BLT | DDCAPS_BLTFOURCC, FOURCCs YV12
+ * and UYVY, DirectDraw available, no faults, empty call log. Live objects
+ * are left alone. */
+KPLAT_API void kplat_ddraw_reset(void);
+/* The driver caps' dwCaps that GetCaps reports. */
+KPLAT_API void kplat_ddraw_set_caps(DWORD caps);
+/* The FOURCCs offscreen surfaces may be created in (YV12 and UYVY only are
+ * implemented; others listed here are still refused). */
+KPLAT_API void kplat_ddraw_set_fourccs(const DWORD *codes, int count);
+/* FALSE: LoadLibraryA("ddraw.dll") fails, as on a system without it. */
+KPLAT_API void kplat_ddraw_set_available(BOOL available);
+/* The next `count` calls (count < 0: every call until reset) of `method`,
+ * e.g. "IDirectDraw7::CreateSurface" or "IDirectDrawSurface7::Lock", on a
+ * surface of format key `format` (for CreateSurface: the format asked for)
+ * fail with `result`. kplat_fail_call with the same name fails any format. */
+KPLAT_API void kplat_ddraw_fail(const char *method, int count, HRESULT result, DWORD format);
+/* Marks every live surface of format key `format` lost: Lock, Blt and GetDC
+ * answer DDERR_SURFACELOST until Restore. Returns how many were marked. */
+KPLAT_API int kplat_ddraw_mark_lost(DWORD format);
+
+/* One call into the adapter, as the caller passed it. */
+typedef struct KplatDdrawCall {
+    char method[48];        /* "IDirectDrawSurface7::Blt", "DirectDrawCreateEx", ... */
+    HRESULT result;
+    const void *object;     /* the interface called; NULL for DirectDrawCreateEx */
+    DWORD format;           /* format key of the surface called, or created */
+    DWORD flags;            /* the dwFlags argument, if the method has one */
+    HWND window;            /* SetCooperativeLevel, SetHWnd */
+    const void *other;      /* Blt: source; SetClipper: clipper; Create*: the new object */
+    DWORD recordSize;       /* dwSize of the record passed (description, caps, effects) */
+    BOOL hasDestRect;
+    RECT destRect;
+    BOOL hasSrcRect;
+    RECT srcRect;
+    BOOL hasFx;
+    DDBLTFX fx;             /* Blt: the effects record passed */
+    DDSURFACEDESC2 desc;    /* CreateSurface: as passed; Lock: as filled in */
+} KplatDdrawCall;
+/* The log keeps the last 4096 calls, oldest first. */
+KPLAT_API int kplat_ddraw_call_count(void);
+KPLAT_API BOOL kplat_ddraw_get_call(int index, KplatDdrawCall *call);
+KPLAT_API void kplat_ddraw_clear_log(void);
 
 /* ---- audio (waveOut sinks, manual stepping) ---- */
 
