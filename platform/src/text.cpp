@@ -1,6 +1,7 @@
 // Text output in every DC's default font: a monospace face found through
 // fontconfig, rendered by FreeType with anti-aliased glyphs. Without a usable
-// face, a built-in box font still shows where the text went.
+// face, a built-in 8x16 bitmap font still draws the text.
+#include "fallback_font.h"
 #include "internal.h"
 
 #include <fontconfig/fontconfig.h>
@@ -8,6 +9,7 @@
 #include FT_FREETYPE_H
 
 #include <algorithm>
+#include <cstdlib>
 
 using namespace kplat;
 
@@ -31,7 +33,7 @@ struct Glyph {
 struct Font {
     FT_Library library = nullptr;
     FT_Face face = nullptr;
-    int ascent = 12;
+    int ascent = kFallbackAscent;
     int cellHeight = kFallbackHeight;
     Glyph glyphs[256];
 };
@@ -55,7 +57,10 @@ std::string FindMonospaceFile() {
 }
 
 void OpenFace(Font *font) {
-    std::string path = FindMonospaceFile();
+    // KPLAT_FONT_FILE picks another face file; one that cannot be opened
+    // selects the built-in font.
+    const char *chosen = std::getenv("KPLAT_FONT_FILE");
+    std::string path = chosen ? chosen : FindMonospaceFile();
     if (path.empty() || FT_Init_FreeType(&font->library) != 0) return;
     if (FT_New_Face(font->library, path.c_str(), 0, &font->face) != 0 ||
         FT_Set_Pixel_Sizes(font->face, 0, kPixelSize) != 0) {
@@ -92,16 +97,19 @@ FT_ULong CodePoint(unsigned char c) {
 
 void LoadFallback(Glyph *g, unsigned char c) {
     g->advance = kFallbackAdvance;
-    if (c <= ' ') return;
-    g->left = 1;
-    g->top = 11;
-    g->width = kFallbackAdvance - 2;
-    g->rows = 11;
+    if (c <= ' ' || c == 0x7F) return;
+    g->top = kFallbackAscent;
+    g->width = kFallbackAdvance;
+    g->rows = kFallbackHeight;
     g->alpha.assign(static_cast<size_t>(g->width * g->rows), 0);
     for (int y = 0; y < g->rows; ++y)
-        for (int x = 0; x < g->width; ++x)
-            if (y == 0 || x == 0 || y == g->rows - 1 || x == g->width - 1)
-                g->alpha[static_cast<size_t>(y * g->width + x)] = 255;
+        for (int x = 0; x < g->width; ++x) {
+            // Outside ASCII the cell gets a box, so the text's extent still shows.
+            bool set = c <= kFallbackLast ? (kFallbackFont[c - kFallbackFirst][y] >> (7 - x)) & 1
+                                          : (y == 2 || y == 13 || x == 1 || x == 6) && y >= 2 &&
+                                                y <= 13 && x >= 1 && x <= 6;
+            if (set) g->alpha[static_cast<size_t>(y * g->width + x)] = 255;
+        }
 }
 
 const Glyph &GetGlyph(Font &font, unsigned char c) {
