@@ -292,9 +292,10 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 sourceIface, LPRECT s
         call.recordSize = fx->dwSize;
         std::memcpy(&call.fx, fx, std::min<size_t>(fx->dwSize, sizeof(call.fx)));
     }
-    HRESULT hr = CheckBlt(destRect, source, flags, fx);
-    if (FAILED(hr)) return FinishCall(call, hr);
+    HRESULT hr;
     if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
+    hr = CheckBlt(destRect, source, flags, fx);
+    if (FAILED(hr)) return FinishCall(call, hr);
     if (flags & DDBLT_COLORFILL) return FinishCall(call, ColorFill(destRect, fx->dwFillColor));
     bool mirror = (flags & DDBLT_DDFX) && (fx->dwDDFX & DDBLTFX_MIRRORLEFTRIGHT);
     return FinishCall(call, StretchFrom(source, destRect, srcRect, mirror));
