@@ -38,21 +38,26 @@ struct Font {
     Glyph glyphs[256];
 };
 
+// A private configuration, destroyed after the lookup, leaves the process's
+// default fontconfig state alone for the host.
 std::string FindMonospaceFile() {
     std::string path;
-    if (!FcInit()) return path;
+    FcConfig *config = FcInitLoadConfigAndFonts();
+    if (!config) return path;
     FcPattern *pattern = FcNameParse(reinterpret_cast<const FcChar8 *>("DejaVu Sans Mono"));
-    if (!pattern) return path;
-    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>("monospace"));
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
-    FcDefaultSubstitute(pattern);
-    FcResult result = FcResultNoMatch;
-    FcPattern *match = FcFontMatch(nullptr, pattern, &result);
-    FcChar8 *file = nullptr;
-    if (match && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file)
-        path = reinterpret_cast<const char *>(file);
-    if (match) FcPatternDestroy(match);
-    FcPatternDestroy(pattern);
+    if (pattern) {
+        FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>("monospace"));
+        FcConfigSubstitute(config, pattern, FcMatchPattern);
+        FcDefaultSubstitute(pattern);
+        FcResult result = FcResultNoMatch;
+        FcPattern *match = FcFontMatch(config, pattern, &result);
+        FcChar8 *file = nullptr;
+        if (match && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file)
+            path = reinterpret_cast<const char *>(file);
+        if (match) FcPatternDestroy(match);
+        FcPatternDestroy(pattern);
+    }
+    FcConfigDestroy(config);
     return path;
 }
 
