@@ -69,19 +69,19 @@ bool Repaint(HWND window, Shown &shown) {
 
 void HandleEvent(const SDL_Event &event) {
     switch (event.type) {
-    case SDL_QUIT:
-        closeRequested = true;
-        break;
-    case SDL_KEYDOWN:
-        if (event.key.keysym.sym == SDLK_ESCAPE) closeRequested = true;
-        break;
-    case SDL_WINDOWEVENT:
-        if (event.window.event == SDL_WINDOWEVENT_CLOSE) closeRequested = true;
-        if (event.window.event == SDL_WINDOWEVENT_EXPOSED)
-            for (auto &entry : ShownWindows()) entry.second.paintedGeneration = 0;
-        break;
-    default:
-        break;
+        case SDL_QUIT:
+            closeRequested = true;
+            break;
+        case SDL_KEYDOWN:
+            if (event.key.keysym.sym == SDLK_ESCAPE) closeRequested = true;
+            break;
+        case SDL_WINDOWEVENT:
+            if (event.window.event == SDL_WINDOWEVENT_CLOSE) closeRequested = true;
+            if (event.window.event == SDL_WINDOWEVENT_EXPOSED)
+                for (auto &entry : ShownWindows()) entry.second.paintedGeneration = 0;
+            break;
+        default:
+            break;
     }
 }
 

@@ -1,0 +1,321 @@
+// kestra-play run as a user runs it, headless: frames counted, the snapshot
+// against a rendering of the same frame, the recorded sound, bad input.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include <kestra/kestra.h>
+
+#include "clip.h"
+#include "tool_files.h"
+#include "wav.h"
+
+using namespace kestra_test;
+
+namespace {
+
+struct RunResult {
+    int exitCode = -1;  // -1: killed by a signal
+    std::string stderrText;
+};
+
+std::string Quote(const std::string &arg) {
+    std::string out = "'";
+    for (char c : arg) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+RunResult RunPlay(const std::string &dir, const std::vector<std::string> &args) {
+    std::string command = Quote(KESTRA_PLAY_PATH);
+    for (const std::string &a : args) command += " " + Quote(a);
+    const std::string errPath = dir + "/stderr.txt";
+    command += " </dev/null >/dev/null 2>" + Quote(errPath);
+    int status = std::system(command.c_str());
+    RunResult r;
+    if (status != -1 && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+    r.stderrText = ReadFile(errPath);
+    return r;
+}
+
+// The last line of the tool's stderr.
+std::string LastLine(const std::string &text) {
+    std::string t = text;
+    while (!t.empty() && t.back() == '\n') t.pop_back();
+    size_t cut = t.find_last_of("\r\n");
+    return cut == std::string::npos ? t : t.substr(cut + 1);
+}
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    // 0x00RRGGBB
+    uint32_t At(int x, int y) const {
+        const uint8_t *p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+        return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+    }
+};
+
+bool ReadPng(const std::string &path, Picture *picture) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+    image.format = PNG_FORMAT_RGB;
+    picture->width = static_cast<int>(image.width);
+    picture->height = static_cast<int>(image.height);
+    picture->rgb.assign(PNG_IMAGE_SIZE(image), 0);
+    return png_image_finish_read(&image, nullptr, picture->rgb.data(), 0, nullptr) != 0;
+}
+
+// What the library's converter makes of a frame, as 0x00RRGGBB pixels.
+std::vector<uint32_t> Reference(const kplay::YuvFrame &frame) {
+    std::vector<uint8_t> bgr(static_cast<size_t>(frame.width) * frame.height * 3);
+    KESTRA_yv12_to_rgb24_c(bgr.data(), frame.width, frame.Y(), frame.U(), frame.V(),
+                           frame.YStride(), frame.UvStride(), static_cast<uint32_t>(frame.width),
+                           frame.height);
+    std::vector<uint32_t> xrgb(bgr.size() / 3);
+    for (size_t i = 0; i < xrgb.size(); ++i)
+        xrgb[i] = (uint32_t(bgr[3 * i + 2]) << 16) | (uint32_t(bgr[3 * i + 1]) << 8) | bgr[3 * i];
+    return xrgb;
+}
+
+int ChannelDistance(uint32_t a, uint32_t b) {
+    int worst = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+        int d = std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF));
+        worst = d > worst ? d : worst;
+    }
+    return worst;
+}
+
+class Playback : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = MakeScratchDir();
+        ASSERT_FALSE(dir_.empty());
+    }
+    std::string dir_;
+};
+
+struct AdapterCase {
+    const char *adapter;
+    const char *mode;  // as the status line names it
+    // Per channel. GDI shows the exported converter's output; the stand-in's
+    // YUV blit converts on its own; RGB 5-6-5 keeps 5 or 6 bits through a
+    // converter of its own.
+    int tolerance;
+};
+
+class BuiltInClip : public Playback, public ::testing::WithParamInterface<AdapterCase> {};
+
+// The counter's OSD slot lies inside this box at the frame's top left.
+constexpr int kOsdBoxWidth = 320;
+constexpr int kOsdBoxHeight = 64;
+
+TEST_P(BuiltInClip, SnapshotIsTheLastFrameWithItsCounter) {
+    const AdapterCase &c = GetParam();
+    const int frames = 12;
+    const std::string png = dir_ + "/snapshot.png";
+    RunResult run = RunPlay(dir_, {"--headless", "--no-audio", "--frames", std::to_string(frames),
+                                   "--fps", "100", "--adapter", c.adapter, "--snapshot", png});
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+    EXPECT_EQ(LastLine(run.stderrText).rfind("frame 12 of 12 | " + std::string(c.mode) + " |", 0),
+              0u)
+        << run.stderrText;
+
+    Picture shot;
+    ASSERT_TRUE(ReadPng(png, &shot)) << png;
+    ASSERT_EQ(shot.width, kplay::kClipWidth);
+    ASSERT_EQ(shot.height, kplay::kClipHeight);
+    kplay::YuvFrame last;
+    kplay::RenderClipFrame(frames - 1, &last);
+    const std::vector<uint32_t> expected = Reference(last);
+
+    int outside = 0, inside = 0, worst = 0;
+    int firstX = -1, firstY = -1;
+    for (int y = 0; y < shot.height; ++y) {
+        for (int x = 0; x < shot.width; ++x) {
+            uint32_t want = expected[static_cast<size_t>(y) * shot.width + x];
+            const int distance = ChannelDistance(shot.At(x, y), want);
+            if (distance <= c.tolerance) continue;
+            if (x < kOsdBoxWidth && y < kOsdBoxHeight) {
+                ++inside;
+                continue;
+            }
+            worst = std::max(worst, distance);
+            if (outside++ == 0) {
+                firstX = x;
+                firstY = y;
+            }
+        }
+    }
+    EXPECT_EQ(outside, 0) << "pixels differing from frame " << frames - 1 << " outside the OSD by "
+                          << "up to " << worst << " per channel; "
+                          << "first at (" << firstX << "," << firstY << "): got 0x" << std::hex
+                          << (firstX >= 0 ? shot.At(firstX, firstY) : 0) << " expected 0x"
+                          << (firstX >= 0 ? expected[size_t(firstY) * shot.width + firstX] : 0);
+    EXPECT_GT(inside, 20) << "the frame counter should be drawn over the picture";
+    std::string copy = std::string(KESTRA_TEST_OUTPUT_DIR) + "/kestra_play_" + c.adapter + ".png";
+    WriteFile(copy, ReadFile(png));
+}
+
+INSTANTIATE_TEST_SUITE_P(Adapters, BuiltInClip,
+                         ::testing::Values(AdapterCase{"none", "GDI", 0},
+                                           AdapterCase{"fourcc", "YV12 surface", 3},
+                                           AdapterCase{"blt", "RGB565 surface", 20}),
+                         [](const ::testing::TestParamInfo<AdapterCase> &p) {
+                             return std::string(p.param.adapter);
+                         });
+
+// Left-channel samples after the player's opening fill buffers (constant bytes).
+std::vector<int16_t> ToneSamples(const std::string &bytes) {
+    std::vector<int16_t> left;
+    for (size_t i = 0; i + 3 < bytes.size(); i += 4)
+        left.push_back(static_cast<int16_t>(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8)));
+    size_t start = 0;
+    while (start + 1 < left.size() && left[start] == left[start + 1]) ++start;
+    return std::vector<int16_t>(left.begin() + static_cast<long>(start), left.end());
+}
+
+TEST_F(Playback, AudioOutHoldsTheTone) {
+    const std::string wavPath = dir_ + "/audio.wav";
+    RunResult run = RunPlay(dir_, {"--headless", "--frames", "25", "--audio-out", wavPath});
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+
+    kplay::WavReader wav;
+    ASSERT_TRUE(wav.Open(wavPath)) << wav.error();
+    EXPECT_EQ(wav.format().sampleRate, 44100);
+    EXPECT_EQ(wav.format().channels, 2);
+    EXPECT_EQ(wav.format().bitsPerSample, 16);
+    std::string bytes(static_cast<size_t>(wav.dataSize()), '\0');
+    bytes.resize(wav.Read(reinterpret_cast<uint8_t *>(&bytes[0]), bytes.size()));
+    std::vector<int16_t> tone = ToneSamples(bytes);
+    ASSERT_GT(tone.size(), 44100u / 4) << "expected at least a quarter second of tone";
+
+    int crossings = 0, peak = 0;
+    for (size_t i = 1; i < tone.size(); ++i) {
+        if ((tone[i - 1] < 0) != (tone[i] < 0)) ++crossings;
+        peak = std::max(peak, std::abs(int(tone[i])));
+    }
+    const double seconds = double(tone.size()) / 44100.0;
+    const double hertz = crossings / 2.0 / seconds;
+    EXPECT_NEAR(hertz, 440.0, 5.0) << crossings << " zero crossings in " << seconds << " s";
+    EXPECT_GT(peak, 5000) << "the tone should be clearly audible";
+}
+
+// A clip and a sound file as an encoder would write them.
+TEST_F(Playback, WrittenClipAndWavPlayAndLoop) {
+    std::vector<std::string> frames;
+    for (int i = 0; i < 3; ++i) frames.push_back(SolidFrame(64, 48, i));
+    const std::string clip = dir_ + "/clip.y4m";
+    ASSERT_TRUE(WriteFile(clip, Y4mBytes("W64 H48 F25:1 Ip A1:1 C420jpeg XYSCSS=420JPEG", frames)));
+    std::string samples;
+    for (int i = 0; i < 4000; ++i) samples += static_cast<char>(128 + 60 * ((i / 9) % 2 ? 1 : -1));
+    const std::string sound = dir_ + "/sound.wav";
+    ASSERT_TRUE(
+        WriteFile(sound, Riff(Chunk("fmt ", FmtBody(1, 1, 8000, 8, 1)) + Chunk("data", samples))));
+    const std::string png = dir_ + "/clip.png", out = dir_ + "/out.wav";
+
+    RunResult run =
+        RunPlay(dir_, {"--headless", "--adapter", "none", "--fps", "50", "--loop", "--frames", "7",
+                       "--snapshot", png, "--audio-out", out, clip, sound});
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+    EXPECT_EQ(LastLine(run.stderrText).rfind("frame 7 of 7 |", 0), 0u) << run.stderrText;
+
+    // Seven frames of a three-frame loop end on frame 0 again.
+    Picture shot;
+    ASSERT_TRUE(ReadPng(png, &shot));
+    kplay::YuvFrame first;
+    first.Allocate(64, 48);
+    first.bytes.assign(frames[0].begin(), frames[0].end());
+    const uint32_t want = Reference(first)[48 / 2 * 64 + 32];
+    EXPECT_EQ(shot.At(32, 24), want) << std::hex << "got 0x" << shot.At(32, 24);
+
+    kplay::WavReader played;
+    ASSERT_TRUE(played.Open(out)) << played.error();
+    EXPECT_EQ(played.format().sampleRate, 8000);
+    EXPECT_EQ(played.format().channels, 1);
+    EXPECT_EQ(played.format().bitsPerSample, 8);
+    std::string got(static_cast<size_t>(played.dataSize()), '\0');
+    got.resize(played.Read(reinterpret_cast<uint8_t *>(&got[0]), got.size()));
+    EXPECT_NE(got.find(samples.substr(0, 400)), std::string::npos)
+        << "the file's samples should reach the device unchanged";
+}
+
+struct BadRun {
+    const char *name;
+    std::vector<std::string> args;  // "@" stands for the scratch directory
+    std::string clipBytes;          // written to @/clip.y4m when not empty
+    std::string wavBytes;           // written to @/sound.wav when not empty
+    int exitCode;
+    const char *reason;
+};
+
+class PlaybackRefuses : public Playback, public ::testing::WithParamInterface<BadRun> {};
+
+TEST_P(PlaybackRefuses, WithOneLineAndAFailingExit) {
+    const BadRun &c = GetParam();
+    if (!c.clipBytes.empty()) {
+        ASSERT_TRUE(WriteFile(dir_ + "/clip.y4m", c.clipBytes));
+    }
+    if (!c.wavBytes.empty()) {
+        ASSERT_TRUE(WriteFile(dir_ + "/sound.wav", c.wavBytes));
+    }
+    std::vector<std::string> args = {"--headless", "--no-audio"};
+    for (std::string a : c.args) {
+        if (a.find('@') != std::string::npos) a.replace(a.find('@'), 1, dir_);
+        args.push_back(a);
+    }
+    if (!c.wavBytes.empty()) args.erase(args.begin() + 1);  // let the WAV be read
+    RunResult run = RunPlay(dir_, args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.stderrText;
+    EXPECT_EQ(run.stderrText.rfind("kestra-play: ", 0), 0u) << run.stderrText;
+    EXPECT_EQ(run.stderrText.find('\n'), run.stderrText.size() - 1)
+        << "expected exactly one line: " << run.stderrText;
+    EXPECT_NE(run.stderrText.find(c.reason), std::string::npos)
+        << "expected '" << c.reason << "' in: " << run.stderrText;
+}
+
+const std::string kGoodClip = Y4mBytes("W8 H4 F25:1", {SolidFrame(8, 4, 0), SolidFrame(8, 4, 1)});
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, PlaybackRefuses,
+    ::testing::Values(
+        BadRun{"MissingClip", {"@/absent.y4m"}, "", "", 1, "absent.y4m: No such file"},
+        BadRun{"NotAClip", {"@/clip.y4m"}, "RIFF....WAVE", "", 1, "not a YUV4MPEG2 file"},
+        BadRun{"Chroma444",
+               {"@/clip.y4m"},
+               "YUV4MPEG2 W8 H4 F25:1 C444\n",
+               "",
+               1,
+               "unsupported chroma 'C444'"},
+        BadRun{"OddSize", {"@/clip.y4m"}, "YUV4MPEG2 W7 H4 F25:1\n", "", 1, "odd frame size"},
+        BadRun{"HugeSize", {"@/clip.y4m"}, "YUV4MPEG2 W8192 H8192 F25:1\n", "", 1, "too large"},
+        BadRun{"TruncatedFrame",
+               {"@/clip.y4m"},
+               kGoodClip.substr(0, kGoodClip.size() - 10),
+               "",
+               1,
+               "frame 2 is truncated"},
+        BadRun{"NoFrames", {"@/clip.y4m"}, "YUV4MPEG2 W8 H4 F25:1\n", "", 1, "has no frames"},
+        BadRun{"Wav24Bit",
+               {"@/clip.y4m", "@/sound.wav"},
+               kGoodClip,
+               Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 24, 6)) + Chunk("data", "abcdef")),
+               1,
+               "24-bit samples"},
+        BadRun{"CropOutsideFrame",
+               {"--crop", "0,0,16,4", "@/clip.y4m"},
+               kGoodClip,
+               "",
+               1,
+               "outside the 8x4 frame"},
+        BadRun{
+            "SnapshotUnwritable", {"--snapshot", "@/no/such/dir/s.png"}, "", "", 1, "cannot write"},
+        BadRun{"BadOption", {"--frames", "-3"}, "", "", 2, "bad value '-3' for --frames"}),
+    kestra_test::CaseName());
+
+}  // namespace

@@ -1,0 +1,45 @@
+// The window kestra-play shows frames in: a stand-in window (on screen
+// through SDL2 when a display is available) on Linux, a plain Win32 window
+// with a message loop on Windows.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace kplay {
+
+class HostWindow {
+public:
+    HostWindow() = default;
+    ~HostWindow();
+    HostWindow(const HostWindow &) = delete;
+    HostWindow &operator=(const HostWindow &) = delete;
+
+    // headless keeps the window off screen (stand-in only). *note receives a
+    // line for the user when the window could not be shown.
+    bool Create(const char *title, int clientWidth, int clientHeight, bool headless,
+                std::string *note);
+    HWND handle() const { return window_; }
+    // Handles window messages; false once the user closed the window or
+    // pressed Escape.
+    bool Pump();
+    // True once after the user changed the window's size.
+    bool TakeResized();
+    // Writes the client area as a PNG (stand-in only).
+    bool Snapshot(const std::string &path, std::string *error) const;
+    void Destroy();
+
+private:
+    HWND window_ = nullptr;
+    bool shown_ = false;
+};
+
+// The stand-in display adapter's capabilities: "fourcc", "blt" or "none";
+// "" keeps the default. False with a reason where this build cannot do it.
+bool ChooseAdapter(const std::string &adapter, std::string *error);
+
+// Sends the played sound to a WAV file instead of the device (stand-in only).
+bool ChooseAudioFile(const std::string &path, std::string *error);
+
+}  // namespace kplay

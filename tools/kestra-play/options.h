@@ -1,0 +1,40 @@
+// Command line of kestra-play.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kplay {
+
+struct Options {
+    std::string clipPath;  // empty: the built-in clip
+    std::string wavPath;   // empty: the built-in tone (built-in clip only) or silence
+    int64_t frames = -1;   // -1: the whole clip (forever with --loop)
+    int fpsNum = 0;        // 0: the clip's own rate
+    int fpsDen = 1;
+    bool loop = false;
+    int windowWidth = 0;  // 0: the frame size
+    int windowHeight = 0;
+    bool mirror = false;
+    bool crop = false;
+    int cropLeft = 0, cropTop = 0, cropRight = 0, cropBottom = 0;
+    std::string osdText;
+    int volume = -1;  // -1: leave the device's volume alone
+    bool noAudio = false;
+    // Stand-in platform only.
+    bool headless = false;
+    std::string snapshotPath;
+    std::string audioOutPath;
+    std::string adapter;  // "", "fourcc", "blt" or "none"
+};
+
+enum class ParseResult { Run, Help, Error };
+
+// Parses argv[1..]; on Error *error holds one line naming the bad argument.
+// `standIn` enables the options that only the Linux build has.
+ParseResult ParseOptions(int argc, const char *const *argv, bool standIn, Options *options,
+                         std::string *error);
+
+const char *UsageText(bool standIn);
+
+}  // namespace kplay

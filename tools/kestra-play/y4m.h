@@ -1,0 +1,59 @@
+// Reader for YUV4MPEG2 (.y4m) clips with 4:2:0 chroma.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "frame.h"
+
+namespace kplay {
+
+struct Y4mHeader {
+    int width = 0;
+    int height = 0;
+    int fpsNum = 0;
+    int fpsDen = 0;
+    char interlace = 'p';
+    std::string chroma = "420";  // the C field without its letter
+};
+
+// Parses the text after the "YUV4MPEG2" signature (the header line without
+// its line feed). False with a one-line reason for anything the player cannot
+// show: missing or malformed W/H/F, odd or huge sizes, chroma other than 4:2:0.
+bool ParseY4mHeader(const std::string &fields, Y4mHeader *header, std::string *error);
+
+class Y4mReader {
+public:
+    enum class Result { Frame, End, Error };
+
+    Y4mReader() = default;
+    ~Y4mReader();
+    Y4mReader(const Y4mReader &) = delete;
+    Y4mReader &operator=(const Y4mReader &) = delete;
+
+    bool Open(const std::string &path);
+    // Reads the next frame into *frame (allocated to the clip's size).
+    Result ReadFrame(YuvFrame *frame);
+    // Back to the first frame, for looping.
+    bool Rewind();
+
+    const Y4mHeader &header() const { return header_; }
+    // Frames in the file if every marker is a bare "FRAME".
+    int64_t EstimatedFrames() const { return estimatedFrames_; }
+    const std::string &error() const { return error_; }
+
+private:
+    bool Fail(const std::string &message);
+    bool ReadHeader();
+
+    std::FILE *file_ = nullptr;
+    std::string path_;
+    Y4mHeader header_;
+    int64_t dataStart_ = 0;
+    int64_t framesRead_ = 0;
+    int64_t estimatedFrames_ = 0;
+    std::string error_;
+};
+
+}  // namespace kplay
