@@ -71,13 +71,13 @@ void yv12_to_rgb565_strided_c(const uint8_t *y, int32_t yStride, const uint8_t *
                               int32_t dstStride, int32_t width, int32_t height) {
     if (height < 1 || width < 2) return;
     const int32_t blocks = width / 2;
-    for (int32_t row = 0; row < height; row += 2) {
+    for (int64_t row = 0; row < height; row += 2) {
         const bool single = row + 1 >= height;  // odd height: last row alone
-        const uint8_t *y0 = y + static_cast<int64_t>(row) * yStride;
+        const uint8_t *y0 = y + row * yStride;
         const uint8_t *y1 = y0 + yStride;
-        const uint8_t *uRow = u + static_cast<int64_t>(row / 2) * uvStride;
-        const uint8_t *vRow = v + static_cast<int64_t>(row / 2) * uvStride;
-        uint16_t *d0 = dst + static_cast<int64_t>(row) * dstStride;
+        const uint8_t *uRow = u + (row / 2) * uvStride;
+        const uint8_t *vRow = v + (row / 2) * uvStride;
+        uint16_t *d0 = dst + row * dstStride;
         uint16_t *d1 = d0 + dstStride;
         for (int32_t j = 0; j < blocks; ++j) {
             const int32_t red = redFromV565[vRow[j]];
