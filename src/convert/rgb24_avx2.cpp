@@ -33,13 +33,12 @@ inline __m256i Channel(Split luma, Split chroma) {
     return _mm256_add_epi16(_mm256_add_epi16(luma.q, chroma.q), _mm256_srli_epi16(r, 13));
 }
 
-// Sixteen blocks in natural order to two vectors of pixels 0-15 and 16-31:
-// the lane swap first, because the word unpacks work within 128-bit lanes.
+// Luma is widened within 128-bit lanes (pixels 0-7|16-23 and 8-15|24-31);
+// chroma words in natural block order duplicate into exactly that layout,
+// and the saturating pack of the two halves puts the bytes back in order.
 inline void Duplicate(Split s, Split out[2]) {
-    const __m256i q = _mm256_permute4x64_epi64(s.q, 0xD8);
-    const __m256i r = _mm256_permute4x64_epi64(s.r, 0xD8);
-    out[0] = {_mm256_unpacklo_epi16(q, q), _mm256_unpacklo_epi16(r, r)};
-    out[1] = {_mm256_unpackhi_epi16(q, q), _mm256_unpackhi_epi16(r, r)};
+    out[0] = {_mm256_unpacklo_epi16(s.q, s.q), _mm256_unpacklo_epi16(s.r, s.r)};
+    out[1] = {_mm256_unpackhi_epi16(s.q, s.q), _mm256_unpackhi_epi16(s.r, s.r)};
 }
 
 struct Chroma32 {
@@ -63,10 +62,7 @@ inline Chroma32 LoadChroma16(const uint8_t *u, const uint8_t *v) {
     return c;
 }
 
-// Clamped bytes of 32 pixels in natural order (the pack interleaves lanes).
-inline __m256i PackBytes(__m256i lo, __m256i hi) {
-    return _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8);
-}
+inline __m256i PackBytes(__m256i lo, __m256i hi) { return _mm256_packus_epi16(lo, hi); }
 
 inline __m256i Gather(__m256i b, __m256i g, __m256i r, int part) {
     const __m256i mb = _mm256_broadcastsi128_si256(Rgb24ShuffleMask(part, 0));
@@ -78,8 +74,10 @@ inline __m256i Gather(__m256i b, __m256i g, __m256i r, int part) {
 
 inline void ConvertRow32(const uint8_t *yRow, const Chroma32 &c, uint8_t *out) {
     const __m256i bias = _mm256_set1_epi16(16);
-    const Split lo = SplitProduct(_mm256_sub_epi16(LoadWords(yRow), bias), 9535);
-    const Split hi = SplitProduct(_mm256_sub_epi16(LoadWords(yRow + 16), bias), 9535);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(yRow));
+    const Split lo = SplitProduct(_mm256_sub_epi16(_mm256_unpacklo_epi8(y, zero), bias), 9535);
+    const Split hi = SplitProduct(_mm256_sub_epi16(_mm256_unpackhi_epi8(y, zero), bias), 9535);
     const __m256i b = PackBytes(Channel(lo, c.blue[0]), Channel(hi, c.blue[1]));
     const __m256i g = PackBytes(Channel(lo, c.green[0]), Channel(hi, c.green[1]));
     const __m256i r = PackBytes(Channel(lo, c.red[0]), Channel(hi, c.red[1]));

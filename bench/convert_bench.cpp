@@ -1,0 +1,181 @@
+// Converters at each instruction-set level against libyuv, libswscale and a
+// plain copy of the same output bytes, at three frame sizes, in one run.
+// Names are "<converter>/<size>/<variant>"; scripts/bench turns them into
+// ratios.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench_frames.h"
+#include "convert/convert.h"
+#include "convert/dispatch.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+#include <libyuv.h>
+
+namespace {
+
+using kestra::CpuLevel;
+using kestra_bench::Frame;
+
+struct Size {
+    int width, height;
+};
+constexpr Size kSizes[] = {{640, 480}, {1920, 1080}, {3840, 2160}};
+
+enum class Kind { Rgb24, Rgb565, Uyvy };
+const char *KindName(Kind k) {
+    return k == Kind::Rgb24 ? "rgb24" : (k == Kind::Rgb565 ? "rgb565" : "uyvy");
+}
+int BytesPerPixel(Kind k) { return k == Kind::Rgb24 ? 3 : 2; }
+
+using Convert = std::function<void(const Frame &, uint8_t *)>;
+
+void Run(benchmark::State &state, const Frame &frame, Kind kind, const Convert &convert) {
+    const size_t bytes = static_cast<size_t>(frame.width) * frame.height * BytesPerPixel(kind);
+    std::vector<uint8_t> out(bytes);
+    for (auto _ : state) {
+        convert(frame, out.data());
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * bytes);
+}
+
+Convert Ours(Kind kind, const kestra::ConverterTable &t) {
+    switch (kind) {
+        case Kind::Rgb24:
+            return [&t](const Frame &f, uint8_t *out) {
+                t.rgb24(out, f.width, f.y(), f.u(), f.v(), f.width, f.width / 2, f.width, f.height);
+            };
+        case Kind::Rgb565:
+            return [&t](const Frame &f, uint8_t *out) {
+                t.rgb565(f.y(), f.width, f.u(), f.v(), f.width / 2,
+                         reinterpret_cast<uint16_t *>(out), f.width, f.width, f.height);
+            };
+        case Kind::Uyvy:
+            break;
+    }
+    return [&t](const Frame &f, uint8_t *out) {
+        t.uyvy(f.y(), f.width, f.u(), f.v(), f.width / 2, out, f.width, f.height, 2 * f.width);
+    };
+}
+
+Convert Libyuv(Kind kind) {
+    switch (kind) {
+        case Kind::Rgb24:
+            return [](const Frame &f, uint8_t *out) {
+                libyuv::I420ToRGB24(f.y(), f.width, f.u(), f.width / 2, f.v(), f.width / 2, out,
+                                    3 * f.width, f.width, f.height);
+            };
+        case Kind::Rgb565:
+            return [](const Frame &f, uint8_t *out) {
+                libyuv::I420ToRGB565(f.y(), f.width, f.u(), f.width / 2, f.v(), f.width / 2, out,
+                                     2 * f.width, f.width, f.height);
+            };
+        case Kind::Uyvy:
+            break;
+    }
+    return [](const Frame &f, uint8_t *out) {
+        libyuv::I420ToUYVY(f.y(), f.width, f.u(), f.width / 2, f.v(), f.width / 2, out, 2 * f.width,
+                           f.width, f.height);
+    };
+}
+
+// One context per benchmark, single-threaded, same size in and out.
+Convert Swscale(Kind kind, const Frame &frame) {
+    const AVPixelFormat format = kind == Kind::Rgb24    ? AV_PIX_FMT_BGR24
+                                 : kind == Kind::Rgb565 ? AV_PIX_FMT_RGB565LE
+                                                        : AV_PIX_FMT_UYVY422;
+    SwsContext *ctx = sws_alloc_context();
+    av_opt_set_int(ctx, "srcw", frame.width, 0);
+    av_opt_set_int(ctx, "srch", frame.height, 0);
+    av_opt_set_int(ctx, "src_format", AV_PIX_FMT_YUV420P, 0);
+    av_opt_set_int(ctx, "dstw", frame.width, 0);
+    av_opt_set_int(ctx, "dsth", frame.height, 0);
+    av_opt_set_int(ctx, "dst_format", format, 0);
+    av_opt_set_int(ctx, "sws_flags", SWS_BILINEAR, 0);
+    av_opt_set_int(ctx, "threads", 1, 0);
+    if (sws_init_context(ctx, nullptr, nullptr) < 0) {
+        sws_freeContext(ctx);
+        return nullptr;
+    }
+    const int bpp = BytesPerPixel(kind);
+    return [ctx, bpp](const Frame &f, uint8_t *out) {
+        const uint8_t *src[3] = {f.y(), f.u(), f.v()};
+        const int srcStride[3] = {f.width, f.width / 2, f.width / 2};
+        uint8_t *dst[1] = {out};
+        const int dstStride[1] = {bpp * f.width};
+        sws_scale(ctx, src, srcStride, 0, f.height, dst, dstStride);
+    };
+}
+
+Convert Copy(Kind kind) {
+    auto source = std::make_shared<std::vector<uint8_t>>();
+    return [source, kind](const Frame &f, uint8_t *out) {
+        const size_t bytes = static_cast<size_t>(f.width) * f.height * BytesPerPixel(kind);
+        if (source->size() != bytes) source->assign(bytes, 0x5A);
+        std::memcpy(out, source->data(), bytes);
+    };
+}
+
+void RegisterAll() {
+    static std::vector<Frame> frames;
+    frames.reserve(std::size(kSizes));
+    for (const Size &s : kSizes) frames.emplace_back(s.width, s.height);
+    for (Kind kind : {Kind::Rgb24, Kind::Rgb565, Kind::Uyvy}) {
+        for (const Frame &frame : frames) {
+            const std::string prefix = std::string(KindName(kind)) + "/" +
+                                       std::to_string(frame.width) + "x" +
+                                       std::to_string(frame.height) + "/";
+            auto add = [&](const std::string &variant, Convert convert) {
+                if (!convert) return;
+                benchmark::RegisterBenchmark((prefix + variant).c_str(),
+                                             [&frame, kind, convert](benchmark::State &st) {
+                                                 Run(st, frame, kind, convert);
+                                             })
+                    ->Unit(benchmark::kMillisecond)
+                    ->UseRealTime();
+            };
+            for (int i = 0; i < kestra::kCpuLevelCount; ++i) {
+                const CpuLevel level = static_cast<CpuLevel>(i);
+                const kestra::ConverterTable *t = kestra::ConverterTableFor(level);
+                // Levels without their own code for a converter repeat the one below.
+                if (t == nullptr) continue;
+                if (i > 0 && kind != Kind::Rgb24 && level == CpuLevel::Ssse3) continue;
+                add(std::string("kestra_") + kestra::CpuLevelName(level), Ours(kind, *t));
+            }
+            add("libyuv", Libyuv(kind));
+            add("swscale", Swscale(kind, frame));
+            add("copy", Copy(kind));
+        }
+    }
+}
+
+}  // namespace
+
+namespace kestra_bench {
+void RegisterDisplayBenchmarks();
+}
+
+int main(int argc, char **argv) {
+    kestra::build_rgb24_tables();
+    kestra::build_rgb565_tables();
+    RegisterAll();
+    kestra_bench::RegisterDisplayBenchmarks();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
