@@ -1,0 +1,100 @@
+#!/usr/bin/env python3
+"""Turns the benchmark JSON of scripts/bench into one plain-text table."""
+import json
+import sys
+from collections import defaultdict
+
+
+def load(path):
+    with open(path) as f:
+        data = json.load(f)
+    rows = {}
+    for b in data["benchmarks"]:
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+            continue
+        name = b["run_name"] if "run_name" in b else b["name"]
+        name = name.replace("/real_time", "").replace("/iterations:1", "")
+        rows[name] = b
+    return data["context"], rows
+
+
+def ms(b, key):
+    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b.get("time_unit", "ns")]
+    return b[key] * scale
+
+
+def converters(rows):
+    groups = defaultdict(dict)
+    for name, b in rows.items():
+        parts = name.split("/")
+        if len(parts) == 3 and parts[0] in ("rgb24", "rgb565", "uyvy"):
+            # Process CPU time: less disturbed by other jobs on a shared machine.
+            groups[(parts[0], parts[1])][parts[2]] = ms(b, "cpu_time")
+    print("Converters (ms per frame, CPU time; ratios to libyuv and to a copy of the output)")
+    print(f"{'converter':9} {'size':10} {'variant':13} {'ms':>8} {'x libyuv':>9} {'x copy':>7}")
+    for (kind, size), variants in sorted(groups.items(), key=lambda g: (g[0][0], int(g[0][1].split('x')[0]))):
+        for variant, t in variants.items():
+            yuv = variants.get("libyuv")
+            copy = variants.get("copy")
+            r1 = f"{t / yuv:9.2f}" if yuv else f"{'-':>9}"
+            r2 = f"{t / copy:7.2f}" if copy else f"{'-':>7}"
+            print(f"{kind:9} {size:10} {variant:13} {t:8.3f} {r1} {r2}")
+    return groups
+
+
+def best(variants):
+    ours = {k: v for k, v in variants.items() if k.startswith("kestra_")}
+    return min(ours.items(), key=lambda kv: kv[1]) if ours else (None, None)
+
+
+def targets(groups):
+    checks = [
+        ("rgb24", "1920x1080", "libyuv", 0.70), ("rgb24", "1920x1080", "copy", 1.0),
+        ("rgb24", "640x480", "libyuv", 0.95), ("rgb565", "1920x1080", "libyuv", 0.70),
+        ("uyvy", "1920x1080", "libyuv", 1.0), ("uyvy", "1920x1080", "copy", 0.9),
+    ]
+    print("\nTargets (dispatched level = best of ours)")
+    for kind, size, ref, limit in checks:
+        variants = groups.get((kind, size), {})
+        level, t = best(variants)
+        if t is None or ref not in variants:
+            continue
+        ratio = t / variants[ref]
+        verdict = "met" if ratio <= limit else "NOT met"
+        print(f"  {kind} {size} {level}: {ratio:.2f} of {ref} (at most {limit:.2f}) {verdict}")
+
+
+def presentation(rows):
+    present = [(n, b) for n, b in rows.items() if n.startswith("present/")]
+    if present:
+        print("\nPresentation paths (ms per frame, wall time; own = the library's pixel work "
+              "timed alone, stand-in = the rest)")
+        print(f"{'path':7} {'frame':10} {'window':9} {'total':>7} {'own':>7} {'stand-in':>9} "
+              f"{'own/copy':>9}")
+        for name, b in present:
+            _, path, frame, window = name.split("/")
+            if b.get("error_occurred"):
+                print(f"{path:7} {frame:10} {window:9} skipped: {b.get('error_message', '')}")
+                continue
+            total, own, copy = ms(b, "real_time"), b["own_ms"], b["copy_ms"]
+            print(f"{path:7} {frame:10} {window:9} {total:7.3f} {own:7.3f} {total - own:9.3f} "
+                  f"{own / copy:9.2f}")
+    wall = [(n, b) for n, b in rows.items() if n.startswith("wall16/")]
+    if wall:
+        print("\n16-display wall (704x576 each, 25 fps, 2 threads)")
+        for name, b in wall:
+            print(f"  {name.split('/')[1]:7} CPU {b['cpu_percent_one_core']:6.1f} % of one core, "
+                  f"{b['fps_per_display']:.1f} fps per display")
+
+
+def main():
+    context, rows = load(sys.argv[1])
+    print(f"Machine: {context.get('host_name', '?')}, {context.get('num_cpus', '?')} CPUs at "
+          f"{context.get('mhz_per_cpu', '?')} MHz, load {context.get('load_avg', ['?'])[0]:.2f}\n")
+    groups = converters(rows)
+    targets(groups)
+    presentation(rows)
+
+
+if __name__ == "__main__":
+    main()
