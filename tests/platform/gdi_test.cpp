@@ -211,17 +211,6 @@ TEST_F(MemoryDcTest, GetDIBitsWritesPaddedRowsInTheAskedOrder) {
     }
 }
 
-TEST_F(MemoryDcTest, StretchDIBitsReachesTheSelectedBitmap) {
-    std::vector<uint8_t> bits = MakeDib(5, 4, true);
-    BITMAPINFO info = Info(5, 4);
-    SetPixel(memory, 0, 0, 0);
-    ASSERT_EQ(
-        StretchDIBits(memory, 0, 0, 5, 4, 0, 0, 5, 4, bits.data(), &info, DIB_RGB_COLORS, SRCCOPY),
-        4);
-    uint32_t c = Colour(4, 3);
-    EXPECT_EQ(GetPixel(memory, 4, 3), RGB(c >> 16, c >> 8, c));
-}
-
 class TextTest : public GdiTest {};
 
 TEST_F(TextTest, ExtentIsAMonospaceCellNearTheSystemFont) {
