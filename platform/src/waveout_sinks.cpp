@@ -6,6 +6,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -187,26 +188,28 @@ public:
         return true;
     }
     std::chrono::microseconds Write(const uint8_t *data, size_t size) override {
-        if (volume == 0xFFFFFFFFu) {
+        const DWORD level = volume.load(std::memory_order_relaxed);
+        if (level == 0xFFFFFFFFu) {
             SDL_QueueAudio(device, data, static_cast<Uint32>(size));
         } else {
             scaled.assign(size, spec.silence);
-            int level = static_cast<int>((volume & 0xFFFF) * SDL_MIX_MAXVOLUME / 0xFFFF);
-            SDL_MixAudioFormat(scaled.data(), data, spec.format, static_cast<Uint32>(size), level);
+            int mix = static_cast<int>((level & 0xFFFF) * SDL_MIX_MAXVOLUME / 0xFFFF);
+            SDL_MixAudioFormat(scaled.data(), data, spec.format, static_cast<Uint32>(size), mix);
             SDL_QueueAudio(device, scaled.data(), static_cast<Uint32>(size));
         }
         // Keep about one buffer queued ahead of the device.
         size_t queued = SDL_GetQueuedAudioSize(device);
         return queued > size ? PlayTime(queued - size, rate) : std::chrono::microseconds(0);
     }
-    void SetVolume(DWORD level) override { volume = level; }
+    void SetVolume(DWORD level) override { volume.store(level, std::memory_order_relaxed); }
 
 private:
     bool initialised = false;
     SDL_AudioDeviceID device = 0;
     SDL_AudioSpec spec{};
     DWORD rate = 0;
-    DWORD volume = 0xFFFFFFFFu;
+    // relaxed: set by waveOutSetVolume, read per buffer; nothing else rides on it.
+    std::atomic<DWORD> volume{0xFFFFFFFFu};
     std::vector<uint8_t> scaled;
 };
 
