@@ -31,7 +31,8 @@ public:
     void Destroy();
 
 private:
-    HWND window_ = nullptr;
+    HWND window_ = nullptr;  // what the library draws into
+    HWND frame_ = nullptr;   // Windows: the top-level window around it
     bool shown_ = false;
 };
 

@@ -1,45 +1,55 @@
-// Windows: a plain top-level window and its message loop.
+// Windows: a top-level frame window holding a bordered child window that the
+// library draws into, and the message loop.
 #include "host_window.h"
 
 namespace kplay {
 
 namespace {
 
-constexpr char kClassName[] = "KestraPlayWindow";
+constexpr char kFrameClass[] = "KestraPlayFrame";
+constexpr char kVideoClass[] = "KestraPlayVideo";
 
 // One player window per process: the window procedure reports through these.
 bool closeRequested = false;
 bool resized = false;
+HWND videoWindow = nullptr;
 
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CLOSE:
-            // Kept alive until the player has released its device context.
+            // Kept alive until the player has released the video window's DC.
             closeRequested = true;
             return 0;
         case WM_KEYDOWN:
             if (wParam == VK_ESCAPE) closeRequested = true;
             return 0;
         case WM_SIZE:
+            if (videoWindow) MoveWindow(videoWindow, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
             resized = true;
             return 0;
-        case WM_ERASEBKGND:
-            return 1;  // the next frame covers the whole client area
         default:
             return DefWindowProcA(window, message, wParam, lParam);
     }
 }
 
-bool RegisterOnce(HINSTANCE instance) {
+LRESULT CALLBACK VideoProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_ERASEBKGND) return 1;  // the next frame covers the window
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+bool RegisterClasses(HINSTANCE instance) {
     static bool registered = false;
     if (registered) return true;
     WNDCLASSA wc = {};
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = WindowProc;
+    wc.lpfnWndProc = FrameProc;
     wc.hInstance = instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-    wc.lpszClassName = kClassName;
+    wc.lpszClassName = kFrameClass;
+    if (!RegisterClassA(&wc)) return false;
+    wc.lpfnWndProc = VideoProc;
+    wc.hbrBackground = nullptr;
+    wc.lpszClassName = kVideoClass;
     registered = RegisterClassA(&wc) != 0;
     return registered;
 }
@@ -50,18 +60,28 @@ HostWindow::~HostWindow() { Destroy(); }
 
 bool HostWindow::Create(const char *title, int clientWidth, int clientHeight, bool, std::string *) {
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    if (!RegisterOnce(instance)) return false;
+    if (!RegisterClasses(instance)) return false;
+    // The video window's one-pixel border makes its outer rectangle the
+    // picture plus two pixels, the size the GDI mode stretches to.
     const DWORD style = WS_OVERLAPPEDWINDOW;
-    RECT rect = {0, 0, clientWidth, clientHeight};
+    RECT rect = {0, 0, clientWidth + 2, clientHeight + 2};
     AdjustWindowRect(&rect, style, FALSE);
-    window_ = CreateWindowExA(0, kClassName, title, style, CW_USEDEFAULT, CW_USEDEFAULT,
-                              rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
-                              instance, nullptr);
-    if (!window_) return false;
-    ShowWindow(window_, SW_SHOW);
-    UpdateWindow(window_);
+    frame_ = CreateWindowExA(0, kFrameClass, title, style, CW_USEDEFAULT, CW_USEDEFAULT,
+                             rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
+                             instance, nullptr);
+    if (!frame_) return false;
+    window_ =
+        CreateWindowExA(0, kVideoClass, "", WS_CHILD | WS_VISIBLE | WS_BORDER, 0, 0,
+                        clientWidth + 2, clientHeight + 2, frame_, nullptr, instance, nullptr);
+    if (!window_) {
+        Destroy();
+        return false;
+    }
+    videoWindow = window_;
     closeRequested = false;
     resized = false;
+    ShowWindow(frame_, SW_SHOW);
+    UpdateWindow(frame_);
     return true;
 }
 
@@ -87,9 +107,10 @@ bool HostWindow::Snapshot(const std::string &, std::string *error) const {
 }
 
 void HostWindow::Destroy() {
-    if (!window_) return;
-    DestroyWindow(window_);
+    if (frame_) DestroyWindow(frame_);  // takes the video window with it
+    frame_ = nullptr;
     window_ = nullptr;
+    videoWindow = nullptr;
 }
 
 bool ChooseAdapter(const std::string &adapter, std::string *error) {
