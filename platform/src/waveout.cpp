@@ -17,10 +17,14 @@ namespace kplat {
 
 namespace {
 
+// The documented shape of a waveOut callback (waveOutProc), which is what
+// applications define; calling it through DRVCALLBACK's HDRVR is a type pun.
+using WaveOutCallback = void(CALLBACK *)(HWAVEOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
+
 struct WaveDevice {
     HWAVEOUT handle = nullptr;
     WAVEFORMATEX format{};
-    LPDRVCALLBACK callback = nullptr;
+    WaveOutCallback callback = nullptr;
     DWORD_PTR instance = 0;
     std::unique_ptr<AudioSink> sink;
     bool manual = false;
@@ -78,7 +82,7 @@ DevicePtr FindOrNewest(HWAVEOUT handle) {
 }
 
 void Report(const WaveDevice &d, UINT message, DWORD_PTR param) {
-    if (d.callback) d.callback(reinterpret_cast<HDRVR>(d.handle), message, d.instance, param, 0);
+    if (d.callback) d.callback(d.handle, message, d.instance, param, 0);
 }
 
 void MarkDone(WAVEHDR *header) {
@@ -190,7 +194,7 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT deviceId, LPCWAVEFORMATEX form
     device->format = *format;
     device->format.cbSize = 0;  // PCM has no extra bytes; the device never reads any
     device->callback =
-        kind == CALLBACK_FUNCTION ? reinterpret_cast<LPDRVCALLBACK>(callback) : nullptr;
+        kind == CALLBACK_FUNCTION ? reinterpret_cast<WaveOutCallback>(callback) : nullptr;
     device->instance = instance;
     device->sink = OpenAudioSink(device->format);
     device->manual = device->sink->Manual();

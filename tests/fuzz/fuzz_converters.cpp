@@ -38,7 +38,8 @@ void CheckRgb24(Reader &in) {
     const int32_t uvStride = static_cast<int32_t>(width / 2 + in.Take(40));
     const int32_t dstStride = static_cast<int32_t>(width + in.Take(40));
     const int32_t pairs = rows / 2;
-    std::vector<uint8_t> y = Plane(in, PlaneBytes(2 * pairs, width / 2 * 2, yStride));
+    // Bottom-up reading of an odd height starts at the last of all `rows` rows.
+    std::vector<uint8_t> y = Plane(in, PlaneBytes(rows, width / 2 * 2, yStride));
     std::vector<uint8_t> u = Plane(in, PlaneBytes(pairs, width / 2, uvStride));
     std::vector<uint8_t> v = Plane(in, PlaneBytes(pairs, width / 2, uvStride));
     const size_t dstBytes = 3 * PlaneBytes(2 * pairs, width, dstStride);

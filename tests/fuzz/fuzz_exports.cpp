@@ -109,7 +109,10 @@ void Step(Session &s, Reader &in, int32_t *writeCount) {
         *writeCount = in.Int(-100, 100000);
         KESTRA_WVSetWriteWaveCB(s.wave, writeCount, in.Byte() & 1 ? WriteSome : nullptr);
         break;
-    case 16: kplat_audio_manual_step(in.Int(0, 3)); break;
+    case 16:
+        // Plays up to three buffers of the newest device; -1 when none is queued.
+        for (int32_t n = in.Int(0, 3); n > 0; --n) kplat_audio_manual_step(nullptr, nullptr, 0);
+        break;
     default:
         KESTRA_WVCloseWave(s.wave);
         KESTRA_WVOpenWave(&s.wave);
