@@ -61,7 +61,10 @@ LogSettings::LogSettings()
     logDirectory[0] = '\0';
     logFileName[0] = '\0';
     const char *directory = ExeDirectory();
-    std::snprintf(logDirectory, MAX_PATH, "%sLog%c", directory, SeparatorOf(directory));
+    // A path that no longer fits would name another place: leave it empty.
+    if (std::snprintf(logDirectory, MAX_PATH, "%sLog%c", directory, SeparatorOf(directory)) >=
+        MAX_PATH)
+        logDirectory[0] = '\0';
     GetLocalTime(&startTime);
     lastTime = startTime;
     CopyText(moduleName, kModuleNameChars, "unknow");
@@ -77,7 +80,8 @@ LogSettings::~LogSettings() {
 }
 
 void LogSettings::ReadSettings() {
-    std::snprintf(iniPath, MAX_PATH, "%sLOG.INI", ExeDirectory());
+    if (std::snprintf(iniPath, MAX_PATH, "%sLOG.INI", ExeDirectory()) >= MAX_PATH)
+        iniPath[0] = '\0';
     level = static_cast<int32_t>(GetPrivateProfileIntA("LOG", "LEVEL", kDefaultLevel, iniPath));
     int32_t size =
         static_cast<int32_t>(GetPrivateProfileIntA("LOG", "SIZE", kDefaultMaxSize, iniPath));
