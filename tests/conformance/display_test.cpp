@@ -1,0 +1,389 @@
+// What a display host can rely on, seen through kestra.h and its own window.
+// The render mode is never visible through the API; a test that must know it
+// infers it from whether the display callback ran (it runs only in the GDI mode).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "host_window.h"
+#include "kestra/kestra.h"
+
+namespace {
+
+constexpr uint32_t kRed = 0xFF0000, kGreen = 0x00FF00, kBlue = 0x0000FF, kWhite = 0xFFFFFF;
+constexpr uint32_t kBlack = 0x000000, kYellow = 0xFFFF00, kMagenta = 0xFF00FF;
+// Covers BT.601 rounding, RGB 5-6-5 surfaces and a screen's own colour depth.
+constexpr int kTolerance = 56;
+
+std::string Hex(uint32_t xrgb) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%06X", unsigned(xrgb));
+    return text;
+}
+
+bool Near(uint32_t actual, uint32_t expected, int tolerance = kTolerance) {
+    for (int shift = 0; shift <= 16; shift += 8) {
+        const int a = int((actual >> shift) & 0xFF), e = int((expected >> shift) & 0xFF);
+        if (std::abs(a - e) > tolerance) return false;
+    }
+    return true;
+}
+
+// A studio-range YV12 frame made of flat vertical bars.
+class Yv12Frame {
+public:
+    Yv12Frame(int width, int height)
+        : width_(width),
+          height_(height),
+          y_(size_t(width) * height),
+          u_(size_t(width / 2) * (height / 2)),
+          v_(u_.size()) {}
+
+    void Fill(uint32_t xrgb) { Bars({xrgb}); }
+
+    // Bar i covers columns [i * width / n, (i + 1) * width / n).
+    void Bars(const std::vector<uint32_t> &colours) {
+        const int n = int(colours.size());
+        for (int x = 0; x < width_; ++x) {
+            int yv, uv, vv;
+            ToYuv(colours[size_t(x * n / width_)], &yv, &uv, &vv);
+            for (int row = 0; row < height_; ++row) y_[size_t(row) * width_ + x] = uint8_t(yv);
+            if (x % 2 || x / 2 >= width_ / 2) continue;
+            for (int row = 0; row < height_ / 2; ++row) {
+                u_[size_t(row) * (width_ / 2) + x / 2] = uint8_t(uv);
+                v_[size_t(row) * (width_ / 2) + x / 2] = uint8_t(vv);
+            }
+        }
+    }
+
+    KestraResult Draw(KestraDisplay display, int32_t value7 = 0, int32_t value8 = 0) const {
+        return KESTRA_DWDrawYUV420(display, y_.data(), width_, u_.data(), v_.data(), width_ / 2, 0,
+                                   value7, value8);
+    }
+
+private:
+    static void ToYuv(uint32_t xrgb, int *y, int *u, int *v) {
+        const double r = (xrgb >> 16) & 0xFF, g = (xrgb >> 8) & 0xFF, b = xrgb & 0xFF;
+        *y = int(16.5 + 0.257 * r + 0.504 * g + 0.098 * b);
+        *u = int(128.5 - 0.148 * r - 0.291 * g + 0.439 * b);
+        *v = int(128.5 + 0.439 * r - 0.368 * g - 0.071 * b);
+    }
+
+    int width_, height_;
+    std::vector<uint8_t> y_, u_, v_;
+};
+
+struct CallbackRecord {
+    int calls = 0;
+    int32_t drawIndex = 0, frameWidth = 0, frameHeight = 0, value7 = 0, value8 = 0;
+    int32_t windowWidth = 0, windowHeight = 0, mirrorMode = 0;
+    void *user = nullptr;
+    bool hadDc = false;
+    // Square drawn by the callback, in frame pixels; none when size is 0.
+    int squareX = 0, squareY = 0, squareSize = 0;
+};
+
+void KESTRA_CALLBACK RecordAndDraw(int32_t drawIndex, HDC__ *dc, int32_t frameWidth,
+                                   int32_t frameHeight, int32_t value7, int32_t value8,
+                                   int32_t windowWidth, int32_t windowHeight, int32_t mirrorMode,
+                                   void *user) {
+    CallbackRecord *record = static_cast<CallbackRecord *>(user);
+    ++record->calls;
+    record->drawIndex = drawIndex;
+    record->frameWidth = frameWidth;
+    record->frameHeight = frameHeight;
+    record->value7 = value7;
+    record->value8 = value8;
+    record->windowWidth = windowWidth;
+    record->windowHeight = windowHeight;
+    record->mirrorMode = mirrorMode;
+    record->user = user;
+    record->hadDc = dc != nullptr;
+    const COLORREF magenta = RGB(0xFF, 0x00, 0xFF);
+    for (int y = 0; y < record->squareSize; ++y)
+        for (int x = 0; x < record->squareSize; ++x)
+            SetPixel(dc, record->squareX + x, record->squareY + y, magenta);
+}
+
+constexpr int kFrameWidth = 160, kFrameHeight = 120;
+constexpr int kClientWidth = 320, kClientHeight = 240;
+const std::vector<uint32_t> kBars = {kRed, kGreen, kBlue, kWhite};
+
+class DisplayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window_ = host::CreateHostWindow(kClientWidth, kClientHeight);
+        ASSERT_NE(window_, nullptr);
+        ASSERT_EQ(KESTRA_DWOpenDraw(&display_), 0);
+        ASSERT_EQ(KESTRA_DWSetHwnd(display_, window_), 0);
+        ASSERT_EQ(KESTRA_DWInitDraw(display_, kFrameWidth, kFrameHeight), 0);
+    }
+
+    void TearDown() override {
+        if (display_) {
+            EXPECT_EQ(KESTRA_DWCloseDraw(display_), 0);
+        }
+        host::DestroyHostWindow(window_);
+    }
+
+    // Draws and lets the window catch up before it is read.
+    void DrawAndShow(const Yv12Frame &frame, int32_t value7 = 0, int32_t value8 = 0) {
+        ASSERT_EQ(frame.Draw(display_, value7, value8), 0);
+        host::PumpMessages();
+    }
+
+    // Colours across the client area at the centre of each of n equal columns,
+    // sampled on three rows.
+    void ExpectColumns(const std::vector<uint32_t> &expected, const char *what) {
+        const int n = int(expected.size());
+        const std::vector<uint32_t> pixels = host::ReadClient(window_);
+        ASSERT_EQ(pixels.size(), size_t(kClientWidth) * kClientHeight);
+        for (int i = 0; i < n; ++i) {
+            const int x = (2 * i + 1) * kClientWidth / (2 * n);
+            for (int y : {kClientHeight / 4, kClientHeight / 2, 3 * kClientHeight / 4}) {
+                const uint32_t actual = pixels[size_t(y) * kClientWidth + x];
+                EXPECT_TRUE(Near(actual, expected[size_t(i)]))
+                    << what << ": column " << i << " at (" << x << "," << y << ") expected "
+                    << Hex(expected[size_t(i)]) << " got " << Hex(actual);
+            }
+        }
+    }
+
+    int CountNear(uint32_t colour, int tolerance) {
+        int count = 0;
+        for (uint32_t pixel : host::ReadClient(window_)) count += Near(pixel, colour, tolerance);
+        return count;
+    }
+
+    // True in the GDI mode: the only mode that calls the display callback.
+    bool CallbackRuns(CallbackRecord *record) {
+        KESTRA_DWSetDisplayCB(display_, record, RecordAndDraw);
+        Yv12Frame frame(kFrameWidth, kFrameHeight);
+        frame.Fill(kBlack);
+        EXPECT_EQ(frame.Draw(display_), 0);
+        return record->calls > 0;
+    }
+
+    HWND window_ = nullptr;
+    KestraDisplay display_ = nullptr;
+};
+
+TEST_F(DisplayTest, FrameOfBarsReachesTheWindowStretched) {
+    Yv12Frame frame(kFrameWidth, kFrameHeight);
+    frame.Bars(kBars);
+    DrawAndShow(frame);
+    ExpectColumns(kBars, "bars");
+    // The whole client area is the picture: its corners are the outer bars.
+    EXPECT_TRUE(Near(host::ReadPixel(window_, 0, 0), kRed))
+        << "top-left got " << Hex(host::ReadPixel(window_, 0, 0));
+    const uint32_t corner = host::ReadPixel(window_, kClientWidth - 1, kClientHeight - 1);
+    EXPECT_TRUE(Near(corner, kWhite)) << "bottom-right got " << Hex(corner);
+}
+
+struct MirrorCase {
+    int32_t mode;
+    bool mirrored;
+};
+
+class MirrorTest : public DisplayTest, public ::testing::WithParamInterface<MirrorCase> {};
+
+TEST_P(MirrorTest, OnlyModeOneMirrors) {
+    Yv12Frame frame(kFrameWidth, kFrameHeight);
+    frame.Bars(kBars);
+    ASSERT_EQ(KESTRA_DWSetMirrorMode(display_, GetParam().mode), 0);
+    DrawAndShow(frame);
+    const std::vector<uint32_t> expected =
+        GetParam().mirrored ? std::vector<uint32_t>(kBars.rbegin(), kBars.rend()) : kBars;
+    ExpectColumns(expected, ("mirror mode " + std::to_string(GetParam().mode)).c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, MirrorTest,
+                         ::testing::Values(MirrorCase{0, false}, MirrorCase{1, true},
+                                           MirrorCase{2, false}, MirrorCase{-1, false}));
+
+struct PlayRectCase {
+    const char *name;
+    RECT rect;
+    std::vector<uint32_t> expected;
+};
+
+class PlayRectTest : public DisplayTest, public ::testing::WithParamInterface<PlayRectCase> {};
+
+TEST_P(PlayRectTest, CropsTheSourceOrIsRefused) {
+    Yv12Frame frame(kFrameWidth, kFrameHeight);
+    frame.Bars(kBars);
+    ASSERT_EQ(KESTRA_DWSetPlayRect(display_, &GetParam().rect), 0);
+    DrawAndShow(frame);
+    ExpectColumns(GetParam().expected, GetParam().name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rects, PlayRectTest,
+    ::testing::Values(PlayRectCase{"second bar only", {44, 10, 76, 100}, {kGreen, kGreen}},
+                      PlayRectCase{"last two bars", {80, 0, 159, 119}, {kBlue, kWhite}},
+                      PlayRectCase{"full frame is refused", {0, 0, 160, 120}, kBars},
+                      PlayRectCase{"edge outside the frame", {-1, 0, 50, 50}, kBars}),
+    [](const ::testing::TestParamInfo<PlayRectCase> &p) {
+        std::string name = p.param.name;
+        for (char &c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+        return name;
+    });
+
+TEST_F(DisplayTest, PlayRectCanBeTurnedOffAgain) {
+    Yv12Frame frame(kFrameWidth, kFrameHeight);
+    frame.Bars(kBars);
+    const RECT crop = {44, 10, 76, 100};
+    ASSERT_EQ(KESTRA_DWSetPlayRect(display_, &crop), 0);
+    DrawAndShow(frame);
+    ASSERT_EQ(KESTRA_DWSetPlayRect(display_, nullptr), 0);
+    DrawAndShow(frame);
+    ExpectColumns(kBars, "crop off");
+}
+
+TEST_F(DisplayTest, OsdTextShowsInItsColourAndGoesAwayWhenEmptied) {
+    Yv12Frame frame(kFrameWidth, kFrameHeight);
+    frame.Fill(kBlue);
+    DrawAndShow(frame);
+    ASSERT_EQ(CountNear(kYellow, 40), 0) << "yellow before any text";
+
+    const COLORREF yellow = RGB(0xFF, 0xFF, 0x00);
+    ASSERT_EQ(KESTRA_DWSetOSDText(display_, 2, "HW#@\nMMMM", 8, 8, 0, yellow), 0);
+    DrawAndShow(frame);
+    const int textPixels = CountNear(kYellow, 40);
+    EXPECT_GT(textPixels, 40) << "yellow pixels of the OSD text";
+    // The text sits in the top-left quarter (frame pixels 8.. scaled by 2).
+    EXPECT_TRUE(Near(host::ReadPixel(window_, kClientWidth - 4, kClientHeight - 4), kBlue));
+
+    ASSERT_EQ(KESTRA_DWSetOSDText(display_, 2, "", 8, 8, 0, yellow), 0);
+    DrawAndShow(frame);
+    EXPECT_EQ(CountNear(kYellow, 40), 0) << "yellow after the slot was emptied";
+}
+
+TEST_F(DisplayTest, OsdIndexOutsideTheSixSlotsIsIgnored) {
+    Yv12Frame frame(kFrameWidth, kFrameHeight);
+    frame.Fill(kBlue);
+    for (int32_t index : {-1, 6, 1000}) {
+        EXPECT_EQ(KESTRA_DWSetOSDText(display_, index, "MMMM", 8, 8, 0, RGB(0xFF, 0xFF, 0)), 0)
+            << "index " << index;
+    }
+    DrawAndShow(frame);
+    EXPECT_EQ(CountNear(kYellow, 40), 0);
+}
+
+TEST_F(DisplayTest, DisplayCallbackGetsItsArgumentsAndItsDrawingShowsOnlyInGdiMode) {
+    CallbackRecord record;
+    record.squareX = 8;
+    record.squareY = 8;
+    record.squareSize = 16;
+    ASSERT_EQ(KESTRA_DWSetIndex(display_, 7), 0);
+    ASSERT_EQ(KESTRA_DWSetMirrorMode(display_, 2), 0);
+    ASSERT_EQ(KESTRA_DWSetDisplayCB(display_, &record, RecordAndDraw), 0);
+    Yv12Frame frame(kFrameWidth, kFrameHeight);
+    frame.Fill(kGreen);
+    DrawAndShow(frame, 1234, -5678);
+    DrawAndShow(frame, 1234, -5678);
+
+    if (record.calls == 0) {
+        // A surface mode: the callback never runs and the frame shows as drawn.
+        EXPECT_EQ(CountNear(kMagenta, 40), 0);
+        ExpectColumns({kGreen, kGreen}, "surface mode");
+        return;
+    }
+    EXPECT_EQ(record.calls, 2) << "one call per frame";
+    EXPECT_EQ(record.drawIndex, 7);
+    EXPECT_TRUE(record.hadDc);
+    EXPECT_EQ(record.frameWidth, kFrameWidth);
+    EXPECT_EQ(record.frameHeight, kFrameHeight);
+    EXPECT_EQ(record.value7, 1234);
+    EXPECT_EQ(record.value8, -5678);
+    EXPECT_EQ(record.windowWidth, kClientWidth + 2) << "outer width, border included";
+    EXPECT_EQ(record.windowHeight, kClientHeight + 2) << "outer height, border included";
+    EXPECT_EQ(record.mirrorMode, 2) << "passed as stored";
+    EXPECT_EQ(record.user, &record);
+    // Frame square (8..24) is window (16..48) at 2x.
+    const uint32_t inside = host::ReadPixel(window_, 32, 32);
+    EXPECT_TRUE(Near(inside, kMagenta)) << "host drawing got " << Hex(inside);
+    const uint32_t outside = host::ReadPixel(window_, 200, 200);
+    EXPECT_TRUE(Near(outside, kGreen)) << "picture got " << Hex(outside);
+}
+
+TEST_F(DisplayTest, FreeDrawThenDrawAnswersByModeAndInitDrawRecovers) {
+    CallbackRecord record;
+    const bool gdi = CallbackRuns(&record);
+    ASSERT_EQ(KESTRA_DWFreeDraw(display_), 0);
+    Yv12Frame frame(kFrameWidth, kFrameHeight);
+    frame.Bars(kBars);
+    EXPECT_EQ(frame.Draw(display_), gdi ? 0 : -9) << (gdi ? "GDI mode" : "surface mode");
+
+    ASSERT_EQ(KESTRA_DWInitDraw(display_, kFrameWidth, kFrameHeight), 0);
+    DrawAndShow(frame);
+    ExpectColumns(kBars, "after a second init");
+}
+
+struct SizeCase {
+    int width, height;
+};
+
+class ReinitTest : public DisplayTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(ReinitTest, AnotherFrameSizeFillsTheWindow) {
+    const SizeCase size = GetParam();
+    Yv12Frame first(kFrameWidth, kFrameHeight);
+    first.Fill(kWhite);
+    DrawAndShow(first);
+
+    ASSERT_EQ(KESTRA_DWInitDraw(display_, size.width, size.height), 0);
+    Yv12Frame frame(size.width, size.height);
+    frame.Bars({kRed, kBlue});
+    DrawAndShow(frame);
+    ExpectColumns({kRed, kBlue},
+                  (std::to_string(size.width) + "x" + std::to_string(size.height)).c_str());
+}
+
+// 90 and 54 are not multiples of 4: 24-bit rows then need padding.
+INSTANTIATE_TEST_SUITE_P(Sizes, ReinitTest,
+                         ::testing::Values(SizeCase{96, 64}, SizeCase{90, 60}, SizeCase{54, 40},
+                                           SizeCase{640, 480}),
+                         [](const ::testing::TestParamInfo<SizeCase> &p) {
+                             return std::to_string(p.param.width) + "x" +
+                                    std::to_string(p.param.height);
+                         });
+
+TEST(DisplayReadiness, DrawIsRefusedUntilBothWindowAndInitAreThere) {
+    HWND window = host::CreateHostWindow(64, 48);
+    ASSERT_NE(window, nullptr);
+    Yv12Frame frame(32, 24);
+    frame.Fill(kRed);
+
+    KestraDisplay display = nullptr;
+    ASSERT_EQ(KESTRA_DWOpenDraw(&display), 0);
+    EXPECT_EQ(frame.Draw(display), -1) << "fresh display";
+    ASSERT_EQ(KESTRA_DWInitDraw(display, 32, 24), 0);
+    EXPECT_EQ(frame.Draw(display), -1) << "initialised without a window";
+    EXPECT_EQ(KESTRA_DWCloseDraw(display), 0);
+
+    ASSERT_EQ(KESTRA_DWOpenDraw(&display), 0);
+    ASSERT_EQ(KESTRA_DWSetHwnd(display, window), 0);
+    EXPECT_EQ(frame.Draw(display), -1) << "window but no init";
+    ASSERT_EQ(KESTRA_DWInitDraw(display, 32, 24), 0);
+    EXPECT_EQ(frame.Draw(display), 0) << "window and init";
+    EXPECT_EQ(KESTRA_DWCloseDraw(display), 0);
+    host::DestroyHostWindow(window);
+}
+
+TEST(DisplayReadiness, ClosingWithoutInitOrWindowIsClean) {
+    KestraDisplay display = nullptr;
+    ASSERT_EQ(KESTRA_DWOpenDraw(&display), 0);
+    EXPECT_EQ(KESTRA_DWFreeDraw(display), 0);
+    EXPECT_EQ(KESTRA_DWAdjustedWnd(display), 0);
+    EXPECT_EQ(KESTRA_DWCloseDraw(display), 0);
+}
+
+}  // namespace

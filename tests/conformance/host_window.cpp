@@ -1,0 +1,149 @@
+#include "host_window.h"
+
+#ifndef _WIN32
+#include "kestra/platform.h"
+#endif
+
+namespace host {
+
+#ifdef _WIN32
+
+namespace {
+
+const char kClassName[] = "KestraConformanceHost";
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // The library paints; an erase would race with it.
+    if (message == WM_ERASEBKGND) return 1;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void RegisterHostClass() {
+    static bool registered = false;
+    if (registered) return;
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = HostWindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    windowClass.lpszClassName = kClassName;
+    RegisterClassA(&windowClass);
+    registered = true;
+}
+
+}  // namespace
+
+HWND CreateHostWindow(int clientWidth, int clientHeight) {
+    RegisterHostClass();
+    // WS_BORDER on a popup is exactly one pixel wide on every side.
+    HWND window = CreateWindowExA(WS_EX_NOACTIVATE, kClassName, "kestra conformance",
+                                  WS_POPUP | WS_BORDER, 40, 40, clientWidth + 2, clientHeight + 2,
+                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (!window) return nullptr;
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    UpdateWindow(window);
+    PumpMessages();
+    return window;
+}
+
+void DestroyHostWindow(HWND window) {
+    if (window) DestroyWindow(window);
+    PumpMessages();
+}
+
+void ResizeHostWindow(HWND window, int clientWidth, int clientHeight) {
+    SetWindowPos(window, nullptr, 0, 0, clientWidth + 2, clientHeight + 2,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    PumpMessages();
+}
+
+std::vector<uint32_t> ReadClient(HWND window) {
+    RECT client = {};
+    GetClientRect(window, &client);
+    const int width = client.right, height = client.bottom;
+    std::vector<uint32_t> pixels(size_t(width) * size_t(height), 0);
+    if (width <= 0 || height <= 0) return pixels;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void *bits = nullptr;
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    HDC windowDC = GetDC(nullptr);
+    HDC memoryDC = CreateCompatibleDC(windowDC);
+    HBITMAP section = CreateDIBSection(windowDC, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (section && bits) {
+        HGDIOBJ previous = SelectObject(memoryDC, section);
+        BitBlt(memoryDC, 0, 0, width, height, windowDC, origin.x, origin.y, SRCCOPY);
+        GdiFlush();
+        const uint32_t *row = static_cast<const uint32_t *>(bits);
+        for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = row[i] & 0x00FFFFFFu;
+        SelectObject(memoryDC, previous);
+        DeleteObject(section);
+    }
+    DeleteDC(memoryDC);
+    ReleaseDC(nullptr, windowDC);
+    return pixels;
+}
+
+uint32_t ReadPixel(HWND window, int x, int y) {
+    HDC dc = GetDC(window);
+    const COLORREF colour = GetPixel(dc, x, y);
+    ReleaseDC(window, dc);
+    if (colour == CLR_INVALID) return 0xFFFFFFFFu;
+    return (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
+}
+
+void PumpMessages() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+void SleepMs(unsigned milliseconds) { Sleep(milliseconds); }
+
+uint32_t TickMs() { return GetTickCount(); }
+
+void UseTestAudioOutput() {}
+
+#else
+
+HWND CreateHostWindow(int clientWidth, int clientHeight) {
+    return kplat_create_window("kestra conformance", 40, 40, clientWidth, clientHeight, 1);
+}
+
+void DestroyHostWindow(HWND window) {
+    if (window) kplat_destroy_window(window);
+}
+
+void ResizeHostWindow(HWND window, int clientWidth, int clientHeight) {
+    kplat_resize_window(window, clientWidth, clientHeight);
+}
+
+std::vector<uint32_t> ReadClient(HWND window) {
+    int width = 0, height = 0;
+    kplat_get_client_size(window, &width, &height);
+    std::vector<uint32_t> pixels(size_t(width) * size_t(height), 0);
+    if (!pixels.empty()) kplat_read_window_pixels(window, pixels.data(), width);
+    return pixels;
+}
+
+uint32_t ReadPixel(HWND window, int x, int y) { return kplat_window_pixel(window, x, y); }
+
+void PumpMessages() {}
+
+void SleepMs(unsigned milliseconds) { Sleep(milliseconds); }
+
+uint32_t TickMs() { return GetTickCount(); }
+
+// Paced in real time like a sound card, on machines with or without one.
+void UseTestAudioOutput() { kplat_audio_set_sink("null"); }
+
+#endif
+
+}  // namespace host

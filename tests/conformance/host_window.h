@@ -1,0 +1,33 @@
+// What a host does around the library that differs between Windows and the
+// stand-in: make a window, read its pixels back, pump messages, wait.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace host {
+
+// A visible top-level window whose client area is clientWidth x clientHeight
+// with a 1-pixel border, so GetWindowRect is the client rect grown by 1.
+HWND CreateHostWindow(int clientWidth, int clientHeight);
+void DestroyHostWindow(HWND window);
+// Resizes the client area, keeping the 1-pixel border.
+void ResizeHostWindow(HWND window, int clientWidth, int clientHeight);
+
+// The client area as 0x00RRGGBB, row after row, clientWidth x clientHeight.
+std::vector<uint32_t> ReadClient(HWND window);
+// One client pixel as 0x00RRGGBB.
+uint32_t ReadPixel(HWND window, int x, int y);
+
+// Lets pending window messages run (repaints, surface flushes).
+void PumpMessages();
+void SleepMs(unsigned milliseconds);
+uint32_t TickMs();
+
+// Picks the audio output the wave tests play to (on Windows: the default
+// device, whatever the machine routes it to).
+void UseTestAudioOutput();
+
+}  // namespace host
