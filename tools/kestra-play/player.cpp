@@ -1,5 +1,6 @@
 #include "player.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -57,6 +58,7 @@ int Player::Run(std::string *error) {
     else if (statusLineOpen_)
         std::fputc('\n', stderr);
     // Stopping first closes the device, which completes the WAV file.
+    stopping_.store(true, std::memory_order_relaxed);
     if (wave_) KESTRA_WVStopWave(wave_);
     if (ok && !options_.snapshotPath.empty()) ok = window_.Snapshot(options_.snapshotPath, error);
     Close();
@@ -169,17 +171,36 @@ bool Player::StartAudio(std::string *error) {
     size -= size % waveFormat_.nBlockAlign;
     KESTRA_WVSetWaveFormat(wave_, &waveFormat_, size);
     KESTRA_WVSetWriteWaveCB(wave_, this, FillAudio);
+    audioStart_ = Now();
     KESTRA_WVPlayWave(wave_);
     if (options_.volume >= 0) KESTRA_WVSetVolume(wave_, static_cast<uint32_t>(options_.volume));
     return true;
 }
 
+// A device that takes samples faster than they play (a file sink does) is
+// held to the clock, so a recording lasts as long as the playback. A real
+// device asks no faster than it plays and never waits here.
+void Player::PaceAudio() {
+    constexpr double kLead = 0.25;  // seconds of sound allowed ahead of the clock
+    while (!stopping_.load(std::memory_order_relaxed)) {
+        double ahead = double(audioBytes_) / waveFormat_.nAvgBytesPerSec - (Now() - audioStart_);
+        if (ahead <= kLead) return;
+        Sleep(static_cast<DWORD>(std::min(ahead - kLead, 0.02) * 1000.0) + 1);
+    }
+}
+
 int32_t KESTRA_CALLBACK Player::FillAudio(uint8_t *buffer, uint32_t size, void *user) {
     Player *self = static_cast<Player *>(user);
-    if (self->tone_) return static_cast<int32_t>(self->tone_->Fill(buffer, size));
-    size_t got = self->wav_->Read(buffer, size);
-    if (got == 0 && self->options_.loop && self->wav_->Rewind())
+    self->PaceAudio();
+    size_t got = 0;
+    if (self->tone_) {
+        got = self->tone_->Fill(buffer, size);
+    } else {
         got = self->wav_->Read(buffer, size);
+        if (got == 0 && self->options_.loop && self->wav_->Rewind())
+            got = self->wav_->Read(buffer, size);
+    }
+    self->audioBytes_ += got;
     return static_cast<int32_t>(got);
 }
 
@@ -266,7 +287,9 @@ void Player::PrintStatus(bool final) {
     const std::string total = totalFrames_ > 0 ? std::to_string(totalFrames_) : "?";
     std::fprintf(stderr, "%sframe %" PRId64 " of %s | %s | %.1f fps | late %" PRId64 "%s",
                  tty ? "\r" : "", shown_, total.c_str(), ModeName(options_.adapter),
-                 elapsed > 0 ? shown_ / elapsed : 0.0, late_, tty && !final ? "   " : "\n");
+                 // The first frame is shown at once: rate over the gaps after it.
+                 shown_ > 1 && elapsed > 0 ? (shown_ - 1) / elapsed : 0.0, late_,
+                 tty && !final ? "   " : "\n");
     std::fflush(stderr);
     statusLineOpen_ = tty && !final;
 }

@@ -1,6 +1,7 @@
 // Plays one clip (and its sound) through libkestra into a HostWindow.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -38,6 +39,7 @@ private:
     bool WaitUntil(double due);
     void ShowFrameNumber();
     void PrintStatus(bool final);
+    void PaceAudio();
     void Close();
 
     static int32_t KESTRA_CALLBACK FillAudio(uint8_t *buffer, uint32_t size, void *user);
@@ -56,6 +58,11 @@ private:
     std::unique_ptr<WavReader> wav_;
     std::unique_ptr<ToneGenerator> tone_;
     WAVEFORMATEX waveFormat_ = {};
+    double audioStart_ = 0;
+    uint64_t audioBytes_ = 0;  // written by the device thread only
+    // Set by the main thread before stopping, so a pacing callback returns at
+    // once; relaxed: it orders nothing else.
+    std::atomic<bool> stopping_{false};
 
     HostWindow window_;
     KestraDisplay display_ = nullptr;
