@@ -28,7 +28,7 @@ struct Recorder {
     bool requeue = false;
     MMRESULT requeueResult = 0xFFFF;
 
-    static void CALLBACK Proc(HDRVR device, UINT message, DWORD_PTR instance, DWORD_PTR p1,
+    static void CALLBACK Proc(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR p1,
                               DWORD_PTR) {
         Recorder *self = reinterpret_cast<Recorder *>(instance);
         WAVEHDR *header = reinterpret_cast<WAVEHDR *>(p1);
@@ -37,8 +37,7 @@ struct Recorder {
             self->reports.push_back({message, header, std::this_thread::get_id()});
         }
         if (message == WOM_DONE && self->requeue)
-            self->requeueResult =
-                waveOutWrite(reinterpret_cast<HWAVEOUT>(device), header, sizeof(WAVEHDR));
+            self->requeueResult = waveOutWrite(device, header, sizeof(WAVEHDR));
     }
     std::vector<Report> Take() {
         std::lock_guard<std::mutex> guard(mutex);
