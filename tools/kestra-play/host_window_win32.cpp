@@ -1,5 +1,5 @@
-// Windows: a top-level frame window holding a bordered child window that the
-// library draws into, and the message loop.
+// Windows: the player's top-level window (and, without DirectDraw, a bordered
+// child window inside it that the library draws into) and the message loop.
 #include "host_window.h"
 
 namespace kplay {
@@ -37,6 +37,15 @@ LRESULT CALLBACK VideoProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// The GDI mode sizes its picture from the window's outer rectangle less two
+// pixels, which a child window with a one-pixel border fits exactly; Wine
+// shows DirectDraw output in top-level windows only.
+bool UseBorderedChild() {
+    HMODULE ddraw = LoadLibraryA("ddraw.dll");
+    if (ddraw) FreeLibrary(ddraw);
+    return ddraw == nullptr;
+}
+
 bool RegisterClasses(HINSTANCE instance) {
     static bool registered = false;
     if (registered) return true;
@@ -61,23 +70,26 @@ HostWindow::~HostWindow() { Destroy(); }
 bool HostWindow::Create(const char *title, int clientWidth, int clientHeight, bool, std::string *) {
     HINSTANCE instance = GetModuleHandleA(nullptr);
     if (!RegisterClasses(instance)) return false;
-    // The video window's one-pixel border makes its outer rectangle the
-    // picture plus two pixels, the size the GDI mode stretches to.
+    const bool child = UseBorderedChild();
+    const int inner = child ? 2 : 0;
     const DWORD style = WS_OVERLAPPEDWINDOW;
-    RECT rect = {0, 0, clientWidth + 2, clientHeight + 2};
+    RECT rect = {0, 0, clientWidth + inner, clientHeight + inner};
     AdjustWindowRect(&rect, style, FALSE);
     frame_ = CreateWindowExA(0, kFrameClass, title, style, CW_USEDEFAULT, CW_USEDEFAULT,
                              rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
                              instance, nullptr);
     if (!frame_) return false;
-    window_ =
-        CreateWindowExA(0, kVideoClass, "", WS_CHILD | WS_VISIBLE | WS_BORDER, 0, 0,
-                        clientWidth + 2, clientHeight + 2, frame_, nullptr, instance, nullptr);
-    if (!window_) {
-        Destroy();
-        return false;
+    window_ = frame_;
+    if (child) {
+        window_ = CreateWindowExA(0, kVideoClass, "", WS_CHILD | WS_VISIBLE | WS_BORDER, 0, 0,
+                                  clientWidth + inner, clientHeight + inner, frame_, nullptr,
+                                  instance, nullptr);
+        if (!window_) {
+            Destroy();
+            return false;
+        }
+        videoWindow = window_;
     }
-    videoWindow = window_;
     closeRequested = false;
     resized = false;
     ShowWindow(frame_, SW_SHOW);
