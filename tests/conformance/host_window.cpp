@@ -1,5 +1,7 @@
 #include "host_window.h"
 
+#include <cstdlib>
+
 #ifndef _WIN32
 #include "kestra/platform.h"
 #endif
@@ -111,6 +113,8 @@ uint32_t TickMs() { return GetTickCount(); }
 
 void UseTestAudioOutput() {}
 
+bool AudioOutputIsPaced() { return std::getenv("KESTRA_AUDIO_UNPACED") == nullptr; }
+
 #else
 
 HWND CreateHostWindow(int clientWidth, int clientHeight) {
@@ -143,6 +147,8 @@ uint32_t TickMs() { return GetTickCount(); }
 
 // Paced in real time like a sound card, on machines with or without one.
 void UseTestAudioOutput() { kplat_audio_set_sink("null"); }
+
+bool AudioOutputIsPaced() { return true; }
 
 #endif
 

@@ -29,5 +29,9 @@ uint32_t TickMs();
 // Picks the audio output the wave tests play to (on Windows: the default
 // device, whatever the machine routes it to).
 void UseTestAudioOutput();
+// False where the audio output has no clock of its own and takes whatever it
+// is given at once (the Wine harness's ALSA file sink says so through
+// KESTRA_AUDIO_UNPACED=1); pacing cannot be observed there.
+bool AudioOutputIsPaced();
 
 }  // namespace host

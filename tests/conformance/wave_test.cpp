@@ -100,6 +100,7 @@ protected:
 };
 
 TEST_F(WaveTest, PullsComeAtTheDevicePace) {
+    if (!host::AudioOutputIsPaced()) GTEST_SKIP() << "the audio output here has no clock";
     ASSERT_EQ(KESTRA_WVPlayWave(wave_), 0);
     // A device may take a second or more of audio into its own buffer at once
     // (Wine's does); only after that does each pull follow one played buffer.
