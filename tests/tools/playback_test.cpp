@@ -97,6 +97,7 @@ protected:
         dir_ = MakeScratchDir();
         ASSERT_FALSE(dir_.empty());
     }
+    void TearDown() override { kestra_test::RemoveScratchDir(dir_); }
     std::string dir_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -14,6 +15,11 @@ std::string MakeScratchDir() {
     buffer.push_back('\0');
     const char *made = mkdtemp(buffer.data());
     return made ? std::string(made) : std::string();
+}
+
+void RemoveScratchDir(const std::string &dir) {
+    std::error_code ignored;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
 }
 
 bool WriteFile(const std::string &path, const std::string &bytes) {

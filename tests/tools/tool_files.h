@@ -18,6 +18,7 @@ struct CaseName {
 
 // A fresh directory under the system's temporary directory.
 std::string MakeScratchDir();
+void RemoveScratchDir(const std::string &dir);
 
 bool WriteFile(const std::string &path, const std::string &bytes);
 std::string ReadFile(const std::string &path);

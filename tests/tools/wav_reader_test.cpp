@@ -29,6 +29,7 @@ protected:
         dir_ = MakeScratchDir();
         ASSERT_FALSE(dir_.empty());
     }
+    void TearDown() override { kestra_test::RemoveScratchDir(dir_); }
     std::string Write(const std::string &bytes) {
         std::string path = dir_ + "/sound" + std::to_string(count_++) + ".wav";
         EXPECT_TRUE(WriteFile(path, bytes));

@@ -16,6 +16,7 @@ protected:
         dir_ = kestra_test::MakeScratchDir();
         ASSERT_FALSE(dir_.empty());
     }
+    void TearDown() override { kestra_test::RemoveScratchDir(dir_); }
     std::string Write(const std::string &bytes) {
         std::string path = dir_ + "/clip" + std::to_string(count_++) + ".y4m";
         EXPECT_TRUE(kestra_test::WriteFile(path, bytes));
