@@ -182,7 +182,7 @@ public:
         want.samples = 1024;
         device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
         if (!device) return false;
-        spec = have;
+        obtained = have;
         rate = format.nAvgBytesPerSec;
         SDL_PauseAudioDevice(device, 0);
         return true;
@@ -192,9 +192,9 @@ public:
         if (level == 0xFFFFFFFFu) {
             SDL_QueueAudio(device, data, static_cast<Uint32>(size));
         } else {
-            scaled.assign(size, spec.silence);
+            scaled.assign(size, obtained.silence);
             int mix = static_cast<int>((level & 0xFFFF) * SDL_MIX_MAXVOLUME / 0xFFFF);
-            SDL_MixAudioFormat(scaled.data(), data, spec.format, static_cast<Uint32>(size), mix);
+            SDL_MixAudioFormat(scaled.data(), data, obtained.format, static_cast<Uint32>(size), mix);
             SDL_QueueAudio(device, scaled.data(), static_cast<Uint32>(size));
         }
         // Keep about one buffer queued ahead of the device.
@@ -206,7 +206,7 @@ public:
 private:
     bool initialised = false;
     SDL_AudioDeviceID device = 0;
-    SDL_AudioSpec spec{};
+    SDL_AudioSpec obtained{};
     DWORD rate = 0;
     // relaxed: set by waveOutSetVolume, read per buffer; nothing else rides on it.
     std::atomic<DWORD> volume{0xFFFFFFFFu};

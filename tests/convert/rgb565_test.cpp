@@ -184,7 +184,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Walk{"Wide", 34, 10, 30, 17, 6}),
     [](const testing::TestParamInfo<Walk> &p) { return std::string(p.param.name); });
 
-// The spec'd layout of width 5: chroma rows 2 bytes apart, second pair at
+// Width 5 packed: chroma rows 2 bytes apart, second pair at
 // luma byte 10 and destination pixel 10.
 TEST(Rgb565Walk, Width5RowPairsStartAtTheirOwnRows) {
     uint8_t y[20], u[4] = {128, 128, 128, 128}, v[4] = {128, 128, 128, 128};
