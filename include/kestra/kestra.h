@@ -135,7 +135,7 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVOpenWave(KestraWave *wave);
  * callback it does nothing and the handle stays valid. */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVCloseWave(KestraWave wave);
 /* Copies the PCM format record (not its extra bytes) and sets the size of
- * each of the two buffers. Set it while not playing. */
+ * each of the two buffers (0: play does nothing). Set it while not playing. */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVSetWaveFormat(KestraWave wave,
                                                              const struct tWAVEFORMATEX *format,
                                                              uint32_t bufferSize);

@@ -81,6 +81,16 @@ void OpenFace(Font *font) {
 
 // Shared by every DC and thread; the face is opened on first use and kept.
 std::mutex fontMutex;
+
+std::mutex hookMutex;
+KplatTextHook textHook = nullptr;
+void *textHookUser = nullptr;
+
+void CallTextHook(LPCSTR text, int count) {
+    std::lock_guard<std::mutex> guard(hookMutex);
+    if (textHook) textHook(text, count, textHookUser);
+}
+
 Font &TheFont() {
     static Font *font = [] {
         Font *f = new Font;
@@ -170,6 +180,7 @@ void DrawGlyph(const PixelTarget &t, const Glyph &g, int64_t penX, int64_t basel
                uint32_t xrgb) {
     int64_t left = penX + g.left;
     int64_t top = baseline - g.top;
+    if (left >= t.width || left + g.width <= 0 || top >= t.height || top + g.rows <= 0) return;
     for (int y = 0; y < g.rows; ++y) {
         int64_t ty = top + y;
         if (ty < 0 || ty >= t.height) continue;
@@ -209,6 +220,7 @@ BOOL WINAPI GetTextExtentPoint32A(HDC dc, LPCSTR text, int count, LPSIZE size) {
 
 BOOL WINAPI TextOutA(HDC dc, int x, int y, LPCSTR text, int count) {
     if (count < 0 || (count > 0 && !text)) return FALSE;
+    CallTextHook(text, count);
     // Font first, then the state lock: the same order everywhere.
     std::lock_guard<std::mutex> fontGuard(fontMutex);
     Font &font = TheFont();
@@ -222,13 +234,20 @@ BOOL WINAPI TextOutA(HDC dc, int x, int y, LPCSTR text, int count) {
     const uint32_t colour = ColorRefToXrgb(state->textColor);
     int64_t penX = x;
     const int64_t baseline = int64_t(y) + font.ascent;
-    for (int i = 0; i < count; ++i) {
+    // Advances are never negative: a cell past the right edge shows nothing more.
+    for (int i = 0; i < count && penX < int64_t(target.width) + kPixelSize; ++i) {
         const Glyph &g = GetGlyph(font, static_cast<unsigned char>(text[i]));
         DrawGlyph(target, g, penX, baseline, colour);
         penX += g.advance;
     }
     if (state->kind == DcKind::Window) NotifyWindowChanged(state->window);
     return TRUE;
+}
+
+void kplat_set_text_hook(KplatTextHook hook, void *user) {
+    std::lock_guard<std::mutex> guard(hookMutex);
+    textHook = hook;
+    textHookUser = user;
 }
 
 }  // extern "C"

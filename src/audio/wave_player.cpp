@@ -37,6 +37,8 @@ void WavePlayer::SetWriteCallback(void *user, KestraWriteWaveCallback callback) 
 }
 
 bool WavePlayer::AllocateBuffers() {
+    // Empty buffers would come back from the device at once, for ever.
+    if (bufferSize == 0) return false;
     for (int i = 0; i < 2; ++i) {
         buffers[i] = new (std::nothrow) uint8_t[bufferSize];
         if (!buffers[i]) {

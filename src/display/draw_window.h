@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <ddraw.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "core/crit_section.h"
@@ -109,7 +110,8 @@ public:
     uint32_t playRectEnabled;
     RECT playRect;
     uint32_t drawIndex;
-    int32_t mirrorMode;
+    // seq_cst: the host may change it on another thread while a frame is drawn.
+    std::atomic<int32_t> mirrorMode;
 
 private:
     // Surface set-up steps (surface_setup.cpp).

@@ -21,7 +21,8 @@ struct Reader {
 
 std::vector<uint8_t> Plane(Reader &in, size_t bytes) {
     std::vector<uint8_t> plane(bytes);
-    for (size_t i = 0; i < bytes; ++i) plane[i] = static_cast<uint8_t>(in.size ? in.data[i % in.size] : i);
+    for (size_t i = 0; i < bytes; ++i)
+        plane[i] = static_cast<uint8_t>(in.size ? in.data[i % in.size] : i);
     return plane;
 }
 
@@ -94,15 +95,15 @@ void CheckUyvy(Reader &in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Reader in{data, size};
     switch (in.Take(2)) {
-    case 0:
-        CheckRgb24(in);
-        break;
-    case 1:
-        CheckRgb565(in);
-        break;
-    default:
-        CheckUyvy(in);
-        break;
+        case 0:
+            CheckRgb24(in);
+            break;
+        case 1:
+            CheckRgb565(in);
+            break;
+        default:
+            CheckUyvy(in);
+            break;
     }
     return 0;
 }

@@ -63,60 +63,83 @@ void Frame(Session &s, Reader &in) {
 
 void Step(Session &s, Reader &in, int32_t *writeCount) {
     switch (in.Byte() % 18) {
-    case 0:
-        s.width = in.Int(-4, 700);
-        s.height = in.Int(-4, 500);
-        KESTRA_DWInitDraw(s.display, s.width, s.height);
-        break;
-    case 1: Frame(s, in); break;
-    case 2: KESTRA_DWFreeDraw(s.display); break;
-    case 3: {
-        char text[600];
-        size_t n = in.Int(0, 599);
-        for (size_t i = 0; i < n; ++i) text[i] = char(in.Byte() | 1);
-        text[n] = '\0';
-        KESTRA_DWSetOSDText(s.display, in.Int(-2, 8), in.Byte() & 1 ? text : nullptr,
-                            in.Int(-50, 700), in.Int(-50, 500), in.Int(0, 2), in.Int(0, 0xFFFFFF));
-        break;
-    }
-    case 4: {
-        RECT r{in.Int(-5, 700), in.Int(-5, 500), in.Int(-5, 700), in.Int(-5, 500)};
-        KESTRA_DWSetPlayRect(s.display, in.Byte() & 1 ? &r : nullptr);
-        break;
-    }
-    case 5: KESTRA_DWSetMirrorMode(s.display, in.Int(-1, 3)); break;
-    case 6: KESTRA_DWSetHwnd(s.display, in.Byte() & 1 ? s.window : nullptr); break;
-    case 7: KESTRA_DWAdjustedWnd(s.display); break;
-    case 8: KESTRA_DWSetDisplayCB(s.display, nullptr, in.Byte() & 1 ? Draw : nullptr); break;
-    case 9: kplat_resize_window(s.window, in.Int(1, 400), in.Int(1, 300)); break;
-    case 10: {
-        WAVEFORMATEX f{};
-        f.wFormatTag = static_cast<WORD>(in.Byte() & 1 ? WAVE_FORMAT_PCM : in.Byte());
-        f.nChannels = static_cast<WORD>(in.Int(0, 9));
-        f.nSamplesPerSec = static_cast<DWORD>(in.Int(0, 200000));
-        f.wBitsPerSample = static_cast<WORD>(in.Byte() & 1 ? 16 : in.Byte());
-        f.nBlockAlign = static_cast<WORD>(f.nChannels * f.wBitsPerSample / 8);
-        f.nAvgBytesPerSec = f.nSamplesPerSec * f.nBlockAlign;
-        f.cbSize = static_cast<WORD>(in.Byte());
-        KESTRA_WVSetWaveFormat(s.wave, &f, static_cast<uint32_t>(in.Int(0, 70000)));
-        break;
-    }
-    case 11: KESTRA_WVPlayWave(s.wave); break;
-    case 12: KESTRA_WVStopWave(s.wave); break;
-    case 13: KESTRA_WVPauseWave(s.wave, in.Int(-1, 2)); break;
-    case 14: KESTRA_WVSetVolume(s.wave, static_cast<uint32_t>(in.Int(0, 70000)) * 7u); break;
-    case 15:
-        *writeCount = in.Int(-100, 100000);
-        KESTRA_WVSetWriteWaveCB(s.wave, writeCount, in.Byte() & 1 ? WriteSome : nullptr);
-        break;
-    case 16:
-        // Plays up to three buffers of the newest device; -1 when none is queued.
-        for (int32_t n = in.Int(0, 3); n > 0; --n) kplat_audio_manual_step(nullptr, nullptr, 0);
-        break;
-    default:
-        KESTRA_WVCloseWave(s.wave);
-        KESTRA_WVOpenWave(&s.wave);
-        break;
+        case 0:
+            s.width = in.Int(-4, 700);
+            s.height = in.Int(-4, 500);
+            KESTRA_DWInitDraw(s.display, s.width, s.height);
+            break;
+        case 1:
+            Frame(s, in);
+            break;
+        case 2:
+            KESTRA_DWFreeDraw(s.display);
+            break;
+        case 3: {
+            char text[600];
+            size_t n = in.Int(0, 599);
+            for (size_t i = 0; i < n; ++i) text[i] = char(in.Byte() | 1);
+            text[n] = '\0';
+            KESTRA_DWSetOSDText(s.display, in.Int(-2, 8), in.Byte() & 1 ? text : nullptr,
+                                in.Int(-50, 700), in.Int(-50, 500), in.Int(0, 2),
+                                in.Int(0, 0xFFFFFF));
+            break;
+        }
+        case 4: {
+            RECT r{in.Int(-5, 700), in.Int(-5, 500), in.Int(-5, 700), in.Int(-5, 500)};
+            KESTRA_DWSetPlayRect(s.display, in.Byte() & 1 ? &r : nullptr);
+            break;
+        }
+        case 5:
+            KESTRA_DWSetMirrorMode(s.display, in.Int(-1, 3));
+            break;
+        case 6:
+            KESTRA_DWSetHwnd(s.display, in.Byte() & 1 ? s.window : nullptr);
+            break;
+        case 7:
+            KESTRA_DWAdjustedWnd(s.display);
+            break;
+        case 8:
+            KESTRA_DWSetDisplayCB(s.display, nullptr, in.Byte() & 1 ? Draw : nullptr);
+            break;
+        case 9:
+            kplat_resize_window(s.window, in.Int(1, 400), in.Int(1, 300));
+            break;
+        case 10: {
+            WAVEFORMATEX f{};
+            f.wFormatTag = static_cast<WORD>(in.Byte() & 1 ? WAVE_FORMAT_PCM : in.Byte());
+            f.nChannels = static_cast<WORD>(in.Int(0, 9));
+            f.nSamplesPerSec = static_cast<DWORD>(in.Int(0, 200000));
+            f.wBitsPerSample = static_cast<WORD>(in.Byte() & 1 ? 16 : in.Byte());
+            f.nBlockAlign = static_cast<WORD>(f.nChannels * f.wBitsPerSample / 8);
+            f.nAvgBytesPerSec = f.nSamplesPerSec * f.nBlockAlign;
+            f.cbSize = static_cast<WORD>(in.Byte());
+            KESTRA_WVSetWaveFormat(s.wave, &f, static_cast<uint32_t>(in.Int(0, 70000)));
+            break;
+        }
+        case 11:
+            KESTRA_WVPlayWave(s.wave);
+            break;
+        case 12:
+            KESTRA_WVStopWave(s.wave);
+            break;
+        case 13:
+            KESTRA_WVPauseWave(s.wave, in.Int(-1, 2));
+            break;
+        case 14:
+            KESTRA_WVSetVolume(s.wave, static_cast<uint32_t>(in.Int(0, 70000)) * 7u);
+            break;
+        case 15:
+            *writeCount = in.Int(-100, 100000);
+            KESTRA_WVSetWriteWaveCB(s.wave, writeCount, in.Byte() & 1 ? WriteSome : nullptr);
+            break;
+        case 16:
+            // Plays up to three buffers of the newest device; -1 when none is queued.
+            for (int32_t n = in.Int(0, 3); n > 0; --n) kplat_audio_manual_step(nullptr, nullptr, 0);
+            break;
+        default:
+            KESTRA_WVCloseWave(s.wave);
+            KESTRA_WVOpenWave(&s.wave);
+            break;
     }
 }
 

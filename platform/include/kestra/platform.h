@@ -164,6 +164,14 @@ KPLAT_API BOOL kplat_hide_window(HWND window);
  * the next kplat_show_window); TRUE otherwise, also when nothing is shown. */
 KPLAT_API BOOL kplat_pump_events(void);
 
+/* ---- text (test hooks) ---- */
+
+/* Test hook: every TextOutA call hands its string (count bytes, not
+ * terminated) to hook before drawing it, on the drawing thread; NULL
+ * removes it. The hook must not call the text functions. */
+typedef void (*KplatTextHook)(const char *text, int count, void *user);
+KPLAT_API void kplat_set_text_hook(KplatTextHook hook, void *user);
+
 KPLAT_END_DECLS
 
 #endif

@@ -1,0 +1,244 @@
+// A wave player driven the way a careless host drives it: formats the device
+// cannot play, buffer sizes at the extremes, and calls back into the player
+// from inside its own write callback.
+#include <windows.h>
+#include <mmsystem.h>
+#include <kestra/platform.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/wave_player.h"
+#include "kestra/kestra.h"
+
+namespace {
+
+using kestra::WavePlayer;
+constexpr uint8_t kFill = 0x64;
+
+WAVEFORMATEX Stereo16() {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = 2;
+    f.nSamplesPerSec = 44100;
+    f.wBitsPerSample = 16;
+    f.nBlockAlign = 4;
+    f.nAvgBytesPerSec = 176400;
+    return f;
+}
+
+WavePlayer *Player(KestraWave wave) { return reinterpret_cast<WavePlayer *>(wave); }
+
+class HostileWave : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(kplat_audio_set_sink("manual")); }
+    void TearDown() override {
+        if (wave) {
+            EXPECT_EQ(0, KESTRA_WVCloseWave(wave));
+        }
+        kplat_audio_set_sink(nullptr);
+        kplat_audio_clear_played();
+        EXPECT_EQ(0, kplat_live_objects(KPLAT_OBJ_WAVEOUT)) << "a device stayed open";
+    }
+    KestraWave wave = nullptr;
+};
+
+struct FormatCase {
+    const char *name;
+    void (*spoil)(WAVEFORMATEX *);
+};
+
+const FormatCase kFormats[] = {
+    {"Float", [](WAVEFORMATEX *f) { f->wFormatTag = 3; }},
+    {"Extensible", [](WAVEFORMATEX *f) { f->wFormatTag = 0xFFFE, f->cbSize = 22; }},
+    {"NoChannels", [](WAVEFORMATEX *f) { f->nChannels = 0; }},
+    {"ManyChannels", [](WAVEFORMATEX *f) { f->nChannels = 0xFFFF; }},
+    {"NoRate", [](WAVEFORMATEX *f) { f->nSamplesPerSec = 0; }},
+    {"HugeRate", [](WAVEFORMATEX *f) { f->nSamplesPerSec = 0xFFFFFFFF; }},
+    {"NoBits", [](WAVEFORMATEX *f) { f->wBitsPerSample = 0; }},
+    {"SevenBits", [](WAVEFORMATEX *f) { f->wBitsPerSample = 7; }},
+    {"HugeBits", [](WAVEFORMATEX *f) { f->wBitsPerSample = 0xFFFF; }},
+    {"NoBlockAlign", [](WAVEFORMATEX *f) { f->nBlockAlign = 0; }},
+    {"NoByteRate", [](WAVEFORMATEX *f) { f->nAvgBytesPerSec = 0; }},
+    {"AllOnes", [](WAVEFORMATEX *f) { std::memset(f, 0xFF, sizeof(*f)); }},
+    {"AllZero", [](WAVEFORMATEX *f) { std::memset(f, 0, sizeof(*f)); }},
+};
+
+class BadFormats : public HostileWave, public ::testing::WithParamInterface<FormatCase> {};
+
+// The device refuses the format: play still answers 0, opens nothing, keeps
+// nothing allocated and leaves the player as it was; stop and close are quiet.
+TEST_P(BadFormats, PlayOpensNothingAndKeepsNothing) {
+    WAVEFORMATEX format = Stereo16();
+    GetParam().spoil(&format);
+    ASSERT_EQ(0, KESTRA_WVOpenWave(&wave));
+    ASSERT_EQ(0, KESTRA_WVSetWaveFormat(wave, &format, 4096));
+    const int opens = kplat_audio_open_count();
+    const int volumes = kplat_audio_volume_calls();
+    EXPECT_EQ(0, KESTRA_WVPlayWave(wave));
+    EXPECT_EQ(opens, kplat_audio_open_count()) << GetParam().name << " reached a device";
+    EXPECT_EQ(nullptr, Player(wave)->buffers[0]);
+    EXPECT_EQ(nullptr, Player(wave)->buffers[1]);
+    EXPECT_EQ(kestra::WaveClosed, Player(wave)->state.load());
+    EXPECT_EQ(0, KESTRA_WVSetVolume(wave, 50));
+    EXPECT_EQ(volumes, kplat_audio_volume_calls()) << "volume reached no device";
+    EXPECT_EQ(0, KESTRA_WVPauseWave(wave, 1));
+    EXPECT_EQ(0, KESTRA_WVStopWave(wave));
+}
+
+INSTANTIATE_TEST_SUITE_P(Spoilt, BadFormats, ::testing::ValuesIn(kFormats),
+                         [](const ::testing::TestParamInfo<FormatCase> &param) {
+                             return std::string(param.param.name);
+                         });
+
+TEST_F(HostileWave, NullFormatKeepsTheOldOne) {
+    WAVEFORMATEX format = Stereo16();
+    ASSERT_EQ(0, KESTRA_WVOpenWave(&wave));
+    KESTRA_WVSetWaveFormat(wave, &format, 256);
+    EXPECT_EQ(0, KESTRA_WVSetWaveFormat(wave, nullptr, 512));
+    KESTRA_WVPlayWave(wave);
+    EXPECT_EQ(512, kplat_audio_manual_step(nullptr, nullptr, 0)) << "the size is still taken";
+}
+
+// Writes the whole buffer with 0x2A and reports it all.
+int32_t KESTRA_CALLBACK WriteAll(uint8_t *buffer, uint32_t size, void *user) {
+    std::memset(buffer, 0x2A, size);
+    static_cast<std::vector<uint32_t> *>(user)->push_back(size);
+    return int32_t(size);
+}
+
+class BufferSizes : public HostileWave, public ::testing::WithParamInterface<uint32_t> {};
+
+// One byte and 16 MiB: the device plays whole buffers of that size and the
+// host is handed exactly that size, never more.
+TEST_P(BufferSizes, WholeBuffersOfThatSizeGoRound) {
+    const uint32_t size = GetParam();
+    WAVEFORMATEX format = Stereo16();
+    std::vector<uint32_t> sizes;
+    ASSERT_EQ(0, KESTRA_WVOpenWave(&wave));
+    KESTRA_WVSetWaveFormat(wave, &format, size);
+    KESTRA_WVSetWriteWaveCB(wave, &sizes, &WriteAll);
+    KESTRA_WVPlayWave(wave);
+    std::vector<uint8_t> played(size);
+    for (int step = 0; step < 4; ++step) {
+        ASSERT_EQ(int(size), kplat_audio_manual_step(nullptr, played.data(), int(size)))
+            << "step " << step;
+        const uint8_t expected = step < 2 ? kFill : 0x2A;
+        EXPECT_EQ(std::vector<uint8_t>(size, expected), played) << "step " << step;
+    }
+    EXPECT_EQ(std::vector<uint32_t>(4, size), sizes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Extremes, BufferSizes, ::testing::Values(1u, 16u << 20));
+
+// Zero-byte buffers would come straight back from the device, forever: play
+// opens nothing, and the player stays usable for a real size.
+TEST_F(HostileWave, ZeroByteBuffersPlayNothing) {
+    WAVEFORMATEX format = Stereo16();
+    std::vector<uint32_t> sizes;
+    ASSERT_EQ(0, KESTRA_WVOpenWave(&wave));
+    KESTRA_WVSetWaveFormat(wave, &format, 0);
+    KESTRA_WVSetWriteWaveCB(wave, &sizes, &WriteAll);
+    const int opens = kplat_audio_open_count();
+    EXPECT_EQ(0, KESTRA_WVPlayWave(wave));
+    EXPECT_EQ(opens, kplat_audio_open_count());
+    EXPECT_EQ(kestra::WaveClosed, Player(wave)->state.load());
+    EXPECT_EQ(0, KESTRA_WVStopWave(wave));
+    KESTRA_WVSetWaveFormat(wave, &format, 64);
+    KESTRA_WVPlayWave(wave);
+    EXPECT_EQ(64, kplat_audio_manual_step(nullptr, nullptr, 0));
+    EXPECT_EQ(std::vector<uint32_t>{64}, sizes) << "one refill, of the new size";
+}
+
+// One byte on a device paced in real time comes back every few microseconds;
+// the host still sees one-byte calls only, and stop gets through.
+TEST_F(HostileWave, OneByteBuffersInRealTime) {
+    ASSERT_TRUE(kplat_audio_set_sink("null"));
+    WAVEFORMATEX format = Stereo16();
+    std::vector<uint32_t> sizes;
+    ASSERT_EQ(0, KESTRA_WVOpenWave(&wave));
+    KESTRA_WVSetWaveFormat(wave, &format, 1);
+    KESTRA_WVSetWriteWaveCB(wave, &sizes, &WriteAll);
+    KESTRA_WVPlayWave(wave);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(0, KESTRA_WVStopWave(wave));
+    ASSERT_FALSE(sizes.empty());
+    EXPECT_EQ(std::vector<uint32_t>(sizes.size(), 1u), sizes);
+}
+
+// What the host calls on its own player from inside the write callback.
+struct Reentry {
+    const char *name;
+    void (*call)(KestraWave);
+    bool refillsGoToTheHost;  // afterwards
+};
+
+const Reentry kReentries[] = {
+    {"Stop", [](KestraWave w) { KESTRA_WVStopWave(w); }, true},
+    {"Close", [](KestraWave w) { KESTRA_WVCloseWave(w); }, true},
+    {"Play", [](KestraWave w) { KESTRA_WVPlayWave(w); }, true},
+    {"Volume", [](KestraWave w) { KESTRA_WVSetVolume(w, 0x7FFFFFFF); }, true},
+    {"Pause", [](KestraWave w) { KESTRA_WVPauseWave(w, 1); }, false},
+    {"GrowBuffers",
+     [](KestraWave w) {
+         WAVEFORMATEX f = Stereo16();
+         KESTRA_WVSetWaveFormat(w, &f, 1 << 16);
+     },
+     true},
+    {"DropCallback", [](KestraWave w) { KESTRA_WVSetWriteWaveCB(w, nullptr, nullptr); }, false},
+};
+
+struct ReentrantHost {
+    KestraWave wave = nullptr;
+    const Reentry *reentry = nullptr;
+    int calls = 0;
+    std::vector<uint32_t> sizes;
+};
+
+int32_t KESTRA_CALLBACK CallBackIn(uint8_t *buffer, uint32_t size, void *user) {
+    ReentrantHost *host = static_cast<ReentrantHost *>(user);
+    host->sizes.push_back(size);
+    std::memset(buffer, 0x2A, size);  // the whole size: past the buffers if it were wrong
+    if (host->calls++ == 0) host->reentry->call(host->wave);
+    return int32_t(size);
+}
+
+class Reentrant : public HostileWave, public ::testing::WithParamInterface<Reentry> {};
+
+// Stop and close are refused from inside (they would wait for their own
+// caller); the rest take effect as from outside. Either way the device keeps
+// its two buffers of the size it was given, and the host can stop and close
+// from its own thread afterwards.
+TEST_P(Reentrant, PlaybackGoesOnAndTheHostCanStillStop) {
+    constexpr uint32_t kSize = 256;
+    WAVEFORMATEX format = Stereo16();
+    ReentrantHost host;
+    host.reentry = &GetParam();
+    ASSERT_EQ(0, KESTRA_WVOpenWave(&wave));
+    host.wave = wave;
+    KESTRA_WVSetWaveFormat(wave, &format, kSize);
+    KESTRA_WVSetWriteWaveCB(wave, &host, &CallBackIn);
+    KESTRA_WVPlayWave(wave);
+    for (int step = 0; step < 6; ++step)
+        ASSERT_EQ(int(kSize), kplat_audio_manual_step(nullptr, nullptr, 0))
+            << GetParam().name << ": step " << step << " found no buffer";
+    EXPECT_EQ(2, kplat_audio_queued(nullptr)) << "both buffers stay in flight";
+    EXPECT_EQ(kestra::WavePlaying, Player(wave)->state.load());
+    const size_t expectedCalls = GetParam().refillsGoToTheHost ? 6u : 1u;
+    EXPECT_EQ(expectedCalls, host.sizes.size()) << GetParam().name;
+    EXPECT_EQ(std::vector<uint32_t>(host.sizes.size(), kSize), host.sizes) << GetParam().name;
+    EXPECT_EQ(0, KESTRA_WVStopWave(wave));
+    EXPECT_EQ(kestra::WaveClosed, Player(wave)->state.load());
+}
+
+INSTANTIATE_TEST_SUITE_P(FromTheCallback, Reentrant, ::testing::ValuesIn(kReentries),
+                         [](const ::testing::TestParamInfo<Reentry> &param) {
+                             return std::string(param.param.name);
+                         });
+
+}  // namespace
