@@ -18,6 +18,7 @@ constexpr ConverterTable kTables[kCpuLevelCount] = {
     {yv12_to_rgb24_sse2, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
     {yv12_to_rgb24_ssse3, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
     {yv12_to_rgb24_avx2, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2},
+    {yv12_to_rgb24_avx512, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2},
 };
 
 CpuLevel DetectCpuLevel() {
@@ -29,15 +30,21 @@ CpuLevel DetectCpuLevel() {
     level = CpuLevel::Ssse3;
     // Also false when the OS does not save the YMM registers.
     if (!__builtin_cpu_supports("avx2")) return level;
-    return CpuLevel::Avx2;
+    level = CpuLevel::Avx2;
+    // Likewise false without the OS saving the ZMM and mask registers.
+    if (!__builtin_cpu_supports("avx512f") || !__builtin_cpu_supports("avx512bw") ||
+        !__builtin_cpu_supports("avx512vl") || !__builtin_cpu_supports("avx512vbmi")) {
+        return level;
+    }
+    return CpuLevel::Avx512;
 }
 #else
-constexpr ConverterTable kTables[kCpuLevelCount] = {kTableC, kTableC, kTableC, kTableC};
+constexpr ConverterTable kTables[kCpuLevelCount] = {kTableC, kTableC, kTableC, kTableC, kTableC};
 
 CpuLevel DetectCpuLevel() { return CpuLevel::C; }
 #endif
 
-const char *const kLevelNames[kCpuLevelCount] = {"c", "sse2", "ssse3", "avx2"};
+const char *const kLevelNames[kCpuLevelCount] = {"c", "sse2", "ssse3", "avx2", "avx512"};
 
 CpuLevel MaskedLevel() {
     CpuLevel level = DetectCpuLevel();

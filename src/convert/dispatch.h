@@ -26,9 +26,10 @@ const ConverterTable &Converters();
 
 // Instruction-set levels in upgrade order. Converters() starts at the highest
 // one the CPU and the build support, capped by the environment variable
-// KESTRA_CPU_MASK ("c", "sse2", "ssse3" or "avx2": the highest level allowed).
-enum class CpuLevel { C = 0, Sse2 = 1, Ssse3 = 2, Avx2 = 3 };
-constexpr int kCpuLevelCount = 4;
+// KESTRA_CPU_MASK ("c", "sse2", "ssse3", "avx2" or "avx512": the highest level
+// allowed). The avx512 level needs the F, BW, VL and VBMI extensions.
+enum class CpuLevel { C = 0, Sse2 = 1, Ssse3 = 2, Avx2 = 3, Avx512 = 4 };
+constexpr int kCpuLevelCount = 5;
 
 const char *CpuLevelName(CpuLevel level);
 CpuLevel SupportedConverterLevel();
@@ -49,6 +50,9 @@ void yv12_to_rgb24_ssse3(uint8_t *dst, int32_t dstStride, const uint8_t *y, cons
 void yv12_to_rgb24_avx2(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,
                         const uint8_t *v, int32_t yStride, int32_t uvStride, uint32_t width,
                         int32_t height);
+void yv12_to_rgb24_avx512(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,
+                          const uint8_t *v, int32_t yStride, int32_t uvStride, uint32_t width,
+                          int32_t height);
 void yv12_to_rgb565_sse2(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                          int32_t uvStride, uint16_t *dst, int32_t dstStride, int32_t width,
                          int32_t height);
