@@ -236,7 +236,8 @@ TEST_F(SetupTest, Rgb565PixelFormat) {
     kplat_ddraw_set_caps(DDCAPS_BLT);
     dw.InitDraw(kWidth, kHeight);
     ASSERT_EQ(dw.renderMode, kestra::ModeRGB565Surface);
-    const DDPIXELFORMAT &pf = DdrawCalls("IDirectDraw7::CreateSurface")[1].desc.ddpfPixelFormat;
+    const std::vector<KplatDdrawCall> creates = DdrawCalls("IDirectDraw7::CreateSurface");
+    const DDPIXELFORMAT &pf = creates[1].desc.ddpfPixelFormat;
     EXPECT_EQ(pf.dwFlags, DWORD(DDPF_RGB));
     EXPECT_EQ(pf.dwFourCC, 0u);
     EXPECT_EQ(pf.dwRGBBitCount, 16u);
