@@ -1,13 +1,13 @@
-// YV12 to RGB24 with AVX-512 (BW, VL and VBMI): 64 pixels of both rows of a pair
-// per step, the last partial step through masked loads and stores.
+// YV12 to RGB24 with AVX-512 (BW, VL and VBMI): 64 pixels of both rows of a
+// pair per step, the last partial step through masked loads and stores.
 //
 // A 13-bit fixed-point value x is held as q = floor(x / 8192) and
 // r = 8 (x - 8192 q), an unsigned word whose carry out of a 16-bit add is the
-// carry of the fractions. The luma bias is folded into the chroma terms, so a
-// luma lane is only the product of its sample; each channel is then the sum
-// of two quotients plus one masked increment, exact before the saturating
-// pack. The byte permutes interleave the three channels in two steps per
-// 64 output bytes.
+// carry of the fractions. Luma is split into even and odd columns, so each
+// word of chroma lines up with one word of either half without duplication;
+// every bias sits in the chroma terms, and each channel is two quotients plus
+// one masked increment, exact before the saturating pack. The byte permutes
+// undo the even/odd order while they interleave the three channels.
 #include <immintrin.h>
 
 #include "convert/dispatch.h"
@@ -22,11 +22,17 @@ struct Split {
     __m512i r;
 };
 
-// d x step for |d| < 4096.
-inline Split Product(__m512i d, int16_t step) {
-    const __m512i d8 = _mm512_slli_epi16(d, 3);
+// step x d8 / 8 for words d8 that are multiples of 8.
+inline Split Product8(__m512i d8, int16_t step) {
     const __m512i k = _mm512_set1_epi16(step);
     return {_mm512_mulhi_epi16(d8, k), _mm512_mullo_epi16(d8, k)};
+}
+
+// step x s + bias for samples s (as 8 s), with bias = step x offset + 8192 x
+// quotient chosen so that the bias adds to the quotient only.
+inline Split Affine8(__m512i s8, int16_t step, int16_t offset, int16_t quotient) {
+    const Split p = Product8(_mm512_add_epi16(s8, _mm512_set1_epi16(8 * offset)), step);
+    return {_mm512_add_epi16(p.q, _mm512_set1_epi16(quotient)), p.r};
 }
 
 inline Split Add(Split a, Split b) {
@@ -35,50 +41,44 @@ inline Split Add(Split a, Split b) {
     return {_mm512_mask_sub_epi16(q, _mm512_cmplt_epu16_mask(r, a.r), q, _mm512_set1_epi16(-1)), r};
 }
 
-inline Split Constant(int32_t x) {
-    const int32_t q = x >> 13;
-    return {_mm512_set1_epi16(static_cast<int16_t>(q)),
-            _mm512_set1_epi16(static_cast<int16_t>(8 * (x - 8192 * q)))};
-}
-
-// A chroma term ready for the luma lanes: quotient and complemented
-// fraction (the fractions carry exactly when luma.r > ~chroma.r), each block
-// duplicated for its two columns in the order of the luma unpacks.
+// A chroma term ready for the luma lanes: quotient and complemented fraction
+// (the fractions carry exactly when luma.r > ~chroma.r).
 struct Term {
-    __m512i q[2];
-    __m512i notR[2];
+    __m512i q;
+    __m512i notR;
 };
 
-inline Term Duplicate(Split s) {
-    const __m512i n = _mm512_ternarylogic_epi32(s.r, s.r, s.r, 0x55);
-    return {{_mm512_unpacklo_epi16(s.q, s.q), _mm512_unpackhi_epi16(s.q, s.q)},
-            {_mm512_unpacklo_epi16(n, n), _mm512_unpackhi_epi16(n, n)}};
-}
+inline Term Ready(Split s) { return {s.q, _mm512_ternarylogic_epi32(s.r, s.r, s.r, 0x55)}; }
 
 struct Chroma {
     Term blue, green, red;  // green is already negated: luma minus the green sum
 };
 
-// Luma terms are 9535 (y - 16); the -152560 goes with each chroma term.
+// Luma terms are 9535 y; the -152560 of 9535 (y - 16) and the 128 bias of u
+// and v are in the offsets and quotients below:
+//   blue  16531 u - 2268528 = 16531 (u - 720) + 8192 x 1176
+//   green -3203 u - 6660 v + 1109904 = -3203 (u + 720) + 8192 x 417 - 6660 v
+//   red   13074 v - 1826032 = 13074 (v - 1208) + 8192 x 1705
 inline Chroma MakeChroma(__m512i uWords, __m512i vWords) {
-    const __m512i bias = _mm512_set1_epi16(128);
-    const __m512i du = _mm512_sub_epi16(uWords, bias);
-    const __m512i dv = _mm512_sub_epi16(vWords, bias);
-    const Split lumaBias = Constant(-152560);
-    const Split green = Add(Product(du, -3203), Product(dv, -6660));
-    return {Duplicate(Add(Product(du, 16531), lumaBias)), Duplicate(Add(green, lumaBias)),
-            Duplicate(Add(Product(dv, 13074), lumaBias))};
+    const __m512i u8 = _mm512_slli_epi16(uWords, 3);
+    const __m512i v8 = _mm512_slli_epi16(vWords, 3);
+    return {Ready(Affine8(u8, 16531, -720, 1176)),
+            Ready(Add(Affine8(u8, -3203, 720, 417), Product8(v8, -6660))),
+            Ready(Affine8(v8, 13074, -1208, 1705))};
 }
 
-inline __m512i Channel(Split luma, const Term &c, int half) {
-    const __m512i q = _mm512_add_epi16(luma.q, c.q[half]);
-    const __mmask32 carry = _mm512_cmpgt_epu16_mask(luma.r, c.notR[half]);
+inline __m512i Channel(Split luma, const Term &c) {
+    const __m512i q = _mm512_add_epi16(luma.q, c.q);
+    const __mmask32 carry = _mm512_cmpgt_epu16_mask(luma.r, c.notR);
     return _mm512_mask_sub_epi16(q, carry, q, _mm512_set1_epi16(-1));
 }
 
-inline __m512i PackChannel(Split lo, Split hi, const Term &c) {
-    return _mm512_packus_epi16(Channel(lo, c, 0), Channel(hi, c, 1));
+// Bytes of the even columns then the odd ones within each 16-pixel lane.
+inline __m512i PackChannel(Split even, Split odd, const Term &c) {
+    return _mm512_packus_epi16(Channel(even, c), Channel(odd, c));
 }
+
+constexpr int PackedByte(int pixel) { return pixel / 16 * 16 + pixel % 2 * 8 + pixel % 16 / 2; }
 
 // Output bytes 64 t .. 64 t + 63 of 64 pixels: blue and green come from one
 // two-table permute, red is merged into its bytes by a masked permute.
@@ -92,8 +92,8 @@ constexpr InterleavePart MakeInterleavePart(int t) {
     InterleavePart m{};
     for (int i = 0; i < 64; ++i) {
         const int p = 64 * t + i;
-        m.blueGreen[i] = static_cast<uint8_t>(p / 3 | (p % 3 == 1 ? 64 : 0));
-        m.red[i] = static_cast<uint8_t>(p / 3);
+        m.blueGreen[i] = static_cast<uint8_t>(PackedByte(p / 3) | (p % 3 == 1 ? 64 : 0));
+        m.red[i] = static_cast<uint8_t>(PackedByte(p / 3));
         if (p % 3 == 2) m.redBytes |= uint64_t{1} << i;
     }
     return m;
@@ -119,13 +119,13 @@ inline __mmask64 LowBits(uint32_t n) { return n >= 64 ? ~__mmask64{0} : (__mmask
 template <bool kMasked>
 inline void ConvertRow64(const uint8_t *yRow, const Chroma &c, const TailMasks &tail,
                          uint8_t *out) {
-    const __m512i zero = _mm512_setzero_si512();
     const __m512i y = kMasked ? _mm512_maskz_loadu_epi8(tail.luma, yRow) : _mm512_loadu_si512(yRow);
-    const Split lo = Product(_mm512_unpacklo_epi8(y, zero), 9535);
-    const Split hi = Product(_mm512_unpackhi_epi8(y, zero), 9535);
-    const __m512i b = PackChannel(lo, hi, c.blue);
-    const __m512i g = PackChannel(lo, hi, c.green);
-    const __m512i r = PackChannel(lo, hi, c.red);
+    // 8 y of the even and of the odd columns as words.
+    const Split even = Product8(_mm512_maddubs_epi16(y, _mm512_set1_epi16(8)), 9535);
+    const Split odd = Product8(_mm512_maddubs_epi16(y, _mm512_set1_epi16(8 << 8)), 9535);
+    const __m512i b = PackChannel(even, odd, c.blue);
+    const __m512i g = PackChannel(even, odd, c.green);
+    const __m512i r = PackChannel(even, odd, c.red);
     for (int t = 0; t < 3; ++t) {
         const __m512i part = OutputPart(t, b, g, r);
         if (kMasked) {
