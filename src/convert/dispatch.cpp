@@ -18,7 +18,7 @@ constexpr ConverterTable kTables[kCpuLevelCount] = {
     {yv12_to_rgb24_sse2, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
     {yv12_to_rgb24_ssse3, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
     {yv12_to_rgb24_avx2, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2},
-    {yv12_to_rgb24_avx512, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2},
+    {yv12_to_rgb24_avx512, yv12_to_rgb565_avx2, yv12_to_uyvy_avx512},
 };
 
 CpuLevel DetectCpuLevel() {

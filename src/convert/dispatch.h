@@ -65,5 +65,8 @@ void yv12_to_uyvy_sse2(const uint8_t *y, int32_t yStride, const uint8_t *u, cons
 void yv12_to_uyvy_avx2(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                        int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
                        int32_t dstPitch);
+void yv12_to_uyvy_avx512(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                         int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
+                         int32_t dstPitch);
 
 }  // namespace kestra

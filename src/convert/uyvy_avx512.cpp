@@ -1,0 +1,91 @@
+// YV12 to UYVY with AVX-512 (BW, VL and VBMI): 64 pixels of both rows of a
+// pair per step; each 64 output bytes are one two-table byte permute of the
+// U/V interleave and the luma. Whole pixel pairs of the last partial step go
+// through masked loads and stores.
+#include <immintrin.h>
+
+#include "convert/dispatch.h"
+#include "convert/simd_walk.h"
+
+namespace kestra {
+
+namespace {
+
+struct UyvyIndex {
+    alignas(64) uint8_t chroma[64];  // U0 V0 U1 V1 ... from U in table 0, V in table 1
+    alignas(64) uint8_t out[2][64];  // U Y V Y from the interleave (0) and luma (1)
+};
+
+constexpr UyvyIndex MakeUyvyIndex() {
+    UyvyIndex m{};
+    for (int i = 0; i < 64; ++i) m.chroma[i] = static_cast<uint8_t>(i / 2 | (i % 2 ? 64 : 0));
+    for (int h = 0; h < 2; ++h) {
+        for (int i = 0; i < 64; ++i) {
+            const int pixelPair = 16 * h + i / 4;
+            const int k = i % 4;
+            m.out[h][i] =
+                static_cast<uint8_t>(k % 2 ? 64 + 2 * pixelPair + k / 2 : 2 * pixelPair + k / 2);
+        }
+    }
+    return m;
+}
+
+constexpr UyvyIndex kIndex = MakeUyvyIndex();
+
+// U0 V0 ... U31 V31 of the first n (at most 32) chroma samples; a masked
+// load fills the upper half of each table with zeros.
+inline __m512i Interleave(const uint8_t *u, const uint8_t *v, uint32_t n) {
+    const __mmask64 samples = n >= 32 ? 0xFFFFFFFFu : (__mmask64{1} << n) - 1;
+    return _mm512_permutex2var_epi8(_mm512_maskz_loadu_epi8(samples, u),
+                                    _mm512_load_si512(kIndex.chroma),
+                                    _mm512_maskz_loadu_epi8(samples, v));
+}
+
+inline void PackRow64(__m512i uv, __m512i y, uint8_t *out) {
+    _mm512_storeu_si512(out, _mm512_permutex2var_epi8(uv, _mm512_load_si512(kIndex.out[0]), y));
+    _mm512_storeu_si512(out + 64,
+                        _mm512_permutex2var_epi8(uv, _mm512_load_si512(kIndex.out[1]), y));
+}
+
+inline __mmask64 LowBits(uint32_t n) { return n >= 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1; }
+
+inline void PackRowMasked(__m512i uv, const uint8_t *yRow, uint32_t pairs, uint8_t *out) {
+    const __m512i y = _mm512_maskz_loadu_epi8(LowBits(2 * pairs), yRow);
+    _mm512_mask_storeu_epi8(out, LowBits(4 * pairs),
+                            _mm512_permutex2var_epi8(uv, _mm512_load_si512(kIndex.out[0]), y));
+    if (pairs > 16) {
+        _mm512_mask_storeu_epi8(out + 64, LowBits(4 * pairs - 64),
+                                _mm512_permutex2var_epi8(uv, _mm512_load_si512(kIndex.out[1]), y));
+    }
+}
+
+void PairAvx512(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const uint8_t *vRow,
+                uint8_t *d0, uint8_t *d1, uint32_t width) {
+    const uint32_t steps = width / 64;
+    for (uint32_t s = 0; s < steps; ++s) {
+        const uintptr_t at = s;
+        const __m512i uv = Interleave(uRow + 32 * at, vRow + 32 * at, 32);
+        PackRow64(uv, _mm512_loadu_si512(y0 + 64 * at), d0 + 128 * at);
+        PackRow64(uv, _mm512_loadu_si512(y1 + 64 * at), d1 + 128 * at);
+    }
+    const uint32_t pairs = width / 2 - 32 * steps;
+    if (pairs > 0) {
+        const uintptr_t at = steps;
+        const __m512i uv = Interleave(uRow + 32 * at, vRow + 32 * at, pairs);
+        PackRowMasked(uv, y0 + 64 * at, pairs, d0 + 128 * at);
+        PackRowMasked(uv, y1 + 64 * at, pairs, d1 + 128 * at);
+    }
+    // The odd last column, if any.
+    UyvyTail(y0, uRow, vRow, d0, width & ~1u, width);
+    UyvyTail(y1, uRow, vRow, d1, width & ~1u, width);
+}
+
+}  // namespace
+
+void yv12_to_uyvy_avx512(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                         int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
+                         int32_t dstPitch) {
+    WalkUyvy(y, yStride, u, v, uvStride, dst, width, height, dstPitch, PairAvx512);
+}
+
+}  // namespace kestra
