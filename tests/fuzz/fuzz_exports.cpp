@@ -5,6 +5,7 @@
 #include <kestra/kestra.h>
 #include <kestra/platform.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -62,12 +63,16 @@ void Frame(Session &s, Reader &in) {
 }
 
 void Step(Session &s, Reader &in, int32_t *writeCount) {
-    switch (in.Byte() % 18) {
-        case 0:
-            s.width = in.Int(-4, 700);
-            s.height = in.Int(-4, 500);
+    switch (in.Byte() % 20) {
+        case 0: {
+            // Mostly drawable sizes; now and then one no buffer can be made for.
+            static const int32_t kExtremes[] = {INT32_MIN, -1, 0, 1 << 20, 46341, INT32_MAX};
+            const bool extreme = in.Byte() % 8 == 0;
+            s.width = extreme ? kExtremes[in.Byte() % 6] : in.Int(-4, 700);
+            s.height = extreme ? kExtremes[in.Byte() % 6] : in.Int(-4, 500);
             KESTRA_DWInitDraw(s.display, s.width, s.height);
             break;
+        }
         case 1:
             Frame(s, in);
             break;
@@ -135,6 +140,18 @@ void Step(Session &s, Reader &in, int32_t *writeCount) {
         case 16:
             // Plays up to three buffers of the newest device; -1 when none is queued.
             for (int32_t n = in.Int(0, 3); n > 0; --n) kplat_audio_manual_step(nullptr, nullptr, 0);
+            break;
+        case 17:
+            // The window goes away under the display; a new one may follow.
+            kplat_destroy_window(s.window);
+            s.window = kplat_create_window("fuzz", 0, 0, in.Int(1, 400), in.Int(1, 300), 1);
+            if (in.Byte() & 1) KESTRA_DWSetHwnd(s.display, s.window);
+            break;
+        case 18:
+            KESTRA_DWCloseDraw(s.display);
+            if (KESTRA_DWOpenDraw(&s.display) != 0) std::abort();
+            KESTRA_DWSetHwnd(s.display, s.window);
+            s.width = s.height = 0;
             break;
         default:
             KESTRA_WVCloseWave(s.wave);
