@@ -1,7 +1,7 @@
 // YV12 to UYVY with AVX-512 (BW, VL and VBMI): 64 pixels of both rows of a
 // pair per step; each 64 output bytes are one two-table byte permute of the
-// U/V interleave and the luma. Whole pixel pairs of the last partial step go
-// through masked loads and stores.
+// U/V interleave and the luma. Partial steps go through masked loads and
+// stores.
 #include <immintrin.h>
 
 #include "convert/dispatch.h"
@@ -59,22 +59,36 @@ inline void PackRowMasked(__m512i uv, const uint8_t *yRow, uint32_t pairs, uint8
     }
 }
 
+// Pixel pairs [from, from + pairs), pairs at most 32, through masks.
+void PartialStep(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const uint8_t *vRow,
+                 uint8_t *d0, uint8_t *d1, uint32_t from, uint32_t pairs) {
+    const __m512i uv = Interleave(uRow + from, vRow + from, pairs);
+    PackRowMasked(uv, y0 + 2 * static_cast<uintptr_t>(from), pairs,
+                  d0 + 4 * static_cast<uintptr_t>(from));
+    PackRowMasked(uv, y1 + 2 * static_cast<uintptr_t>(from), pairs,
+                  d1 + 4 * static_cast<uintptr_t>(from));
+}
+
 void PairAvx512(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const uint8_t *vRow,
                 uint8_t *d0, uint8_t *d1, uint32_t width) {
-    const uint32_t steps = width / 64;
-    for (uint32_t s = 0; s < steps; ++s) {
-        const uintptr_t at = s;
-        const __m512i uv = Interleave(uRow + 32 * at, vRow + 32 * at, 32);
-        PackRow64(uv, _mm512_loadu_si512(y0 + 64 * at), d0 + 128 * at);
-        PackRow64(uv, _mm512_loadu_si512(y1 + 64 * at), d1 + 128 * at);
+    const uint32_t total = width / 2;
+    // Stores split across cache lines cost more than the loads: when both
+    // rows allow it, a partial first step brings the stores to 64 bytes.
+    uint32_t head = 0;
+    const uintptr_t misalign = reinterpret_cast<uintptr_t>(d0) & 63;
+    if (misalign % 4 == 0 && ((reinterpret_cast<uintptr_t>(d1) - misalign) & 63) == 0) {
+        head = static_cast<uint32_t>((64 - misalign) & 63) / 4;
+        if (head > total) head = total;
+        if (head > 0) PartialStep(y0, y1, uRow, vRow, d0, d1, 0, head);
     }
-    const uint32_t pairs = width / 2 - 32 * steps;
-    if (pairs > 0) {
-        const uintptr_t at = steps;
-        const __m512i uv = Interleave(uRow + 32 * at, vRow + 32 * at, pairs);
-        PackRowMasked(uv, y0 + 64 * at, pairs, d0 + 128 * at);
-        PackRowMasked(uv, y1 + 64 * at, pairs, d1 + 128 * at);
+    uint32_t done = head;
+    for (; done + 32 <= total; done += 32) {
+        const uintptr_t at = done;
+        const __m512i uv = Interleave(uRow + at, vRow + at, 32);
+        PackRow64(uv, _mm512_loadu_si512(y0 + 2 * at), d0 + 4 * at);
+        PackRow64(uv, _mm512_loadu_si512(y1 + 2 * at), d1 + 4 * at);
     }
+    if (done < total) PartialStep(y0, y1, uRow, vRow, d0, d1, done, total - done);
     // The odd last column, if any.
     UyvyTail(y0, uRow, vRow, d0, width & ~1u, width);
     UyvyTail(y1, uRow, vRow, d1, width & ~1u, width);

@@ -215,6 +215,51 @@ TEST_F(SimdConverters, RandomFramesMatchReferenceAtEveryLevel) {
     }
 }
 
+// Where the destination starts within a cache line changes how a packer
+// splits a row (a partial first step may align the stores); every start
+// must give the same bytes and leave the bytes around the frame alone.
+TEST_F(SimdConverters, EveryDestinationAlignmentMatchesReference) {
+    const uint32_t seed = TestSeed();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    for (int n = 0; n < 8; ++n) {
+        RandomFrame f(rng, false);
+        SCOPED_TRACE(f.Describe());
+        const uint8_t *y = f.y.data(), *u = f.u.data(), *v = f.v.data();
+        const int rows = std::abs(f.height);
+        std::vector<uint8_t> uyvyRef(f.DstSize(2) + 128, 0xC3);
+        kestra::yv12_to_uyvy_c(y, f.yStride, u, v, f.uvStride, uyvyRef.data() + 64, f.width, rows,
+                               2 * f.dstStride);
+        std::vector<uint8_t> rgbRef(f.DstSize(3) + 128, 0xC3);
+        kestra::yv12_to_rgb24_c(rgbRef.data() + 64, f.dstStride, y, u, v, f.yStride, f.uvStride,
+                                f.width, f.height);
+        for (CpuLevel level : VectorLevels()) {
+            const ConverterTable &t = *kestra::ConverterTableFor(level);
+            for (int offset = 0; offset < 64; ++offset) {
+                SCOPED_TRACE(std::string(kestra::CpuLevelName(level)) + " destination offset " +
+                             std::to_string(offset));
+                // The frame sits at 64 bytes into the reference; shift the
+                // whole buffer so it starts at `offset` within a line.
+                std::vector<uint8_t> buffer(uyvyRef.size() + 64 + 64, 0xC3);
+                const size_t base = (64 - reinterpret_cast<uintptr_t>(buffer.data()) % 64) % 64;
+                uint8_t *frame = buffer.data() + base + offset + 64;
+                t.uyvy(y, f.yStride, u, v, f.uvStride, frame, f.width, rows, 2 * f.dstStride);
+                std::vector<uint8_t> got(frame - 64, frame - 64 + uyvyRef.size());
+                EXPECT_EQ(-1, FirstDifference(uyvyRef, got)) << "uyvy: first differing byte";
+
+                std::vector<uint8_t> rgbBuffer(rgbRef.size() + 128, 0xC3);
+                const size_t rgbBase =
+                    (64 - reinterpret_cast<uintptr_t>(rgbBuffer.data()) % 64) % 64;
+                uint8_t *rgbFrame = rgbBuffer.data() + rgbBase + offset + 64;
+                t.rgb24(rgbFrame, f.dstStride, y, u, v, f.yStride, f.uvStride, f.width, f.height);
+                std::vector<uint8_t> rgbGot(rgbFrame - 64, rgbFrame - 64 + rgbRef.size());
+                EXPECT_EQ(-1, FirstDifference(rgbRef, rgbGot)) << "rgb24: first differing byte";
+                if (HasFailure()) return;
+            }
+        }
+    }
+}
+
 // The display's UYVY entry point takes the dispatched packer.
 TEST_F(SimdConverters, UyvyEntryPointMatchesReference) {
     const uint32_t seed = TestSeed();
