@@ -156,6 +156,22 @@ TEST_P(PerMode, MissingPlanesAreRefusedUntouched) {
     }
 }
 
+// An odd width: chroma rows of width / 2 bytes, exactly, are all that is read.
+TEST_P(PerMode, OddWidthReadsOnlyHalfWidthChroma) {
+    for (int width : {1, 3, 65, 127}) {
+        Open(GetParam());
+        KESTRA_DWInitDraw(display, width, 46);
+        ExactBlock y(size_t(width) * 46), u(size_t(width / 2) * 23), v(size_t(width / 2) * 23);
+        y.Fill(100);
+        u.Fill(90);
+        v.Fill(170);
+        EXPECT_EQ(0, KESTRA_DWDrawYUV420(display, y.data(), width, u.data(), v.data(), width / 2, 0,
+                                         0, 0))
+            << "width " << width;
+        Close();
+    }
+}
+
 struct StrideCase {
     const char *name;
     int width, height, yStride, uvStride;
