@@ -1,7 +1,6 @@
-// YV12 to UYVY with AVX-512 (BW, VL and VBMI): 64 pixels of both rows of a
-// pair per step; each 64 output bytes are one two-table byte permute of the
-// U/V interleave and the luma. Partial steps go through masked loads and
-// stores.
+// YV12 to UYVY with AVX-512 (BW, VL and VBMI): 64 pixels per step; each 64 output bytes are one
+// two-table byte permute of the U/V interleave and the luma. Partial steps go through masked loads
+// and stores.
 #include <immintrin.h>
 
 #include "convert/dispatch.h"
@@ -59,39 +58,38 @@ inline void PackRowMasked(__m512i uv, const uint8_t *yRow, uint32_t pairs, uint8
     }
 }
 
-// Pixel pairs [from, from + pairs), pairs at most 32, through masks.
-void PartialStep(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const uint8_t *vRow,
-                 uint8_t *d0, uint8_t *d1, uint32_t from, uint32_t pairs) {
-    const __m512i uv = Interleave(uRow + from, vRow + from, pairs);
-    PackRowMasked(uv, y0 + 2 * static_cast<uintptr_t>(from), pairs,
-                  d0 + 4 * static_cast<uintptr_t>(from));
-    PackRowMasked(uv, y1 + 2 * static_cast<uintptr_t>(from), pairs,
-                  d1 + 4 * static_cast<uintptr_t>(from));
+// One row. Rows are packed one at a time (the second re-reads the chroma
+// from the cache) so that the prefetchers follow one output stream.
+void Row(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint8_t *out,
+         uint32_t width) {
+    const uint32_t total = width / 2;
+    // Stores split across cache lines cost more than the loads: a partial
+    // first step brings them to 64 bytes when pixel pairs allow it.
+    uint32_t done = 0;
+    const uintptr_t misalign = reinterpret_cast<uintptr_t>(out) & 63;
+    if (misalign != 0 && misalign % 4 == 0) {
+        done = static_cast<uint32_t>(64 - misalign) / 4;
+        if (done > total) done = total;
+        PackRowMasked(Interleave(uRow, vRow, done), yRow, done, out);
+    }
+    for (; done + 32 <= total; done += 32) {
+        const uintptr_t at = done;
+        PackRow64(Interleave(uRow + at, vRow + at, 32), _mm512_loadu_si512(yRow + 2 * at),
+                  out + 4 * at);
+    }
+    if (done < total) {
+        const uintptr_t at = done;
+        PackRowMasked(Interleave(uRow + at, vRow + at, total - done), yRow + 2 * at, total - done,
+                      out + 4 * at);
+    }
+    // The odd last column, if any.
+    UyvyTail(yRow, uRow, vRow, out, width & ~1u, width);
 }
 
 void PairAvx512(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const uint8_t *vRow,
                 uint8_t *d0, uint8_t *d1, uint32_t width) {
-    const uint32_t total = width / 2;
-    // Stores split across cache lines cost more than the loads: when both
-    // rows allow it, a partial first step brings the stores to 64 bytes.
-    uint32_t head = 0;
-    const uintptr_t misalign = reinterpret_cast<uintptr_t>(d0) & 63;
-    if (misalign % 4 == 0 && ((reinterpret_cast<uintptr_t>(d1) - misalign) & 63) == 0) {
-        head = static_cast<uint32_t>((64 - misalign) & 63) / 4;
-        if (head > total) head = total;
-        if (head > 0) PartialStep(y0, y1, uRow, vRow, d0, d1, 0, head);
-    }
-    uint32_t done = head;
-    for (; done + 32 <= total; done += 32) {
-        const uintptr_t at = done;
-        const __m512i uv = Interleave(uRow + at, vRow + at, 32);
-        PackRow64(uv, _mm512_loadu_si512(y0 + 2 * at), d0 + 4 * at);
-        PackRow64(uv, _mm512_loadu_si512(y1 + 2 * at), d1 + 4 * at);
-    }
-    if (done < total) PartialStep(y0, y1, uRow, vRow, d0, d1, done, total - done);
-    // The odd last column, if any.
-    UyvyTail(y0, uRow, vRow, d0, width & ~1u, width);
-    UyvyTail(y1, uRow, vRow, d1, width & ~1u, width);
+    Row(y0, uRow, vRow, d0, width);
+    if (d1 != d0) Row(y1, uRow, vRow, d1, width);
 }
 
 }  // namespace
