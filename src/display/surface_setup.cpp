@@ -203,7 +203,9 @@ bool DrawWindow::AllocFrameBuffer(int32_t width, int32_t height) {
     frameWidth = width;
     frameHeight = height;
     std::free(frameBuffer);
-    frameBuffer = static_cast<uint8_t *>(std::malloc(size_t(width) * size_t(height) * 4));
+    // Cleared: an odd last row or column is never converted, and must not
+    // show whatever the heap held before.
+    frameBuffer = static_cast<uint8_t *>(std::calloc(size_t(width) * size_t(height), 4));
     return frameBuffer != nullptr;
 }
 
