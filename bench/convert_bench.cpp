@@ -153,6 +153,7 @@ void RegisterAll() {
                 // Levels without their own code for a converter repeat the one below.
                 if (t == nullptr) continue;
                 if (i > 0 && kind != Kind::Rgb24 && level == CpuLevel::Ssse3) continue;
+                if (kind == Kind::Rgb565 && level == CpuLevel::Avx512) continue;
                 add(std::string("kestra_") + kestra::CpuLevelName(level), Ours(kind, *t));
             }
             add("libyuv", Libyuv(kind));

@@ -69,14 +69,18 @@ void build_rgb565_tables() {
 void yv12_to_rgb565_strided_c(const uint8_t *y, int32_t yStride, const uint8_t *u,
                               const uint8_t *v, int32_t uvStride, uint16_t *dst,
                               int32_t dstStride, int32_t width, int32_t height) {
-    if (height < 1 || width < 2) return;
+    // A frame has height / 2 chroma rows: an odd last row is converted alone
+    // with the last of them, and a single row has none to convert with.
+    const int64_t chromaRows = height / 2;
+    if (chromaRows < 1 || width < 2) return;
     const int32_t blocks = width / 2;
     for (int64_t row = 0; row < height; row += 2) {
-        const bool single = row + 1 >= height;  // odd height: last row alone
+        const bool single = row + 1 >= height;
+        const int64_t chromaRow = row / 2 < chromaRows ? row / 2 : chromaRows - 1;
         const uint8_t *y0 = y + row * yStride;
         const uint8_t *y1 = y0 + yStride;
-        const uint8_t *uRow = u + (row / 2) * uvStride;
-        const uint8_t *vRow = v + (row / 2) * uvStride;
+        const uint8_t *uRow = u + chromaRow * uvStride;
+        const uint8_t *vRow = v + chromaRow * uvStride;
         uint16_t *d0 = dst + row * dstStride;
         uint16_t *d1 = d0 + dstStride;
         for (int32_t j = 0; j < blocks; ++j) {

@@ -86,13 +86,15 @@ template <class Pair>
 void WalkRgb565(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                 int32_t uvStride, uint16_t *dst, int32_t dstStride, int32_t width, int32_t height,
                 Pair pair) {
-    if (height < 1 || width < 2) return;
+    const int32_t chromaRows = height / 2;
+    if (chromaRows < 1 || width < 2) return;
     const int32_t blocks = width / 2;
     for (int32_t row = 0; row < height; row += 2) {
         const bool single = row + 1 >= height;
+        const int32_t chromaRow = row / 2 < chromaRows ? row / 2 : chromaRows - 1;
         const uint8_t *y0 = y + static_cast<int64_t>(row) * yStride;
-        const uint8_t *uRow = u + static_cast<int64_t>(row / 2) * uvStride;
-        const uint8_t *vRow = v + static_cast<int64_t>(row / 2) * uvStride;
+        const uint8_t *uRow = u + static_cast<int64_t>(chromaRow) * uvStride;
+        const uint8_t *vRow = v + static_cast<int64_t>(chromaRow) * uvStride;
         uint16_t *d0 = dst + static_cast<int64_t>(row) * dstStride;
         pair(y0, single ? y0 : y0 + yStride, uRow, vRow, d0, single ? d0 : d0 + dstStride, blocks);
     }
@@ -122,12 +124,14 @@ template <class Pair>
 void WalkUyvy(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
               int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height, int32_t dstPitch,
               Pair pair) {
-    if (width == 0) return;
+    const uint32_t chromaRows = height / 2;
+    if (width == 0 || chromaRows == 0) return;
     for (uint32_t row = 0; row < height; row += 2) {
         const bool single = row + 1 >= height;
+        const uint32_t chromaRow = row / 2 < chromaRows ? row / 2 : chromaRows - 1;
         const uint8_t *y0 = y + static_cast<int64_t>(row) * yStride;
-        const uint8_t *uRow = u + static_cast<int64_t>(row / 2) * uvStride;
-        const uint8_t *vRow = v + static_cast<int64_t>(row / 2) * uvStride;
+        const uint8_t *uRow = u + static_cast<int64_t>(chromaRow) * uvStride;
+        const uint8_t *vRow = v + static_cast<int64_t>(chromaRow) * uvStride;
         uint8_t *d0 = dst + static_cast<int64_t>(row) * dstPitch;
         pair(y0, single ? y0 : y0 + yStride, uRow, vRow, d0, single ? d0 : d0 + dstPitch, width);
     }

@@ -31,9 +31,14 @@ void PackRowTail(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, 
 void yv12_to_uyvy_c(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                     int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
                     int32_t dstPitch) {
+    // height / 2 chroma rows: an odd last row reuses the last of them, and a
+    // single row has none to pack with.
+    const uint32_t chromaRows = height / 2;
+    if (chromaRows == 0) return;
     for (uint32_t row = 0; row < height; ++row) {
-        const uint8_t *uRow = u + static_cast<int64_t>(row / 2) * uvStride;
-        const uint8_t *vRow = v + static_cast<int64_t>(row / 2) * uvStride;
+        const uint32_t chromaRow = row / 2 < chromaRows ? row / 2 : chromaRows - 1;
+        const uint8_t *uRow = u + static_cast<int64_t>(chromaRow) * uvStride;
+        const uint8_t *vRow = v + static_cast<int64_t>(chromaRow) * uvStride;
         PackRowTail(y + static_cast<int64_t>(row) * yStride, uRow, vRow,
                     dst + static_cast<int64_t>(row) * dstPitch, 0, width);
     }

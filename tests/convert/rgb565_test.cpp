@@ -127,8 +127,10 @@ protected:
     void Run(bool strided) {
         const Walk &w = GetParam();
         const int64_t blocks = w.width >= 2 ? w.width / 2 : 0;
-        const int64_t rows = w.height > 0 ? w.height : 0;
-        const int64_t chromaRows = (rows + 1) / 2;  // an odd last row has its own chroma row
+        // The frame's own height / 2 chroma rows, no more: an odd last row
+        // borrows the last of them, and a lone row has none, so nothing is drawn.
+        const int64_t chromaRows = w.height > 0 ? w.height / 2 : 0;
+        const int64_t rows = chromaRows > 0 ? w.height : 0;
         const bool touches = blocks > 0 && rows > 0;
         const int32_t yStride = w.width + (strided ? w.yPad : 0);
         const int32_t uvStride = w.width / 2 + (strided ? w.uvPad : 0);
@@ -155,7 +157,7 @@ protected:
         std::vector<bool> written(dstPixels, false);
         for (int64_t r = 0; r < rows && touches; ++r) {
             for (int64_t x = 0; x < 2 * blocks; ++x) {
-                const int64_t c = (r / 2) * uvStride + x / 2;
+                const int64_t c = std::min(r / 2, chromaRows - 1) * uvStride + x / 2;
                 const uint16_t e =
                     Expected(yBuf.data()[r * yStride + x], uBuf.data()[c], vBuf.data()[c]);
                 const size_t at = size_t(r * dstStride + x);

@@ -135,7 +135,7 @@ struct RandomFrame {
         uvStride = width / 2 + (pick(0, 1) ? 0 : pick(1, 24));
         dstStride = width + (pick(0, 1) ? 0 : pick(1, 20));
         const int rows = std::abs(height);
-        const int chromaRows = (rows + 1) / 2;
+        const int chromaRows = rows / 2;
         y.resize(rows ? (rows - 1) * static_cast<size_t>(yStride) + width : 0);
         u.resize(chromaRows ? (chromaRows - 1) * static_cast<size_t>(uvStride) + width / 2 : 0);
         v.resize(u.size());

@@ -2,6 +2,8 @@
 // uvStride, and any width or height without a stray read or write.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -76,19 +78,30 @@ TEST_P(UyvyBytes, ChromaRowsAreUvStrideApart) {
 // An odd last column has no chroma sample of its own: it repeats the row's
 // last one, or takes neutral grey when the row has none.
 TEST_P(UyvyBytes, OddLastColumnReusesTheLastChromaSample) {
-    const uint8_t y3[3] = {1, 2, 3}, u3[1] = {0x70}, v3[1] = {0x71};
-    uint8_t dst[8];
+    const uint8_t y3[6] = {1, 2, 3, 4, 5, 6}, u3[1] = {0x70}, v3[1] = {0x71};
+    uint8_t dst[16];
     std::memset(dst, kCanary, sizeof(dst));
-    GetParam().fn(y3, 3, u3, v3, 1, dst, 3, 1, 8);
-    const uint8_t want3[8] = {0x70, 1, 0x71, 2, 0x70, 3, kCanary, kCanary};
-    EXPECT_EQ(0, std::memcmp(want3, dst, 8)) << "width 3";
+    GetParam().fn(y3, 3, u3, v3, 1, dst, 3, 2, 8);
+    const uint8_t want3[16] = {0x70, 1, 0x71, 2, 0x70, 3, kCanary, kCanary,
+                               0x70, 4, 0x71, 5, 0x70, 6, kCanary, kCanary};
+    EXPECT_EQ(0, std::memcmp(want3, dst, 16)) << "width 3";
 
-    const uint8_t y1[1] = {9};
+    const uint8_t y1[2] = {9, 10};
     std::memset(dst, kCanary, sizeof(dst));
-    GetParam().fn(y1, 1, nullptr, nullptr, 0, dst, 1, 1, 8);
+    GetParam().fn(y1, 1, nullptr, nullptr, 0, dst, 1, 2, 8);
     EXPECT_EQ(0x80, dst[0]) << "width 1 U";
     EXPECT_EQ(9, dst[1]) << "width 1 Y";
-    EXPECT_EQ(kCanary, dst[2]) << "width 1 must write 2 bytes only";
+    EXPECT_EQ(kCanary, dst[2]) << "width 1 must write 2 bytes a row only";
+    EXPECT_EQ(10, dst[9]) << "width 1, second row Y";
+}
+
+// A lone row has no chroma row of its own in a YV12 frame: nothing is packed.
+TEST_P(UyvyBytes, SingleRowPacksNothing) {
+    const uint8_t y[16] = {1};
+    uint8_t dst[32];
+    std::memset(dst, kCanary, sizeof(dst));
+    GetParam().fn(y, 16, nullptr, nullptr, 0, dst, 16, 1, 32);
+    for (uint8_t b : dst) ASSERT_EQ(kCanary, b);
 }
 
 INSTANTIATE_TEST_SUITE_P(Packers, UyvyBytes, testing::ValuesIn(kPackers),
@@ -113,17 +126,19 @@ uint8_t ExpectedByte(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vR
 
 class UyvyWalk : public testing::TestWithParam<std::tuple<Packer, Walk>> {};
 
-// Planes hold exactly width luma bytes per row, height rows, width / 2
-// chroma bytes per row and a chroma row per row pair (the last may be
-// single); the destination ends with byte 2 x width of row height - 1.
+// Planes hold exactly width luma bytes per row, height rows, and width / 2
+// chroma bytes in each of height / 2 chroma rows; the destination ends with
+// byte 2 x width of row height - 1.
 TEST_P(UyvyWalk, StaysInsideThePlanesAndRows) {
     const Packer &packer = std::get<0>(GetParam());
     const Walk &w = std::get<1>(GetParam());
     const int32_t yStride = int32_t(w.width) + w.yPad;
     const int32_t uvStride = int32_t(w.width / 2) + w.uvPad;
     const int32_t pitch = int32_t(2 * w.width) + w.dstPad;
-    const uint32_t chromaRows = (w.height + 1) / 2;
-    const bool any = w.width && w.height;
+    // The frame's own height / 2 chroma rows: an odd last row reuses the last
+    // of them, and a lone row has none, so nothing is packed.
+    const uint32_t chromaRows = w.height / 2;
+    const bool any = w.width && chromaRows;
     GuardedBuffer yBuf(any ? size_t(w.height - 1) * yStride + w.width : 0);
     GuardedBuffer uBuf(any ? size_t(chromaRows - 1) * uvStride + w.width / 2 : 0);
     GuardedBuffer vBuf(uBuf.size());
@@ -141,9 +156,9 @@ TEST_P(UyvyWalk, StaysInsideThePlanesAndRows) {
     for (uint32_t r = 0; r < w.height && any; ++r) {
         const uint8_t *row = dst.data() + size_t(r) * pitch;
         for (uint32_t b = 0; b < 2 * w.width; ++b) {
-            const uint8_t e =
-                ExpectedByte(yBuf.data() + size_t(r) * yStride, uBuf.data() + (r / 2) * uvStride,
-                             vBuf.data() + (r / 2) * uvStride, w.width, b);
+            const size_t c = size_t(std::min(r / 2, chromaRows - 1)) * uvStride;
+            const uint8_t e = ExpectedByte(yBuf.data() + size_t(r) * yStride, uBuf.data() + c,
+                                           vBuf.data() + c, w.width, b);
             ASSERT_EQ(e, row[b]) << packer.name << " " << w.name << " seed " << seed << ": row "
                                  << r << " byte " << b;
         }

@@ -58,7 +58,7 @@ void CheckRgb565(Reader &in) {
     const int32_t yStride = width + static_cast<int32_t>(in.Take(40));
     const int32_t uvStride = width / 2 + static_cast<int32_t>(in.Take(40));
     const int32_t dstStride = width + static_cast<int32_t>(in.Take(40));
-    const int32_t chromaRows = (height + 1) / 2;
+    const int32_t chromaRows = height / 2;
     std::vector<uint8_t> y = Plane(in, PlaneBytes(height, width, yStride));
     std::vector<uint8_t> u = Plane(in, PlaneBytes(chromaRows, width / 2, uvStride));
     std::vector<uint8_t> v = Plane(in, PlaneBytes(chromaRows, width / 2, uvStride));
@@ -75,12 +75,12 @@ void CheckUyvy(Reader &in) {
     const uint32_t width = in.Take(96);
     const uint32_t height = in.Take(64);
     const int32_t yStride = static_cast<int32_t>(width + in.Take(40));
-    const int32_t uvStride = static_cast<int32_t>((width + 1) / 2 + in.Take(40));
+    const int32_t uvStride = static_cast<int32_t>(width / 2 + in.Take(40));
     const int32_t dstPitch = static_cast<int32_t>(2 * width + in.Take(40));
-    const int64_t chromaRows = (height + 1) / 2;
+    const int64_t chromaRows = height / 2;
     std::vector<uint8_t> y = Plane(in, PlaneBytes(height, width, yStride));
-    std::vector<uint8_t> u = Plane(in, PlaneBytes(chromaRows, (width + 1) / 2, uvStride));
-    std::vector<uint8_t> v = Plane(in, PlaneBytes(chromaRows, (width + 1) / 2, uvStride));
+    std::vector<uint8_t> u = Plane(in, PlaneBytes(chromaRows, width / 2, uvStride));
+    std::vector<uint8_t> v = Plane(in, PlaneBytes(chromaRows, width / 2, uvStride));
     const size_t dstBytes = PlaneBytes(height, 2 * int64_t(width), dstPitch);
     std::vector<uint8_t> expected(dstBytes, 0xA5), actual(dstBytes, 0xA5);
     kestra::yv12_to_uyvy_c(y.data(), yStride, u.data(), v.data(), uvStride, expected.data(), width,

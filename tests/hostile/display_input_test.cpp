@@ -172,6 +172,22 @@ TEST_P(PerMode, OddWidthReadsOnlyHalfWidthChroma) {
     }
 }
 
+// An odd height: the frame's height / 2 chroma rows, exactly, are all that is read.
+TEST_P(PerMode, OddHeightReadsOnlyHalfHeightChroma) {
+    for (int height : {1, 3, 47}) {
+        Open(GetParam());
+        KESTRA_DWInitDraw(display, 64, height);
+        ExactBlock y(size_t(64) * height), u(size_t(32) * (height / 2 ? height / 2 : 1)),
+            v(u.size());
+        y.Fill(100);
+        u.Fill(90);
+        v.Fill(170);
+        EXPECT_EQ(0, KESTRA_DWDrawYUV420(display, y.data(), 64, u.data(), v.data(), 32, 0, 0, 0))
+            << "height " << height;
+        Close();
+    }
+}
+
 struct StrideCase {
     const char *name;
     int width, height, yStride, uvStride;

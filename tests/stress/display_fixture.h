@@ -93,7 +93,7 @@ inline uint8_t *FirstRow(const ExactBlock &block, int64_t rows, int64_t stride) 
     return stride < 0 && rows > 1 ? block.data() + (rows - 1) * -stride : block.data();
 }
 
-// A uniform YV12 frame in exactly-sized planes; odd sizes round chroma up.
+// A uniform YV12 frame in exactly-sized planes: chroma is (w / 2) x (h / 2).
 struct Frame {
     Frame(int w, int h, int ys, int uvs)
         : width(w),
@@ -101,9 +101,9 @@ struct Frame {
           yStride(ys),
           uvStride(uvs),
           yBlock(PlaneBytes(h, w, ys)),
-          uBlock(PlaneBytes((h + 1) / 2, (w + 1) / 2, uvs)),
-          vBlock(PlaneBytes((h + 1) / 2, (w + 1) / 2, uvs)) {}
-    Frame(int w, int h) : Frame(w, h, w, (w + 1) / 2) {}
+          uBlock(PlaneBytes(h / 2, w / 2, uvs)),
+          vBlock(PlaneBytes(h / 2, w / 2, uvs)) {}
+    Frame(int w, int h) : Frame(w, h, w, w / 2) {}
 
     void Paint(uint8_t y, uint8_t u, uint8_t v) {
         yBlock.Fill(y);
@@ -111,8 +111,8 @@ struct Frame {
         vBlock.Fill(v);
     }
     const uint8_t *Y() const { return FirstRow(yBlock, height, yStride); }
-    const uint8_t *U() const { return FirstRow(uBlock, (height + 1) / 2, uvStride); }
-    const uint8_t *V() const { return FirstRow(vBlock, (height + 1) / 2, uvStride); }
+    const uint8_t *U() const { return FirstRow(uBlock, height / 2, uvStride); }
+    const uint8_t *V() const { return FirstRow(vBlock, height / 2, uvStride); }
     KestraResult DrawOn(KestraDisplay display) const {
         return KESTRA_DWDrawYUV420(display, Y(), yStride, U(), V(), uvStride, 0, 0, 0);
     }
