@@ -60,10 +60,10 @@ typedef struct KestraWave_ *KestraWave;
  * only during the call. windowWidth/Height are of the window's outer
  * rectangle. Never called in the DirectDraw surface modes. */
 typedef void(KESTRA_CALLBACK *KestraDisplayCallback)(int32_t drawIndex, struct HDC__ *dc,
-                                                      int32_t frameWidth, int32_t frameHeight,
-                                                      int32_t value7, int32_t value8,
-                                                      int32_t windowWidth, int32_t windowHeight,
-                                                      int32_t mirrorMode, void *user);
+                                                     int32_t frameWidth, int32_t frameHeight,
+                                                     int32_t value7, int32_t value8,
+                                                     int32_t windowWidth, int32_t windowHeight,
+                                                     int32_t mirrorMode, void *user);
 
 /* Called on the audio device's own thread whenever a buffer needs samples:
  * write up to size bytes at buffer and return how many you wrote (counts
@@ -71,7 +71,7 @@ typedef void(KESTRA_CALLBACK *KestraDisplayCallback)(int32_t drawIndex, struct H
  * KESTRA_WVCloseWave called from inside it do nothing: they would wait for
  * the very refill that is calling. */
 typedef int32_t(KESTRA_CALLBACK *KestraWriteWaveCallback)(uint8_t *buffer, uint32_t size,
-                                                           void *user);
+                                                          void *user);
 
 /* ---- display ---- */
 
@@ -125,8 +125,7 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetOSDText(KestraDisplay display,
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetPlayRect(KestraDisplay display,
                                                            const struct tagRECT *rect);
 /* 1 mirrors left to right; any other value shows the frame as is. */
-KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetMirrorMode(KestraDisplay display,
-                                                             int32_t mode);
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetMirrorMode(KestraDisplay display, int32_t mode);
 
 /* ---- audio ---- */
 

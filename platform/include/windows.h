@@ -67,10 +67,10 @@ typedef DWORD *LPDWORD;
 typedef LONG *LPLONG;
 typedef BOOL *LPBOOL;
 
-#define DECLARE_HANDLE(name)                                                                      \
-    struct name##__ {                                                                             \
-        int unused;                                                                               \
-    };                                                                                            \
+#define DECLARE_HANDLE(name) \
+    struct name##__ {        \
+        int unused;          \
+    };                       \
     typedef struct name##__ *name
 
 DECLARE_HANDLE(HWND);
@@ -109,7 +109,8 @@ typedef intptr_t(WINAPI *FARPROC)(void);
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
-#define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
+#define RGB(r, g, b) \
+    ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
 #define GetRValue(rgb) ((BYTE)(rgb))
 #define GetGValue(rgb) ((BYTE)(((WORD)(rgb)) >> 8))
 #define GetBValue(rgb) ((BYTE)((rgb) >> 16))
@@ -267,8 +268,7 @@ KPLAT_API int WINAPI SetStretchBltMode(HDC dc, int mode);
 KPLAT_API int WINAPI GetStretchBltMode(HDC dc);
 KPLAT_API int WINAPI StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight,
                                    int xSrc, int ySrc, int srcWidth, int srcHeight,
-                                   const void *bits, const BITMAPINFO *info, UINT usage,
-                                   DWORD rop);
+                                   const void *bits, const BITMAPINFO *info, UINT usage, DWORD rop);
 KPLAT_API int WINAPI GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, LPVOID bits,
                                LPBITMAPINFO info, UINT usage);
 KPLAT_API int WINAPI SetBkMode(HDC dc, int mode);

@@ -53,7 +53,7 @@ enum class DcKind { Window, Screen, Memory, Raw };
 
 struct DeviceContext {
     DcKind kind = DcKind::Screen;
-    HWND window = nullptr;  // Window kind
+    HWND window = nullptr;     // Window kind
     HBITMAP bitmap = nullptr;  // Memory kind: the selected bitmap (null: the 1x1 default)
     PixelTarget raw;           // Raw kind: pixels owned by someone else
     int bkMode = OPAQUE;

@@ -149,8 +149,7 @@ BOOL WINAPI CloseHandle(HANDLE handle) { return handle != nullptr; }
 // Windows semantics: missing file, section, key or an empty value give the
 // default; otherwise leading whitespace, an optional sign, then decimal
 // digits up to the first other character, wrapping like a 32-bit ULONG.
-UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue,
-                                  LPCSTR fileName) {
+UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName) {
     std::string value;
     if (!section || !key || !fileName) return static_cast<UINT>(defaultValue);
     if (!ReadProfileString(section, key, fileName, &value) || value.empty())

@@ -141,21 +141,21 @@ bool ResolveTarget(HDC handle, PixelTarget *target) {
     DeviceContext *dc = FindDC(handle);
     if (!dc) return false;
     switch (dc->kind) {
-    case DcKind::Window:
-        return WindowTarget(dc->window, target);
-    case DcKind::Screen:
-        *target = DesktopTarget();
-        return true;
-    case DcKind::Memory:
-        if (Bitmap *b = FindBitmap(dc->bitmap)) {
-            *target = PixelTarget{b->pixels.data(), b->width, b->height, b->width};
-        } else {
-            *target = PixelTarget{&dc->defaultPixel, 1, 1, 1};
-        }
-        return true;
-    case DcKind::Raw:
-        *target = dc->raw;
-        return target->valid();
+        case DcKind::Window:
+            return WindowTarget(dc->window, target);
+        case DcKind::Screen:
+            *target = DesktopTarget();
+            return true;
+        case DcKind::Memory:
+            if (Bitmap *b = FindBitmap(dc->bitmap)) {
+                *target = PixelTarget{b->pixels.data(), b->width, b->height, b->width};
+            } else {
+                *target = PixelTarget{&dc->defaultPixel, 1, 1, 1};
+            }
+            return true;
+        case DcKind::Raw:
+            *target = dc->raw;
+            return target->valid();
     }
     return false;
 }

@@ -194,7 +194,8 @@ public:
         } else {
             scaled.assign(size, obtained.silence);
             int mix = static_cast<int>((level & 0xFFFF) * SDL_MIX_MAXVOLUME / 0xFFFF);
-            SDL_MixAudioFormat(scaled.data(), data, obtained.format, static_cast<Uint32>(size), mix);
+            SDL_MixAudioFormat(scaled.data(), data, obtained.format, static_cast<Uint32>(size),
+                               mix);
             SDL_QueueAudio(device, scaled.data(), static_cast<Uint32>(size));
         }
         // Keep about one buffer queued ahead of the device.

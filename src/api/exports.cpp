@@ -81,9 +81,8 @@ KestraResult KESTRA_API KESTRA_DWDrawYUV420(KestraDisplay display, const uint8_t
         kestra::FrameArgs{y, yStride, u, v, uvStride, value6, value7, value8});
 }
 
-KestraResult KESTRA_API KESTRA_DWSetOSDText(KestraDisplay display, int32_t index,
-                                            const char *text, int32_t x, int32_t y,
-                                            int32_t anchor, uint32_t colour) {
+KestraResult KESTRA_API KESTRA_DWSetOSDText(KestraDisplay display, int32_t index, const char *text,
+                                            int32_t x, int32_t y, int32_t anchor, uint32_t colour) {
     if (!display) return kNullHandle;
     Display(display)->SetOsdText(index, text, x, y, anchor, colour);
     return kOk;
@@ -157,9 +156,8 @@ KestraResult KESTRA_API KESTRA_Initialize(void) { return 0; }
 KestraResult KESTRA_API KESTRA_UnInitialize(void) { return 1; }
 
 KestraResult KESTRA_API KESTRA_yv12_to_rgb24_c(uint8_t *dst, int32_t dstStride, const uint8_t *y,
-                                               const uint8_t *u, const uint8_t *v,
-                                               int32_t yStride, int32_t uvStride, uint32_t width,
-                                               int32_t height) {
+                                               const uint8_t *u, const uint8_t *v, int32_t yStride,
+                                               int32_t uvStride, uint32_t width, int32_t height) {
     kestra::Converters().rgb24(dst, dstStride, y, u, v, yStride, uvStride, width, height);
     return 0;
 }

@@ -48,9 +48,9 @@ void yv12_to_rgb565_c(const uint8_t *y, const uint8_t *v, const uint8_t *u, uint
 
 // The same conversion over strided planes and destination (dstStride in
 // pixels); with packed strides the bytes equal yv12_to_rgb565_c's.
-void yv12_to_rgb565_strided_c(const uint8_t *y, int32_t yStride, const uint8_t *u,
-                              const uint8_t *v, int32_t uvStride, uint16_t *dst,
-                              int32_t dstStride, int32_t width, int32_t height);
+void yv12_to_rgb565_strided_c(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                              int32_t uvStride, uint16_t *dst, int32_t dstStride, int32_t width,
+                              int32_t height);
 
 // Repacks to UYVY (U Y0 V Y1). Any width and height: whole 16-pixel steps,
 // then a scalar tail; an odd last row takes the last chroma row.

@@ -66,9 +66,9 @@ void build_rgb565_tables() {
     BuildPackTable(packBlue, 0x001F);
 }
 
-void yv12_to_rgb565_strided_c(const uint8_t *y, int32_t yStride, const uint8_t *u,
-                              const uint8_t *v, int32_t uvStride, uint16_t *dst,
-                              int32_t dstStride, int32_t width, int32_t height) {
+void yv12_to_rgb565_strided_c(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                              int32_t uvStride, uint16_t *dst, int32_t dstStride, int32_t width,
+                              int32_t height) {
     // A frame has height / 2 chroma rows: an odd last row is converted alone
     // with the last of them, and a single row has none to convert with.
     const int64_t chromaRows = height / 2;

@@ -7,11 +7,24 @@
 namespace kestra {
 
 DrawWindow::DrawWindow()
-    : ddraw(nullptr), primarySurface(nullptr), frameSurface(nullptr), auxSurface(nullptr),
-      windowRect{0, 0, 0, 0}, frameWidth(0), frameHeight(0), hwnd(nullptr), windowDC(nullptr),
-      initialised(0), renderMode(ModeUYVYSurface), displayCallback(nullptr),
-      callbackUser(nullptr), frameBuffer(nullptr), playRectEnabled(0), playRect{0, 0, 0, 0},
-      drawIndex(0), mirrorMode(0) {
+    : ddraw(nullptr),
+      primarySurface(nullptr),
+      frameSurface(nullptr),
+      auxSurface(nullptr),
+      windowRect{0, 0, 0, 0},
+      frameWidth(0),
+      frameHeight(0),
+      hwnd(nullptr),
+      windowDC(nullptr),
+      initialised(0),
+      renderMode(ModeUYVYSurface),
+      displayCallback(nullptr),
+      callbackUser(nullptr),
+      frameBuffer(nullptr),
+      playRectEnabled(0),
+      playRect{0, 0, 0, 0},
+      drawIndex(0),
+      mirrorMode(0) {
     std::memset(osdSlots, 0, sizeof(osdSlots));
 }
 

@@ -129,8 +129,7 @@ private:
     // ddraw.dll while DirectDraw objects of this display exist.
     HMODULE ddrawModule = nullptr;
     // GDI presentation step (gdi_present.cpp).
-    void PresentGdi(const BITMAPINFOHEADER &header, const void *bits, const RECT &window,
-                    HDC dc);
+    void PresentGdi(const BITMAPINFOHEADER &header, const void *bits, const RECT &window, HDC dc);
 };
 
 }  // namespace kestra

@@ -5,8 +5,8 @@
 
 namespace kestra {
 
-void DrawWindow::SetOsdText(int32_t index, const char *text, int32_t x, int32_t y,
-                            int32_t anchor, COLORREF colour) {
+void DrawWindow::SetOsdText(int32_t index, const char *text, int32_t x, int32_t y, int32_t anchor,
+                            COLORREF colour) {
     AutoLock lock(osdLock);
     if (index < 0 || index >= kOsdSlotCount) return;
     OsdSlot &slot = osdSlots[index];
@@ -37,8 +37,8 @@ void DrawWindow::DrawOsd(HDC dc, int32_t /*width*/, int32_t height) {
         GetTextExtentPoint32A(dc, slot.text, n, &extent);
         const char *line = slot.text;
         const char *end = slot.text + n;
-        for (const char *feed; (feed = static_cast<const char *>(
-                                    std::memchr(line, '\n', end - line))) != nullptr;) {
+        for (const char *feed;
+             (feed = static_cast<const char *>(std::memchr(line, '\n', end - line))) != nullptr;) {
             TextOutA(dc, slot.x, lineY, line, static_cast<int>(feed - line));
             lineY += extent.cy;
             line = feed + 1;

@@ -59,8 +59,8 @@ TEST(Exports, DrawRefusesWithMinusOneUntilWindowAndInit) {
     EXPECT_EQ(0, KESTRA_DWCloseDraw(display));
 }
 
-void KESTRA_CALLBACK NoOpDisplay(int32_t, HDC, int32_t, int32_t, int32_t, int32_t, int32_t,
-                                 int32_t, int32_t, void *) {}
+void KESTRA_CALLBACK NoOpDisplay(int32_t, HDC, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
+                                 int32_t, void *) {}
 
 TEST(Exports, CallbackRegistrationTakesUserValueFirst) {
     KestraDisplay display = nullptr;

@@ -83,21 +83,21 @@ KPLAT_API int kplat_ddraw_mark_lost(DWORD format);
 
 /* One call into the adapter, as the caller passed it. */
 typedef struct KplatDdrawCall {
-    char method[48];        /* "IDirectDrawSurface7::Blt", "DirectDrawCreateEx", ... */
+    char method[48]; /* "IDirectDrawSurface7::Blt", "DirectDrawCreateEx", ... */
     HRESULT result;
-    const void *object;     /* the interface called; NULL for DirectDrawCreateEx */
-    DWORD format;           /* format key of the surface called, or created */
-    DWORD flags;            /* the dwFlags argument, if the method has one */
-    HWND window;            /* SetCooperativeLevel, SetHWnd */
-    const void *other;      /* Blt: source; SetClipper: clipper; Create*: the new object */
-    DWORD recordSize;       /* dwSize of the record passed (description, caps, effects) */
+    const void *object; /* the interface called; NULL for DirectDrawCreateEx */
+    DWORD format;       /* format key of the surface called, or created */
+    DWORD flags;        /* the dwFlags argument, if the method has one */
+    HWND window;        /* SetCooperativeLevel, SetHWnd */
+    const void *other;  /* Blt: source; SetClipper: clipper; Create*: the new object */
+    DWORD recordSize;   /* dwSize of the record passed (description, caps, effects) */
     BOOL hasDestRect;
     RECT destRect;
     BOOL hasSrcRect;
     RECT srcRect;
     BOOL hasFx;
-    DDBLTFX fx;             /* Blt: the effects record passed */
-    DDSURFACEDESC2 desc;    /* CreateSurface: as passed; Lock: as filled in */
+    DDBLTFX fx;          /* Blt: the effects record passed */
+    DDSURFACEDESC2 desc; /* CreateSurface: as passed; Lock: as filled in */
 } KplatDdrawCall;
 /* The log keeps the last 4096 calls, oldest first. */
 KPLAT_API int kplat_ddraw_call_count(void);
