@@ -109,8 +109,8 @@ public:
     CritSection surfaceLock;
     uint32_t playRectEnabled;
     RECT playRect;
-    uint32_t drawIndex;
-    // seq_cst: the host may change it on another thread while a frame is drawn.
+    // seq_cst, both: the host may set them from another thread while a frame is drawn.
+    std::atomic<uint32_t> drawIndex;
     std::atomic<int32_t> mirrorMode;
 
 private:

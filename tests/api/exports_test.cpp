@@ -70,7 +70,7 @@ TEST(Exports, CallbackRegistrationTakesUserValueFirst) {
     EXPECT_EQ(&marker, Object(display)->callbackUser);
     EXPECT_EQ(&NoOpDisplay, Object(display)->displayCallback);
     EXPECT_EQ(0, KESTRA_DWSetIndex(display, 42));
-    EXPECT_EQ(42u, Object(display)->drawIndex);
+    EXPECT_EQ(42u, Object(display)->drawIndex.load());
     EXPECT_EQ(0, KESTRA_DWCloseDraw(display));
 }
 
