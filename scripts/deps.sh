@@ -12,8 +12,10 @@ kestra_need() {
         echo "need root to install: ${missing[*]}" >&2
         return 1
     fi
-    if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
-        dpkg --print-foreign-architectures | grep -q i386 || dpkg --add-architecture i386
+    if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
+        ! dpkg --print-foreign-architectures | grep -q i386; then
+        dpkg --add-architecture i386
+        unset KESTRA_APT_UPDATED  # the new architecture's lists are not there yet
     fi
     if [ -z "${KESTRA_APT_UPDATED:-}" ]; then
         apt-get update -qq
