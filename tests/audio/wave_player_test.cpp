@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/wave_player.h"
+#include "support/pcm_format.h"
 
 namespace {
 
@@ -55,16 +56,7 @@ std::vector<uint8_t> Fill(uint32_t size = kSize) {
     return std::vector<uint8_t>(size, kWaveFillByte);
 }
 
-WAVEFORMATEX Mono8() {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = 8000;
-    f.nAvgBytesPerSec = 8000;
-    f.nBlockAlign = 1;
-    f.wBitsPerSample = 8;
-    return f;
-}
+WAVEFORMATEX Mono8() { return kestra_test::PcmFormat(1, 8000, 8); }
 
 class WavePlayerTest : public ::testing::Test {
 protected:

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "kestra/kestra.h"
+#include "support/pcm_format.h"
 
 namespace {
 
@@ -47,16 +48,7 @@ int32_t KESTRA_CALLBACK Write(uint8_t *buffer, uint32_t size, void *user) {
 }
 
 // The fastest PCM a device takes, so buffers come back every few microseconds.
-WAVEFORMATEX Fast() {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 8;
-    f.nSamplesPerSec = 384000;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 16;
-    f.nAvgBytesPerSec = 384000 * 16;
-    return f;
-}
+WAVEFORMATEX Fast() { return kestra_test::PcmFormat(8, 384000, 16); }
 
 class WaveStress : public ::testing::Test {
 protected:

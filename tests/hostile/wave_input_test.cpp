@@ -15,22 +15,14 @@
 
 #include "audio/wave_player.h"
 #include "kestra/kestra.h"
+#include "support/pcm_format.h"
 
 namespace {
 
 using kestra::WavePlayer;
 constexpr uint8_t kFill = 0x64;
 
-WAVEFORMATEX Stereo16() {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 2;
-    f.nSamplesPerSec = 44100;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 4;
-    f.nAvgBytesPerSec = 176400;
-    return f;
-}
+WAVEFORMATEX Stereo16() { return kestra_test::PcmFormat(2, 44100, 16); }
 
 WavePlayer *Player(KestraWave wave) { return reinterpret_cast<WavePlayer *>(wave); }
 

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/pcm_format.h"
+
 namespace {
 
 struct Report {
@@ -48,14 +50,7 @@ struct Recorder {
 };
 
 WAVEFORMATEX Pcm(WORD channels, DWORD rate, WORD bits) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
+    return kestra_test::PcmFormat(channels, rate, bits);
 }
 
 class WaveOut : public ::testing::Test {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "kestra/kestra.h"
+#include "support/pcm_format.h"
 
 namespace {
 
@@ -58,14 +59,7 @@ int32_t KESTRA_CALLBACK Write(uint8_t *buffer, uint32_t size, void *user) {
 }
 
 WAVEFORMATEX Pcm(uint16_t channels, uint32_t rate, uint16_t bits) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = bits;
-    f.nBlockAlign = uint16_t(channels * bits / 8);
-    f.nAvgBytesPerSec = rate * f.nBlockAlign;
-    return f;
+    return kestra_test::PcmFormat(channels, rate, bits);
 }
 
 // Every byte a buffer may hold: fill, or what this host wrote.
