@@ -143,11 +143,13 @@ public:
         std::lock_guard<std::mutex> guard(SinkMutex());
         FixUpWavHeader(Wav());
     }
+    // Paced like a real device: one that finished buffers instantly would hand
+    // the first one back before the host had queued the second.
     std::chrono::microseconds Write(const uint8_t *data, size_t size) override {
         std::lock_guard<std::mutex> guard(SinkMutex());
         WavFile &w = Wav();
         if (w.file && std::fwrite(data, 1, size, w.file) == size) w.dataBytes += size;
-        return std::chrono::microseconds(0);
+        return PlayTime(size, w.format.nAvgBytesPerSec);
     }
 };
 

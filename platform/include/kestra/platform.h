@@ -112,8 +112,9 @@ struct tWAVEFORMATEX;
 /* Where devices opened from now on send what they play:
  *   "sdl"      the default output device (falls back to "null" when none opens)
  *   "null"     discarded, paced in real time from the format's byte rate
- *   "wav:PATH" appended to a WAV file, its header fixed up whenever a device
- *              closes (a new selection starts a new file)
+ *   "wav:PATH" appended to a WAV file, paced in real time like "null", its
+ *              header fixed up whenever a device closes (a new selection
+ *              starts a new file)
  *   "manual"   plays only on kplat_audio_manual_step; every byte is recorded
  * NULL returns to the default: $KPLAT_AUDIO_SINK, else "sdl". FALSE for an
  * unknown name, which changes nothing. */
