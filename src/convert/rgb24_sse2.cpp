@@ -42,23 +42,12 @@ inline void StoreBgr48(uint8_t *out, const Bgr16 &px) {
     std::memcpy(out + 44, &tail, 4);
 }
 
-void PairSse2(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const uint8_t *vRow,
-              uint8_t *d0, uint8_t *d1, uint32_t blocks) {
-    const uint32_t steps = blocks / 8;
-    for (uint32_t s = 0; s < steps; ++s) {
-        const Chroma16 c = LoadChroma8(uRow + 8 * s, vRow + 8 * s);
-        StoreBgr48(d0 + 48 * static_cast<uintptr_t>(s), ConvertRow16(y0 + 16 * s, c));
-        StoreBgr48(d1 + 48 * static_cast<uintptr_t>(s), ConvertRow16(y1 + 16 * s, c));
-    }
-    Rgb24TailBlocks(y0, y1, uRow, vRow, d0, d1, steps * 8, blocks);
-}
-
 }  // namespace
 
 void yv12_to_rgb24_sse2(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,
                         const uint8_t *v, int32_t yStride, int32_t uvStride, uint32_t width,
                         int32_t height) {
-    WalkRgb24(dst, dstStride, y, u, v, yStride, uvStride, width, height, PairSse2);
+    WalkRgb24(dst, dstStride, y, u, v, yStride, uvStride, width, height, PairRows16<StoreBgr48>);
 }
 
 }  // namespace kestra

@@ -13,6 +13,8 @@
 
 #include <cstdint>
 
+#include "convert/simd_walk.h"
+
 namespace kestra {
 namespace {
 
@@ -82,6 +84,19 @@ inline Bgr16 ConvertRow16(const uint8_t *yRow, const Chroma16 &c) {
     return {_mm_packus_epi16(Channel(lo, c.blue[0]), Channel(hi, c.blue[1])),
             _mm_packus_epi16(Channel(lo, c.green[0]), Channel(hi, c.green[1])),
             _mm_packus_epi16(Channel(lo, c.red[0]), Channel(hi, c.red[1]))};
+}
+
+// One row pair, 16 pixels of each row per step; Store writes the 48 bytes.
+template <void (*Store)(uint8_t *, const Bgr16 &)>
+void PairRows16(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const uint8_t *vRow,
+                uint8_t *d0, uint8_t *d1, uint32_t blocks) {
+    const uint32_t steps = blocks / 8;
+    for (uint32_t s = 0; s < steps; ++s) {
+        const Chroma16 c = LoadChroma8(uRow + 8 * s, vRow + 8 * s);
+        Store(d0 + 48 * static_cast<uintptr_t>(s), ConvertRow16(y0 + 16 * s, c));
+        Store(d1 + 48 * static_cast<uintptr_t>(s), ConvertRow16(y1 + 16 * s, c));
+    }
+    Rgb24TailBlocks(y0, y1, uRow, vRow, d0, d1, steps * 8, blocks);
 }
 
 }  // namespace
