@@ -29,3 +29,6 @@ KESTRA_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsdl2-dev libfreetype-
 KESTRA_TEST_PACKAGES=(libgtest-dev libgmock-dev binutils)
 KESTRA_MINGW_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
     binutils-mingw-w64-x86-64)
+# Wine with its default Direct3D renderer (OpenGL) needs Mesa for both widths.
+KESTRA_WINE_PACKAGES=(wine wine64 wine32:i386 xvfb libasound2 libasound2:i386
+    libgl1-mesa-dri libglx-mesa0 libgl1 libgl1-mesa-dri:i386 libglx-mesa0:i386 libgl1:i386)

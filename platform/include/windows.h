@@ -209,6 +209,13 @@ typedef struct tagBITMAPINFO {
     RGBQUAD bmiColors[1];
 } BITMAPINFO, *LPBITMAPINFO, *PBITMAPINFO;
 
+/* Window styles the library reads; the stand-in's windows are all top-level. */
+#define GWL_STYLE (-16)
+#define WS_POPUP 0x80000000L
+#define WS_CHILD 0x40000000L
+#define WS_VISIBLE 0x10000000L
+#define WS_BORDER 0x00800000L
+
 #define BI_RGB 0
 #define DIB_RGB_COLORS 0
 #define SRCCOPY 0x00CC0020u
@@ -256,6 +263,7 @@ KPLAT_API BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
 KPLAT_API BOOL WINAPI ClientToScreen(HWND window, LPPOINT point);
 KPLAT_API BOOL WINAPI SetRect(LPRECT rect, int left, int top, int right, int bottom);
 KPLAT_API BOOL WINAPI IsWindow(HWND window);
+KPLAT_API LONG WINAPI GetWindowLongA(HWND window, int index);
 KPLAT_API BOOL WINAPI DestroyWindow(HWND window);
 
 /* ---- gdi ---- */

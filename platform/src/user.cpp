@@ -246,6 +246,17 @@ BOOL WINAPI IsWindow(HWND window) {
     return FindWindow(window) != nullptr;
 }
 
+LONG WINAPI GetWindowLongA(HWND window, int index) {
+    std::lock_guard<std::recursive_mutex> guard(StateLock());
+    Window *w = FindWindow(window);
+    if (!w) {
+        SetLastError(1400);  // ERROR_INVALID_WINDOW_HANDLE
+        return 0;
+    }
+    if (index != GWL_STYLE) return 0;
+    return LONG(WS_POPUP | WS_VISIBLE | (w->border ? WS_BORDER : 0));
+}
+
 BOOL WINAPI DestroyWindow(HWND window) {
     std::lock_guard<std::recursive_mutex> guard(StateLock());
     auto it = S().windows.find(reinterpret_cast<uintptr_t>(window));

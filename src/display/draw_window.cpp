@@ -43,8 +43,12 @@ void DrawWindow::SetHwnd(HWND window) {
         ReleaseDC(hwnd, windowDC);
         windowDC = nullptr;
     }
+    const bool moved = window != hwnd;
     hwnd = window;
     windowDC = GetDC(hwnd);
+    // The clipper and the cooperative level belong to the old window: surfaces
+    // left pointing there would show the new frames nowhere.
+    if (moved && window && ddraw) SetUpDirectDraw(frameWidth, frameHeight);
 }
 
 void DrawWindow::SetDisplayCallback(void *user, KestraDisplayCallback callback) {

@@ -115,6 +115,8 @@ public:
 
 private:
     // Surface set-up steps (surface_setup.cpp).
+    void SetUpDirectDraw(int32_t width, int32_t height);
+    void DropPlayRectOutside(int32_t width, int32_t height);
     int32_t CreateDirectDraw(int32_t width, int32_t height);
     int32_t CreateFrameSurface(int32_t width, int32_t height, int32_t mode);
     int32_t AttachSurfaces(int32_t width, int32_t height);
@@ -122,9 +124,9 @@ private:
     bool AllocFrameBuffer(int32_t width, int32_t height);
     // Surface presentation steps (surface_present.cpp).
     void FillFrameSurface(const FrameArgs &frame, const DDSURFACEDESC2 &desc);
-    IDirectDrawSurface7 *ComposeOsd(DDSURFACEDESC2 *desc);
-    IDirectDrawSurface7 *ComposeOsdThroughAux(DDSURFACEDESC2 *desc);
-    void PresentSurface(IDirectDrawSurface7 *source);
+    IDirectDrawSurface7 *ComposeSource(DDSURFACEDESC2 *desc, bool mirror);
+    IDirectDrawSurface7 *ComposeThroughAux(DDSURFACEDESC2 *desc, bool text);
+    void PresentSurface(IDirectDrawSurface7 *source, bool mirror);
     void UpdateClientRect();
     // ddraw.dll while DirectDraw objects of this display exist.
     HMODULE ddrawModule = nullptr;

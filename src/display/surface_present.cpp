@@ -21,6 +21,21 @@ void CopyPlane(uint8_t *dst, int32_t dstPitch, const uint8_t *src, int32_t srcSt
 
 int32_t Clamp32(DWORD value) { return int32_t(std::min<DWORD>(value, 0x7FFFFFFF)); }
 
+// Packed and planar YUV rectangles may not split a chroma sample: drivers
+// refuse them (Wine answers D3DERR_INVALIDCALL) and the window would freeze.
+// Widened by at most one pixel, never past the frame.
+RECT AlignToChroma(RECT rect, bool alignRows, int32_t width, int32_t height) {
+    auto down = [](LONG v) { return v & ~LONG(1); };
+    auto up = [](LONG v, int32_t limit) { return std::min<LONG>((v + 1) & ~LONG(1), limit); };
+    rect.left = down(rect.left);
+    rect.right = up(rect.right, width);
+    if (alignRows) {
+        rect.top = down(rect.top);
+        rect.bottom = up(rect.bottom, height);
+    }
+    return rect;
+}
+
 }  // namespace
 
 int32_t DrawWindow::DrawSurfaceFrame(const FrameArgs &frame) {
@@ -35,9 +50,11 @@ int32_t DrawWindow::DrawSurfaceFrame(const FrameArgs &frame) {
     FillFrameSurface(frame, desc);
     frameSurface->Unlock(nullptr);
     UpdateClientRect();
+    // Read once: the mirror decides both the source and the blit of this frame.
+    const bool mirror = mirrorMode == 1;
     // Held from the text test to the final blit so the slots cannot change between.
     AutoLock osd(osdLock);
-    PresentSurface(ComposeOsd(&desc));
+    PresentSurface(ComposeSource(&desc, mirror), mirror);
     return kDrawOk;
 }
 
@@ -79,9 +96,15 @@ void DrawWindow::FillFrameSurface(const FrameArgs &frame, const DDSURFACEDESC2 &
     }
 }
 
-IDirectDrawSurface7 *DrawWindow::ComposeOsd(DDSURFACEDESC2 *desc) {
-    if (!HasOsdText()) return frameSurface;
-    if (renderMode != ModeRGB565Surface) return ComposeOsdThroughAux(desc);
+IDirectDrawSurface7 *DrawWindow::ComposeSource(DDSURFACEDESC2 *desc, bool mirror) {
+    const bool text = HasOsdText() != 0;
+    if (renderMode != ModeRGB565Surface) {
+        // Drivers may ignore the mirror on a YUV source (Wine does, and still
+        // answers DD_OK), so a mirrored frame goes through the RGB aux surface.
+        if (!text && !mirror) return frameSurface;
+        return ComposeThroughAux(desc, text);
+    }
+    if (!text) return frameSurface;
     HDC dc = nullptr;
     if (SUCCEEDED(frameSurface->GetDC(&dc))) {
         DrawOsd(dc, frameWidth, frameHeight);
@@ -92,11 +115,12 @@ IDirectDrawSurface7 *DrawWindow::ComposeOsd(DDSURFACEDESC2 *desc) {
 
 // FOURCC surfaces have no device context: the frame is converted into the
 // RGB aux surface first and the text drawn there.
-IDirectDrawSurface7 *DrawWindow::ComposeOsdThroughAux(DDSURFACEDESC2 *desc) {
+IDirectDrawSurface7 *DrawWindow::ComposeThroughAux(DDSURFACEDESC2 *desc, bool text) {
     RECT frameRect;
     SetRect(&frameRect, 0, 0, frameWidth, frameHeight);
     if (auxSurface->Blt(&frameRect, frameSurface, nullptr, DDBLT_WAIT, nullptr) != DD_OK)
         return frameSurface;
+    if (!text) return auxSurface;
     HRESULT hr = auxSurface->Lock(nullptr, desc, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr);
     if (hr == DDERR_SURFACELOST) hr = auxSurface->Restore();
     if (hr != DD_OK) return auxSurface;
@@ -110,16 +134,18 @@ IDirectDrawSurface7 *DrawWindow::ComposeOsdThroughAux(DDSURFACEDESC2 *desc) {
     return auxSurface;
 }
 
-void DrawWindow::PresentSurface(IDirectDrawSurface7 *source) {
+void DrawWindow::PresentSurface(IDirectDrawSurface7 *source, bool mirror) {
     AutoLock lock(surfaceLock);
     RECT crop = playRect;
+    if (source == frameSurface && renderMode != ModeRGB565Surface)
+        crop = AlignToChroma(crop, renderMode == ModeYV12Surface, frameWidth, frameHeight);
     RECT *sourceRect = playRectEnabled ? &crop : nullptr;
     DDBLTFX fx;
     std::memset(&fx, 0, sizeof(fx));
     fx.dwSize = sizeof(fx);
     DDBLTFX *effects = nullptr;
     DWORD flags = DDBLT_WAIT;
-    if (mirrorMode == 1) {
+    if (mirror) {
         fx.dwDDFX = DDBLTFX_MIRRORLEFTRIGHT;
         flags |= DDBLT_DDFX;
         effects = &fx;

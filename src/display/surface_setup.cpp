@@ -45,15 +45,23 @@ void ReleaseInto(Iface **object) {
     *object = nullptr;
 }
 
+// Wine's DirectDraw, under its default OpenGL renderer, never shows blits
+// clipped to a child window, though it reports them done; real Windows does.
+bool DirectDrawHiddenInWindow(HWND window) {
+    if (!window || !(GetWindowLongA(window, GWL_STYLE) & WS_CHILD)) return false;
+    HMODULE ntdll = LoadLibraryA("ntdll.dll");
+    if (!ntdll) return false;
+    const bool wine = GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    FreeLibrary(ntdll);
+    return wine;
+}
+
 }  // namespace
 
 int32_t DrawWindow::InitDraw(int32_t width, int32_t height) {
     bool usable =
         width > 0 && height > 0 && uint64_t(width) * uint64_t(height) * 4 <= kMaxFrameBufferBytes;
-    if (usable && CreateDirectDraw(width, height) != kSetupOk) {
-        FreeDraw();
-        renderMode = ModeGdi;
-    }
+    if (usable) SetUpDirectDraw(width, height);
     if (!usable || !AllocFrameBuffer(width, height)) {
         // Nothing may draw into a buffer of the wrong size: not ready until a good size.
         FreeDraw();
@@ -65,9 +73,25 @@ int32_t DrawWindow::InitDraw(int32_t width, int32_t height) {
         initialised = 0;
         return 0;
     }
+    DropPlayRectOutside(width, height);
     UpdateWindowRect();
     initialised = 1;
     return 0;
+}
+
+// A crop set for the previous frame size must not reach past the new frame:
+// surface blits would refuse it and GDI would show old pixels.
+void DrawWindow::DropPlayRectOutside(int32_t width, int32_t height) {
+    AutoLock lock(surfaceLock);
+    const RECT &r = playRect;
+    if (r.left >= width || r.right >= width || r.top >= height || r.bottom >= height)
+        playRectEnabled = 0;
+}
+
+void DrawWindow::SetUpDirectDraw(int32_t width, int32_t height) {
+    if (CreateDirectDraw(width, height) == kSetupOk) return;
+    FreeDraw();
+    renderMode = ModeGdi;
 }
 
 void DrawWindow::FreeDraw() {
@@ -89,6 +113,7 @@ void DrawWindow::UpdateWindowRect() { GetWindowRect(hwnd, &windowRect); }
 
 int32_t DrawWindow::CreateDirectDraw(int32_t width, int32_t height) {
     FreeDraw();
+    if (DirectDrawHiddenInWindow(hwnd)) return kSetupNoDirectDraw;
     // Loaded at run time so a system without DirectDraw still gets the GDI mode.
     ddrawModule = LoadLibraryA("ddraw.dll");
     if (!ddrawModule) return kSetupNoDirectDraw;

@@ -3,6 +3,10 @@
 #include <cstdlib>
 
 #ifndef _WIN32
+#include <sys/resource.h>
+
+#include <thread>
+
 #include "kestra/platform.h"
 #endif
 
@@ -47,6 +51,14 @@ HWND CreateHostWindow(int clientWidth, int clientHeight) {
     return window;
 }
 
+HWND CreateChildWindow(HWND parent, int x, int y, int width, int height) {
+    RegisterHostClass();
+    HWND window = CreateWindowExA(0, kClassName, "kestra child", WS_CHILD | WS_VISIBLE, x, y, width,
+                                  height, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
+    PumpMessages();
+    return window;
+}
+
 void DestroyHostWindow(HWND window) {
     if (window) DestroyWindow(window);
     PumpMessages();
@@ -58,7 +70,9 @@ void ResizeHostWindow(HWND window, int clientWidth, int clientHeight) {
     PumpMessages();
 }
 
-std::vector<uint32_t> ReadClient(HWND window) {
+namespace {
+
+std::vector<uint32_t> ReadScreenOnce(HWND window) {
     RECT client = {};
     GetClientRect(window, &client);
     const int width = client.right, height = client.bottom;
@@ -91,12 +105,30 @@ std::vector<uint32_t> ReadClient(HWND window) {
     return pixels;
 }
 
+}  // namespace
+
+// Settled when three reads 20 ms apart agree; a picture still changing after
+// 5 s is returned as it is, for the caller's check to report.
+std::vector<uint32_t> ReadClient(HWND window) {
+    PumpMessages();
+    Sleep(50);
+    std::vector<uint32_t> last = ReadScreenOnce(window);
+    const DWORD start = GetTickCount();
+    for (int agreeing = 0; agreeing < 2 && GetTickCount() - start < 5000;) {
+        Sleep(20);
+        PumpMessages();
+        std::vector<uint32_t> next = ReadScreenOnce(window);
+        agreeing = next == last ? agreeing + 1 : 0;
+        last.swap(next);
+    }
+    return last;
+}
+
 uint32_t ReadPixel(HWND window, int x, int y) {
-    HDC dc = GetDC(window);
-    const COLORREF colour = GetPixel(dc, x, y);
-    ReleaseDC(window, dc);
-    if (colour == CLR_INVALID) return 0xFFFFFFFFu;
-    return (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
+    RECT client = {};
+    GetClientRect(window, &client);
+    if (x < 0 || y < 0 || x >= client.right || y >= client.bottom) return 0xFFFFFFFFu;
+    return ReadClient(window)[size_t(y) * size_t(client.right) + size_t(x)];
 }
 
 void PumpMessages() {
@@ -111,6 +143,43 @@ void SleepMs(unsigned milliseconds) { Sleep(milliseconds); }
 
 uint32_t TickMs() { return GetTickCount(); }
 
+double ProcessCpuMs() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    auto ms = [](const FILETIME &t) {
+        return double((uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000.0;
+    };
+    return ms(kernel) + ms(user);
+}
+
+namespace {
+struct ThreadStart {
+    void (*body)(int, void *);
+    void *context;
+    int index;
+};
+DWORD WINAPI ThreadMain(void *start) {
+    const ThreadStart *s = static_cast<const ThreadStart *>(start);
+    s->body(s->index, s->context);
+    return 0;
+}
+}  // namespace
+
+void RunThreads(int count, void (*body)(int index, void *context), void *context) {
+    std::vector<ThreadStart> starts(size_t(count), ThreadStart{body, context, 0});
+    std::vector<HANDLE> threads;
+    for (int i = 0; i < count; ++i) {
+        starts[size_t(i)].index = i;
+        HANDLE thread = CreateThread(nullptr, 0, ThreadMain, &starts[size_t(i)], 0, nullptr);
+        if (thread)
+            threads.push_back(thread);
+        else
+            body(i, context);
+    }
+    WaitForMultipleObjects(DWORD(threads.size()), threads.data(), TRUE, INFINITE);
+    for (HANDLE thread : threads) CloseHandle(thread);
+}
+
 void UseTestAudioOutput() {}
 
 bool AudioOutputIsPaced() { return std::getenv("KESTRA_AUDIO_UNPACED") == nullptr; }
@@ -119,6 +188,12 @@ bool AudioOutputIsPaced() { return std::getenv("KESTRA_AUDIO_UNPACED") == nullpt
 
 HWND CreateHostWindow(int clientWidth, int clientHeight) {
     return kplat_create_window("kestra conformance", 40, 40, clientWidth, clientHeight, 1);
+}
+
+HWND CreateChildWindow(HWND parent, int x, int y, int width, int height) {
+    POINT origin = {x, y};
+    ClientToScreen(parent, &origin);
+    return kplat_create_window("kestra child", origin.x, origin.y, width, height, 0);
 }
 
 void DestroyHostWindow(HWND window) {
@@ -144,6 +219,19 @@ void PumpMessages() {}
 void SleepMs(unsigned milliseconds) { Sleep(milliseconds); }
 
 uint32_t TickMs() { return GetTickCount(); }
+
+double ProcessCpuMs() {
+    rusage usage = {};
+    getrusage(RUSAGE_SELF, &usage);
+    auto ms = [](const timeval &t) { return double(t.tv_sec) * 1000.0 + t.tv_usec / 1000.0; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+void RunThreads(int count, void (*body)(int index, void *context), void *context) {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i) threads.emplace_back(body, i, context);
+    for (std::thread &thread : threads) thread.join();
+}
 
 // Paced in real time like a sound card, on machines with or without one.
 void UseTestAudioOutput() { kplat_audio_set_sink("null"); }

@@ -12,11 +12,17 @@ namespace host {
 // A visible top-level window whose client area is clientWidth x clientHeight
 // with a 1-pixel border, so GetWindowRect is the client rect grown by 1.
 HWND CreateHostWindow(int clientWidth, int clientHeight);
+// A child window at (x, y) in the parent's client area, without a border.
+// The stand-in has no child windows: there it is a top-level window at the
+// same place on the desktop.
+HWND CreateChildWindow(HWND parent, int x, int y, int width, int height);
 void DestroyHostWindow(HWND window);
 // Resizes the client area, keeping the 1-pixel border.
 void ResizeHostWindow(HWND window, int clientWidth, int clientHeight);
 
-// The client area as 0x00RRGGBB, row after row, clientWidth x clientHeight.
+// The client area as 0x00RRGGBB, row after row, clientWidth x clientHeight,
+// as the screen shows it once the picture holds still: DirectDraw output
+// reaches the screen (not the window's own DC) a few milliseconds late.
 std::vector<uint32_t> ReadClient(HWND window);
 // One client pixel as 0x00RRGGBB.
 uint32_t ReadPixel(HWND window, int x, int y);
@@ -25,6 +31,10 @@ uint32_t ReadPixel(HWND window, int x, int y);
 void PumpMessages();
 void SleepMs(unsigned milliseconds);
 uint32_t TickMs();
+// CPU time this process has used, user and kernel, in milliseconds.
+double ProcessCpuMs();
+// Runs body(0) .. body(count - 1) on count threads and waits for them all.
+void RunThreads(int count, void (*body)(int index, void *context), void *context);
 
 // Picks the audio output the wave tests play to (on Windows: the default
 // device, whatever the machine routes it to).
