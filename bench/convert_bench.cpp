@@ -174,6 +174,8 @@ int main(int argc, char **argv) {
     kestra::build_rgb565_tables();
     RegisterAll();
     kestra_bench::RegisterDisplayBenchmarks();
+    // Levels the CPU lacks have no rows; the table says which.
+    benchmark::AddCustomContext("converter_levels", kestra::DescribeConverterLevels());
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

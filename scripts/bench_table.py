@@ -90,7 +90,8 @@ def presentation(rows):
 def main():
     context, rows = load(sys.argv[1])
     print(f"Machine: {context.get('host_name', '?')}, {context.get('num_cpus', '?')} CPUs at "
-          f"{context.get('mhz_per_cpu', '?')} MHz, load {context.get('load_avg', ['?'])[0]:.2f}\n")
+          f"{context.get('mhz_per_cpu', '?')} MHz, load {context.get('load_avg', ['?'])[0]:.2f}")
+    print(context.get("converter_levels", "converter levels: unknown") + "\n")
     groups = converters(rows)
     targets(groups)
     presentation(rows)
