@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Turns the benchmark JSON of scripts/bench into one plain-text table."""
 import json
+import re
 import sys
 from collections import defaultdict
 
@@ -13,7 +14,7 @@ def load(path):
         if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
             continue
         name = b["run_name"] if "run_name" in b else b["name"]
-        name = name.replace("/real_time", "").replace("/iterations:1", "")
+        name = re.sub(r"/iterations:\d+", "", name.replace("/real_time", ""))
         rows[name] = b
     return data["context"], rows
 
@@ -23,14 +24,24 @@ def ms(b, key):
     return b[key] * scale
 
 
-def converters(rows):
+def converters(rows, cold=False):
     groups = defaultdict(dict)
     for name, b in rows.items():
         parts = name.split("/")
+        if cold != (parts[0] == "cold"):
+            continue
+        if cold:
+            parts = parts[1:]
         if len(parts) == 3 and parts[0] in ("rgb24", "rgb565", "uyvy"):
             # Process CPU time: less disturbed by other jobs on a shared machine.
             groups[(parts[0], parts[1])][parts[2]] = ms(b, "cpu_time")
-    print("Converters (ms per frame, CPU time; ratios to libyuv and to a copy of the output)")
+    if not groups:
+        return groups
+    if cold:
+        print("\nConverters with cold caches (every level evicted before each call; ms per "
+              "frame, CPU time)")
+    else:
+        print("Converters (ms per frame, CPU time; ratios to libyuv and to a copy of the output)")
     print(f"{'converter':9} {'size':10} {'variant':13} {'ms':>8} {'x libyuv':>9} {'x copy':>7}")
     for (kind, size), variants in sorted(groups.items(), key=lambda g: (g[0][0], int(g[0][1].split('x')[0]))):
         for variant, t in variants.items():
@@ -90,8 +101,10 @@ def presentation(rows):
 def main():
     context, rows = load(sys.argv[1])
     print(f"Machine: {context.get('host_name', '?')}, {context.get('num_cpus', '?')} CPUs at "
-          f"{context.get('mhz_per_cpu', '?')} MHz, load {context.get('load_avg', ['?'])[0]:.2f}\n")
+          f"{context.get('mhz_per_cpu', '?')} MHz, load {context.get('load_avg', ['?'])[0]:.2f}")
+    print(context.get("converter_levels", "converter levels: unknown") + "\n")
     groups = converters(rows)
+    converters(rows, cold=True)
     targets(groups)
     presentation(rows)
 

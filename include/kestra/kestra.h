@@ -75,8 +75,8 @@ typedef int32_t(KESTRA_CALLBACK *KestraWriteWaveCallback)(uint8_t *buffer, uint3
 
 /* ---- display ---- */
 
-/* Creates a display and stores its handle in *display. 1 if out of memory
- * (then *display is left alone). */
+/* Creates a display and stores its handle in *display. 1 if display is NULL
+ * or out of memory (then nothing is allocated and *display is left alone). */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWOpenDraw(KestraDisplay *display);
 /* Releases everything the display holds. The handle is invalid afterwards. */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWCloseDraw(KestraDisplay display);
@@ -129,6 +129,7 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetMirrorMode(KestraDisplay displ
 
 /* ---- audio ---- */
 
+/* Creates a wave player; 1 as for KESTRA_DWOpenDraw. */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVOpenWave(KestraWave *wave);
 /* Stops playback if needed and frees the player. From inside the write
  * callback it does nothing and the handle stays valid. */

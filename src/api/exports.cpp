@@ -23,6 +23,8 @@ WavePlayer *Wave(KestraWave handle) { return reinterpret_cast<WavePlayer *>(hand
 extern "C" {
 
 KestraResult KESTRA_API KESTRA_DWOpenDraw(KestraDisplay *display) {
+    // Nowhere to put the handle: allocating first would only leak the object.
+    if (!display) return kNullHandle;
     DrawWindow *object = new (std::nothrow) DrawWindow;
     if (!object) return kNoMemory;
     *display = reinterpret_cast<KestraDisplay>(object);
@@ -101,6 +103,7 @@ KestraResult KESTRA_API KESTRA_DWSetMirrorMode(KestraDisplay display, int32_t mo
 }
 
 KestraResult KESTRA_API KESTRA_WVOpenWave(KestraWave *wave) {
+    if (!wave) return kNullHandle;
     WavePlayer *object = new (std::nothrow) WavePlayer;
     if (!object) return kNoMemory;
     *wave = reinterpret_cast<KestraWave>(object);

@@ -20,6 +20,8 @@ void build_rgb24_tables();
 void yv12_to_rgb24_c(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,
                      const uint8_t *v, int32_t yStride, int32_t uvStride, uint32_t width,
                      int32_t height);
+// One pixel (3 bytes, blue first) exactly as the converter makes it.
+void yuv_to_rgb24_pixel_c(uint8_t y, uint8_t u, uint8_t v, uint8_t *dst);
 
 }  // namespace kestra
 

@@ -38,16 +38,20 @@ CpuLevel DetectCpuLevel() {
     }
     return CpuLevel::Avx512;
 }
+
+constexpr const char *kLackingReason = "CPU lacks";
 #else
 constexpr ConverterTable kTables[kCpuLevelCount] = {kTableC, kTableC, kTableC, kTableC, kTableC};
 
 CpuLevel DetectCpuLevel() { return CpuLevel::C; }
+
+constexpr const char *kLackingReason = "not built for this CPU";
 #endif
 
 const char *const kLevelNames[kCpuLevelCount] = {"c", "sse2", "ssse3", "avx2", "avx512"};
 
 CpuLevel MaskedLevel() {
-    CpuLevel level = DetectCpuLevel();
+    CpuLevel level = DetectedConverterLevel();
     const char *mask = std::getenv("KESTRA_CPU_MASK");
     if (mask == nullptr) return level;
     for (int i = 0; i < kCpuLevelCount; ++i) {
@@ -78,6 +82,24 @@ const char *CpuLevelName(CpuLevel level) {
 }
 
 CpuLevel SupportedConverterLevel() { return Supported(); }
+
+CpuLevel DetectedConverterLevel() {
+    static const CpuLevel level = DetectCpuLevel();
+    return level;
+}
+
+std::string DescribeConverterLevels() {
+    const int supported = static_cast<int>(Supported());
+    const int detected = static_cast<int>(DetectedConverterLevel());
+    std::string ran, masked, lacking;
+    for (int i = 0; i < kCpuLevelCount; ++i) {
+        std::string &list = i <= supported ? ran : (i <= detected ? masked : lacking);
+        list += std::string(list.empty() ? "" : " ") + kLevelNames[i];
+    }
+    std::string line = "converter levels: ran " + ran;
+    if (!masked.empty()) line += "; skipped (KESTRA_CPU_MASK): " + masked;
+    return line + "; skipped (" + kLackingReason + "): " + (lacking.empty() ? "none" : lacking);
+}
 
 const ConverterTable *ConverterTableFor(CpuLevel level) {
     const int i = static_cast<int>(level);

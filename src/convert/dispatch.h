@@ -2,6 +2,8 @@
 // implementation that matches the scalar reference bit for bit.
 #pragma once
 
+#include <string>
+
 #include "convert/convert.h"
 
 namespace kestra {
@@ -33,6 +35,11 @@ constexpr int kCpuLevelCount = 5;
 
 const char *CpuLevelName(CpuLevel level);
 CpuLevel SupportedConverterLevel();
+// The highest level the CPU and the build support, before KESTRA_CPU_MASK.
+CpuLevel DetectedConverterLevel();
+// One line for test and benchmark logs: the levels that run here and the
+// ones skipped, with the reason ("converter levels: ran c sse2 ...").
+std::string DescribeConverterLevels();
 // The converters of one level (entries without their own code at that level
 // take the level below); nullptr above the supported level.
 const ConverterTable *ConverterTableFor(CpuLevel level);

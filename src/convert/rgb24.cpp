@@ -34,6 +34,11 @@ inline void StorePixel(uint8_t *out, int32_t luma, int32_t blue, int32_t green, 
 
 }  // namespace
 
+void yuv_to_rgb24_pixel_c(uint8_t y, uint8_t u, uint8_t v, uint8_t *dst) {
+    StorePixel(dst, lumaTable24[y], blueFromU24[u], greenFromV24[v] + greenFromU24[u],
+               redFromV24[v]);
+}
+
 void yv12_to_rgb24_c(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,
                      const uint8_t *v, int32_t yStride, int32_t uvStride, uint32_t width,
                      int32_t height) {

@@ -96,6 +96,8 @@ void PairAvx2(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const u
     const uint32_t steps = blocks / 16;
     for (uint32_t s = 0; s < steps; ++s) {
         const Chroma32 c = LoadChroma16(uRow + 16 * s, vRow + 16 * s);
+        PrefetchRgb24Step<32>(y0, d0, 32 * static_cast<uintptr_t>(s));
+        PrefetchRgb24Step<32>(y1, d1, 32 * static_cast<uintptr_t>(s));
         ConvertRow32(y0 + 32 * static_cast<uintptr_t>(s), c, d0 + 96 * static_cast<uintptr_t>(s));
         ConvertRow32(y1 + 32 * static_cast<uintptr_t>(s), c, d1 + 96 * static_cast<uintptr_t>(s));
     }

@@ -147,6 +147,8 @@ void PairAvx512(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const
                            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(uRow + 32 * at))),
                        _mm512_cvtepu8_epi16(
                            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(vRow + 32 * at))));
+        PrefetchRgb24Step<64>(y0, d0, 64 * at);
+        PrefetchRgb24Step<64>(y1, d1, 64 * at);
         ConvertRow64<false>(y0 + 64 * at, c, full, d0 + 192 * at);
         ConvertRow64<false>(y1 + 64 * at, c, full, d1 + 192 * at);
     }

@@ -39,6 +39,22 @@ inline void Rgb24TailBlocks(const uint8_t *y0, const uint8_t *y1, const uint8_t 
     }
 }
 
+// For frames that are not in the cache: the hardware prefetchers stop at each
+// 4 KiB page, and a store to a line that is not there waits for it to be read.
+// Asking for luma and output lines kPrefetchPixels ahead overlaps those misses.
+// A prefetch never faults, so asking past the end of a row is harmless (the
+// addresses are formed as integers, never as pointers outside the buffers).
+constexpr uintptr_t kPrefetchPixels = 256;
+
+template <uint32_t kStepPixels>
+inline void PrefetchRgb24Step(const uint8_t *yRow, const uint8_t *out, uintptr_t pixel) {
+    const uintptr_t y = reinterpret_cast<uintptr_t>(yRow) + pixel + kPrefetchPixels;
+    const uintptr_t o = reinterpret_cast<uintptr_t>(out) + 3 * (pixel + kPrefetchPixels);
+    __builtin_prefetch(reinterpret_cast<const void *>(y));
+    for (uintptr_t b = 0; b < 3 * kStepPixels; b += 64)
+        __builtin_prefetch(reinterpret_cast<const void *>(o + b), 1);
+}
+
 // pair(y0, y1, uRow, vRow, d0, d1, blocks) converts one row pair.
 template <class Pair>
 void WalkRgb24(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,

@@ -3,6 +3,7 @@
 // the result into the window.
 #include "display/draw_window.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "convert/dispatch.h"
@@ -22,6 +23,36 @@ BITMAPINFO MakeInfo(const BITMAPINFOHEADER &header) {
     return info;
 }
 
+// Pixel (column, row) of the bottom-up buffer from its own luma (row 0 is the
+// frame's last luma row) and the chroma sample nearest to it in the pairing
+// the converter uses, which counts row pairs from the bottom.
+void ConvertEdgePixel(const FrameArgs &frame, uint8_t *buffer, int32_t width, int32_t height,
+                      int32_t column, int32_t row) {
+    const int32_t blocks = width / 2;
+    const int32_t pairs = height / 2;
+    uint8_t u = 0x80, v = 0x80;  // a frame 1 wide or high has no chroma: grey
+    if (blocks > 0 && pairs > 0) {
+        const int64_t chroma = int64_t(std::max(pairs - 1 - row / 2, 0)) * frame.uvStride +
+                               std::min(column / 2, blocks - 1);
+        u = frame.u[chroma];
+        v = frame.v[chroma];
+    }
+    const uint8_t luma = frame.y[int64_t(height - 1 - row) * frame.yStride + column];
+    yuv_to_rgb24_pixel_c(luma, u, v, buffer + (int64_t(row) * width + column) * 3);
+}
+
+// The converter fills whole 2x2 blocks only. What an odd size leaves out, the
+// last column and the frame's top row (the buffer's last), is converted here
+// every frame, so no byte of an earlier frame shows.
+void ConvertEdges(const FrameArgs &frame, uint8_t *buffer, int32_t width, int32_t height) {
+    if (width % 2)
+        for (int32_t row = 0; row < height; ++row)
+            ConvertEdgePixel(frame, buffer, width, height, width - 1, row);
+    if (height % 2)
+        for (int32_t column = 0; column < width - width % 2; ++column)
+            ConvertEdgePixel(frame, buffer, width, height, column, height - 1);
+}
+
 // Converts bottom-up into rows padded like a 24-bit DIB row. The converter
 // packs rows 3 x width bytes apart, so for widths that are not a multiple of
 // 4 the rows are spread out in place afterwards, last row first so that no
@@ -30,6 +61,7 @@ BITMAPINFO MakeInfo(const BITMAPINFOHEADER &header) {
 void ConvertFrame(const FrameArgs &frame, uint8_t *buffer, int32_t width, int32_t height) {
     Converters().rgb24(buffer, width, frame.y, frame.u, frame.v, frame.yStride, frame.uvStride,
                        static_cast<uint32_t>(width), -height);
+    ConvertEdges(frame, buffer, width, height);
     const size_t packed = size_t(width) * 3;
     const size_t padded = (packed + 3) & ~size_t(3);
     if (packed == padded) return;

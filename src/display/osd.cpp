@@ -1,9 +1,20 @@
 // OSD text slots and the host's display callback.
 #include "display/draw_window.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace kestra {
+
+namespace {
+
+// A line whose top lies outside the int range is far outside any frame.
+void DrawLine(HDC dc, int32_t x, int64_t top, const char *text, int count) {
+    if (top < INT32_MIN || top > INT32_MAX) return;
+    TextOutA(dc, x, static_cast<int>(top), text, count);
+}
+
+}  // namespace
 
 void DrawWindow::SetOsdText(int32_t index, const char *text, int32_t x, int32_t y, int32_t anchor,
                             COLORREF colour) {
@@ -32,18 +43,20 @@ void DrawWindow::DrawOsd(HDC dc, int32_t /*width*/, int32_t height) {
         int n = static_cast<int>(strnlen(slot.text, kOsdTextBytes - 1));
         if (n == 0) continue;
         COLORREF oldColour = SetTextColor(dc, slot.colour);
-        int32_t lineY = slot.anchor == 1 ? height - slot.y : slot.y;
+        // 64 bits: y near either end of the int range plus the height or a
+        // few line advances would overflow.
+        int64_t lineY = slot.anchor == 1 ? int64_t(height) - slot.y : slot.y;
         SIZE extent{0, 0};
         GetTextExtentPoint32A(dc, slot.text, n, &extent);
         const char *line = slot.text;
         const char *end = slot.text + n;
         for (const char *feed;
              (feed = static_cast<const char *>(std::memchr(line, '\n', end - line))) != nullptr;) {
-            TextOutA(dc, slot.x, lineY, line, static_cast<int>(feed - line));
+            DrawLine(dc, slot.x, lineY, line, static_cast<int>(feed - line));
             lineY += extent.cy;
             line = feed + 1;
         }
-        TextOutA(dc, slot.x, lineY, line, static_cast<int>(end - line));
+        DrawLine(dc, slot.x, lineY, line, static_cast<int>(end - line));
         SetTextColor(dc, oldColour);
     }
     SetBkMode(dc, oldMode);

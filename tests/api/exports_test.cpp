@@ -13,6 +13,9 @@ DrawWindow *Object(KestraDisplay display) { return reinterpret_cast<DrawWindow *
 
 TEST(Exports, NullHandleIsOneForEveryHandleExport) {
     RECT rect{0, 0, 1, 1};
+    // The open calls too, with nowhere to put the handle (ASan catches a leak).
+    EXPECT_EQ(1, KESTRA_DWOpenDraw(nullptr));
+    EXPECT_EQ(1, KESTRA_WVOpenWave(nullptr));
     EXPECT_EQ(1, KESTRA_DWCloseDraw(nullptr));
     EXPECT_EQ(1, KESTRA_DWSetHwnd(nullptr, nullptr));
     EXPECT_EQ(1, KESTRA_DWSetIndex(nullptr, 3));

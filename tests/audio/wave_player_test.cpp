@@ -333,6 +333,26 @@ TEST_F(WavePlayerTest, LateCloseReportAfterStopGaveUpTouchesNoFreedMemory) {
     EXPECT_EQ(1, kplat_audio_deliver_closes()) << "ASan reports here if the player is touched";
 }
 
+// The first device's close report arrives while a second play runs: it
+// belongs to the old device and must neither stop nor unprepare the new one.
+TEST_F(WavePlayerTest, LateCloseReportDuringANewPlayLeavesItPlaying) {
+    host.script = [](uint8_t *b, uint32_t s, int n) {
+        return Pattern(b, s, n, static_cast<int32_t>(s));
+    };
+    kplat_audio_hold_close_reports(TRUE);
+    PlayPastFill();
+    player->Stop();  // waits the full 2 s for a report that does not come
+    kplat_audio_hold_close_reports(FALSE);
+    PlayPastFill();
+    const size_t calls = host.calls.size();
+    EXPECT_EQ(1, kplat_audio_deliver_closes());
+    EXPECT_EQ(kestra::WavePlaying, player->state.load());
+    EXPECT_EQ(2, kplat_audio_queued(player->waveOut));
+    EXPECT_EQ(Expected(int(calls) - 1), Step()) << "the new play goes on with the host's data";
+    EXPECT_EQ(Expected(int(calls)), Step());
+    EXPECT_EQ(calls + 2, host.calls.size());
+}
+
 struct VolumeCase {
     uint32_t volume;
     DWORD expected;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -37,6 +38,9 @@ uint32_t TestSeed() {
 
 class SimdConverters : public testing::Test {
 protected:
+    // A level this CPU lacks is skipped; the log says which (scripts/test
+    // prints this line).
+    static void SetUpTestSuite() { std::printf("%s\n", kestra::DescribeConverterLevels().c_str()); }
     void SetUp() override {
         kestra::build_rgb24_tables();
         kestra::build_rgb565_tables();

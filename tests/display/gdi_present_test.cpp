@@ -85,6 +85,39 @@ const PresentCase kPresentCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, GdiPresentTest, ::testing::ValuesIn(kPresentCases), CaseName);
 
+// What whole 2x2 blocks leave out at an odd size (the last column, the top
+// row) shows the frame being drawn: its own luma with the nearest chroma, or
+// grey when a frame 1 pixel wide or high has no chroma. The frame before has
+// other luma and chroma, so a byte left over from it shows.
+TEST(GdiPresent, OddEdgesShowTheirOwnFrameOnly) {
+    auto colour = [](uint8_t luma, uint8_t u, uint8_t v) {
+        uint8_t bgr[3];
+        kestra::yuv_to_rgb24_pixel_c(luma, u, v, bgr);
+        return uint32_t(bgr[2]) << 16 | uint32_t(bgr[1]) << 8 | bgr[0];
+    };
+    const int kSizes[][2] = {{1, 1}, {1, 2}, {2, 1}, {1, 6}, {6, 1},   {2, 3},
+                             {3, 2}, {5, 5}, {7, 4}, {4, 7}, {175, 3}, {33, 17}};
+    for (const auto &size : kSizes) {
+        const int w = size[0], h = size[1];
+        GdiDisplay display(w, h, w, h);
+        ASSERT_TRUE(display.ready()) << w << "x" << h;
+        ASSERT_EQ(display.Draw(YuvFrame(w, h)), 0);
+        // Luma differs from pixel to pixel, chroma is one colour throughout.
+        YuvFrame next(w, h);
+        for (uint8_t &luma : next.y) luma = static_cast<uint8_t>(255 - luma);
+        std::fill(next.u.begin(), next.u.end(), 90);
+        std::fill(next.v.begin(), next.v.end(), 240);
+        const uint8_t u = w > 1 && h > 1 ? 90 : 128, v = w > 1 && h > 1 ? 240 : 128;
+        ASSERT_EQ(display.Draw(next), 0);
+        const std::vector<uint32_t> window = display.Pixels();
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                ASSERT_EQ(window[static_cast<size_t>(y) * w + x],
+                          colour(next.y[static_cast<size_t>(y) * next.yStride + x], u, v))
+                    << w << "x" << h << " frame, pixel " << x << "," << y;
+    }
+}
+
 TEST(GdiPresent, TwoPixelWindowDrawsNothingAndSucceeds) {
     GdiDisplay display(16, 16, 2, 2, /*border=*/0);
     ASSERT_TRUE(display.ready());

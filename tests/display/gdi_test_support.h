@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <kestra/platform.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -46,7 +47,9 @@ struct YuvFrame {
           yStride(w + 8),
           uvStride(w / 2 + 4),
           y(static_cast<size_t>(yStride) * h),
-          u(static_cast<size_t>(uvStride) * (h / 2)),
+          // At least one byte: a frame 1 pixel high has no chroma rows but
+          // must still pass a plane.
+          u(std::max<size_t>(static_cast<size_t>(uvStride) * (h / 2), 1)),
           v(u.size()),
           rgb(static_cast<size_t>(w) * h) {
         for (int r = 0; r < h; ++r)

@@ -229,6 +229,46 @@ INSTANTIATE_TEST_SUITE_P(EveryMode, NarrowStrides,
                                     std::get<1>(param.param).name;
                          });
 
+struct OsdPlacement {
+    const char *name;
+    const char *text;
+    int32_t x, y, anchor;
+};
+
+// Positions at the ends of the int range, where the layout's own sums
+// (height - y, y plus line advances) leave the int range.
+const OsdPlacement kOsdPlacements[] = {
+    {"BottomAnchoredInt32Min", "a", 0, INT32_MIN, 1},
+    {"TwoLinesAtInt32Max", "a\nb", 0, INT32_MAX, 0},
+};
+
+class OsdPlacements : public HostileDisplay,
+                      public ::testing::TestWithParam<std::tuple<int, OsdPlacement>> {
+protected:
+    void TearDown() override { Close(); }
+};
+
+// Text so far off the frame that none of it shows; the picture is drawn.
+TEST_P(OsdPlacements, FarOffTextLeavesThePicture) {
+    const int mode = std::get<0>(GetParam());
+    const OsdPlacement c = std::get<1>(GetParam());
+    Open(mode);
+    KESTRA_DWInitDraw(display, 64, 48);
+    KESTRA_DWSetOSDText(display, 0, c.text, c.x, c.y, c.anchor, 0xFFFFFF);
+    Frame frame(64, 48);
+    frame.Paint(60, 128, 128);
+    EXPECT_EQ(0, frame.DrawOn(display)) << c.name;
+    EXPECT_TRUE(Near(kplat_window_pixel(window, 2, 2), ExpectedColour(60, 128, 128), 16)) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryMode, OsdPlacements,
+                         ::testing::Combine(::testing::ValuesIn(kAllModes),
+                                            ::testing::ValuesIn(kOsdPlacements)),
+                         [](const ::testing::TestParamInfo<std::tuple<int, OsdPlacement>> &param) {
+                             return ModeLabel(std::get<0>(param.param)) + "_" +
+                                    std::get<1>(param.param).name;
+                         });
+
 bool Documented(KestraResult result) {
     return result == 0 || result == -1 || result == -3 || result == -9;
 }
