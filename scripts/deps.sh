@@ -27,8 +27,9 @@ kestra_need() {
 KESTRA_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsdl2-dev libfreetype-dev
     libfontconfig-dev fonts-dejavu-core libyuv-dev libpng-dev)
 KESTRA_TEST_PACKAGES=(libgtest-dev libgmock-dev binutils)
+# llvm: llvm-dlltool makes kestra.lib, the import library for MSVC hosts.
 KESTRA_MINGW_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
-    binutils-mingw-w64-x86-64)
+    binutils-mingw-w64-x86-64 llvm)
 # Wine with its default Direct3D renderer (OpenGL) needs Mesa for both widths.
 KESTRA_WINE_PACKAGES=(wine wine64 wine32:i386 xvfb libasound2 libasound2:i386
     libgl1-mesa-dri libglx-mesa0 libgl1 libgl1-mesa-dri:i386 libglx-mesa0:i386 libgl1:i386)

@@ -1,4 +1,5 @@
-# cmake -DBUILD_DIR= -DHOST_DIR= -DWORK_DIR= -DGENERATOR= -DCXX= -P check_install.cmake
+# cmake -DBUILD_DIR= -DHOST_DIR= -DWORK_DIR= -DGENERATOR= -DCXX= -DCC= -DEXAMPLE_DIR=
+#       -P check_install.cmake
 function(run what)
     execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
     if(NOT result EQUAL 0)
@@ -50,3 +51,15 @@ foreach(way find_package pkg-config)
     endif()
     message(STATUS "host built with ${way}: ${last_output}")
 endforeach()
+
+# The example host from the README, in C, as a host would build it.
+set(build ${WORK_DIR}/example)
+run("configuring the example" ${CMAKE_COMMAND} -S ${EXAMPLE_DIR} -B ${build} -G ${GENERATOR}
+    -DCMAKE_C_COMPILER=${CC} -DCMAKE_PREFIX_PATH=${prefix})
+run("building the example" ${CMAKE_COMMAND} --build ${build})
+# No sound device is needed: the stand-in's null sink plays in real time.
+run("running the example" ${CMAKE_COMMAND} -E env KPLAT_AUDIO_SINK=null ${build}/kestra_example)
+if(NOT last_output MATCHES "^shown 50 frames, [1-9][0-9]* sound buffers")
+    message(FATAL_ERROR "the example printed: ${last_output}")
+endif()
+message(STATUS "example: ${last_output}")

@@ -88,23 +88,21 @@ TEST_P(PlayOptionsRefused, WithOneLineNamingTheArgument) {
 
 INSTANTIATE_TEST_SUITE_P(
     Args, PlayOptionsRefused,
-    ::testing::Values(BadArgs{"UnknownOption", {"--fast"}, true, "unknown option '--fast'"},
-                      BadArgs{"FlagWithValue", {"--loop=1"}, true, "unknown option '--loop=1'"},
-                      BadArgs{"MissingValue", {"--frames"}, true, "--frames needs a value"},
-                      BadArgs{"ZeroFrames", {"--frames", "0"}, true, "bad value '0' for --frames"},
-                      BadArgs{"NegativeFps", {"--fps", "-5"}, true, "bad value '-5' for --fps"},
-                      BadArgs{"FpsTrailingText", {"--fps", "25fps"}, true, "for --fps"},
-                      BadArgs{"WindowOneNumber", {"--window", "640"}, true, "for --window"},
-                      BadArgs{"WindowHuge", {"--window", "100000x480"}, true, "for --window"},
-                      BadArgs{"CropThreeNumbers", {"--crop", "1,2,3"}, true, "for --crop"},
-                      BadArgs{"CropEmpty", {"--crop", "10,0,10,20"}, true, "L<R"},
-                      BadArgs{"VolumeAbove100", {"--volume", "101"}, true, "for --volume"},
-                      BadArgs{"AdapterUnknown", {"--adapter", "gl"}, true, "fourcc, blt or none"},
-                      BadArgs{"ThreeFiles", {"a.y4m", "b.wav", "c"}, true, "too many files"},
-                      BadArgs{"SnapshotOnWindows",
-                              {"--snapshot", "a.png"},
-                              false,
-                              "only available in the Linux"}),
+    ::testing::Values(
+        BadArgs{"UnknownOption", {"--fast"}, true, "unknown option '--fast'"},
+        BadArgs{"FlagWithValue", {"--loop=1"}, true, "unknown option '--loop=1'"},
+        BadArgs{"MissingValue", {"--frames"}, true, "--frames needs a value"},
+        BadArgs{"ZeroFrames", {"--frames", "0"}, true, "bad value '0' for --frames"},
+        BadArgs{"NegativeFps", {"--fps", "-5"}, true, "bad value '-5' for --fps"},
+        BadArgs{"FpsTrailingText", {"--fps", "25fps"}, true, "for --fps"},
+        BadArgs{"WindowOneNumber", {"--window", "640"}, true, "for --window"},
+        BadArgs{"WindowHuge", {"--window", "100000x480"}, true, "for --window"},
+        BadArgs{"CropThreeNumbers", {"--crop", "1,2,3"}, true, "for --crop"},
+        BadArgs{"CropEmpty", {"--crop", "10,0,10,20"}, true, "L<R"},
+        BadArgs{"VolumeAbove100", {"--volume", "101"}, true, "for --volume"},
+        BadArgs{"AdapterUnknown", {"--adapter", "gl"}, true, "fourcc, blt or none"},
+        BadArgs{"ThreeFiles", {"a.y4m", "b.wav", "c"}, true, "too many files"},
+        BadArgs{"AdapterOnWindows", {"--adapter", "blt"}, false, "only available in the Linux"}),
     kestra_test::CaseName());
 
 }  // namespace

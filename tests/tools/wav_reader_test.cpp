@@ -1,6 +1,9 @@
 // The WAV reader against files it must play and files it must refuse.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
+
 #include "tool_files.h"
 #include "wav.h"
 
@@ -16,11 +19,39 @@ std::string Samples(size_t count) {
 }
 
 // WAVE_FORMAT_EXTENSIBLE body: base fmt, cbSize 22, valid bits, mask, GUID.
-std::string ExtensibleBody(uint16_t subTag) {
+std::string ExtensibleBody(uint16_t subTag, uint16_t channels = 2, uint16_t bits = 16,
+                           uint32_t mask = 3) {
     std::string guidTail =
         std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
-    return FmtBody(0xFFFE, 2, 48000, 16, 4) + Le16(22) + Le16(16) + Le32(3) + Le16(subTag) +
-           guidTail;
+    const uint16_t block = static_cast<uint16_t>(channels * bits / 8);
+    return FmtBody(0xFFFE, channels, 48000, bits, block) + Le16(22) + Le16(bits) + Le32(mask) +
+           Le16(subTag) + guidTail;
+}
+
+// Little-endian samples of 16, 24 and 32 bits, and 32-bit floats.
+std::string S16(std::initializer_list<int> v) {
+    std::string s;
+    for (int x : v) s += Le16(static_cast<uint16_t>(x));
+    return s;
+}
+std::string S24(std::initializer_list<int> v) {
+    std::string s;
+    for (int x : v) s += Le32(static_cast<uint32_t>(x)).substr(0, 3);
+    return s;
+}
+std::string S32(std::initializer_list<int64_t> v) {
+    std::string s;
+    for (int64_t x : v) s += Le32(static_cast<uint32_t>(x));
+    return s;
+}
+std::string F32(std::initializer_list<float> v) {
+    std::string s;
+    for (float x : v) {
+        uint32_t bits;
+        std::memcpy(&bits, &x, sizeof bits);
+        s += Le32(bits);
+    }
+    return s;
 }
 
 class WavFiles : public ::testing::Test {
@@ -41,9 +72,10 @@ protected:
 
 struct GoodWav {
     const char *name;
-    std::string bytes;  // the data chunk holds Samples(dataBytes)
-    int channels, rate, bits;
-    size_t dataBytes;
+    std::string bytes;         // the data chunk holds Samples(dataBytes) unless `out` is given
+    int channels, rate, bits;  // as handed out
+    size_t dataBytes;          // in the file
+    std::string out;           // what Read hands out; "": Samples(dataBytes) as they are
 };
 
 class WavGood : public WavFiles, public ::testing::WithParamInterface<GoodWav> {};
@@ -66,7 +98,7 @@ TEST_P(WavGood, ReadsFormatAndEverySampleThenRewinds) {
             EXPECT_EQ(n % reader.format().blockAlign, 0u) << "pass " << pass;
             got.append(reinterpret_cast<char *>(buffer), n);
         }
-        EXPECT_EQ(got, Samples(c.dataBytes)) << "pass " << pass;
+        EXPECT_EQ(got, c.out.empty() ? Samples(c.dataBytes) : c.out) << "pass " << pass;
         ASSERT_TRUE(reader.Rewind());
     }
 }
@@ -76,30 +108,62 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         GoodWav{"Stereo16",
                 Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16, 4)) + Chunk("data", Samples(64))), 2,
-                44100, 16, 64},
+                44100, 16, 64, ""},
         GoodWav{"Mono8",
                 Riff(Chunk("fmt ", FmtBody(1, 1, 8000, 8, 1)) + Chunk("data", Samples(33))), 1,
-                8000, 8, 33},
+                8000, 8, 33, ""},
         GoodWav{
             "Mono16LongFmt",
             Riff(Chunk("fmt ", FmtBody(1, 1, 22050, 16, 2) + Le16(0)) + Chunk("data", Samples(20))),
-            1, 22050, 16, 20},
+            1, 22050, 16, 20, ""},
         GoodWav{"UnknownChunksSkippedWithPadding",
                 Riff(Chunk("LIST", "abc") + Chunk("fmt ", FmtBody(1, 2, 48000, 8, 2)) +
                      Chunk("fact", Le32(5)) + Chunk("data", Samples(10))),
-                2, 48000, 8, 10},
+                2, 48000, 8, 10, ""},
         GoodWav{"ExtensiblePcm",
                 Riff(Chunk("fmt ", ExtensibleBody(1)) + Chunk("data", Samples(16))), 2, 48000, 16,
-                16},
+                16, ""},
         // Partial last sample frame is dropped.
         GoodWav{"DataNotWholeFrames",
                 Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16, 4)) + Chunk("data", Samples(10))), 2,
-                44100, 16, 8},
+                44100, 16, 8, ""},
         // Streaming writers leave the size open: play what the file holds.
         GoodWav{"DataSizeBeyondFile",
                 Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16, 4))) + "data" + Le32(0xFFFFFFFF) +
                     Samples(40),
-                2, 44100, 16, 40}),
+                2, 44100, 16, 40, ""},
+        // 24 and 32 bits keep their top 16 bits.
+        GoodWav{"Int24Stereo",
+                Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 24, 6)) +
+                     Chunk("data", S24({0x7FFFFF, -1, -0x800000, 0x123456}))),
+                2, 44100, 16, 12, S16({0x7FFF, -1, -0x8000, 0x1234})},
+        GoodWav{"Int32Mono",
+                Riff(Chunk("fmt ", FmtBody(1, 1, 8000, 32, 4)) +
+                     Chunk("data", S32({INT32_MAX, INT32_MIN, 0x10000}))),
+                1, 8000, 16, 12, S16({0x7FFF, -0x8000, 1})},
+        // Beyond full scale saturates; NaN is silence.
+        GoodWav{"Float32Stereo",
+                Riff(Chunk("fmt ", FmtBody(3, 2, 48000, 32, 8)) +
+                     Chunk("data", F32({1.5f, -2.0f, 0.5f, NAN}))),
+                2, 48000, 16, 16, S16({32767, -32768, 16384, 0})},
+        GoodWav{"ExtensibleFloatMono",
+                Riff(Chunk("fmt ", ExtensibleBody(3, 1, 32, 0x4)) + Chunk("data", F32({-0.25f}))),
+                1, 48000, 16, 4, S16({-8192})},
+        // 5.1 without a mask: FL + FC/sqrt2 + BL, saturated, and the LFE left out.
+        GoodWav{"FiveOneDownmixSaturates",
+                Riff(Chunk("fmt ", FmtBody(1, 6, 44100, 16, 12)) +
+                     Chunk("data", S16({30000, -30000, 20000, 32767, 100, -100, 1000, 2000, 256,
+                                        5000, 10, 20}))),
+                2, 44100, 16, 24, S16({32767, -15960, 1191, 2201})},
+        GoodWav{"SevenOneFrom8Bit",
+                Riff(Chunk("fmt ", FmtBody(1, 8, 22050, 8, 8)) +
+                     Chunk("data", std::string("\x8A\x76\x80\xFF\x81\x80\x80\x82", 8))),
+                2, 22050, 16, 8, S16({2816, -2048})},
+        // The mask says which channel is the LFE.
+        GoodWav{"ExtensibleMaskDropsLfe",
+                Riff(Chunk("fmt ", ExtensibleBody(1, 3, 16, 0xB)) +
+                     Chunk("data", S16({100, 200, 30000}))),
+                2, 48000, 16, 6, S16({100, 200})}),
     kestra_test::CaseName());
 
 struct BadWav {
@@ -137,13 +201,15 @@ INSTANTIATE_TEST_SUITE_P(
                "fmt chunk too short"},
         BadWav{"FmtCut", Riff("") + "fmt " + Le32(16) + "\x01\x00", "truncated fmt chunk"},
         BadWav{"Adpcm", Riff(Chunk("fmt ", FmtBody(2, 2, 44100, 4, 4)) + kData),
-               "format tag 0x0002): PCM only"},
-        BadWav{"Float", Riff(Chunk("fmt ", FmtBody(3, 2, 44100, 32, 8)) + kData), "PCM only"},
-        BadWav{"ExtensibleFloat", Riff(Chunk("fmt ", ExtensibleBody(3)) + kData), "PCM only"},
-        BadWav{"Bits24", Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 24, 6)) + kData),
-               "24-bit samples (8 or 16 only)"},
-        BadWav{"ThreeChannels", Riff(Chunk("fmt ", FmtBody(1, 3, 44100, 16, 6)) + kData),
-               "3 channels (1 or 2 only)"},
+               "format tag 0x0002): integer PCM or float only"},
+        BadWav{"Float64", Riff(Chunk("fmt ", FmtBody(3, 2, 44100, 64, 16)) + kData),
+               "64-bit float samples (32-bit only)"},
+        BadWav{"ExtensibleAdpcm", Riff(Chunk("fmt ", ExtensibleBody(2)) + kData),
+               "format tag 0x0002)"},
+        BadWav{"Bits12", Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 12, 3)) + kData),
+               "12-bit samples (8, 16, 24 or 32 only)"},
+        BadWav{"NineChannels", Riff(Chunk("fmt ", FmtBody(1, 9, 44100, 16, 18)) + kData),
+               "9 channels (1 to 8 only)"},
         BadWav{"NoChannels", Riff(Chunk("fmt ", FmtBody(1, 0, 44100, 16, 0)) + kData),
                "0 channels"},
         BadWav{"ZeroRate", Riff(Chunk("fmt ", FmtBody(1, 2, 0, 16, 4)) + kData),

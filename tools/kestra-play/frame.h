@@ -1,4 +1,5 @@
-// One YV12 (planar 4:2:0) picture as the player hands it to the library.
+// One YV12 (planar 4:2:0) picture as the player hands it to the library: U and
+// V planes of (width / 2) x (height / 2), rounded down as the library takes them.
 #pragma once
 
 #include <cstddef>
@@ -8,17 +9,17 @@
 namespace kplay {
 
 struct YuvFrame {
-    int width = 0;               // even
-    int height = 0;              // even
+    int width = 0;
+    int height = 0;
     std::vector<uint8_t> bytes;  // Y, then U (Cb), then V (Cr), tightly packed
 
     void Allocate(int w, int h) {
         width = w;
         height = h;
-        bytes.assign(static_cast<size_t>(w) * h * 3 / 2, 0);
+        bytes.assign(LumaSize() + 2 * ChromaSize(), 0);
     }
     size_t LumaSize() const { return static_cast<size_t>(width) * height; }
-    size_t ChromaSize() const { return LumaSize() / 4; }
+    size_t ChromaSize() const { return static_cast<size_t>(width / 2) * (height / 2); }
     int YStride() const { return width; }
     int UvStride() const { return width / 2; }
     uint8_t *Y() { return bytes.data(); }

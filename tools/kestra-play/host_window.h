@@ -26,7 +26,7 @@ public:
     bool Pump();
     // True once after the user changed the window's size.
     bool TakeResized();
-    // Writes the client area as a PNG (stand-in only).
+    // Writes what the client area shows as a PNG.
     bool Snapshot(const std::string &path, std::string *error) const;
     void Destroy();
 
@@ -40,7 +40,9 @@ private:
 // "" keeps the default. False with a reason where this build cannot do it.
 bool ChooseAdapter(const std::string &adapter, std::string *error);
 
-// Sends the played sound to a WAV file instead of the device (stand-in only).
-bool ChooseAudioFile(const std::string &path, std::string *error);
+// Sends the played sound to a WAV file: on the stand-in the device itself
+// writes it, instead of playing; elsewhere *playerWrites asks the player to
+// record the bytes it hands to the library.
+bool ChooseAudioFile(const std::string &path, bool *playerWrites, std::string *error);
 
 }  // namespace kplay

@@ -60,7 +60,8 @@ bool ChooseAdapter(const std::string &adapter, std::string *) {
     return true;
 }
 
-bool ChooseAudioFile(const std::string &path, std::string *error) {
+bool ChooseAudioFile(const std::string &path, bool *playerWrites, std::string *error) {
+    *playerWrites = false;
     if (kplat_audio_set_sink(("wav:" + path).c_str())) return true;
     *error = "cannot send audio to " + path;
     return false;

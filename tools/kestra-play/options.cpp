@@ -88,10 +88,7 @@ bool TakesValue(const std::string &name) {
     return false;
 }
 
-bool IsStandInOnly(const std::string &name) {
-    return name == "--headless" || name == "--snapshot" || name == "--audio-out" ||
-           name == "--adapter";
-}
+bool IsStandInOnly(const std::string &name) { return name == "--headless" || name == "--adapter"; }
 
 bool ApplyValue(Parser &p, const std::string &name, const std::string &value, Options *o) {
     int64_t n = 0;
@@ -195,16 +192,21 @@ const char *UsageText(bool standIn) {
         "  --crop L,T,R,B    show only this rectangle of the frame (frame pixels)\n"
         "  --osd TEXT        show TEXT at the bottom left of the picture\n"
         "  --volume 0-100    audio volume\n"
-        "  --no-audio        play no sound\n";
+        "  --no-audio        play no sound\n"
+        "  --snapshot F.png  write the window's last frame, as the screen shows it, as PNG\n";
+    static const char kAudioOutStandIn[] =
+        "  --audio-out F.wav write the played sound to a WAV file instead of the device\n"
+        "                    (with the library's two lead-in buffers, as the device got them)\n";
+    static const char kAudioOutWindows[] =
+        "  --audio-out F.wav also write the sound to a WAV file: exactly the PCM handed\n"
+        "                    to the library (the device still plays it, after its lead-in)\n";
     static const char kStandIn[] =
         "  --headless        never open a window on screen\n"
-        "  --snapshot F.png  write the window's last frame as a PNG file\n"
-        "  --audio-out F.wav write the played sound to a WAV file instead of the device\n"
         "  --adapter MODE    display adapter: fourcc (YUV blits), blt (RGB blits only)\n"
         "                    or none (no DirectDraw: GDI)\n";
     static std::string text;
-    text = std::string(kCommon) + (standIn ? kStandIn : "") +
-           "Escape or closing the window ends playback.\n";
+    text = std::string(kCommon) + (standIn ? kAudioOutStandIn : kAudioOutWindows) +
+           (standIn ? kStandIn : "") + "Escape or closing the window ends playback.\n";
     return text.c_str();
 }
 

@@ -21,10 +21,10 @@ struct Options {
     std::string osdText;
     int volume = -1;  // -1: leave the device's volume alone
     bool noAudio = false;
-    // Stand-in platform only.
-    bool headless = false;
     std::string snapshotPath;
     std::string audioOutPath;
+    // Stand-in platform only.
+    bool headless = false;
     std::string adapter;  // "", "fourcc", "blt" or "none"
 };
 

@@ -60,6 +60,11 @@ int Player::Run(std::string *error) {
     // Stopping first closes the device, which completes the WAV file.
     stopping_.store(true, std::memory_order_relaxed);
     if (wave_) KESTRA_WVStopWave(wave_);
+    // Stop returns once no refill is running and none will start.
+    if (recorder_ && !recorder_->Close() && ok) {
+        *error = "cannot write " + options_.audioOutPath;
+        ok = false;
+    }
     if (ok && !options_.snapshotPath.empty()) ok = window_.Snapshot(options_.snapshotPath, error);
     Close();
     return ok ? 0 : 1;
@@ -160,8 +165,17 @@ bool Player::OpenDisplay(std::string *error) {
 
 bool Player::StartAudio(std::string *error) {
     if (!wav_ && !tone_) return true;
-    if (!options_.audioOutPath.empty() && !ChooseAudioFile(options_.audioOutPath, error))
+    bool playerWrites = false;
+    if (!options_.audioOutPath.empty() &&
+        !ChooseAudioFile(options_.audioOutPath, &playerWrites, error))
         return false;
+    if (playerWrites) {
+        recorder_.reset(new WavWriter);
+        if (!recorder_->Open(options_.audioOutPath, waveFormat_.nChannels,
+                             static_cast<int>(waveFormat_.nSamplesPerSec),
+                             waveFormat_.wBitsPerSample, error))
+            return false;
+    }
     if (KESTRA_WVOpenWave(&wave_) != 0) {
         *error = "out of memory opening the audio player";
         return false;
@@ -201,6 +215,7 @@ int32_t KESTRA_CALLBACK Player::FillAudio(uint8_t *buffer, uint32_t size, void *
             got = self->wav_->Read(buffer, size);
     }
     self->audioBytes_ += got;
+    if (self->recorder_) self->recorder_->Append(buffer, got);
     return static_cast<int32_t>(got);
 }
 

@@ -13,6 +13,7 @@
 #include "host_window.h"
 #include "options.h"
 #include "wav.h"
+#include "wav_writer.h"
 #include "y4m.h"
 
 namespace kplay {
@@ -63,6 +64,9 @@ private:
     // Set by the main thread before stopping, so a pacing callback returns at
     // once; relaxed: it orders nothing else.
     std::atomic<bool> stopping_{false};
+    // --audio-out where the device cannot write the file: what FillAudio
+    // hands over, written on the device's thread until the player stops.
+    std::unique_ptr<WavWriter> recorder_;
 
     HostWindow window_;
     KestraDisplay display_ = nullptr;

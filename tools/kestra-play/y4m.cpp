@@ -58,13 +58,21 @@ bool ParseRatio(const std::string &text, int *num, int *den) {
 }
 
 bool IsSupportedChroma(const std::string &c) {
-    return c == "420" || c == "420jpeg" || c == "420mpeg2" || c == "420paldv";
+    return c == "420" || c == "420jpeg" || c == "420mpeg2" || c == "420paldv" || c == "422" ||
+           c == "444" || c == "mono";
+}
+
+// Luma samples per chroma sample in the file, across and down.
+void FileSubsampling(const std::string &chroma, int *across, int *down) {
+    *across = chroma == "444" ? 1 : 2;
+    *down = chroma == "444" || chroma == "422" ? 1 : 2;
 }
 
 bool CheckSize(const Y4mHeader &h, std::string *error) {
-    if (h.width % 2 != 0 || h.height % 2 != 0) {
-        *error = "odd frame size " + std::to_string(h.width) + "x" + std::to_string(h.height) +
-                 " (4:2:0 needs even width and height)";
+    // One column or row would leave the library's chroma planes empty.
+    if (h.width < 2 || h.height < 2) {
+        *error = "frame size " + std::to_string(h.width) + "x" + std::to_string(h.height) +
+                 " is too small (2x2 at least)";
         return false;
     }
     if (int64_t(h.width) * h.height > kMaxFrameArea) {
@@ -97,15 +105,13 @@ bool ParseField(const std::string &field, Y4mHeader *h, bool *seen, std::string 
             seen[2] = true;
             return true;
         case 'I':
-            if (value.size() != 1 || !std::strchr("ptbm?", value[0])) {
-                *error = "bad interlacing '" + value + "'";
-                return false;
-            }
-            h->interlace = value[0];
+            // Shown as progressive frames whatever it says.
+            h->interlace = value.empty() ? '?' : value[0];
             return true;
         case 'C':
             if (!IsSupportedChroma(value)) {
-                *error = "unsupported chroma 'C" + value + "' (only 4:2:0 clips play)";
+                *error =
+                    "unsupported chroma 'C" + value + "' (8-bit 4:2:0, 4:2:2, 4:4:4 or mono only)";
                 return false;
             }
             h->chroma = value;
@@ -168,8 +174,15 @@ bool Y4mReader::ReadHeader() {
     std::string reason;
     if (!ParseY4mHeader(line.substr(sigLen), &header_, &reason)) return Fail(reason);
     dataStart_ = Tell(file_);
+    // A file's chroma planes cover odd edges: they are rounded up.
+    int across = 2, down = 2;
+    FileSubsampling(header_.chroma, &across, &down);
+    const bool mono = header_.chroma == "mono";
+    chromaWidth_ = mono ? 0 : (header_.width + across - 1) / across;
+    chromaHeight_ = mono ? 0 : (header_.height + down - 1) / down;
+    raw_.resize(size_t(header_.width) * header_.height + 2 * size_t(chromaWidth_) * chromaHeight_);
     int64_t size = FileSize(file_);
-    int64_t perFrame = int64_t(header_.width) * header_.height * 3 / 2 + 6;
+    int64_t perFrame = int64_t(raw_.size()) + 6;
     estimatedFrames_ = size > dataStart_ ? (size - dataStart_) / perFrame : 0;
     return Rewind();
 }
@@ -197,16 +210,56 @@ Y4mReader::Result Y4mReader::ReadFrame(YuvFrame *frame) {
         Fail("frame " + std::to_string(framesRead_ + 1) + ": bad frame marker");
         return Result::Error;
     }
-    if (frame->width != header_.width || frame->height != header_.height)
-        frame->Allocate(header_.width, header_.height);
-    size_t got = std::fread(frame->bytes.data(), 1, frame->bytes.size(), file_);
-    if (got != frame->bytes.size()) {
+    size_t got = std::fread(raw_.data(), 1, raw_.size(), file_);
+    if (got != raw_.size()) {
         Fail("frame " + std::to_string(framesRead_ + 1) + " is truncated (" + std::to_string(got) +
-             " of " + std::to_string(frame->bytes.size()) + " bytes)");
+             " of " + std::to_string(raw_.size()) + " bytes)");
         return Result::Error;
     }
+    if (frame->width != header_.width || frame->height != header_.height)
+        frame->Allocate(header_.width, header_.height);
+    ToFrame(frame);
     ++framesRead_;
     return Result::Frame;
+}
+
+namespace {
+
+// dst (w x h) from src (stride srcStride): each sample the rounded mean of an
+// across x down block. Blocks that would reach past an odd edge are the ones
+// the library does not take (it repeats the last chroma sample there).
+void ReducePlane(const uint8_t *src, int srcStride, int across, int down, uint8_t *dst, int w,
+                 int h) {
+    const int count = across * down;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            int sum = count / 2;
+            for (int j = 0; j < down; ++j)
+                for (int i = 0; i < across; ++i)
+                    sum += src[size_t(y * down + j) * srcStride + x * across + i];
+            dst[size_t(y) * w + x] = static_cast<uint8_t>(sum / count);
+        }
+    }
+}
+
+}  // namespace
+
+void Y4mReader::ToFrame(YuvFrame *frame) const {
+    const size_t luma = frame->LumaSize();
+    std::memcpy(frame->Y(), raw_.data(), luma);
+    const int w = frame->width / 2, h = frame->height / 2;
+    if (chromaWidth_ == 0) {
+        std::memset(frame->U(), 128, 2 * frame->ChromaSize());  // mono: no colour
+        return;
+    }
+    // The library's 4:2:0 has one chroma sample per 2x2 luma block.
+    int across = 2, down = 2;
+    FileSubsampling(header_.chroma, &across, &down);
+    across = 2 / across;
+    down = 2 / down;
+    const size_t plane = size_t(chromaWidth_) * chromaHeight_;
+    ReducePlane(raw_.data() + luma, chromaWidth_, across, down, frame->U(), w, h);
+    ReducePlane(raw_.data() + luma + plane, chromaWidth_, across, down, frame->V(), w, h);
 }
 
 }  // namespace kplay

@@ -1,9 +1,11 @@
-// Reader for YUV4MPEG2 (.y4m) clips with 4:2:0 chroma.
+// Reader for YUV4MPEG2 (.y4m) clips: 8-bit 4:2:0 (every siting), 4:2:2, 4:4:4
+// and mono, any size from 2x2, handed out as the library's 4:2:0 frames.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "frame.h"
 
@@ -20,7 +22,8 @@ struct Y4mHeader {
 
 // Parses the text after the "YUV4MPEG2" signature (the header line without
 // its line feed). False with a one-line reason for anything the player cannot
-// show: missing or malformed W/H/F, odd or huge sizes, chroma other than 4:2:0.
+// show: missing or malformed W/H/F, tiny or huge sizes, other chroma formats.
+// Interlacing, aspect and extension fields are read past.
 bool ParseY4mHeader(const std::string &fields, Y4mHeader *header, std::string *error);
 
 class Y4mReader {
@@ -46,6 +49,7 @@ public:
 private:
     bool Fail(const std::string &message);
     bool ReadHeader();
+    void ToFrame(YuvFrame *frame) const;
 
     std::FILE *file_ = nullptr;
     std::string path_;
@@ -53,6 +57,9 @@ private:
     int64_t dataStart_ = 0;
     int64_t framesRead_ = 0;
     int64_t estimatedFrames_ = 0;
+    // One frame as the file stores it, and its chroma planes' size.
+    std::vector<uint8_t> raw_;
+    int chromaWidth_ = 0, chromaHeight_ = 0;
     std::string error_;
 };
 

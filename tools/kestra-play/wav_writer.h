@@ -1,0 +1,30 @@
+// A PCM WAV file written as samples arrive; the sizes are fixed up on Close.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace kplay {
+
+class WavWriter {
+public:
+    WavWriter() = default;
+    ~WavWriter() { Close(); }
+    WavWriter(const WavWriter &) = delete;
+    WavWriter &operator=(const WavWriter &) = delete;
+
+    bool Open(const std::string &path, int channels, int sampleRate, int bitsPerSample,
+              std::string *error);
+    void Append(const uint8_t *bytes, size_t size);
+    // False when a write failed along the way or the header could not be fixed.
+    bool Close();
+
+private:
+    std::FILE *file_ = nullptr;
+    uint8_t header_[44] = {};
+    uint64_t dataBytes_ = 0;
+    bool ok_ = true;
+};
+
+}  // namespace kplay
