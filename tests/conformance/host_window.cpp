@@ -124,6 +124,8 @@ std::vector<uint32_t> ReadClient(HWND window) {
     return last;
 }
 
+bool PresentsLate() { return true; }
+
 uint32_t ReadPixel(HWND window, int x, int y) {
     RECT client = {};
     GetClientRect(window, &client);
@@ -211,6 +213,8 @@ std::vector<uint32_t> ReadClient(HWND window) {
     if (!pixels.empty()) kplat_read_window_pixels(window, pixels.data(), width);
     return pixels;
 }
+
+bool PresentsLate() { return false; }
 
 uint32_t ReadPixel(HWND window, int x, int y) { return kplat_window_pixel(window, x, y); }
 

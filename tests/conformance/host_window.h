@@ -24,6 +24,9 @@ void ResizeHostWindow(HWND window, int clientWidth, int clientHeight);
 // as the screen shows it once the picture holds still: DirectDraw output
 // reaches the screen (not the window's own DC) a few milliseconds late.
 std::vector<uint32_t> ReadClient(HWND window);
+// True where the screen shows a draw some time after the call returns (a
+// real DirectDraw); false on the stand-in, which presents within the call.
+bool PresentsLate();
 // One client pixel as 0x00RRGGBB.
 uint32_t ReadPixel(HWND window, int x, int y);
 
