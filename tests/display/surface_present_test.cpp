@@ -139,7 +139,7 @@ TEST_P(SurfaceModeTest, ShowsTheFramePixelForPixel) {
 
 // What an odd size adds beyond whole 2x2 blocks (the last column, the last
 // row) shows the frame being drawn: its own luma with the nearest chroma, or
-// grey when a frame 1 pixel wide has none. The frame before has other luma
+// grey when a frame 1 pixel wide or high has none. The frame before has other luma
 // and chroma, so a byte left over from it shows.
 TEST_P(SurfaceModeTest, OddEdgesShowTheirOwnFrameOnly) {
     const int mode = GetParam();
@@ -155,7 +155,7 @@ TEST_P(SurfaceModeTest, OddEdgesShowTheirOwnFrameOnly) {
         block.Reference();
         return Expected(mode, block)[0];
     };
-    const int kSizes[][2] = {{5, 5}, {1, 3}, {7, 4}, {4, 7}, {3, 2}, {33, 17}};
+    const int kSizes[][2] = {{5, 5}, {1, 3}, {3, 1}, {7, 4}, {4, 7}, {3, 2}, {33, 17}};
     for (const auto &size : kSizes) {
         const int w = size[0], h = size[1];
         SurfaceDisplay d(mode, w, h, w, h);
@@ -165,7 +165,7 @@ TEST_P(SurfaceModeTest, OddEdgesShowTheirOwnFrameOnly) {
         for (uint8_t &luma : next.y) luma = static_cast<uint8_t>(255 - luma);
         std::fill(next.u.begin(), next.u.end(), 90);
         std::fill(next.v.begin(), next.v.end(), 240);
-        const uint8_t u = w > 1 ? 90 : 128, v = w > 1 ? 240 : 128;
+        const uint8_t u = w > 1 && h > 1 ? 90 : 128, v = w > 1 && h > 1 ? 240 : 128;
         ASSERT_EQ(d.Draw(next), 0);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
