@@ -44,9 +44,16 @@ int count_trailing_zeros(uint32_t x);
 void build_rgb565_tables();
 
 // Packed planes only: Y rows width bytes apart, chroma rows width / 2. Note V
-// before U. An odd height converts the last luma row alone.
+// before U. An odd height converts the last luma row alone; an odd width's
+// last column takes the row's last chroma sample, grey when there is none.
 void yv12_to_rgb565_c(const uint8_t *y, const uint8_t *v, const uint8_t *u, uint16_t *dst,
                       int32_t width, int32_t height);
+
+// The odd last column of a row pair (nothing for an even width), exactly as
+// the converters write it; every level calls this one. A lone row is passed
+// as a pair of itself.
+void rgb565_last_column_c(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow,
+                          const uint8_t *vRow, uint16_t *d0, uint16_t *d1, int32_t width);
 
 // The same conversion over strided planes and destination (dstStride in
 // pixels); with packed strides the bytes equal yv12_to_rgb565_c's.
@@ -55,7 +62,9 @@ void yv12_to_rgb565_strided_c(const uint8_t *y, int32_t yStride, const uint8_t *
                               int32_t height);
 
 // Repacks to UYVY (U Y0 V Y1). Any width and height: whole 16-pixel steps,
-// then a scalar tail; an odd last row takes the last chroma row.
+// then a scalar tail; an odd last row takes the last chroma row. A row is
+// (width + 1) / 2 whole groups: an odd last column takes the row's last
+// chroma sample (grey when none) and its own luma for both Y bytes.
 void yv12_to_uyvy_mmx(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                       int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
                       int32_t dstPitch);

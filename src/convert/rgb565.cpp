@@ -66,13 +66,29 @@ void build_rgb565_tables() {
     BuildPackTable(packBlue, 0x001F);
 }
 
+void rgb565_last_column_c(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow,
+                          const uint8_t *vRow, uint16_t *d0, uint16_t *d1, int32_t width) {
+    if (width % 2 == 0) return;
+    // No chroma sample of its own: the row's last one, or grey when a frame
+    // 1 pixel wide has none.
+    const int32_t blocks = width / 2;
+    const uint8_t u = blocks ? uRow[blocks - 1] : 0x80;
+    const uint8_t v = blocks ? vRow[blocks - 1] : 0x80;
+    const int32_t red = redFromV565[v];
+    const int32_t green = greenFromU565[u] + greenFromV565[v];
+    const int32_t blue = blueFromU565[u];
+    const int32_t x = width - 1;
+    d0[x] = Pixel565(lumaTable565[y0[x]], red, green, blue);
+    d1[x] = Pixel565(lumaTable565[y1[x]], red, green, blue);
+}
+
 void yv12_to_rgb565_strided_c(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                               int32_t uvStride, uint16_t *dst, int32_t dstStride, int32_t width,
                               int32_t height) {
     // A frame has height / 2 chroma rows: an odd last row is converted alone
     // with the last of them, and a single row has none to convert with.
     const int64_t chromaRows = height / 2;
-    if (chromaRows < 1 || width < 2) return;
+    if (chromaRows < 1 || width < 1) return;
     const int32_t blocks = width / 2;
     for (int64_t row = 0; row < height; row += 2) {
         const bool single = row + 1 >= height;
@@ -93,6 +109,7 @@ void yv12_to_rgb565_strided_c(const uint8_t *y, int32_t yStride, const uint8_t *
             d1[2 * j] = Pixel565(lumaTable565[y1[2 * j]], red, green, blue);
             d1[2 * j + 1] = Pixel565(lumaTable565[y1[2 * j + 1]], red, green, blue);
         }
+        rgb565_last_column_c(y0, single ? y0 : y1, uRow, vRow, d0, single ? d0 : d1, width);
     }
 }
 

@@ -98,26 +98,32 @@ inline void Rgb565TailBlocks(const uint8_t *y0, const uint8_t *y1, const uint8_t
 
 // An odd last row goes through the pair kernel as a pair of itself: the
 // second write of each pixel repeats the first, and no row below is touched.
+// An odd last column is converted after each pair's whole blocks.
 template <class Pair>
 void WalkRgb565(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                 int32_t uvStride, uint16_t *dst, int32_t dstStride, int32_t width, int32_t height,
                 Pair pair) {
     const int32_t chromaRows = height / 2;
-    if (chromaRows < 1 || width < 2) return;
+    if (chromaRows < 1 || width < 1) return;
     const int32_t blocks = width / 2;
     for (int32_t row = 0; row < height; row += 2) {
         const bool single = row + 1 >= height;
         const int32_t chromaRow = row / 2 < chromaRows ? row / 2 : chromaRows - 1;
         const uint8_t *y0 = y + static_cast<int64_t>(row) * yStride;
+        const uint8_t *y1 = single ? y0 : y0 + yStride;
         const uint8_t *uRow = u + static_cast<int64_t>(chromaRow) * uvStride;
         const uint8_t *vRow = v + static_cast<int64_t>(chromaRow) * uvStride;
         uint16_t *d0 = dst + static_cast<int64_t>(row) * dstStride;
-        pair(y0, single ? y0 : y0 + yStride, uRow, vRow, d0, single ? d0 : d0 + dstStride, blocks);
+        uint16_t *d1 = single ? d0 : d0 + dstStride;
+        if (blocks > 0) pair(y0, y1, uRow, vRow, d0, d1, blocks);
+        // The reference's own code, so the edge cannot drift from it.
+        rgb565_last_column_c(y0, y1, uRow, vRow, d0, d1, width);
     }
 }
 
 // Columns [from, width) of one UYVY row. A row has only width / 2 chroma
-// samples, so an odd last column repeats the last one (grey when none).
+// samples, so an odd last column repeats the last one (grey when none) and
+// fills its whole group, the second luma a copy of its own.
 inline void UyvyTail(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint8_t *out,
                      uint32_t from, uint32_t width) {
     const uint32_t pairs = width / 2;
@@ -130,8 +136,11 @@ inline void UyvyTail(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vR
         p[3] = yRow[x + 1];
     }
     if (x < width) {
-        out[2 * static_cast<uint64_t>(x)] = pairs ? uRow[pairs - 1] : 0x80;
-        out[2 * static_cast<uint64_t>(x) + 1] = yRow[x];
+        uint8_t *p = out + 2 * static_cast<uint64_t>(x);
+        p[0] = pairs ? uRow[pairs - 1] : 0x80;
+        p[1] = yRow[x];
+        p[2] = pairs ? vRow[pairs - 1] : 0x80;
+        p[3] = yRow[x];
     }
 }
 

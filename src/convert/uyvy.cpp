@@ -8,7 +8,9 @@ namespace {
 
 // Packs columns [from, width) of one row. A row holds only width / 2 chroma
 // samples, so an odd last column repeats the last one (neutral grey when
-// there is none) and takes its own luma; its pixel ends the row.
+// there is none) and takes its own luma. Its group is written whole, the
+// second luma a copy of the first: a scaler that filters across the edge
+// then sees this frame's pixel, not whatever the byte held before.
 void PackRowTail(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint8_t *out,
                  uint32_t from, uint32_t width) {
     const uint32_t pairs = width / 2;
@@ -21,8 +23,11 @@ void PackRowTail(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, 
         p[3] = yRow[x + 1];
     }
     if (x < width) {
-        out[2 * x] = pairs ? uRow[pairs - 1] : 0x80;
-        out[2 * x + 1] = yRow[x];
+        uint8_t *p = out + 2 * x;
+        p[0] = pairs ? uRow[pairs - 1] : 0x80;
+        p[1] = yRow[x];
+        p[2] = pairs ? vRow[pairs - 1] : 0x80;
+        p[3] = yRow[x];
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "convert/dispatch.h"
 
@@ -17,6 +18,36 @@ void CopyPlane(uint8_t *dst, int32_t dstPitch, const uint8_t *src, int32_t srcSt
     for (int32_t r = 0; r < rows; ++r)
         std::memcpy(dst + ptrdiff_t(r) * dstPitch, src + ptrdiff_t(r) * srcStride,
                     size_t(rowBytes));
+}
+
+// A surface chroma plane of columns x rows from the frame's
+// frameColumns x frameRows samples: the extra column and row an odd size
+// adds repeat the nearest sample, and a frame 1 pixel wide or high, which
+// has none, gets neutral grey.
+void FillChromaPlane(uint8_t *dst, int32_t dstPitch, int32_t columns, int32_t rows,
+                     const uint8_t *src, int32_t srcStride, int32_t frameColumns,
+                     int32_t frameRows) {
+    if (columns <= 0 || rows <= 0) return;
+    if (frameColumns <= 0 || frameRows <= 0) {
+        for (int32_t r = 0; r < rows; ++r)
+            std::memset(dst + ptrdiff_t(r) * dstPitch, 0x80, size_t(columns));
+        return;
+    }
+    for (int32_t r = 0; r < rows; ++r) {
+        uint8_t *out = dst + ptrdiff_t(r) * dstPitch;
+        const uint8_t *in = src + ptrdiff_t(std::min(r, frameRows - 1)) * srcStride;
+        std::memcpy(out, in, size_t(frameColumns));
+        if (columns > frameColumns)
+            std::memset(out + frameColumns, in[frameColumns - 1], size_t(columns - frameColumns));
+    }
+}
+
+// A frame 1 pixel high has no chroma row, and the converters draw nothing
+// for a lone row. Such a frame goes through as a row pair of itself (zero
+// strides: both rows read the one luma row and land on the one destination
+// row) with this row of neutral grey chroma.
+std::vector<uint8_t> GreyChromaRow(int32_t width) {
+    return std::vector<uint8_t>(size_t(width) / 2 + 1, 0x80);
 }
 
 int32_t Clamp32(DWORD value) { return int32_t(std::min<DWORD>(value, 0x7FFFFFFF)); }
@@ -70,23 +101,46 @@ void DrawWindow::FillFrameSurface(const FrameArgs &frame, const DDSURFACEDESC2 &
         case ModeYV12Surface: {
             width = std::min(width, pitch);
             CopyPlane(surface, pitch, frame.y, frame.yStride, width, rows);
+            // The surface's chroma planes cover odd sizes with rounded-up
+            // halves; the frame's have rounded-down ones.
+            const int32_t chromaPitch = pitch / 2;
             uint8_t *vPlane = surface + ptrdiff_t(surfaceHeight) * pitch;
-            uint8_t *uPlane = vPlane + ptrdiff_t(surfaceHeight / 2) * (pitch / 2);
-            CopyPlane(vPlane, pitch / 2, frame.v, frame.uvStride, width / 2, rows / 2);
-            CopyPlane(uPlane, pitch / 2, frame.u, frame.uvStride, width / 2, rows / 2);
+            uint8_t *uPlane = vPlane + ptrdiff_t((surfaceHeight + 1) / 2) * chromaPitch;
+            const int32_t columns = std::min((width + 1) / 2, chromaPitch);
+            const int32_t chromaRows = (rows + 1) / 2;
+            const int32_t frameColumns = std::min(frameWidth / 2, columns);
+            const int32_t frameRows = std::min(frameHeight / 2, chromaRows);
+            FillChromaPlane(vPlane, chromaPitch, columns, chromaRows, frame.v, frame.uvStride,
+                            frameColumns, frameRows);
+            FillChromaPlane(uPlane, chromaPitch, columns, chromaRows, frame.u, frame.uvStride,
+                            frameColumns, frameRows);
             break;
         }
         case ModeUYVYSurface:
-            width = std::min(width, pitch / 2);
+            // Whole 4-byte groups only: an odd width's last pixel fills a
+            // group of its own.
+            width = std::min(width, pitch / 4 * 2);
+            if (rows == 1) {
+                const std::vector<uint8_t> grey = GreyChromaRow(width);
+                Converters().uyvy(frame.y, 0, grey.data(), grey.data(), 0, surface, uint32_t(width),
+                                  2, 0);
+                break;
+            }
             Converters().uyvy(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, surface,
                               uint32_t(width), uint32_t(rows), pitch);
             break;
         case ModeRGB565Surface: {
             if (!frameBuffer) return;
-            // Strided: hosts that pad their rows must not get a sheared picture.
-            Converters().rgb565(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride,
-                                reinterpret_cast<uint16_t *>(frameBuffer), frameWidth, frameWidth,
-                                frameHeight);
+            uint16_t *pixels = reinterpret_cast<uint16_t *>(frameBuffer);
+            if (frameHeight == 1) {
+                const std::vector<uint8_t> grey = GreyChromaRow(frameWidth);
+                Converters().rgb565(frame.y, 0, grey.data(), grey.data(), 0, pixels, 0, frameWidth,
+                                    2);
+            } else {
+                // Strided: hosts that pad their rows must not get a sheared picture.
+                Converters().rgb565(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride,
+                                    pixels, frameWidth, frameWidth, frameHeight);
+            }
             int32_t rowBytes = std::min(2 * width, pitch);
             CopyPlane(surface, pitch, frameBuffer, 2 * frameWidth, rowBytes, rows);
             break;

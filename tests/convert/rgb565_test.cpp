@@ -129,16 +129,19 @@ protected:
         const int64_t blocks = w.width >= 2 ? w.width / 2 : 0;
         // The frame's own height / 2 chroma rows, no more: an odd last row
         // borrows the last of them, and a lone row has none, so nothing is drawn.
+        // An odd last column takes its row's last chroma sample, grey when a
+        // frame 1 pixel wide has none.
         const int64_t chromaRows = w.height > 0 ? w.height / 2 : 0;
         const int64_t rows = chromaRows > 0 ? w.height : 0;
-        const bool touches = blocks > 0 && rows > 0;
+        const int64_t columns = w.width > 0 ? w.width : 0;
+        const bool touches = columns > 0 && rows > 0;
         const int32_t yStride = w.width + (strided ? w.yPad : 0);
         const int32_t uvStride = w.width / 2 + (strided ? w.uvPad : 0);
         const int32_t dstStride = w.width + (strided ? w.dstPad : 0);
-        GuardedBuffer yBuf(touches ? size_t((rows - 1) * yStride + 2 * blocks) : 0);
-        GuardedBuffer uBuf(touches ? size_t((chromaRows - 1) * uvStride + blocks) : 0);
+        GuardedBuffer yBuf(touches ? size_t((rows - 1) * yStride + columns) : 0);
+        GuardedBuffer uBuf(touches && blocks ? size_t((chromaRows - 1) * uvStride + blocks) : 0);
         GuardedBuffer vBuf(uBuf.size());
-        const size_t dstPixels = touches ? size_t((rows - 1) * dstStride + 2 * blocks) : 0;
+        const size_t dstPixels = touches ? size_t((rows - 1) * dstStride + columns) : 0;
         GuardedBuffer dstBuf(dstPixels * 2);
         ASSERT_TRUE(yBuf.ok() && uBuf.ok() && vBuf.ok() && dstBuf.ok());
         uint16_t *dst = reinterpret_cast<uint16_t *>(dstBuf.data());
@@ -156,10 +159,11 @@ protected:
 
         std::vector<bool> written(dstPixels, false);
         for (int64_t r = 0; r < rows && touches; ++r) {
-            for (int64_t x = 0; x < 2 * blocks; ++x) {
-                const int64_t c = std::min(r / 2, chromaRows - 1) * uvStride + x / 2;
-                const uint16_t e =
-                    Expected(yBuf.data()[r * yStride + x], uBuf.data()[c], vBuf.data()[c]);
+            for (int64_t x = 0; x < columns; ++x) {
+                const int64_t c =
+                    std::min(r / 2, chromaRows - 1) * uvStride + std::min(x / 2, blocks - 1);
+                const int u = blocks ? uBuf.data()[c] : 128, v = blocks ? vBuf.data()[c] : 128;
+                const uint16_t e = Expected(yBuf.data()[r * yStride + x], u, v);
                 const size_t at = size_t(r * dstStride + x);
                 ASSERT_EQ(e, dst[at]) << w.name << (strided ? " strided" : " packed") << " seed "
                                       << seed << ": row " << r << " px " << x;
@@ -187,20 +191,20 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<Walk> &p) { return std::string(p.param.name); });
 
 // Width 5 packed: chroma rows 2 bytes apart, second pair at
-// luma byte 10 and destination pixel 10.
+// luma byte 10 and destination pixel 10; the last column takes chroma column 1.
 TEST(Rgb565Walk, Width5RowPairsStartAtTheirOwnRows) {
     uint8_t y[20], u[4] = {128, 128, 128, 128}, v[4] = {128, 128, 128, 128};
     for (int i = 0; i < 20; ++i) y[i] = uint8_t(8 * i);
     u[2] = 0;  // chroma row 1, column 0
+    v[3] = 0;  // chroma row 1, column 1
     uint16_t dst[20];
     std::fill(dst, dst + 20, kCanary);
     kestra::yv12_to_rgb565_c(y, v, u, dst, 5, 4);
-    for (int r = 0; r < 4; ++r) {
-        for (int x = 0; x < 4; ++x)
-            EXPECT_EQ(Expected(y[r * 5 + x], x < 2 && r >= 2 ? 0 : 128, 128), dst[r * 5 + x])
+    for (int r = 0; r < 4; ++r)
+        for (int x = 0; x < 5; ++x)
+            EXPECT_EQ(Expected(y[r * 5 + x], x < 2 && r >= 2 ? 0 : 128, x >= 2 && r >= 2 ? 0 : 128),
+                      dst[r * 5 + x])
                 << "row " << r << " px " << x;
-        EXPECT_EQ(kCanary, dst[r * 5 + 4]) << "row " << r << " px 4";
-    }
 }
 
 }  // namespace

@@ -157,6 +157,12 @@ struct RandomFrame {
         const int rows = std::abs(height);
         return rows ? ((rows - 1) * static_cast<size_t>(dstStride) + width) * bytesPerPixel : 0;
     }
+    // UYVY rows are whole 4-byte groups, so an odd width needs 2 bytes more.
+    int32_t UyvyPitch() const { return 4 * ((dstStride + 1) / 2); }
+    size_t UyvySize() const {
+        const int rows = std::abs(height);
+        return rows ? (rows - 1) * static_cast<size_t>(UyvyPitch()) + 4 * ((width + 1) / 2) : 0;
+    }
     std::string Describe() const {
         return "width " + std::to_string(width) + " height " + std::to_string(height) +
                " yStride " + std::to_string(yStride) + " uvStride " + std::to_string(uvStride) +
@@ -188,14 +194,14 @@ TEST_F(SimdConverters, RandomFramesMatchReferenceAtEveryLevel) {
         kestra::yv12_to_rgb24_c(rgbRef.data(), f.dstStride, y, u, v, f.yStride, f.uvStride, f.width,
                                 f.height);
         std::vector<uint16_t> r565Ref(f.DstSize(2) / 2, canary * 0x101);
-        std::vector<uint8_t> uyvyRef(f.DstSize(2), canary);
+        std::vector<uint8_t> uyvyRef(f.UyvySize(), canary);
         const int rows = std::abs(f.height);
         if (f.height > 0) {
             kestra::yv12_to_rgb565_strided_c(y, f.yStride, u, v, f.uvStride, r565Ref.data(),
                                              f.dstStride, f.width, f.height);
         }
         kestra::yv12_to_uyvy_c(y, f.yStride, u, v, f.uvStride, uyvyRef.data(), f.width, rows,
-                               2 * f.dstStride);
+                               f.UyvyPitch());
 
         for (CpuLevel level : VectorLevels()) {
             SCOPED_TRACE(kestra::CpuLevelName(level));
@@ -212,7 +218,7 @@ TEST_F(SimdConverters, RandomFramesMatchReferenceAtEveryLevel) {
             EXPECT_EQ(-1, FirstDifference(r565Ref, r565)) << "rgb565: first differing pixel";
 
             std::vector<uint8_t> uyvy(uyvyRef.size(), canary);
-            t.uyvy(y, f.yStride, u, v, f.uvStride, uyvy.data(), f.width, rows, 2 * f.dstStride);
+            t.uyvy(y, f.yStride, u, v, f.uvStride, uyvy.data(), f.width, rows, f.UyvyPitch());
             EXPECT_EQ(-1, FirstDifference(uyvyRef, uyvy)) << "uyvy: first differing byte";
             if (HasFailure()) return;
         }
@@ -231,9 +237,9 @@ TEST_F(SimdConverters, EveryDestinationAlignmentMatchesReference) {
         SCOPED_TRACE(f.Describe());
         const uint8_t *y = f.y.data(), *u = f.u.data(), *v = f.v.data();
         const int rows = std::abs(f.height);
-        std::vector<uint8_t> uyvyRef(f.DstSize(2) + 128, 0xC3);
+        std::vector<uint8_t> uyvyRef(f.UyvySize() + 128, 0xC3);
         kestra::yv12_to_uyvy_c(y, f.yStride, u, v, f.uvStride, uyvyRef.data() + 64, f.width, rows,
-                               2 * f.dstStride);
+                               f.UyvyPitch());
         std::vector<uint8_t> rgbRef(f.DstSize(3) + 128, 0xC3);
         kestra::yv12_to_rgb24_c(rgbRef.data() + 64, f.dstStride, y, u, v, f.yStride, f.uvStride,
                                 f.width, f.height);
@@ -247,7 +253,7 @@ TEST_F(SimdConverters, EveryDestinationAlignmentMatchesReference) {
                 std::vector<uint8_t> buffer(uyvyRef.size() + 64 + 64, 0xC3);
                 const size_t base = (64 - reinterpret_cast<uintptr_t>(buffer.data()) % 64) % 64;
                 uint8_t *frame = buffer.data() + base + offset + 64;
-                t.uyvy(y, f.yStride, u, v, f.uvStride, frame, f.width, rows, 2 * f.dstStride);
+                t.uyvy(y, f.yStride, u, v, f.uvStride, frame, f.width, rows, f.UyvyPitch());
                 std::vector<uint8_t> got(frame - 64, frame - 64 + uyvyRef.size());
                 EXPECT_EQ(-1, FirstDifference(uyvyRef, got)) << "uyvy: first differing byte";
 
@@ -272,11 +278,11 @@ TEST_F(SimdConverters, UyvyEntryPointMatchesReference) {
     for (int n = 0; n < 50; ++n) {
         const RandomFrame f(rng, false);
         SCOPED_TRACE(f.Describe());
-        std::vector<uint8_t> expected(f.DstSize(2), 0x5A), actual(expected.size(), 0x5A);
+        std::vector<uint8_t> expected(f.UyvySize(), 0x5A), actual(expected.size(), 0x5A);
         kestra::yv12_to_uyvy_c(f.y.data(), f.yStride, f.u.data(), f.v.data(), f.uvStride,
-                               expected.data(), f.width, f.height, 2 * f.dstStride);
+                               expected.data(), f.width, f.height, f.UyvyPitch());
         kestra::yv12_to_uyvy_mmx(f.y.data(), f.yStride, f.u.data(), f.v.data(), f.uvStride,
-                                 actual.data(), f.width, f.height, 2 * f.dstStride);
+                                 actual.data(), f.width, f.height, f.UyvyPitch());
         ASSERT_EQ(-1, FirstDifference(expected, actual));
     }
 }

@@ -76,23 +76,23 @@ TEST_P(UyvyBytes, ChromaRowsAreUvStrideApart) {
 }
 
 // An odd last column has no chroma sample of its own: it repeats the row's
-// last one, or takes neutral grey when the row has none.
+// last one, or takes neutral grey when the row has none, and its group is
+// whole, the second luma a copy of its own.
 TEST_P(UyvyBytes, OddLastColumnReusesTheLastChromaSample) {
     const uint8_t y3[6] = {1, 2, 3, 4, 5, 6}, u3[1] = {0x70}, v3[1] = {0x71};
     uint8_t dst[16];
     std::memset(dst, kCanary, sizeof(dst));
     GetParam().fn(y3, 3, u3, v3, 1, dst, 3, 2, 8);
-    const uint8_t want3[16] = {0x70, 1, 0x71, 2, 0x70, 3, kCanary, kCanary,
-                               0x70, 4, 0x71, 5, 0x70, 6, kCanary, kCanary};
+    const uint8_t want3[16] = {0x70, 1, 0x71, 2, 0x70, 3, 0x71, 3,
+                               0x70, 4, 0x71, 5, 0x70, 6, 0x71, 6};
     EXPECT_EQ(0, std::memcmp(want3, dst, 16)) << "width 3";
 
     const uint8_t y1[2] = {9, 10};
     std::memset(dst, kCanary, sizeof(dst));
     GetParam().fn(y1, 1, nullptr, nullptr, 0, dst, 1, 2, 8);
-    EXPECT_EQ(0x80, dst[0]) << "width 1 U";
-    EXPECT_EQ(9, dst[1]) << "width 1 Y";
-    EXPECT_EQ(kCanary, dst[2]) << "width 1 must write 2 bytes a row only";
-    EXPECT_EQ(10, dst[9]) << "width 1, second row Y";
+    const uint8_t want1[16] = {0x80, 9,  0x80, 9,  kCanary, kCanary, kCanary, kCanary,
+                               0x80, 10, 0x80, 10, kCanary, kCanary, kCanary, kCanary};
+    EXPECT_EQ(0, std::memcmp(want1, dst, 16)) << "width 1 is one whole grey group a row";
 }
 
 // A lone row has no chroma row of its own in a YV12 frame: nothing is packed.
@@ -118,23 +118,28 @@ struct Walk {
 uint8_t ExpectedByte(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint32_t width,
                      uint32_t byte) {
     const uint32_t x = byte / 2;
-    if (byte % 2) return yRow[x];
     const uint32_t pairs = width / 2;
-    if (x / 2 >= pairs) return pairs ? uRow[pairs - 1] : 0x80;  // odd last column
+    if (x / 2 >= pairs) {  // odd last column: the whole group, its luma twice
+        if (byte % 2) return yRow[width - 1];
+        if (!pairs) return 0x80;
+        return x % 2 ? vRow[pairs - 1] : uRow[pairs - 1];
+    }
+    if (byte % 2) return yRow[x];
     return x % 2 ? vRow[x / 2] : uRow[x / 2];
 }
 
 class UyvyWalk : public testing::TestWithParam<std::tuple<Packer, Walk>> {};
 
 // Planes hold exactly width luma bytes per row, height rows, and width / 2
-// chroma bytes in each of height / 2 chroma rows; the destination ends with
-// byte 2 x width of row height - 1.
+// chroma bytes in each of height / 2 chroma rows; the destination rows are
+// (width + 1) / 2 groups and it ends with the last group of row height - 1.
 TEST_P(UyvyWalk, StaysInsideThePlanesAndRows) {
     const Packer &packer = std::get<0>(GetParam());
     const Walk &w = std::get<1>(GetParam());
     const int32_t yStride = int32_t(w.width) + w.yPad;
     const int32_t uvStride = int32_t(w.width / 2) + w.uvPad;
-    const int32_t pitch = int32_t(2 * w.width) + w.dstPad;
+    const uint32_t rowBytes = 4 * ((w.width + 1) / 2);
+    const int32_t pitch = int32_t(rowBytes) + w.dstPad;
     // The frame's own height / 2 chroma rows: an odd last row reuses the last
     // of them, and a lone row has none, so nothing is packed.
     const uint32_t chromaRows = w.height / 2;
@@ -142,7 +147,7 @@ TEST_P(UyvyWalk, StaysInsideThePlanesAndRows) {
     GuardedBuffer yBuf(any ? size_t(w.height - 1) * yStride + w.width : 0);
     GuardedBuffer uBuf(any ? size_t(chromaRows - 1) * uvStride + w.width / 2 : 0);
     GuardedBuffer vBuf(uBuf.size());
-    const size_t dstSize = any ? size_t(w.height - 1) * pitch + 2 * w.width : 0;
+    const size_t dstSize = any ? size_t(w.height - 1) * pitch + rowBytes : 0;
     GuardedBuffer dst(dstSize, kCanary);
     ASSERT_TRUE(yBuf.ok() && uBuf.ok() && vBuf.ok() && dst.ok());
     const unsigned seed = w.width * 1000 + w.height;
@@ -155,14 +160,14 @@ TEST_P(UyvyWalk, StaysInsideThePlanesAndRows) {
 
     for (uint32_t r = 0; r < w.height && any; ++r) {
         const uint8_t *row = dst.data() + size_t(r) * pitch;
-        for (uint32_t b = 0; b < 2 * w.width; ++b) {
+        for (uint32_t b = 0; b < rowBytes; ++b) {
             const size_t c = size_t(std::min(r / 2, chromaRows - 1)) * uvStride;
             const uint8_t e = ExpectedByte(yBuf.data() + size_t(r) * yStride, uBuf.data() + c,
                                            vBuf.data() + c, w.width, b);
             ASSERT_EQ(e, row[b]) << packer.name << " " << w.name << " seed " << seed << ": row "
                                  << r << " byte " << b;
         }
-        for (int32_t b = int32_t(2 * w.width); b < pitch && r + 1 < w.height; ++b)
+        for (int32_t b = int32_t(rowBytes); b < pitch && r + 1 < w.height; ++b)
             ASSERT_EQ(kCanary, row[b]) << packer.name << " " << w.name << ": row " << r
                                        << " padding byte " << b << " overwritten";
     }

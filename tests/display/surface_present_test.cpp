@@ -3,6 +3,7 @@
 // through the frame or aux surface with each fallback, and the result codes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "support/png_writer.h"
@@ -24,13 +25,14 @@ void CountingCallback(int32_t, HDC, int32_t, int32_t, int32_t, int32_t, int32_t,
 
 class SurfaceDisplay {
 public:
-    SurfaceDisplay(int mode, int clientWidth, int clientHeight) {
+    SurfaceDisplay(int mode, int clientWidth, int clientHeight, int frameWidth = kFw,
+                   int frameHeight = kFh) {
         ConfigureAdapterFor(mode);
         window = kplat_create_window("surface", 40, 30, clientWidth, clientHeight, 1);
         KESTRA_DWOpenDraw(&handle);
         KESTRA_DWSetHwnd(handle, window);
         KESTRA_DWSetDisplayCB(handle, nullptr, CountingCallback);
-        KESTRA_DWInitDraw(handle, kFw, kFh);
+        KESTRA_DWInitDraw(handle, frameWidth, frameHeight);
     }
     ~SurfaceDisplay() {
         KESTRA_DWCloseDraw(handle);
@@ -133,6 +135,46 @@ TEST_P(SurfaceModeTest, ShowsTheFramePixelForPixel) {
                           << want[i] << " got " << px[i];
     EXPECT_EQ(bad, 0);
     EXPECT_EQ(callbackCalls, 0) << "the display callback belongs to the GDI mode";
+}
+
+// What an odd size adds beyond whole 2x2 blocks (the last column, the last
+// row) shows the frame being drawn: its own luma with the nearest chroma, or
+// grey when a frame 1 pixel wide or high has none. The frame before has other luma
+// and chroma, so a byte left over from it shows.
+TEST_P(SurfaceModeTest, OddEdgesShowTheirOwnFrameOnly) {
+    const int mode = GetParam();
+    // One pixel in each mode's own terms: the adapter's conversion of the
+    // YUV value in the FOURCC modes, a whole 2x2 block through the 5-6-5
+    // converter (widened to 8 bits) in the RGB mode.
+    auto colour = [mode](uint8_t luma, uint8_t u, uint8_t v) {
+        YuvFrame block(2, 2);
+        for (int r = 0; r < 2; ++r) block.y[size_t(r) * block.yStride] = luma;
+        for (int r = 0; r < 2; ++r) block.y[size_t(r) * block.yStride + 1] = luma;
+        block.u[0] = u;
+        block.v[0] = v;
+        block.Reference();
+        return Expected(mode, block)[0];
+    };
+    const int kSizes[][2] = {{5, 5}, {1, 3}, {3, 1}, {7, 4}, {4, 7}, {3, 2}, {33, 17}};
+    for (const auto &size : kSizes) {
+        const int w = size[0], h = size[1];
+        SurfaceDisplay d(mode, w, h, w, h);
+        ASSERT_EQ(d.object()->renderMode, mode) << w << "x" << h;
+        ASSERT_EQ(d.Draw(YuvFrame(w, h)), 0);
+        YuvFrame next(w, h);
+        for (uint8_t &luma : next.y) luma = static_cast<uint8_t>(255 - luma);
+        std::fill(next.u.begin(), next.u.end(), 90);
+        std::fill(next.v.begin(), next.v.end(), 240);
+        const uint8_t u = w > 1 && h > 1 ? 90 : 128, v = w > 1 && h > 1 ? 240 : 128;
+        ASSERT_EQ(d.Draw(next), 0);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const uint32_t want = colour(next.y[size_t(y) * next.yStride + x], u, v);
+                ASSERT_TRUE(Near(d.At(x, y), want, Tolerance(mode)))
+                    << w << "x" << h << " frame, pixel " << x << "," << y << " expected "
+                    << std::hex << want << " got " << d.At(x, y);
+            }
+    }
 }
 
 // Bar i of eight shows at the centre of the i-th eighth of `width`.
