@@ -66,7 +66,7 @@ void Surface::ToXrgb(uint32_t *dst) const {
             break;
         case SurfaceFormat::Yv12: {
             const uint8_t *v = base + size_t(height) * pitch;
-            const uint8_t *u = v + size_t(height + 1) / 2 * (pitch / 2);
+            const uint8_t *u = v + size_t(height / 2) * (pitch / 2);
             libyuv::I420ToARGB(base, pitch, u, pitch / 2, v, pitch / 2, argb, dstStride, width,
                                height);
             break;

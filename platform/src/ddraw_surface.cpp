@@ -53,11 +53,10 @@ bool Surface::Allocate() {
             bytes = size_t(pitch) * height;
             break;
         case SurfaceFormat::Yv12:
-            // Y, then V, then U at half pitch, each chroma plane (height + 1) / 2
-            // rows as drivers lay out odd heights; the pitch always leaves room
-            // for (width + 1) / 2 chroma columns.
+            // Y, then V, then U at half pitch; one spare chroma row so an odd
+            // height's last chroma row stays inside.
             pitch = AlignPitch(width);
-            bytes = size_t(pitch) * height + size_t(pitch / 2) * (size_t(height + 1) / 2 * 2);
+            bytes = size_t(pitch) * height + size_t(pitch / 2) * (size_t(height / 2) * 2 + 1);
             break;
     }
     if (bytes > kMaxSurfaceBytes) return false;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "convert/dispatch.h"
 
@@ -40,14 +39,6 @@ void FillChromaPlane(uint8_t *dst, int32_t dstPitch, int32_t columns, int32_t ro
         if (columns > frameColumns)
             std::memset(out + frameColumns, in[frameColumns - 1], size_t(columns - frameColumns));
     }
-}
-
-// A frame 1 pixel high has no chroma row, and the converters draw nothing
-// for a lone row. Such a frame goes through as a row pair of itself (zero
-// strides: both rows read the one luma row and land on the one destination
-// row) with this row of neutral grey chroma.
-std::vector<uint8_t> GreyChromaRow(int32_t width) {
-    return std::vector<uint8_t>(size_t(width) / 2 + 1, 0x80);
 }
 
 int32_t Clamp32(DWORD value) { return int32_t(std::min<DWORD>(value, 0x7FFFFFFF)); }
@@ -101,46 +92,33 @@ void DrawWindow::FillFrameSurface(const FrameArgs &frame, const DDSURFACEDESC2 &
         case ModeYV12Surface: {
             width = std::min(width, pitch);
             CopyPlane(surface, pitch, frame.y, frame.yStride, width, rows);
-            // The surface's chroma planes cover odd sizes with rounded-up
-            // halves; the frame's have rounded-down ones.
+            // Chroma planes of height / 2 rows, as drivers (and Wine) lay them
+            // out; an odd width's extra chroma column repeats the last sample.
             const int32_t chromaPitch = pitch / 2;
             uint8_t *vPlane = surface + ptrdiff_t(surfaceHeight) * pitch;
-            uint8_t *uPlane = vPlane + ptrdiff_t((surfaceHeight + 1) / 2) * chromaPitch;
+            uint8_t *uPlane = vPlane + ptrdiff_t(surfaceHeight / 2) * chromaPitch;
             const int32_t columns = std::min((width + 1) / 2, chromaPitch);
-            const int32_t chromaRows = (rows + 1) / 2;
+            const int32_t chromaRows = rows / 2;
             const int32_t frameColumns = std::min(frameWidth / 2, columns);
-            const int32_t frameRows = std::min(frameHeight / 2, chromaRows);
             FillChromaPlane(vPlane, chromaPitch, columns, chromaRows, frame.v, frame.uvStride,
-                            frameColumns, frameRows);
+                            frameColumns, chromaRows);
             FillChromaPlane(uPlane, chromaPitch, columns, chromaRows, frame.u, frame.uvStride,
-                            frameColumns, frameRows);
+                            frameColumns, chromaRows);
             break;
         }
         case ModeUYVYSurface:
             // Whole 4-byte groups only: an odd width's last pixel fills a
             // group of its own.
             width = std::min(width, pitch / 4 * 2);
-            if (rows == 1) {
-                const std::vector<uint8_t> grey = GreyChromaRow(width);
-                Converters().uyvy(frame.y, 0, grey.data(), grey.data(), 0, surface, uint32_t(width),
-                                  2, 0);
-                break;
-            }
             Converters().uyvy(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, surface,
                               uint32_t(width), uint32_t(rows), pitch);
             break;
         case ModeRGB565Surface: {
             if (!frameBuffer) return;
-            uint16_t *pixels = reinterpret_cast<uint16_t *>(frameBuffer);
-            if (frameHeight == 1) {
-                const std::vector<uint8_t> grey = GreyChromaRow(frameWidth);
-                Converters().rgb565(frame.y, 0, grey.data(), grey.data(), 0, pixels, 0, frameWidth,
-                                    2);
-            } else {
-                // Strided: hosts that pad their rows must not get a sheared picture.
-                Converters().rgb565(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride,
-                                    pixels, frameWidth, frameWidth, frameHeight);
-            }
+            // Strided: hosts that pad their rows must not get a sheared picture.
+            Converters().rgb565(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride,
+                                reinterpret_cast<uint16_t *>(frameBuffer), frameWidth, frameWidth,
+                                frameHeight);
             int32_t rowBytes = std::min(2 * width, pitch);
             CopyPlane(surface, pitch, frameBuffer, 2 * frameWidth, rowBytes, rows);
             break;
