@@ -76,12 +76,14 @@ void CheckUyvy(Reader &in) {
     const uint32_t height = in.Take(64);
     const int32_t yStride = static_cast<int32_t>(width + in.Take(40));
     const int32_t uvStride = static_cast<int32_t>(width / 2 + in.Take(40));
-    const int32_t dstPitch = static_cast<int32_t>(2 * width + in.Take(40));
+    // A row is whole 4-byte groups: an odd width's last pixel has one of its own.
+    const int64_t rowBytes = 4 * ((int64_t(width) + 1) / 2);
+    const int32_t dstPitch = static_cast<int32_t>(rowBytes + in.Take(40));
     const int64_t chromaRows = height / 2;
     std::vector<uint8_t> y = Plane(in, PlaneBytes(height, width, yStride));
     std::vector<uint8_t> u = Plane(in, PlaneBytes(chromaRows, width / 2, uvStride));
     std::vector<uint8_t> v = Plane(in, PlaneBytes(chromaRows, width / 2, uvStride));
-    const size_t dstBytes = PlaneBytes(height, 2 * int64_t(width), dstPitch);
+    const size_t dstBytes = PlaneBytes(height, rowBytes, dstPitch);
     std::vector<uint8_t> expected(dstBytes, 0xA5), actual(dstBytes, 0xA5);
     kestra::yv12_to_uyvy_c(y.data(), yStride, u.data(), v.data(), uvStride, expected.data(), width,
                            height, dstPitch);
