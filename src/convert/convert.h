@@ -68,6 +68,10 @@ void yv12_to_rgb565_strided_c(const uint8_t *y, int32_t yStride, const uint8_t *
 void yv12_to_uyvy_mmx(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                       int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
                       int32_t dstPitch);
+// Columns [from, width) of one UYVY row, odd last column included, exactly as
+// the packer writes them; every level's tail calls this one.
+void uyvy_row_tail_c(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint8_t *out,
+                     uint32_t from, uint32_t width);
 // Scalar reference of the packer.
 void yv12_to_uyvy_c(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                     int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,

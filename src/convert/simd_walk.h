@@ -121,29 +121,6 @@ void WalkRgb565(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8
     }
 }
 
-// Columns [from, width) of one UYVY row. A row has only width / 2 chroma
-// samples, so an odd last column repeats the last one (grey when none) and
-// fills its whole group, the second luma a copy of its own.
-inline void UyvyTail(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint8_t *out,
-                     uint32_t from, uint32_t width) {
-    const uint32_t pairs = width / 2;
-    uint32_t x = from;
-    for (; x + 1 < width; x += 2) {
-        uint8_t *p = out + 2 * static_cast<uint64_t>(x);
-        p[0] = uRow[x / 2];
-        p[1] = yRow[x];
-        p[2] = vRow[x / 2];
-        p[3] = yRow[x + 1];
-    }
-    if (x < width) {
-        uint8_t *p = out + 2 * static_cast<uint64_t>(x);
-        p[0] = pairs ? uRow[pairs - 1] : 0x80;
-        p[1] = yRow[x];
-        p[2] = pairs ? vRow[pairs - 1] : 0x80;
-        p[3] = yRow[x];
-    }
-}
-
 // pair(y0, y1, uRow, vRow, d0, d1, width) packs one row pair.
 template <class Pair>
 void WalkUyvy(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,

@@ -4,34 +4,27 @@
 
 namespace kestra {
 
-namespace {
-
-// Packs columns [from, width) of one row. A row holds only width / 2 chroma
-// samples, so an odd last column repeats the last one (neutral grey when
-// there is none) and takes its own luma. Its group is written whole, the
-// second luma a copy of the first: a scaler that filters across the edge
-// then sees this frame's pixel, not whatever the byte held before.
-void PackRowTail(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint8_t *out,
-                 uint32_t from, uint32_t width) {
+void uyvy_row_tail_c(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint8_t *out,
+                     uint32_t from, uint32_t width) {
     const uint32_t pairs = width / 2;
     uint32_t x = from;
     for (; x + 1 < width; x += 2) {
-        uint8_t *p = out + 2 * x;
+        uint8_t *p = out + 2 * static_cast<uint64_t>(x);
         p[0] = uRow[x / 2];
         p[1] = yRow[x];
         p[2] = vRow[x / 2];
         p[3] = yRow[x + 1];
     }
     if (x < width) {
-        uint8_t *p = out + 2 * x;
+        // The second luma repeats the first: a scaler that filters across the
+        // edge then sees this frame's pixel, not whatever the byte held before.
+        uint8_t *p = out + 2 * static_cast<uint64_t>(x);
         p[0] = pairs ? uRow[pairs - 1] : 0x80;
         p[1] = yRow[x];
         p[2] = pairs ? vRow[pairs - 1] : 0x80;
         p[3] = yRow[x];
     }
 }
-
-}  // namespace
 
 void yv12_to_uyvy_c(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                     int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
@@ -44,8 +37,8 @@ void yv12_to_uyvy_c(const uint8_t *y, int32_t yStride, const uint8_t *u, const u
         const uint32_t chromaRow = row / 2 < chromaRows ? row / 2 : chromaRows - 1;
         const uint8_t *uRow = u + static_cast<int64_t>(chromaRow) * uvStride;
         const uint8_t *vRow = v + static_cast<int64_t>(chromaRow) * uvStride;
-        PackRowTail(y + static_cast<int64_t>(row) * yStride, uRow, vRow,
-                    dst + static_cast<int64_t>(row) * dstPitch, 0, width);
+        uyvy_row_tail_c(y + static_cast<int64_t>(row) * yStride, uRow, vRow,
+                        dst + static_cast<int64_t>(row) * dstPitch, 0, width);
     }
 }
 

@@ -30,8 +30,8 @@ void PairAvx2(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const u
         PackRow32(y0 + 32 * static_cast<uintptr_t>(s), uv, d0 + 64 * static_cast<uintptr_t>(s));
         PackRow32(y1 + 32 * static_cast<uintptr_t>(s), uv, d1 + 64 * static_cast<uintptr_t>(s));
     }
-    UyvyTail(y0, uRow, vRow, d0, steps * 32, width);
-    UyvyTail(y1, uRow, vRow, d1, steps * 32, width);
+    uyvy_row_tail_c(y0, uRow, vRow, d0, steps * 32, width);
+    uyvy_row_tail_c(y1, uRow, vRow, d1, steps * 32, width);
 }
 
 }  // namespace

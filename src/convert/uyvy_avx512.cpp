@@ -83,7 +83,7 @@ void Row(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint8_t 
                       out + 4 * at);
     }
     // The odd last column, if any.
-    UyvyTail(yRow, uRow, vRow, out, width & ~1u, width);
+    uyvy_row_tail_c(yRow, uRow, vRow, out, width & ~1u, width);
 }
 
 void PairAvx512(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const uint8_t *vRow,

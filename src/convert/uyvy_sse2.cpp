@@ -27,8 +27,8 @@ void PairSse2(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const u
         PackRow16(y0 + 16 * static_cast<uintptr_t>(s), uv, d0 + 32 * static_cast<uintptr_t>(s));
         PackRow16(y1 + 16 * static_cast<uintptr_t>(s), uv, d1 + 32 * static_cast<uintptr_t>(s));
     }
-    UyvyTail(y0, uRow, vRow, d0, steps * 16, width);
-    UyvyTail(y1, uRow, vRow, d1, steps * 16, width);
+    uyvy_row_tail_c(y0, uRow, vRow, d0, steps * 16, width);
+    uyvy_row_tail_c(y1, uRow, vRow, d1, steps * 16, width);
 }
 
 }  // namespace
