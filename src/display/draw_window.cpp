@@ -6,6 +6,13 @@
 
 namespace kestra {
 
+// Every edge at 0 or more and below the frame size: the whole frame
+// (right = width) is not a crop.
+bool InsideFrame(const RECT &rect, int32_t width, int32_t height) {
+    return rect.left >= 0 && rect.left < width && rect.right >= 0 && rect.right < width &&
+           rect.top >= 0 && rect.top < height && rect.bottom >= 0 && rect.bottom < height;
+}
+
 DrawWindow::DrawWindow()
     : ddraw(nullptr),
       primarySurface(nullptr),
@@ -62,10 +69,7 @@ void DrawWindow::SetPlayRect(const RECT *rect) {
         playRectEnabled = 0;
         return;
     }
-    bool inside = rect->left >= 0 && rect->left < frameWidth && rect->right >= 0 &&
-                  rect->right < frameWidth && rect->top >= 0 && rect->top < frameHeight &&
-                  rect->bottom >= 0 && rect->bottom < frameHeight;
-    if (!inside) {
+    if (!InsideFrame(*rect, frameWidth, frameHeight)) {
         playRectEnabled = 0;
         return;
     }

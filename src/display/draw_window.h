@@ -53,6 +53,9 @@ struct FrameArgs {
     int32_t value8;
 };
 
+// Whether a play rect lies inside a frame of this size (draw_window.cpp).
+bool InsideFrame(const RECT &rect, int32_t width, int32_t height);
+
 // The bottom-up 24-bit header of a frame (gdi_present.cpp).
 void FillBitmapHeader(int32_t width, int32_t height, BITMAPINFOHEADER *header);
 

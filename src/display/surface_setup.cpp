@@ -83,9 +83,7 @@ int32_t DrawWindow::InitDraw(int32_t width, int32_t height) {
 // surface blits would refuse it and GDI would show old pixels.
 void DrawWindow::DropPlayRectOutside(int32_t width, int32_t height) {
     AutoLock lock(surfaceLock);
-    const RECT &r = playRect;
-    if (r.left >= width || r.right >= width || r.top >= height || r.bottom >= height)
-        playRectEnabled = 0;
+    if (!InsideFrame(playRect, width, height)) playRectEnabled = 0;
 }
 
 void DrawWindow::SetUpDirectDraw(int32_t width, int32_t height) {
