@@ -19,25 +19,20 @@ void CopyPlane(uint8_t *dst, int32_t dstPitch, const uint8_t *src, int32_t srcSt
                     size_t(rowBytes));
 }
 
-// A surface chroma plane of columns x rows from the frame's
-// frameColumns x frameRows samples: the extra column and row an odd size
-// adds repeat the nearest sample, and a frame 1 pixel wide or high, which
-// has none, gets neutral grey.
+// Chroma rows of `columns` samples from rows of frameColumns: the extra
+// column an odd width adds repeats the last sample, and a frame 1 pixel wide,
+// which has none, gets neutral grey.
 void FillChromaPlane(uint8_t *dst, int32_t dstPitch, int32_t columns, int32_t rows,
-                     const uint8_t *src, int32_t srcStride, int32_t frameColumns,
-                     int32_t frameRows) {
-    if (columns <= 0 || rows <= 0) return;
-    if (frameColumns <= 0 || frameRows <= 0) {
-        for (int32_t r = 0; r < rows; ++r)
-            std::memset(dst + ptrdiff_t(r) * dstPitch, 0x80, size_t(columns));
-        return;
-    }
-    for (int32_t r = 0; r < rows; ++r) {
+                     const uint8_t *src, int32_t srcStride, int32_t frameColumns) {
+    for (int32_t r = 0; r < rows && columns > 0; ++r) {
         uint8_t *out = dst + ptrdiff_t(r) * dstPitch;
-        const uint8_t *in = src + ptrdiff_t(std::min(r, frameRows - 1)) * srcStride;
+        if (frameColumns <= 0) {
+            std::memset(out, 0x80, size_t(columns));
+            continue;
+        }
+        const uint8_t *in = src + ptrdiff_t(r) * srcStride;
         std::memcpy(out, in, size_t(frameColumns));
-        if (columns > frameColumns)
-            std::memset(out + frameColumns, in[frameColumns - 1], size_t(columns - frameColumns));
+        std::memset(out + frameColumns, in[frameColumns - 1], size_t(columns - frameColumns));
     }
 }
 
@@ -101,9 +96,9 @@ void DrawWindow::FillFrameSurface(const FrameArgs &frame, const DDSURFACEDESC2 &
             const int32_t chromaRows = rows / 2;
             const int32_t frameColumns = std::min(frameWidth / 2, columns);
             FillChromaPlane(vPlane, chromaPitch, columns, chromaRows, frame.v, frame.uvStride,
-                            frameColumns, chromaRows);
+                            frameColumns);
             FillChromaPlane(uPlane, chromaPitch, columns, chromaRows, frame.u, frame.uvStride,
-                            frameColumns, chromaRows);
+                            frameColumns);
             break;
         }
         case ModeUYVYSurface:
