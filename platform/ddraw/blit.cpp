@@ -1,7 +1,7 @@
 // Pixel work of the software display adapter: colour fills, and blits that
 // convert YV12, UYVY and RGB 5-6-5 to XRGB (BT.601 studio range, as display
 // drivers do), stretch by nearest neighbour, mirror and clip to the window.
-#include "ddraw_internal.h"
+#include "ddraw/ddraw_internal.h"
 
 #include <libyuv.h>
 
@@ -26,22 +26,25 @@ RECT Intersect(const RECT &a, const RECT &b) {
 }
 
 // Where a blit to the primary lands: the clipper's window client area, or
-// the desktop when no window clips it. `area` is in screen coordinates.
+// the desktop when no window clips it. `area` is in screen coordinates. It
+// holds the window lock, since window pixels move when a window is resized.
 struct PrimaryOutput {
+    std::lock_guard<std::recursive_mutex> windows{WindowLock()};
     PixelTarget target;
-    RECT area;
+    RECT area{};
     HWND window = nullptr;
 };
 
 bool ResolvePrimary(const Clipper *clipper, PrimaryOutput *out) {
     if (clipper && clipper->window) {
         Window *w = FindWindow(clipper->window);
-        if (!w || !WindowTarget(clipper->window, &out->target)) return false;
+        if (!w) return false;
+        out->target = w->Target();
         out->area = w->client;
         out->window = clipper->window;
         return true;
     }
-    out->target = DesktopTarget();
+    out->target = TheDesktop().Target();
     out->area = RECT{0, 0, out->target.width, out->target.height};
     return true;
 }

@@ -81,6 +81,11 @@ bool ReadProfileString(const char *section, const char *key, const char *fileNam
 
 }  // namespace
 
+uintptr_t kplat::NewHandle() {
+    static std::atomic<uintptr_t> next{0x1000};
+    return next += 4;
+}
+
 extern "C" {
 
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION cs) {

@@ -2,7 +2,7 @@
 // fontconfig, rendered by FreeType with anti-aliased glyphs. Without a usable
 // face, a built-in 8x16 bitmap font still draws the text.
 #include "fallback_font.h"
-#include "internal.h"
+#include "gdi32/gdi32_internal.h"
 
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
@@ -81,15 +81,6 @@ void OpenFace(Font *font) {
 
 // Shared by every DC and thread; the face is opened on first use and kept.
 std::mutex fontMutex;
-
-std::mutex hookMutex;
-KplatTextHook textHook = nullptr;
-void *textHookUser = nullptr;
-
-void CallTextHook(LPCSTR text, int count) {
-    std::lock_guard<std::mutex> guard(hookMutex);
-    if (textHook) textHook(text, count, textHookUser);
-}
 
 Font &TheFont() {
     static Font *font = [] {
@@ -209,7 +200,7 @@ BOOL WINAPI GetTextExtentPoint32A(HDC dc, LPCSTR text, int count, LPSIZE size) {
     if (!size || count < 0 || (count > 0 && !text)) return FALSE;
     std::lock_guard<std::mutex> fontGuard(fontMutex);
     {
-        std::lock_guard<std::recursive_mutex> guard(StateLock());
+        std::lock_guard<std::recursive_mutex> guard(DcLock());
         if (!FindDC(dc)) return FALSE;
     }
     Font &font = TheFont();
@@ -221,10 +212,10 @@ BOOL WINAPI GetTextExtentPoint32A(HDC dc, LPCSTR text, int count, LPSIZE size) {
 BOOL WINAPI TextOutA(HDC dc, int x, int y, LPCSTR text, int count) {
     if (count < 0 || (count > 0 && !text)) return FALSE;
     CallTextHook(text, count);
-    // Font first, then the state lock: the same order everywhere.
+    // Font first, then the DCs and windows: the same order everywhere.
     std::lock_guard<std::mutex> fontGuard(fontMutex);
     Font &font = TheFont();
-    std::lock_guard<std::recursive_mutex> guard(StateLock());
+    DrawLock lock;
     DeviceContext *state = FindDC(dc);
     PixelTarget target;
     if (!state || !ResolveTarget(dc, &target)) return FALSE;
@@ -242,12 +233,6 @@ BOOL WINAPI TextOutA(HDC dc, int x, int y, LPCSTR text, int count) {
     }
     if (state->kind == DcKind::Window) NotifyWindowChanged(state->window);
     return TRUE;
-}
-
-void kplat_set_text_hook(KplatTextHook hook, void *user) {
-    std::lock_guard<std::mutex> guard(hookMutex);
-    textHook = hook;
-    textHookUser = user;
 }
 
 }  // extern "C"

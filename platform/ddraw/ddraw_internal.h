@@ -1,11 +1,13 @@
 // The software display adapter behind DirectDraw 7: its objects and the
-// adapter-wide state (caps, FOURCCs, faults, call log). Every method runs
-// under StateLock(), which also guards the window pixels blits write into.
+// adapter-wide state (caps, FOURCCs, faults, call log), all guarded by
+// AdapterLock(). Blits to the primary also take user32's window lock.
 #pragma once
 
 #include "internal.h"
 
 #include <ddraw.h>
+
+#include <deque>
 
 namespace kplat {
 
@@ -14,27 +16,72 @@ enum class SurfaceFormat { Xrgb, Rgb565, Yv12, Uyvy };
 constexpr DWORD kFourccYv12 = MAKEFOURCC('Y', 'V', '1', '2');
 constexpr DWORD kFourccUyvy = MAKEFOURCC('U', 'Y', 'V', 'Y');
 
-// Adapter state (ddraw.cpp).
-DWORD AdapterCaps();
-bool FourccAllowed(DWORD fourcc);
+class Surface;
+
+struct DdrawFault {
+    std::string method;
+    int count;
+    HRESULT result;
+    DWORD format;
+};
+
+// What tests set and what they read back.
+struct Adapter {
+    DWORD caps = DDCAPS_BLT | DDCAPS_BLTFOURCC;
+    std::vector<DWORD> fourccs{kFourccYv12, kFourccUyvy};
+    bool available = true;
+    std::vector<DdrawFault> faults;
+    std::deque<KplatDdrawCall> log;
+    std::vector<Surface *> surfaces;  // live, for kplat_ddraw_mark_lost
+};
+
+// Guards the adapter and every DirectDraw object.
+std::recursive_mutex &AdapterLock();
+Adapter &TheAdapter();  // needs AdapterLock()
+using Guard = std::lock_guard<std::recursive_mutex>;
+
 // Injected failure for `method` on a surface of format key `format`.
 bool DdrawShouldFail(const char *method, DWORD format, HRESULT *result);
 KplatDdrawCall NewCall(const char *method, const void *object, DWORD format);
 HRESULT FinishCall(KplatDdrawCall &call, HRESULT result);
 void FillPixelFormat(SurfaceFormat format, DDPIXELFORMAT *pf);
 
+// IUnknown of the adapter's objects: counted under the adapter lock, deleted
+// by the last Release. Only the DirectDraw object answers QueryInterface.
+template <class Interface>
+class ComObject : public Interface {
+public:
+    ComObject() = default;
+    ComObject(const ComObject &) = delete;
+    ComObject &operator=(const ComObject &) = delete;
+    virtual ~ComObject() = default;
+
+    STDMETHOD_(HRESULT, QueryInterface)(REFIID, void **object) override {
+        if (object) *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHOD_(ULONG, AddRef)() override {
+        Guard guard(AdapterLock());
+        return ++refs;
+    }
+    STDMETHOD_(ULONG, Release)() override {
+        Guard guard(AdapterLock());
+        ULONG left = --refs;
+        if (left == 0) delete this;
+        return left;
+    }
+
+private:
+    ULONG refs = 1;
+};
+
 class DirectDraw;
 
-class Clipper final : public IDirectDrawClipper {
+class Clipper final : public ComObject<IDirectDrawClipper> {
 public:
     explicit Clipper(DirectDraw *owner);
     ~Clipper();
-    Clipper(const Clipper &) = delete;
-    Clipper &operator=(const Clipper &) = delete;
 
-    STDMETHOD_(HRESULT, QueryInterface)(REFIID riid, void **object) override;
-    STDMETHOD_(ULONG, AddRef)() override;
-    STDMETHOD_(ULONG, Release)() override;
     STDMETHOD(GetClipList)(LPRECT, LPRGNDATA, LPDWORD) override { return DDERR_UNSUPPORTED; }
     STDMETHOD(GetHWnd)(HWND *window) override;
     STDMETHOD(Initialize)(LPDIRECTDRAW, DWORD) override { return DDERR_UNSUPPORTED; }
@@ -46,23 +93,17 @@ public:
 
 private:
     DirectDraw *owner;
-    ULONG refs = 1;
 };
 
-class Surface final : public IDirectDrawSurface7 {
+class Surface final : public ComObject<IDirectDrawSurface7> {
 public:
     Surface(DirectDraw *owner, SurfaceFormat format, bool primary, int width, int height);
     ~Surface();
-    Surface(const Surface &) = delete;
-    Surface &operator=(const Surface &) = delete;
     // False when the memory could not be had.
     bool Allocate();
     DWORD FormatKey() const;
     bool IsFourcc() const { return format == SurfaceFormat::Yv12 || format == SurfaceFormat::Uyvy; }
 
-    STDMETHOD_(HRESULT, QueryInterface)(REFIID riid, void **object) override;
-    STDMETHOD_(ULONG, AddRef)() override;
-    STDMETHOD_(ULONG, Release)() override;
     STDMETHOD(AddAttachedSurface)(LPDIRECTDRAWSURFACE7) override { return DDERR_UNSUPPORTED; }
     STDMETHOD(AddOverlayDirtyRect)(LPRECT) override { return DDERR_UNSUPPORTED; }
     STDMETHOD(Blt)
@@ -126,7 +167,7 @@ public:
     STDMETHOD(SetLOD)(DWORD) override { return DDERR_UNSUPPORTED; }
     STDMETHOD(GetLOD)(LPDWORD) override { return DDERR_UNSUPPORTED; }
 
-    // Pixel work (ddraw_blit.cpp).
+    // Pixel work (blit.cpp).
     HRESULT ColorFill(const RECT *rect, DWORD value);
     HRESULT StretchFrom(Surface *source, const RECT *destRect, const RECT *srcRect, bool mirror);
     // The whole surface as XRGB rows of `width` pixels.
@@ -151,19 +192,14 @@ private:
     void Describe(DDSURFACEDESC2 *desc) const;
     HRESULT CheckBlt(LPRECT destRect, Surface *source, DWORD flags, LPDDBLTFX fx) const;
     DirectDraw *owner;
-    ULONG refs = 1;
 };
 
-class DirectDraw final : public IDirectDraw7 {
+class DirectDraw final : public ComObject<IDirectDraw7> {
 public:
     DirectDraw();
     ~DirectDraw();
-    DirectDraw(const DirectDraw &) = delete;
-    DirectDraw &operator=(const DirectDraw &) = delete;
 
     STDMETHOD_(HRESULT, QueryInterface)(REFIID riid, void **object) override;
-    STDMETHOD_(ULONG, AddRef)() override;
-    STDMETHOD_(ULONG, Release)() override;
     STDMETHOD(Compact)() override { return DD_OK; }
     STDMETHOD(CreateClipper)
     (DWORD flags, LPDIRECTDRAWCLIPPER *clipperOut, IUnknown *outer) override;
@@ -211,11 +247,7 @@ public:
 private:
     HRESULT ParseSurfaceDesc(const DDSURFACEDESC2 &desc, SurfaceFormat *format, bool *primary,
                              int *width, int *height) const;
-    ULONG refs = 1;
     bool cooperativeSet = false;
 };
-
-// Live surfaces, for kplat_ddraw_mark_lost.
-void RegisterSurface(Surface *surface, bool live);
 
 }  // namespace kplat

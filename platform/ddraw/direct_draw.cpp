@@ -1,56 +1,39 @@
-// DirectDraw 7 on a software display adapter: the adapter's settable caps,
-// FOURCCs, fault injection and call log, DirectDrawCreateEx, the DirectDraw
-// object and clippers. Surfaces live in ddraw_surface.cpp.
-#include "ddraw_internal.h"
+// DirectDraw 7 on a software display adapter: the adapter's state, its
+// fault injection and call log, DirectDrawCreateEx and the DirectDraw object.
+// Surfaces live in surface.cpp, clippers in clipper.cpp.
+#include "ddraw/ddraw_internal.h"
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <new>
 
 namespace kplat {
 
 namespace {
 
-constexpr DWORD kDefaultCaps = DDCAPS_BLT | DDCAPS_BLTFOURCC;
 constexpr size_t kLogLimit = 4096;
 
-struct DdrawFault {
-    std::string method;
-    int count;
-    HRESULT result;
-    DWORD format;
-};
-
-struct AdapterState {
-    DWORD caps = kDefaultCaps;
-    std::vector<DWORD> fourccs{kFourccYv12, kFourccUyvy};
-    bool available = true;
-    std::vector<DdrawFault> faults;
-    std::deque<KplatDdrawCall> log;
-    std::vector<Surface *> surfaces;
-};
-
-AdapterState &A() {
-    static AdapterState *state = new AdapterState;  // never destroyed: used from atexit paths
-    return *state;
+bool FourccAllowed(DWORD fourcc) {
+    const std::vector<DWORD> &list = TheAdapter().fourccs;
+    return std::find(list.begin(), list.end(), fourcc) != list.end();
 }
-
-using Guard = std::lock_guard<std::recursive_mutex>;
 
 }  // namespace
 
-DWORD AdapterCaps() { return A().caps; }
+std::recursive_mutex &AdapterLock() {
+    static std::recursive_mutex *lock = new std::recursive_mutex;
+    return *lock;
+}
 
-bool FourccAllowed(DWORD fourcc) {
-    const std::vector<DWORD> &list = A().fourccs;
-    return std::find(list.begin(), list.end(), fourcc) != list.end();
+Adapter &TheAdapter() {
+    static Adapter *adapter = new Adapter;  // never destroyed: used from atexit paths
+    return *adapter;
 }
 
 bool DdrawShouldFail(const char *method, DWORD format, HRESULT *result) {
     if (ShouldFail(method, result)) return true;
-    Guard guard(StateLock());
-    std::vector<DdrawFault> &faults = A().faults;
+    Guard guard(AdapterLock());
+    std::vector<DdrawFault> &faults = TheAdapter().faults;
     for (auto it = faults.begin(); it != faults.end(); ++it) {
         if (it->method != method || (it->format != 0 && it->format != format)) continue;
         *result = it->result;
@@ -70,9 +53,9 @@ KplatDdrawCall NewCall(const char *method, const void *object, DWORD format) {
 }
 
 HRESULT FinishCall(KplatDdrawCall &call, HRESULT result) {
-    Guard guard(StateLock());
+    Guard guard(AdapterLock());
     call.result = result;
-    std::deque<KplatDdrawCall> &log = A().log;
+    std::deque<KplatDdrawCall> &log = TheAdapter().log;
     if (log.size() == kLogLimit) log.pop_front();
     log.push_back(call);
     return result;
@@ -107,69 +90,10 @@ void FillPixelFormat(SurfaceFormat format, DDPIXELFORMAT *pf) {
     }
 }
 
-void RegisterSurface(Surface *surface, bool live) {
-    Guard guard(StateLock());
-    std::vector<Surface *> &list = A().surfaces;
-    if (live) {
-        list.push_back(surface);
-    } else {
-        list.erase(std::remove(list.begin(), list.end(), surface), list.end());
-    }
-}
-
 bool ModuleAvailable(const char *name) {
-    Guard guard(StateLock());
-    return A().available || strcasecmp(name, "ddraw.dll") != 0;
+    Guard guard(AdapterLock());
+    return TheAdapter().available || strcasecmp(name, "ddraw.dll") != 0;
 }
-
-// ---- clipper ----
-
-Clipper::Clipper(DirectDraw *parent) : owner(parent) {
-    owner->AddRef();
-    CountObject(KPLAT_OBJ_CLIPPER, 1);
-}
-
-Clipper::~Clipper() {
-    CountObject(KPLAT_OBJ_CLIPPER, -1);
-    owner->Release();
-}
-
-HRESULT Clipper::QueryInterface(REFIID, void **object) {
-    if (object) *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG Clipper::AddRef() {
-    Guard guard(StateLock());
-    return ++refs;
-}
-
-ULONG Clipper::Release() {
-    Guard guard(StateLock());
-    ULONG left = --refs;
-    if (left == 0) delete this;
-    return left;
-}
-
-HRESULT Clipper::GetHWnd(HWND *windowOut) {
-    if (!windowOut) return DDERR_INVALIDPARAMS;
-    *windowOut = window;
-    return DD_OK;
-}
-
-HRESULT Clipper::SetHWnd(DWORD flags, HWND target) {
-    Guard guard(StateLock());
-    KplatDdrawCall call = NewCall("IDirectDrawClipper::SetHWnd", this, 0);
-    call.flags = flags;
-    call.window = target;
-    if (flags != 0 || (target && !FindWindow(target))) return FinishCall(call, DDERR_INVALIDPARAMS);
-    HRESULT hr;
-    if (DdrawShouldFail(call.method, 0, &hr)) return FinishCall(call, hr);
-    window = target;
-    return FinishCall(call, DD_OK);
-}
-
-// ---- DirectDraw object ----
 
 DirectDraw::DirectDraw() { CountObject(KPLAT_OBJ_DDRAW, 1); }
 
@@ -184,26 +108,14 @@ HRESULT DirectDraw::QueryInterface(REFIID riid, void **object) {
     return S_OK;
 }
 
-ULONG DirectDraw::AddRef() {
-    Guard guard(StateLock());
-    return ++refs;
-}
-
-ULONG DirectDraw::Release() {
-    Guard guard(StateLock());
-    ULONG left = --refs;
-    if (left == 0) delete this;
-    return left;
-}
-
 HRESULT DirectDraw::SetCooperativeLevel(HWND window, DWORD flags) {
-    Guard guard(StateLock());
+    Guard guard(AdapterLock());
     KplatDdrawCall call = NewCall("IDirectDraw7::SetCooperativeLevel", this, 0);
     call.flags = flags;
     call.window = window;
     // Only windowed use is implemented; exclusive full-screen modes are refused.
     if (!(flags & DDSCL_NORMAL) || (flags & (DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE)) ||
-        (window && !FindWindow(window)))
+        (window && !IsWindow(window)))
         return FinishCall(call, DDERR_INVALIDPARAMS);
     HRESULT hr;
     if (DdrawShouldFail(call.method, 0, &hr)) return FinishCall(call, hr);
@@ -212,7 +124,7 @@ HRESULT DirectDraw::SetCooperativeLevel(HWND window, DWORD flags) {
 }
 
 HRESULT DirectDraw::GetCaps(LPDDCAPS driverCaps, LPDDCAPS helCaps) {
-    Guard guard(StateLock());
+    Guard guard(AdapterLock());
     KplatDdrawCall call = NewCall("IDirectDraw7::GetCaps", this, 0);
     call.recordSize = driverCaps ? driverCaps->dwSize : helCaps ? helCaps->dwSize : 0;
     if ((!driverCaps && !helCaps) || (driverCaps && driverCaps->dwSize != sizeof(DDCAPS)) ||
@@ -220,12 +132,12 @@ HRESULT DirectDraw::GetCaps(LPDDCAPS driverCaps, LPDDCAPS helCaps) {
         return FinishCall(call, DDERR_INVALIDPARAMS);
     HRESULT hr;
     if (DdrawShouldFail(call.method, 0, &hr)) return FinishCall(call, hr);
-    DWORD caps = A().caps;
+    DWORD caps = TheAdapter().caps;
     if (driverCaps) {
         std::memset(driverCaps, 0, sizeof(DDCAPS));
         driverCaps->dwSize = sizeof(DDCAPS);
         driverCaps->dwCaps = caps;
-        driverCaps->dwNumFourCCCodes = static_cast<DWORD>(A().fourccs.size());
+        driverCaps->dwNumFourCCCodes = static_cast<DWORD>(TheAdapter().fourccs.size());
         if (caps & DDCAPS_BLT)
             driverCaps->dwFXCaps = DDFXCAPS_BLTMIRRORLEFTRIGHT | DDFXCAPS_BLTSHRINKX |
                                    DDFXCAPS_BLTSHRINKY | DDFXCAPS_BLTSTRETCHX |
@@ -242,16 +154,16 @@ HRESULT DirectDraw::GetCaps(LPDDCAPS driverCaps, LPDDCAPS helCaps) {
 }
 
 HRESULT DirectDraw::GetFourCCCodes(LPDWORD count, LPDWORD codes) {
-    Guard guard(StateLock());
+    Guard guard(AdapterLock());
     if (!count) return DDERR_INVALIDPARAMS;
-    const std::vector<DWORD> &list = A().fourccs;
+    const std::vector<DWORD> &list = TheAdapter().fourccs;
     if (codes) std::copy_n(list.begin(), std::min<size_t>(*count, list.size()), codes);
     *count = static_cast<DWORD>(list.size());
     return DD_OK;
 }
 
 HRESULT DirectDraw::CreateClipper(DWORD flags, LPDIRECTDRAWCLIPPER *clipperOut, IUnknown *outer) {
-    Guard guard(StateLock());
+    Guard guard(AdapterLock());
     KplatDdrawCall call = NewCall("IDirectDraw7::CreateClipper", this, 0);
     call.flags = flags;
     if (!clipperOut || flags != 0) return FinishCall(call, DDERR_INVALIDPARAMS);
@@ -274,9 +186,9 @@ HRESULT DirectDraw::ParseSurfaceDesc(const DDSURFACEDESC2 &desc, SurfaceFormat *
     if (*primary) {
         if (desc.dwFlags & (DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT))
             return DDERR_INVALIDPARAMS;
-        PixelTarget desktop = DesktopTarget();
-        *width = desktop.width;
-        *height = desktop.height;
+        std::lock_guard<std::recursive_mutex> windows(WindowLock());
+        *width = TheDesktop().width;
+        *height = TheDesktop().height;
         return DD_OK;
     }
     if ((desc.dwFlags & (DDSD_WIDTH | DDSD_HEIGHT)) != (DDSD_WIDTH | DDSD_HEIGHT))
@@ -312,7 +224,7 @@ HRESULT DirectDraw::ParseSurfaceDesc(const DDSURFACEDESC2 &desc, SurfaceFormat *
 
 HRESULT DirectDraw::CreateSurface(LPDDSURFACEDESC2 desc, LPDIRECTDRAWSURFACE7 *surfaceOut,
                                   IUnknown *outer) {
-    Guard guard(StateLock());
+    Guard guard(AdapterLock());
     KplatDdrawCall call = NewCall("IDirectDraw7::CreateSurface", this, 0);
     if (!desc || !surfaceOut) return FinishCall(call, DDERR_INVALIDPARAMS);
     *surfaceOut = nullptr;
@@ -359,65 +271,6 @@ HRESULT WINAPI DirectDrawCreateEx(GUID *guid, LPVOID *out, REFIID iid, IUnknown 
     *out = static_cast<IDirectDraw7 *>(ddraw);
     call.other = *out;
     return FinishCall(call, DD_OK);
-}
-
-void kplat_ddraw_reset(void) {
-    Guard guard(StateLock());
-    AdapterState &a = A();
-    a.caps = kDefaultCaps;
-    a.fourccs = {kFourccYv12, kFourccUyvy};
-    a.available = true;
-    a.faults.clear();
-    a.log.clear();
-}
-
-void kplat_ddraw_set_caps(DWORD caps) {
-    Guard guard(StateLock());
-    A().caps = caps;
-}
-
-void kplat_ddraw_set_fourccs(const DWORD *codes, int count) {
-    Guard guard(StateLock());
-    A().fourccs.assign(codes, codes + (codes && count > 0 ? count : 0));
-}
-
-void kplat_ddraw_set_available(BOOL available) {
-    Guard guard(StateLock());
-    A().available = available != FALSE;
-}
-
-void kplat_ddraw_fail(const char *method, int count, HRESULT result, DWORD format) {
-    if (!method || count == 0) return;
-    Guard guard(StateLock());
-    A().faults.push_back(DdrawFault{method, count, result, format});
-}
-
-int kplat_ddraw_mark_lost(DWORD format) {
-    Guard guard(StateLock());
-    int marked = 0;
-    for (Surface *s : A().surfaces) {
-        if (format != 0 && s->FormatKey() != format) continue;
-        s->lost = true;
-        ++marked;
-    }
-    return marked;
-}
-
-int kplat_ddraw_call_count(void) {
-    Guard guard(StateLock());
-    return static_cast<int>(A().log.size());
-}
-
-BOOL kplat_ddraw_get_call(int index, KplatDdrawCall *call) {
-    Guard guard(StateLock());
-    if (!call || index < 0 || static_cast<size_t>(index) >= A().log.size()) return FALSE;
-    *call = A().log[static_cast<size_t>(index)];
-    return TRUE;
-}
-
-void kplat_ddraw_clear_log(void) {
-    Guard guard(StateLock());
-    A().log.clear();
 }
 
 }  // extern "C"

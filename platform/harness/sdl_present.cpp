@@ -97,14 +97,12 @@ BOOL kplat_show_window(HWND window) {
     if (ShownWindows().count(window)) return TRUE;
     std::string title;
     int width = 0, height = 0;
-    {
-        std::lock_guard<std::recursive_mutex> guard(StateLock());
-        Window *w = FindWindow(window);
-        if (!w) return FALSE;
-        title = w->title;
-        width = w->client.right - w->client.left;
-        height = w->client.bottom - w->client.top;
-    }
+    if (!WithWindow(window, [&](Window &w) {
+            title = w.title;
+            width = w.Width();
+            height = w.Height();
+        }))
+        return FALSE;
     if (!DisplayAvailable() || SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return FALSE;
     SDL_Window *sdl = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED,
                                        SDL_WINDOWPOS_CENTERED, width, height, SDL_WINDOW_SHOWN);

@@ -1,6 +1,6 @@
 // Transfers between device-independent bitmaps and device contexts:
 // StretchDIBits (24-bit BI_RGB sources, nearest-neighbour) and GetDIBits.
-#include "internal.h"
+#include "gdi32/gdi32_internal.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -92,7 +92,7 @@ int WINAPI StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHe
     DibView dib{};
     if (!ReadHeader(bits, info, usage, &dib) || rop != SRCCOPY) return 0;
     if (destWidth == 0 || destHeight == 0 || srcWidth == 0 || srcHeight == 0) return 0;
-    std::lock_guard<std::recursive_mutex> guard(StateLock());
+    DrawLock lock;
     PixelTarget target;
     if (!ResolveTarget(dc, &target)) return 0;
 
@@ -123,7 +123,7 @@ int WINAPI GetDIBits(HDC dc, HBITMAP handle, UINT start, UINT lines, LPVOID bits
                      UINT usage) {
     if (ShouldFail("GetDIBits")) return 0;
     if (!info || usage != DIB_RGB_COLORS) return 0;
-    std::lock_guard<std::recursive_mutex> guard(StateLock());
+    std::lock_guard<std::recursive_mutex> guard(DcLock());
     Bitmap *bitmap = FindBitmap(handle);
     if (!FindDC(dc) || !bitmap) return 0;
     BITMAPINFOHEADER &h = info->bmiHeader;

@@ -1,7 +1,5 @@
 // Audio sinks of the stand-in waveOut device: SDL2, null, WAV file, manual.
-#include "waveout_sinks.h"
-
-#include <kestra/platform.h>
+#include "winmm/winmm_internal.h"
 
 #include <SDL.h>
 
@@ -45,10 +43,6 @@ Selection &Chosen() {
 WavFile &Wav() {
     static WavFile *w = new WavFile;
     return *w;
-}
-std::vector<uint8_t> &Played() {
-    static std::vector<uint8_t> *p = new std::vector<uint8_t>;
-    return *p;
 }
 
 bool ParseSink(const char *text, Selection *out) {
@@ -234,37 +228,14 @@ std::unique_ptr<AudioSink> OpenAudioSink(const WAVEFORMATEX &format) {
     return std::unique_ptr<AudioSink>(new NullSink(format.nAvgBytesPerSec));
 }
 
-void RecordPlayed(const uint8_t *data, size_t size) {
-    std::lock_guard<std::mutex> guard(SinkMutex());
-    Played().insert(Played().end(), data, data + size);
-}
-
-}  // namespace kplat
-
-using namespace kplat;
-
-extern "C" {
-
-BOOL kplat_audio_set_sink(const char *sink) {
+bool SelectAudioSink(const char *sink) {
     Selection s;
-    if (sink && !ParseSink(sink, &s)) return FALSE;
+    if (sink && !ParseSink(sink, &s)) return false;
     std::lock_guard<std::mutex> guard(SinkMutex());
     CloseWavFile();
     s.chosen = sink != nullptr;
     Chosen() = s;
-    return TRUE;
+    return true;
 }
 
-size_t kplat_audio_played(void *dst, size_t capacity) {
-    std::lock_guard<std::mutex> guard(SinkMutex());
-    const std::vector<uint8_t> &p = Played();
-    if (dst) std::memcpy(dst, p.data(), std::min(capacity, p.size()));
-    return p.size();
-}
-
-void kplat_audio_clear_played(void) {
-    std::lock_guard<std::mutex> guard(SinkMutex());
-    Played().clear();
-}
-
-}  // extern "C"
+}  // namespace kplat

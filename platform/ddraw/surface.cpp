@@ -1,6 +1,6 @@
 // Surfaces of the software display adapter: memory layout, Lock/Unlock,
 // device contexts, lost surfaces, clippers and the Blt entry point.
-#include "ddraw_internal.h"
+#include "ddraw/ddraw_internal.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,20 +17,20 @@ LONG AlignPitch(int64_t bytes) {
     return static_cast<LONG>((bytes + kPitchAlign - 1) / kPitchAlign * kPitchAlign);
 }
 
-using Guard = std::lock_guard<std::recursive_mutex>;
-
 }  // namespace
 
 Surface::Surface(DirectDraw *parent, SurfaceFormat fmt, bool isPrimary, int w, int h)
     : format(fmt), primary(isPrimary), width(w), height(h), owner(parent) {
     owner->AddRef();
     CountObject(KPLAT_OBJ_SURFACE, 1);
-    RegisterSurface(this, true);
+    Guard guard(AdapterLock());
+    TheAdapter().surfaces.push_back(this);
 }
 
 Surface::~Surface() {
-    RegisterSurface(this, false);
-    if (dc) DeleteDCHandle(dc);
+    std::vector<Surface *> &live = TheAdapter().surfaces;  // the last Release holds the lock
+    live.erase(std::remove(live.begin(), live.end(), this), live.end());
+    if (dc) DeleteDC(dc);
     if (clipper) clipper->Release();
     CountObject(KPLAT_OBJ_SURFACE, -1);
     owner->Release();
@@ -82,23 +82,6 @@ DWORD Surface::FormatKey() const {
     return 0;
 }
 
-HRESULT Surface::QueryInterface(REFIID, void **object) {
-    if (object) *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG Surface::AddRef() {
-    Guard guard(StateLock());
-    return ++refs;
-}
-
-ULONG Surface::Release() {
-    Guard guard(StateLock());
-    ULONG left = --refs;
-    if (left == 0) delete this;
-    return left;
-}
-
 void Surface::Describe(DDSURFACEDESC2 *desc) const {
     DWORD size = desc->dwSize;
     std::memset(desc, 0, sizeof(*desc));
@@ -123,7 +106,7 @@ HRESULT Surface::GetCaps(LPDDSCAPS2 caps) {
 }
 
 HRESULT Surface::GetClipper(LPDIRECTDRAWCLIPPER *clipperOut) {
-    Guard guard(StateLock());
+    Guard guard(AdapterLock());
     if (!clipperOut) return DDERR_INVALIDPARAMS;
     *clipperOut = clipper;
     if (!clipper) return DDERR_NOCLIPPERATTACHED;
@@ -144,7 +127,7 @@ HRESULT Surface::GetSurfaceDesc(LPDDSURFACEDESC2 desc) {
 }
 
 HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE) {
-    Guard guard(StateLock());
+    Guard guard(AdapterLock());
     KplatDdrawCall call = NewCall("IDirectDrawSurface7::Lock", this, FormatKey());
     call.flags = flags;
     if (rect) {
@@ -180,7 +163,7 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE) {
 }
 
 HRESULT Surface::Unlock(LPRECT) {
-    Guard guard(StateLock());
+    Guard guard(AdapterLock());
     KplatDdrawCall call = NewCall("IDirectDrawSurface7::Unlock", this, FormatKey());
     HRESULT hr;
     if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
@@ -190,7 +173,7 @@ HRESULT Surface::Unlock(LPRECT) {
 }
 
 HRESULT Surface::GetDC(HDC *dcOut) {
-    Guard guard(StateLock());
+    Guard guard(AdapterLock());
     KplatDdrawCall call = NewCall("IDirectDrawSurface7::GetDC", this, FormatKey());
     if (!dcOut) return FinishCall(call, DDERR_INVALIDPARAMS);
     *dcOut = nullptr;
@@ -217,7 +200,7 @@ HRESULT Surface::GetDC(HDC *dcOut) {
 }
 
 HRESULT Surface::ReleaseDC(HDC handle) {
-    Guard guard(StateLock());
+    Guard guard(AdapterLock());
     KplatDdrawCall call = NewCall("IDirectDrawSurface7::ReleaseDC", this, FormatKey());
     call.other = handle;
     if (!handle || handle != dc) return FinishCall(call, DDERR_NODC);
@@ -227,13 +210,13 @@ HRESULT Surface::ReleaseDC(HDC handle) {
         FromXrgb(dcPixels.data());
         dcPixels.clear();
     }
-    DeleteDCHandle(dc);
+    DeleteDC(dc);
     dc = nullptr;
     return FinishCall(call, DD_OK);
 }
 
 HRESULT Surface::Restore() {
-    Guard guard(StateLock());
+    Guard guard(AdapterLock());
     KplatDdrawCall call = NewCall("IDirectDrawSurface7::Restore", this, FormatKey());
     HRESULT hr;
     if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
@@ -242,7 +225,7 @@ HRESULT Surface::Restore() {
 }
 
 HRESULT Surface::SetClipper(LPDIRECTDRAWCLIPPER newClipper) {
-    Guard guard(StateLock());
+    Guard guard(AdapterLock());
     KplatDdrawCall call = NewCall("IDirectDrawSurface7::SetClipper", this, FormatKey());
     call.other = newClipper;
     HRESULT hr;
@@ -264,7 +247,7 @@ HRESULT Surface::CheckBlt(LPRECT destRect, Surface *source, DWORD flags, LPDDBLT
         return DDERR_NOBLTHW;
     if (lost || (source && !(flags & DDBLT_COLORFILL) && source->lost)) return DDERR_SURFACELOST;
     if (locked || (source && source->locked)) return DDERR_SURFACEBUSY;
-    DWORD caps = AdapterCaps();
+    DWORD caps = TheAdapter().caps;
     if (!(flags & DDBLT_COLORFILL)) {
         if (!(caps & (DDCAPS_BLT | DDCAPS_BLTFOURCC))) return DDERR_NOBLTHW;
         if (source->IsFourcc() && !(caps & DDCAPS_BLTFOURCC)) return DDERR_NOBLTHW;
@@ -274,7 +257,7 @@ HRESULT Surface::CheckBlt(LPRECT destRect, Surface *source, DWORD flags, LPDDBLT
 
 HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 sourceIface, LPRECT srcRect, DWORD flags,
                      LPDDBLTFX fx) {
-    Guard guard(StateLock());
+    Guard guard(AdapterLock());
     KplatDdrawCall call = NewCall("IDirectDrawSurface7::Blt", this, FormatKey());
     Surface *source = static_cast<Surface *>(sourceIface);
     call.flags = flags;

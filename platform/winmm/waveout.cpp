@@ -1,85 +1,13 @@
 // The waveOut device: one engine thread per open device plays queued headers
 // in order into a sink, then reports each through WOM_DONE on that thread.
 // Reset, open and close report on the calling thread, as the platform does.
-#include "internal.h"
-#include "waveout_sinks.h"
+#include "winmm/winmm_internal.h"
 
-#include <mmsystem.h>
-
-#include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <map>
-#include <thread>
 
 namespace kplat {
 
 namespace {
-
-// The documented shape of a waveOut callback (waveOutProc), which is what
-// applications define; calling it through DRVCALLBACK's HDRVR is a type pun.
-using WaveOutCallback = void(CALLBACK *)(HWAVEOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
-
-struct WaveDevice {
-    HWAVEOUT handle = nullptr;
-    WAVEFORMATEX format{};
-    WaveOutCallback callback = nullptr;
-    DWORD_PTR instance = 0;
-    std::unique_ptr<AudioSink> sink;
-    bool manual = false;
-
-    std::mutex mutex;  // guards everything below
-    std::condition_variable wake;
-    std::deque<WAVEHDR *> queue;  // front is the header playing
-    uint64_t generation = 0;      // bumped by reset: a header taken before is stale
-    bool closing = false;
-    bool paused = false;
-    DWORD volume = 0xFFFFFFFFu;
-    uint64_t stepsWanted = 0;  // manual sink: buffers a test asked for
-    uint64_t stepsDone = 0;
-    int lastStepBytes = -1;
-    std::vector<uint8_t> lastStep;
-    std::thread engine;
-};
-
-using DevicePtr = std::shared_ptr<WaveDevice>;
-
-struct HeldClose {
-    DevicePtr device;
-};
-
-struct Table {
-    std::mutex mutex;
-    std::map<uintptr_t, DevicePtr> devices;
-    uintptr_t nextHandle = 0x5700;
-    uintptr_t newest = 0;
-    int openCount = 0;
-    bool haveFormat = false;
-    WAVEFORMATEX lastFormat{};
-    DWORD lastVolume = 0;
-    int volumeCalls = 0;
-    bool holdCloses = false;
-    std::vector<DevicePtr> heldCloses;
-};
-
-Table &T() {
-    static Table *t = new Table;  // never destroyed: engines may outlive static teardown
-    return *t;
-}
-
-DevicePtr Find(HWAVEOUT handle) {
-    std::lock_guard<std::mutex> guard(T().mutex);
-    auto it = T().devices.find(reinterpret_cast<uintptr_t>(handle));
-    return it == T().devices.end() ? nullptr : it->second;
-}
-
-DevicePtr FindOrNewest(HWAVEOUT handle) {
-    if (handle) return Find(handle);
-    std::lock_guard<std::mutex> guard(T().mutex);
-    auto it = T().devices.find(T().newest);
-    return it == T().devices.end() ? nullptr : it->second;
-}
 
 void Report(const WaveDevice &d, UINT message, DWORD_PTR param) {
     if (d.callback) d.callback(d.handle, message, d.instance, param, 0);
@@ -161,17 +89,30 @@ void StopEngine(const DevicePtr &device) {
         device->engine.join();
 }
 
+}  // namespace
+
+Devices &TheDevices() {
+    static Devices *t = new Devices;  // never destroyed: engines may outlive static teardown
+    return *t;
+}
+
+DevicePtr FindDevice(HWAVEOUT handle, bool newestIfNull) {
+    Devices &t = TheDevices();
+    std::lock_guard<std::mutex> guard(t.mutex);
+    auto it =
+        t.devices.find(handle || !newestIfNull ? reinterpret_cast<uintptr_t>(handle) : t.newest);
+    return it == t.devices.end() ? nullptr : it->second;
+}
+
 void FinishClose(const DevicePtr &device) {
     Report(*device, WOM_CLOSE, 0);
     {
-        std::lock_guard<std::mutex> guard(T().mutex);
-        T().devices.erase(reinterpret_cast<uintptr_t>(device->handle));
+        std::lock_guard<std::mutex> guard(TheDevices().mutex);
+        TheDevices().devices.erase(reinterpret_cast<uintptr_t>(device->handle));
     }
     device->sink.reset();
     CountObject(KPLAT_OBJ_WAVEOUT, -1);
 }
-
-}  // namespace
 
 }  // namespace kplat
 
@@ -199,14 +140,14 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT deviceId, LPCWAVEFORMATEX form
     device->sink = OpenAudioSink(device->format);
     device->manual = device->sink->Manual();
     {
-        std::lock_guard<std::mutex> guard(T().mutex);
-        uintptr_t id = T().nextHandle += 4;
+        std::lock_guard<std::mutex> guard(TheDevices().mutex);
+        uintptr_t id = TheDevices().nextHandle += 4;
         device->handle = reinterpret_cast<HWAVEOUT>(id);
-        T().devices[id] = device;
-        T().newest = id;
-        ++T().openCount;
-        T().lastFormat = *format;
-        T().haveFormat = true;
+        TheDevices().devices[id] = device;
+        TheDevices().newest = id;
+        ++TheDevices().openCount;
+        TheDevices().lastFormat = *format;
+        TheDevices().haveFormat = true;
     }
     CountObject(KPLAT_OBJ_WAVEOUT, 1);
     device->engine = std::thread(EngineLoop, device);
@@ -216,7 +157,7 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT deviceId, LPCWAVEFORMATEX form
 }
 
 MMRESULT WINAPI waveOutClose(HWAVEOUT hwo) {
-    DevicePtr device = Find(hwo);
+    DevicePtr device = FindDevice(hwo);
     if (!device) return MMSYSERR_INVALHANDLE;
     {
         std::lock_guard<std::mutex> guard(device->mutex);
@@ -227,9 +168,9 @@ MMRESULT WINAPI waveOutClose(HWAVEOUT hwo) {
     }
     StopEngine(device);
     {
-        std::lock_guard<std::mutex> guard(T().mutex);
-        if (T().holdCloses) {
-            T().heldCloses.push_back(device);
+        std::lock_guard<std::mutex> guard(TheDevices().mutex);
+        if (TheDevices().holdCloses) {
+            TheDevices().heldCloses.push_back(device);
             return MMSYSERR_NOERROR;
         }
     }
@@ -240,7 +181,7 @@ MMRESULT WINAPI waveOutClose(HWAVEOUT hwo) {
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT size) {
     HRESULT injected = 0;
     if (ShouldFail("waveOutPrepareHeader", &injected)) return static_cast<MMRESULT>(injected);
-    DevicePtr device = Find(hwo);
+    DevicePtr device = FindDevice(hwo);
     if (!device) return MMSYSERR_INVALHANDLE;
     if (!HeaderArgsOk(header, size)) return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> guard(device->mutex);
@@ -250,7 +191,7 @@ MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT size) 
 }
 
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT size) {
-    DevicePtr device = Find(hwo);
+    DevicePtr device = FindDevice(hwo);
     if (!device) return MMSYSERR_INVALHANDLE;
     if (!header || size < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> guard(device->mutex);
@@ -262,7 +203,7 @@ MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT size
 MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR header, UINT size) {
     HRESULT injected = 0;
     if (ShouldFail("waveOutWrite", &injected)) return static_cast<MMRESULT>(injected);
-    DevicePtr device = Find(hwo);
+    DevicePtr device = FindDevice(hwo);
     if (!device) return MMSYSERR_INVALHANDLE;
     if (!HeaderArgsOk(header, size)) return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> guard(device->mutex);
@@ -276,7 +217,7 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR header, UINT size) {
 }
 
 MMRESULT WINAPI waveOutReset(HWAVEOUT hwo) {
-    DevicePtr device = Find(hwo);
+    DevicePtr device = FindDevice(hwo);
     if (!device) return MMSYSERR_INVALHANDLE;
     std::deque<WAVEHDR *> returned;
     {
@@ -293,7 +234,7 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT hwo) {
 }
 
 MMRESULT WINAPI waveOutPause(HWAVEOUT hwo) {
-    DevicePtr device = Find(hwo);
+    DevicePtr device = FindDevice(hwo);
     if (!device) return MMSYSERR_INVALHANDLE;
     std::lock_guard<std::mutex> guard(device->mutex);
     device->paused = true;
@@ -301,7 +242,7 @@ MMRESULT WINAPI waveOutPause(HWAVEOUT hwo) {
 }
 
 MMRESULT WINAPI waveOutRestart(HWAVEOUT hwo) {
-    DevicePtr device = Find(hwo);
+    DevicePtr device = FindDevice(hwo);
     if (!device) return MMSYSERR_INVALHANDLE;
     std::lock_guard<std::mutex> guard(device->mutex);
     device->paused = false;
@@ -310,86 +251,26 @@ MMRESULT WINAPI waveOutRestart(HWAVEOUT hwo) {
 }
 
 MMRESULT WINAPI waveOutSetVolume(HWAVEOUT hwo, DWORD volume) {
-    DevicePtr device = Find(hwo);
+    DevicePtr device = FindDevice(hwo);
     if (!device) return MMSYSERR_INVALHANDLE;
     {
         std::lock_guard<std::mutex> guard(device->mutex);
         device->volume = volume;
         device->sink->SetVolume(volume);
     }
-    std::lock_guard<std::mutex> guard(T().mutex);
-    T().lastVolume = volume;
-    ++T().volumeCalls;
+    std::lock_guard<std::mutex> guard(TheDevices().mutex);
+    TheDevices().lastVolume = volume;
+    ++TheDevices().volumeCalls;
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI waveOutGetVolume(HWAVEOUT hwo, LPDWORD volume) {
-    DevicePtr device = Find(hwo);
+    DevicePtr device = FindDevice(hwo);
     if (!device) return MMSYSERR_INVALHANDLE;
     if (!volume) return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> guard(device->mutex);
     *volume = device->volume;
     return MMSYSERR_NOERROR;
-}
-
-int kplat_audio_manual_step(HWAVEOUT hwo, void *copy, int capacity) {
-    DevicePtr device = FindOrNewest(hwo);
-    if (!device || !device->manual) return -1;
-    std::unique_lock<std::mutex> lock(device->mutex);
-    if (device->closing || device->paused || device->queue.empty()) return -1;
-    const uint64_t target = ++device->stepsWanted;
-    device->wake.notify_all();
-    device->wake.wait(lock, [&] { return device->closing || device->stepsDone >= target; });
-    if (device->stepsDone < target) return -1;
-    int bytes = device->lastStepBytes;
-    if (copy && capacity > 0)
-        std::memcpy(copy, device->lastStep.data(),
-                    std::min<size_t>(static_cast<size_t>(capacity), device->lastStep.size()));
-    return bytes;
-}
-
-int kplat_audio_queued(HWAVEOUT hwo) {
-    DevicePtr device = FindOrNewest(hwo);
-    if (!device) return -1;
-    std::lock_guard<std::mutex> guard(device->mutex);
-    return static_cast<int>(device->queue.size());
-}
-
-int kplat_audio_open_count(void) {
-    std::lock_guard<std::mutex> guard(T().mutex);
-    return T().openCount;
-}
-
-BOOL kplat_audio_last_format(WAVEFORMATEX *format) {
-    std::lock_guard<std::mutex> guard(T().mutex);
-    if (!T().haveFormat || !format) return FALSE;
-    *format = T().lastFormat;
-    return TRUE;
-}
-
-DWORD kplat_audio_last_volume(void) {
-    std::lock_guard<std::mutex> guard(T().mutex);
-    return T().lastVolume;
-}
-
-int kplat_audio_volume_calls(void) {
-    std::lock_guard<std::mutex> guard(T().mutex);
-    return T().volumeCalls;
-}
-
-void kplat_audio_hold_close_reports(BOOL hold) {
-    std::lock_guard<std::mutex> guard(T().mutex);
-    T().holdCloses = hold != FALSE;
-}
-
-int kplat_audio_deliver_closes(void) {
-    std::vector<DevicePtr> held;
-    {
-        std::lock_guard<std::mutex> guard(T().mutex);
-        held.swap(T().heldCloses);
-    }
-    for (const DevicePtr &device : held) FinishClose(device);
-    return static_cast<int>(held.size());
 }
 
 }  // extern "C"
