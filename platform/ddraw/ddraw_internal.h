@@ -16,6 +16,20 @@ enum class SurfaceFormat { Xrgb, Rgb565, Yv12, Uyvy };
 constexpr DWORD kFourccYv12 = MAKEFOURCC('Y', 'V', '1', '2');
 constexpr DWORD kFourccUyvy = MAKEFOURCC('U', 'Y', 'V', 'Y');
 
+// How each format describes itself: a FOURCC, or an RGB layout.
+struct FormatInfo {
+    SurfaceFormat format;
+    DWORD fourcc;  // 0 for RGB
+    DWORD bits, red, green, blue;
+};
+// Indexed by SurfaceFormat.
+inline constexpr FormatInfo kFormats[] = {
+    {SurfaceFormat::Xrgb, 0, 32, 0xFF0000, 0x00FF00, 0x0000FF},
+    {SurfaceFormat::Rgb565, 0, 16, 0xF800, 0x07E0, 0x001F},
+    {SurfaceFormat::Yv12, kFourccYv12, 0, 0, 0, 0},
+    {SurfaceFormat::Uyvy, kFourccUyvy, 0, 0, 0, 0},
+};
+
 class Surface;
 
 struct DdrawFault {
@@ -101,8 +115,12 @@ public:
     ~Surface();
     // False when the memory could not be had.
     bool Allocate();
-    DWORD FormatKey() const;
-    bool IsFourcc() const { return format == SurfaceFormat::Yv12 || format == SurfaceFormat::Uyvy; }
+    const FormatInfo &Info() const { return kFormats[static_cast<int>(format)]; }
+    bool IsFourcc() const { return Info().fourcc != 0; }
+    // The format key the harness controls take (the primary is XRGB).
+    DWORD FormatKey() const {
+        return primary ? KPLAT_DDRAW_PRIMARY : IsFourcc() ? Info().fourcc : Info().bits;
+    }
 
     STDMETHOD(AddAttachedSurface)(LPDIRECTDRAWSURFACE7) override { return DDERR_UNSUPPORTED; }
     STDMETHOD(AddOverlayDirtyRect)(LPRECT) override { return DDERR_UNSUPPORTED; }

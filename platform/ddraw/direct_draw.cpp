@@ -62,32 +62,15 @@ HRESULT FinishCall(KplatDdrawCall &call, HRESULT result) {
 }
 
 void FillPixelFormat(SurfaceFormat format, DDPIXELFORMAT *pf) {
+    const FormatInfo &f = kFormats[static_cast<int>(format)];
     std::memset(pf, 0, sizeof(*pf));
     pf->dwSize = sizeof(*pf);
-    switch (format) {
-        case SurfaceFormat::Xrgb:
-            pf->dwFlags = DDPF_RGB;
-            pf->dwRGBBitCount = 32;
-            pf->dwRBitMask = 0xFF0000;
-            pf->dwGBitMask = 0x00FF00;
-            pf->dwBBitMask = 0x0000FF;
-            break;
-        case SurfaceFormat::Rgb565:
-            pf->dwFlags = DDPF_RGB;
-            pf->dwRGBBitCount = 16;
-            pf->dwRBitMask = 0xF800;
-            pf->dwGBitMask = 0x07E0;
-            pf->dwBBitMask = 0x001F;
-            break;
-        case SurfaceFormat::Yv12:
-            pf->dwFlags = DDPF_FOURCC;
-            pf->dwFourCC = kFourccYv12;
-            break;
-        case SurfaceFormat::Uyvy:
-            pf->dwFlags = DDPF_FOURCC;
-            pf->dwFourCC = kFourccUyvy;
-            break;
-    }
+    pf->dwFlags = f.fourcc ? DDPF_FOURCC : DDPF_RGB;
+    pf->dwFourCC = f.fourcc;
+    pf->dwRGBBitCount = f.bits;
+    pf->dwRBitMask = f.red;
+    pf->dwGBitMask = f.green;
+    pf->dwBBitMask = f.blue;
 }
 
 bool ModuleAvailable(const char *name) {
@@ -200,25 +183,18 @@ HRESULT DirectDraw::ParseSurfaceDesc(const DDSURFACEDESC2 &desc, SurfaceFormat *
     if (!(desc.dwFlags & DDSD_PIXELFORMAT)) return DD_OK;  // the primary's format
     const DDPIXELFORMAT &pf = desc.ddpfPixelFormat;
     if (pf.dwSize != sizeof(DDPIXELFORMAT)) return DDERR_INVALIDPARAMS;
-    if (pf.dwFlags & DDPF_FOURCC) {
-        if (!FourccAllowed(pf.dwFourCC)) return DDERR_INVALIDPIXELFORMAT;
-        if (pf.dwFourCC == kFourccYv12)
-            *format = SurfaceFormat::Yv12;
-        else if (pf.dwFourCC == kFourccUyvy)
-            *format = SurfaceFormat::Uyvy;
-        else
-            return DDERR_INVALIDPIXELFORMAT;
+    const bool fourcc = (pf.dwFlags & DDPF_FOURCC) != 0;
+    if (fourcc ? !FourccAllowed(pf.dwFourCC) : !(pf.dwFlags & DDPF_RGB))
+        return DDERR_INVALIDPIXELFORMAT;
+    for (const FormatInfo &f : kFormats) {
+        bool match = fourcc
+                         ? f.fourcc != 0 && f.fourcc == pf.dwFourCC
+                         : f.fourcc == 0 && f.bits == pf.dwRGBBitCount && f.red == pf.dwRBitMask &&
+                               f.green == pf.dwGBitMask && f.blue == pf.dwBBitMask;
+        if (!match) continue;
+        *format = f.format;
         return DD_OK;
     }
-    if (!(pf.dwFlags & DDPF_RGB)) return DDERR_INVALIDPIXELFORMAT;
-    if (pf.dwRGBBitCount == 16 && pf.dwRBitMask == 0xF800 && pf.dwGBitMask == 0x07E0 &&
-        pf.dwBBitMask == 0x001F) {
-        *format = SurfaceFormat::Rgb565;
-        return DD_OK;
-    }
-    if (pf.dwRGBBitCount == 32 && pf.dwRBitMask == 0xFF0000 && pf.dwGBitMask == 0xFF00 &&
-        pf.dwBBitMask == 0xFF)
-        return DD_OK;
     return DDERR_INVALIDPIXELFORMAT;
 }
 

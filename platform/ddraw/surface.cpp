@@ -17,6 +17,11 @@ LONG AlignPitch(int64_t bytes) {
     return static_cast<LONG>((bytes + kPitchAlign - 1) / kPitchAlign * kPitchAlign);
 }
 
+void LogRect(const RECT *rect, BOOL *logged, RECT *copy) {
+    *logged = rect != nullptr;
+    if (rect) *copy = *rect;
+}
+
 }  // namespace
 
 Surface::Surface(DirectDraw *parent, SurfaceFormat fmt, bool isPrimary, int w, int h)
@@ -38,27 +43,18 @@ Surface::~Surface() {
 
 bool Surface::Allocate() {
     if (primary) return true;  // the primary is the desktop and its windows
-    size_t bytes = 0;
-    switch (format) {
-        case SurfaceFormat::Xrgb:
-            pitch = AlignPitch(int64_t(width) * 4);
-            bytes = size_t(pitch) * height;
-            break;
-        case SurfaceFormat::Rgb565:
-            pitch = AlignPitch(int64_t(width) * 2);
-            bytes = size_t(pitch) * height;
-            break;
-        case SurfaceFormat::Uyvy:
-            pitch = AlignPitch((int64_t(width) + 1) / 2 * 4);
-            bytes = size_t(pitch) * height;
-            break;
-        case SurfaceFormat::Yv12:
-            // Y, then V, then U at half pitch; one spare chroma row so an odd
-            // height's last chroma row stays inside.
-            pitch = AlignPitch(width);
-            bytes = size_t(pitch) * height + size_t(pitch / 2) * (size_t(height / 2) * 2 + 1);
-            break;
+    size_t chroma = 0;
+    if (format == SurfaceFormat::Yv12) {
+        // Y, then V, then U at half pitch; one spare chroma row so an odd
+        // height's last chroma row stays inside.
+        pitch = AlignPitch(width);
+        chroma = size_t(pitch / 2) * (size_t(height / 2) * 2 + 1);
+    } else if (format == SurfaceFormat::Uyvy) {
+        pitch = AlignPitch((int64_t(width) + 1) / 2 * 4);
+    } else {
+        pitch = AlignPitch(int64_t(width) * Info().bits / 8);
     }
+    size_t bytes = size_t(pitch) * height + chroma;
     if (bytes > kMaxSurfaceBytes) return false;
     try {
         memory.assign(bytes, 0);
@@ -66,20 +62,6 @@ bool Surface::Allocate() {
         return false;
     }
     return true;
-}
-
-DWORD Surface::FormatKey() const {
-    switch (format) {
-        case SurfaceFormat::Xrgb:
-            return primary ? KPLAT_DDRAW_PRIMARY : 32;
-        case SurfaceFormat::Rgb565:
-            return 16;
-        case SurfaceFormat::Yv12:
-            return kFourccYv12;
-        case SurfaceFormat::Uyvy:
-            return kFourccUyvy;
-    }
-    return 0;
 }
 
 void Surface::Describe(DDSURFACEDESC2 *desc) const {
@@ -130,10 +112,7 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE) {
     Guard guard(AdapterLock());
     KplatDdrawCall call = NewCall("IDirectDrawSurface7::Lock", this, FormatKey());
     call.flags = flags;
-    if (rect) {
-        call.hasDestRect = TRUE;
-        call.destRect = *rect;
-    }
+    LogRect(rect, &call.hasDestRect, &call.destRect);
     if (!desc || desc->dwSize != sizeof(*desc)) return FinishCall(call, DDERR_INVALIDPARAMS);
     call.recordSize = desc->dwSize;
     HRESULT hr;
@@ -149,8 +128,7 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE) {
             rect->bottom > height || rect->left >= rect->right || rect->top >= rect->bottom)
             return FinishCall(call, DDERR_INVALIDPARAMS);
         area = *rect;
-        int bytesPerPixel = format == SurfaceFormat::Xrgb ? 4 : 2;
-        offset = size_t(area.top) * pitch + size_t(area.left) * bytesPerPixel;
+        offset = size_t(area.top) * pitch + size_t(area.left) * (Info().bits / 8);
     }
     Describe(desc);
     desc->dwFlags |= DDSD_LPSURFACE;
@@ -262,14 +240,8 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 sourceIface, LPRECT s
     Surface *source = static_cast<Surface *>(sourceIface);
     call.flags = flags;
     call.other = sourceIface;
-    if (destRect) {
-        call.hasDestRect = TRUE;
-        call.destRect = *destRect;
-    }
-    if (srcRect) {
-        call.hasSrcRect = TRUE;
-        call.srcRect = *srcRect;
-    }
+    LogRect(destRect, &call.hasDestRect, &call.destRect);
+    LogRect(srcRect, &call.hasSrcRect, &call.srcRect);
     if (fx) {
         call.hasFx = TRUE;
         call.recordSize = fx->dwSize;
