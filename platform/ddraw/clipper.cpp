@@ -26,8 +26,7 @@ HRESULT Clipper::SetHWnd(DWORD flags, HWND target) {
     call.flags = flags;
     call.window = target;
     if (flags != 0 || (target && !IsWindow(target))) return FinishCall(call, DDERR_INVALIDPARAMS);
-    HRESULT hr;
-    if (DdrawShouldFail(call.method, 0, &hr)) return FinishCall(call, hr);
+    if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
     window = target;
     return FinishCall(call, DD_OK);
 }

@@ -8,6 +8,7 @@
 #include <ddraw.h>
 
 #include <deque>
+#include <optional>
 
 namespace kplat {
 
@@ -54,8 +55,9 @@ std::recursive_mutex &AdapterLock();
 Adapter &TheAdapter();  // needs AdapterLock()
 using Guard = std::lock_guard<std::recursive_mutex>;
 
-// Injected failure for `method` on a surface of format key `format`.
-bool DdrawShouldFail(const char *method, DWORD format, HRESULT *result);
+// The failure a test injected for this call (its method on a surface of its
+// format key), if any.
+std::optional<HRESULT> Injected(const KplatDdrawCall &call);
 KplatDdrawCall NewCall(const char *method, const void *object, DWORD format);
 HRESULT FinishCall(KplatDdrawCall &call, HRESULT result);
 void FillPixelFormat(SurfaceFormat format, DDPIXELFORMAT *pf);

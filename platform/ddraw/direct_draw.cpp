@@ -30,17 +30,18 @@ Adapter &TheAdapter() {
     return *adapter;
 }
 
-bool DdrawShouldFail(const char *method, DWORD format, HRESULT *result) {
-    if (ShouldFail(method, result)) return true;
+std::optional<HRESULT> Injected(const KplatDdrawCall &call) {
+    HRESULT result = E_FAIL;
+    if (ShouldFail(call.method, &result)) return result;
     Guard guard(AdapterLock());
     std::vector<DdrawFault> &faults = TheAdapter().faults;
     for (auto it = faults.begin(); it != faults.end(); ++it) {
-        if (it->method != method || (it->format != 0 && it->format != format)) continue;
-        *result = it->result;
+        if (it->method != call.method || (it->format != 0 && it->format != call.format)) continue;
+        result = it->result;
         if (it->count > 0 && --it->count == 0) faults.erase(it);
-        return true;
+        return result;
     }
-    return false;
+    return std::nullopt;
 }
 
 KplatDdrawCall NewCall(const char *method, const void *object, DWORD format) {
@@ -100,8 +101,7 @@ HRESULT DirectDraw::SetCooperativeLevel(HWND window, DWORD flags) {
     if (!(flags & DDSCL_NORMAL) || (flags & (DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE)) ||
         (window && !IsWindow(window)))
         return FinishCall(call, DDERR_INVALIDPARAMS);
-    HRESULT hr;
-    if (DdrawShouldFail(call.method, 0, &hr)) return FinishCall(call, hr);
+    if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
     cooperativeSet = true;
     return FinishCall(call, DD_OK);
 }
@@ -113,8 +113,7 @@ HRESULT DirectDraw::GetCaps(LPDDCAPS driverCaps, LPDDCAPS helCaps) {
     if ((!driverCaps && !helCaps) || (driverCaps && driverCaps->dwSize != sizeof(DDCAPS)) ||
         (helCaps && helCaps->dwSize != sizeof(DDCAPS)))
         return FinishCall(call, DDERR_INVALIDPARAMS);
-    HRESULT hr;
-    if (DdrawShouldFail(call.method, 0, &hr)) return FinishCall(call, hr);
+    if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
     DWORD caps = TheAdapter().caps;
     if (driverCaps) {
         std::memset(driverCaps, 0, sizeof(DDCAPS));
@@ -152,8 +151,7 @@ HRESULT DirectDraw::CreateClipper(DWORD flags, LPDIRECTDRAWCLIPPER *clipperOut, 
     if (!clipperOut || flags != 0) return FinishCall(call, DDERR_INVALIDPARAMS);
     *clipperOut = nullptr;
     if (outer) return FinishCall(call, CLASS_E_NOAGGREGATION);
-    HRESULT hr;
-    if (DdrawShouldFail(call.method, 0, &hr)) return FinishCall(call, hr);
+    if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
     Clipper *clipper = new (std::nothrow) Clipper(this);
     if (!clipper) return FinishCall(call, DDERR_OUTOFMEMORY);
     *clipperOut = clipper;
@@ -218,10 +216,10 @@ HRESULT DirectDraw::CreateSurface(LPDDSURFACEDESC2 desc, LPDIRECTDRAWSURFACE7 *s
     Surface *surface = new (std::nothrow) Surface(this, format, primary, width, height);
     if (!surface) return FinishCall(call, DDERR_OUTOFMEMORY);
     call.format = surface->FormatKey();
-    if (DdrawShouldFail(call.method, call.format, &hr) || !surface->Allocate()) {
-        if (!FAILED(hr)) hr = DDERR_OUTOFMEMORY;
+    std::optional<HRESULT> injected = Injected(call);
+    if (injected || !surface->Allocate()) {
         surface->Release();
-        return FinishCall(call, hr);
+        return FinishCall(call, injected && FAILED(*injected) ? *injected : DDERR_OUTOFMEMORY);
     }
     *surfaceOut = surface;
     call.other = surface;
@@ -240,8 +238,7 @@ HRESULT WINAPI DirectDrawCreateEx(GUID *guid, LPVOID *out, REFIID iid, IUnknown 
     *out = nullptr;
     if (guid || iid != IID_IDirectDraw7) return FinishCall(call, DDERR_INVALIDPARAMS);
     if (outer) return FinishCall(call, CLASS_E_NOAGGREGATION);
-    HRESULT hr;
-    if (DdrawShouldFail(call.method, 0, &hr)) return FinishCall(call, hr);
+    if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
     DirectDraw *ddraw = new (std::nothrow) DirectDraw;
     if (!ddraw) return FinishCall(call, DDERR_OUTOFMEMORY);
     *out = static_cast<IDirectDraw7 *>(ddraw);

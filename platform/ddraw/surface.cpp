@@ -115,8 +115,7 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE) {
     LogRect(rect, &call.hasDestRect, &call.destRect);
     if (!desc || desc->dwSize != sizeof(*desc)) return FinishCall(call, DDERR_INVALIDPARAMS);
     call.recordSize = desc->dwSize;
-    HRESULT hr;
-    if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
+    if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
     if (lost) return FinishCall(call, DDERR_SURFACELOST);
     // The desktop is not handed out for direct writes.
     if (primary) return FinishCall(call, DDERR_CANTLOCKSURFACE);
@@ -143,8 +142,7 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE) {
 HRESULT Surface::Unlock(LPRECT) {
     Guard guard(AdapterLock());
     KplatDdrawCall call = NewCall("IDirectDrawSurface7::Unlock", this, FormatKey());
-    HRESULT hr;
-    if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
+    if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
     if (!locked) return FinishCall(call, DDERR_NOTLOCKED);
     locked = false;
     return FinishCall(call, DD_OK);
@@ -155,8 +153,7 @@ HRESULT Surface::GetDC(HDC *dcOut) {
     KplatDdrawCall call = NewCall("IDirectDrawSurface7::GetDC", this, FormatKey());
     if (!dcOut) return FinishCall(call, DDERR_INVALIDPARAMS);
     *dcOut = nullptr;
-    HRESULT hr;
-    if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
+    if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
     if (lost) return FinishCall(call, DDERR_SURFACELOST);
     if (IsFourcc() || primary) return FinishCall(call, DDERR_CANTCREATEDC);
     if (dc) return FinishCall(call, DDERR_DCALREADYCREATED);
@@ -182,8 +179,7 @@ HRESULT Surface::ReleaseDC(HDC handle) {
     KplatDdrawCall call = NewCall("IDirectDrawSurface7::ReleaseDC", this, FormatKey());
     call.other = handle;
     if (!handle || handle != dc) return FinishCall(call, DDERR_NODC);
-    HRESULT hr;
-    if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
+    if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
     if (format == SurfaceFormat::Rgb565) {
         FromXrgb(dcPixels.data());
         dcPixels.clear();
@@ -196,8 +192,7 @@ HRESULT Surface::ReleaseDC(HDC handle) {
 HRESULT Surface::Restore() {
     Guard guard(AdapterLock());
     KplatDdrawCall call = NewCall("IDirectDrawSurface7::Restore", this, FormatKey());
-    HRESULT hr;
-    if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
+    if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
     lost = false;
     return FinishCall(call, DD_OK);
 }
@@ -206,8 +201,7 @@ HRESULT Surface::SetClipper(LPDIRECTDRAWCLIPPER newClipper) {
     Guard guard(AdapterLock());
     KplatDdrawCall call = NewCall("IDirectDrawSurface7::SetClipper", this, FormatKey());
     call.other = newClipper;
-    HRESULT hr;
-    if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
+    if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
     Clipper *next = static_cast<Clipper *>(newClipper);
     if (next) next->AddRef();
     if (clipper) clipper->Release();
@@ -247,9 +241,8 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 sourceIface, LPRECT s
         call.recordSize = fx->dwSize;
         std::memcpy(&call.fx, fx, std::min<size_t>(fx->dwSize, sizeof(call.fx)));
     }
-    HRESULT hr;
-    if (DdrawShouldFail(call.method, call.format, &hr)) return FinishCall(call, hr);
-    hr = CheckBlt(destRect, source, flags, fx);
+    if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
+    HRESULT hr = CheckBlt(destRect, source, flags, fx);
     if (FAILED(hr)) return FinishCall(call, hr);
     if (flags & DDBLT_COLORFILL) return FinishCall(call, ColorFill(destRect, fx->dwFillColor));
     bool mirror = (flags & DDBLT_DDFX) && (fx->dwDDFX & DDBLTFX_MIRRORLEFTRIGHT);

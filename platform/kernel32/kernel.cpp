@@ -2,11 +2,8 @@
 // path, profile (INI) reading and run-time module loading.
 #include "internal.h"
 
-#include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <climits>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <dlfcn.h>

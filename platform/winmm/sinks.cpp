@@ -4,13 +4,9 @@
 #include <SDL.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <string>
-#include <vector>
 
 namespace kplat {
 
@@ -32,17 +28,16 @@ struct WavFile {
     uint64_t dataBytes = 0;
 };
 
-std::mutex &SinkMutex() {
-    static std::mutex *m = new std::mutex;
-    return *m;
-}
-Selection &Chosen() {
-    static Selection *s = new Selection;
-    return *s;
-}
-WavFile &Wav() {
-    static WavFile *w = new WavFile;
-    return *w;
+// The selection and its file, under their mutex. Never destroyed: engine
+// threads may still write while the process exits.
+struct Sinks {
+    std::mutex mutex;
+    Selection chosen;
+    WavFile wav;
+};
+Sinks &S() {
+    static Sinks *sinks = new Sinks;
+    return *sinks;
 }
 
 bool ParseSink(const char *text, Selection *out) {
@@ -63,7 +58,7 @@ bool ParseSink(const char *text, Selection *out) {
 }
 
 Selection CurrentSelection() {
-    if (Chosen().chosen) return Chosen();
+    if (S().chosen.chosen) return S().chosen;
     Selection s;
     if (!ParseSink(std::getenv("KPLAT_AUDIO_SINK"), &s)) s.kind = SinkKind::Sdl;
     return s;
@@ -99,7 +94,7 @@ void FixUpWavHeader(WavFile &w) {
 }
 
 void CloseWavFile() {
-    WavFile &w = Wav();
+    WavFile &w = S().wav;
     if (!w.file) return;
     FixUpWavHeader(w);
     std::fclose(w.file);
@@ -134,22 +129,22 @@ public:
 class WavSink : public AudioSink {
 public:
     ~WavSink() override {
-        std::lock_guard<std::mutex> guard(SinkMutex());
-        FixUpWavHeader(Wav());
+        std::lock_guard<std::mutex> guard(S().mutex);
+        FixUpWavHeader(S().wav);
     }
     // Paced like a real device: one that finished buffers instantly would hand
     // the first one back before the host had queued the second.
     std::chrono::microseconds Write(const uint8_t *data, size_t size) override {
-        std::lock_guard<std::mutex> guard(SinkMutex());
-        WavFile &w = Wav();
+        std::lock_guard<std::mutex> guard(S().mutex);
+        WavFile &w = S().wav;
         if (w.file && std::fwrite(data, 1, size, w.file) == size) w.dataBytes += size;
         return PlayTime(size, w.format.nAvgBytesPerSec);
     }
 };
 
-// Opens (or keeps) the selection's file; needs SinkMutex().
+// Opens (or keeps) the selection's file; needs S().mutex.
 bool OpenWavFile(const std::string &path, const WAVEFORMATEX &format) {
-    WavFile &w = Wav();
+    WavFile &w = S().wav;
     if (w.file && w.path == path) return true;
     CloseWavFile();
     w.file = std::fopen(path.c_str(), "wb+");
@@ -215,7 +210,7 @@ private:
 std::unique_ptr<AudioSink> OpenAudioSink(const WAVEFORMATEX &format) {
     Selection s;
     {
-        std::lock_guard<std::mutex> guard(SinkMutex());
+        std::lock_guard<std::mutex> guard(S().mutex);
         s = CurrentSelection();
         if (s.kind == SinkKind::Wav && OpenWavFile(s.path, format))
             return std::unique_ptr<AudioSink>(new WavSink);
@@ -231,10 +226,10 @@ std::unique_ptr<AudioSink> OpenAudioSink(const WAVEFORMATEX &format) {
 bool SelectAudioSink(const char *sink) {
     Selection s;
     if (sink && !ParseSink(sink, &s)) return false;
-    std::lock_guard<std::mutex> guard(SinkMutex());
+    std::lock_guard<std::mutex> guard(S().mutex);
     CloseWavFile();
     s.chosen = sink != nullptr;
-    Chosen() = s;
+    S().chosen = s;
     return true;
 }
 
