@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,15 +27,19 @@ namespace kplat {
 // Counted per kind so tests can prove that nothing leaks.
 void CountObject(KplatObjectKind kind, int delta);
 
-// Test fault injection: true when the named call must fail now; *result
-// receives the HRESULT the test asked for (E_FAIL if none).
-bool ShouldFail(const char *function, HRESULT *result = nullptr);
+// Test fault injection: when the named call must fail now, the HRESULT the
+// test asked for.
+std::optional<HRESULT> ShouldFail(const char *function);
 
 // Hands TextOutA's string to the test's text hook, if one is set.
 void CallTextHook(const char *text, int count);
 
 // Appends to the record of what manual audio devices played.
 void RecordPlayed(const uint8_t *data, size_t size);
+
+// Called whenever a window's pixels changed, so a shown window can repaint
+// (harness/sdl_present.cpp).
+void NotifyWindowChanged(HWND window);
 
 // ---- kernel32 (kernel32/kernel.cpp) ----
 
@@ -93,13 +98,6 @@ bool WithWindow(HWND window, F &&f) {
 bool ClientSizeOk(int width, int height);
 // A top-level window; null when the client area is empty or too large.
 HWND NewWindow(const char *title, int x, int y, int width, int height, int border);
-
-// Called whenever a window's pixels changed, so a shown window can repaint.
-void NotifyWindowChanged(HWND window);
-
-// Set by the on-screen presenter (SDL) if one runs.
-using WindowChangedHook = void (*)(HWND window);
-void SetWindowChangedHook(WindowChangedHook hook);
 
 // ---- gdi32 (gdi32/dc.cpp) ----
 

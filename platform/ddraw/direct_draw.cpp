@@ -31,13 +31,12 @@ Adapter &TheAdapter() {
 }
 
 std::optional<HRESULT> Injected(const KplatDdrawCall &call) {
-    HRESULT result = E_FAIL;
-    if (ShouldFail(call.method, &result)) return result;
+    if (std::optional<HRESULT> any = ShouldFail(call.method)) return any;
     Guard guard(AdapterLock());
     std::vector<DdrawFault> &faults = TheAdapter().faults;
     for (auto it = faults.begin(); it != faults.end(); ++it) {
         if (it->method != call.method || (it->format != 0 && it->format != call.format)) continue;
-        result = it->result;
+        HRESULT result = it->result;
         if (it->count > 0 && --it->count == 0) faults.erase(it);
         return result;
     }

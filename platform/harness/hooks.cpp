@@ -26,14 +26,14 @@ void *textHookUser = nullptr;
 
 void CountObject(KplatObjectKind kind, int delta) { liveCounts[kind] += delta; }
 
-bool ShouldFail(const char *function, HRESULT *result) {
-    if (!anyFailure.load(std::memory_order_relaxed)) return false;
+std::optional<HRESULT> ShouldFail(const char *function) {
+    if (!anyFailure.load(std::memory_order_relaxed)) return std::nullopt;
     std::lock_guard<std::mutex> guard(failureMutex);
     auto it = failures.find(function);
-    if (it == failures.end() || it->second.count == 0) return false;
-    if (result) *result = it->second.result;
+    if (it == failures.end() || it->second.count == 0) return std::nullopt;
+    HRESULT result = it->second.result;
     if (it->second.count > 0 && --it->second.count == 0) failures.erase(it);
-    return true;
+    return result;
 }
 
 void CallTextHook(const char *text, int count) {

@@ -19,7 +19,7 @@ struct Shown {
     std::chrono::steady_clock::time_point paintedAt;
 };
 
-// Bumped by the window-changed hook from any thread; read by the pump.
+// Bumped by every drawing thread; read by the pump.
 std::atomic<uint64_t> changeGeneration{1};
 
 // Touched only from the host's main thread.
@@ -32,8 +32,6 @@ bool closeRequested = false;
 // Surface blits to the desktop do not always report which window they hit,
 // so a shown window is repainted at least this often.
 constexpr auto kRepaintInterval = std::chrono::milliseconds(100);
-
-void OnWindowChanged(HWND) { changeGeneration.fetch_add(1, std::memory_order_relaxed); }
 
 bool DisplayAvailable() {
     return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") ||
@@ -87,6 +85,8 @@ void HandleEvent(const SDL_Event &event) {
 
 }  // namespace
 
+void NotifyWindowChanged(HWND) { changeGeneration.fetch_add(1, std::memory_order_relaxed); }
+
 }  // namespace kplat
 
 using namespace kplat;
@@ -110,7 +110,6 @@ BOOL kplat_show_window(HWND window) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
         return FALSE;
     }
-    SetWindowChangedHook(OnWindowChanged);
     ShownWindows()[window] = Shown{sdl, 0, {}};
     closeRequested = false;
     return TRUE;
@@ -121,7 +120,6 @@ BOOL kplat_hide_window(HWND window) {
     if (it == ShownWindows().end()) return FALSE;
     CloseShown(it->second);
     ShownWindows().erase(it);
-    if (ShownWindows().empty()) SetWindowChangedHook(nullptr);
     return TRUE;
 }
 
@@ -146,7 +144,6 @@ BOOL kplat_pump_events(void) {
         CloseShown(shown);
         it = ShownWindows().erase(it);
     }
-    if (ShownWindows().empty()) SetWindowChangedHook(nullptr);
     return closeRequested ? FALSE : TRUE;
 }
 

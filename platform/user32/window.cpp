@@ -18,9 +18,6 @@ State &S() {
     return *state;
 }
 
-// Read from any drawing thread, so it is not behind the window lock.
-std::atomic<WindowChangedHook> changedHook{nullptr};
-
 }  // namespace
 
 std::recursive_mutex &WindowLock() {
@@ -60,12 +57,6 @@ HWND NewWindow(const char *title, int x, int y, int width, int height, int borde
     CountObject(KPLAT_OBJ_WINDOW, 1);
     return reinterpret_cast<HWND>(h);
 }
-
-void NotifyWindowChanged(HWND window) {
-    if (WindowChangedHook hook = changedHook.load()) hook(window);
-}
-
-void SetWindowChangedHook(WindowChangedHook hook) { changedHook = hook; }
 
 }  // namespace kplat
 

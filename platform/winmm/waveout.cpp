@@ -122,8 +122,7 @@ extern "C" {
 
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT deviceId, LPCWAVEFORMATEX format,
                             DWORD_PTR callback, DWORD_PTR instance, DWORD flags) {
-    HRESULT injected = 0;
-    if (ShouldFail("waveOutOpen", &injected)) return static_cast<MMRESULT>(injected);
+    if (auto injected = ShouldFail("waveOutOpen")) return static_cast<MMRESULT>(*injected);
     if (deviceId != WAVE_MAPPER && deviceId != 0) return MMSYSERR_BADDEVICEID;
     DWORD kind = flags & CALLBACK_TYPEMASK;
     if (kind != CALLBACK_NULL && kind != CALLBACK_FUNCTION) return MMSYSERR_INVALFLAG;
@@ -179,8 +178,7 @@ MMRESULT WINAPI waveOutClose(HWAVEOUT hwo) {
 }
 
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT size) {
-    HRESULT injected = 0;
-    if (ShouldFail("waveOutPrepareHeader", &injected)) return static_cast<MMRESULT>(injected);
+    if (auto injected = ShouldFail("waveOutPrepareHeader")) return static_cast<MMRESULT>(*injected);
     DevicePtr device = FindDevice(hwo);
     if (!device) return MMSYSERR_INVALHANDLE;
     if (!HeaderArgsOk(header, size)) return MMSYSERR_INVALPARAM;
@@ -201,8 +199,7 @@ MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT hwo, LPWAVEHDR header, UINT size
 }
 
 MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR header, UINT size) {
-    HRESULT injected = 0;
-    if (ShouldFail("waveOutWrite", &injected)) return static_cast<MMRESULT>(injected);
+    if (auto injected = ShouldFail("waveOutWrite")) return static_cast<MMRESULT>(*injected);
     DevicePtr device = FindDevice(hwo);
     if (!device) return MMSYSERR_INVALHANDLE;
     if (!HeaderArgsOk(header, size)) return MMSYSERR_INVALPARAM;
