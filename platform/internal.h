@@ -4,9 +4,9 @@
 //
 // Lock order, outermost first: ddraw's adapter lock, gdi32's font lock,
 // gdi32's DC lock, user32's window lock. A blit to the primary and a draw
-// through a DC hold their own lock and then the window lock while they write
-// window or desktop pixels. The harness's locks (faults, hooks) and winmm's
-// locks are leaves: nothing else is taken while one is held.
+// through a DC take the window lock last, while they write window or desktop
+// pixels. winmm's locks and the harness's stand apart: no other stand-in lock
+// is taken while one of them is held.
 #pragma once
 
 #include <windows.h>

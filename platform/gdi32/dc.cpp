@@ -19,11 +19,15 @@ Tables &Gdi() {
     return *tables;
 }
 
-HDC NewDC(const DeviceContext &dc) {
+HDC NewDC(DcKind kind, HWND window = nullptr, const PixelTarget &raw = {}) {
+    auto dc = std::make_unique<DeviceContext>();
+    dc->kind = kind;
+    dc->window = window;
+    dc->raw = raw;
     uintptr_t h = NewHandle();
     {
         std::lock_guard<std::recursive_mutex> guard(DcLock());
-        Gdi().dcs[h] = std::make_unique<DeviceContext>(dc);
+        Gdi().dcs[h] = std::move(dc);
     }
     CountObject(KPLAT_OBJ_DC, 1);
     return reinterpret_cast<HDC>(h);
@@ -81,12 +85,7 @@ Bitmap *FindBitmap(HBITMAP bitmap) {
     return it == Gdi().bitmaps.end() ? nullptr : it->second.get();
 }
 
-HDC OpenCommonDC(HWND window) {
-    DeviceContext dc;
-    dc.kind = window ? DcKind::Window : DcKind::Screen;
-    dc.window = window;
-    return NewDC(dc);
-}
+HDC OpenCommonDC(HWND window) { return NewDC(window ? DcKind::Window : DcKind::Screen, window); }
 
 bool ReleaseCommonDC(HWND window, HDC handle) {
     std::lock_guard<std::recursive_mutex> guard(DcLock());
@@ -98,12 +97,7 @@ bool ReleaseCommonDC(HWND window, HDC handle) {
     return DeleteDCHandle(handle);
 }
 
-HDC CreateRawDC(const PixelTarget &target) {
-    DeviceContext dc;
-    dc.kind = DcKind::Raw;
-    dc.raw = target;
-    return NewDC(dc);
-}
+HDC CreateRawDC(const PixelTarget &target) { return NewDC(DcKind::Raw, nullptr, target); }
 
 bool ResolveTarget(HDC handle, PixelTarget *target) {
     DeviceContext *dc = FindDC(handle);
@@ -143,9 +137,7 @@ HDC WINAPI CreateCompatibleDC(HDC dc) {
         std::lock_guard<std::recursive_mutex> guard(DcLock());
         if (dc && !FindDC(dc)) return nullptr;
     }
-    DeviceContext memory;
-    memory.kind = DcKind::Memory;
-    return NewDC(memory);
+    return NewDC(DcKind::Memory);
 }
 
 HBITMAP WINAPI CreateCompatibleBitmap(HDC dc, int width, int height) {
