@@ -21,8 +21,7 @@ HRESULT Clipper::GetHWnd(HWND *windowOut) {
 }
 
 HRESULT Clipper::SetHWnd(DWORD flags, HWND target) {
-    Guard guard(AdapterLock());
-    KplatDdrawCall call = NewCall("IDirectDrawClipper::SetHWnd", this, 0);
+    Call call("IDirectDrawClipper::SetHWnd", this, 0);
     call.flags = flags;
     call.window = target;
     if (flags != 0 || (target && !IsWindow(target))) return FinishCall(call, DDERR_INVALIDPARAMS);

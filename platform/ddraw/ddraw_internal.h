@@ -58,7 +58,12 @@ using Guard = std::lock_guard<std::recursive_mutex>;
 // The failure a test injected for this call (its method on a surface of its
 // format key), if any.
 std::optional<HRESULT> Injected(const KplatDdrawCall &call);
-KplatDdrawCall NewCall(const char *method, const void *object, DWORD format);
+// One call into the adapter, as FinishCall logs it; holds the adapter lock
+// for the whole call.
+struct Call : KplatDdrawCall {
+    Call(const char *name, const void *called, DWORD formatKey);
+    Guard guard{AdapterLock()};
+};
 HRESULT FinishCall(KplatDdrawCall &call, HRESULT result);
 void FillPixelFormat(SurfaceFormat format, DDPIXELFORMAT *pf);
 

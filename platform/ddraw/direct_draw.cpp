@@ -43,13 +43,11 @@ std::optional<HRESULT> Injected(const KplatDdrawCall &call) {
     return std::nullopt;
 }
 
-KplatDdrawCall NewCall(const char *method, const void *object, DWORD format) {
-    KplatDdrawCall call;
-    std::memset(&call, 0, sizeof(call));
-    std::strncpy(call.method, method, sizeof(call.method) - 1);
-    call.object = object;
-    call.format = format;
-    return call;
+Call::Call(const char *name, const void *called, DWORD formatKey) {
+    std::memset(static_cast<KplatDdrawCall *>(this), 0, sizeof(KplatDdrawCall));
+    std::strncpy(method, name, sizeof(method) - 1);
+    object = called;
+    format = formatKey;
 }
 
 HRESULT FinishCall(KplatDdrawCall &call, HRESULT result) {
@@ -92,8 +90,7 @@ HRESULT DirectDraw::QueryInterface(REFIID riid, void **object) {
 }
 
 HRESULT DirectDraw::SetCooperativeLevel(HWND window, DWORD flags) {
-    Guard guard(AdapterLock());
-    KplatDdrawCall call = NewCall("IDirectDraw7::SetCooperativeLevel", this, 0);
+    Call call("IDirectDraw7::SetCooperativeLevel", this, 0);
     call.flags = flags;
     call.window = window;
     // Only windowed use is implemented; exclusive full-screen modes are refused.
@@ -106,8 +103,7 @@ HRESULT DirectDraw::SetCooperativeLevel(HWND window, DWORD flags) {
 }
 
 HRESULT DirectDraw::GetCaps(LPDDCAPS driverCaps, LPDDCAPS helCaps) {
-    Guard guard(AdapterLock());
-    KplatDdrawCall call = NewCall("IDirectDraw7::GetCaps", this, 0);
+    Call call("IDirectDraw7::GetCaps", this, 0);
     call.recordSize = driverCaps ? driverCaps->dwSize : helCaps ? helCaps->dwSize : 0;
     if ((!driverCaps && !helCaps) || (driverCaps && driverCaps->dwSize != sizeof(DDCAPS)) ||
         (helCaps && helCaps->dwSize != sizeof(DDCAPS)))
@@ -144,8 +140,7 @@ HRESULT DirectDraw::GetFourCCCodes(LPDWORD count, LPDWORD codes) {
 }
 
 HRESULT DirectDraw::CreateClipper(DWORD flags, LPDIRECTDRAWCLIPPER *clipperOut, IUnknown *outer) {
-    Guard guard(AdapterLock());
-    KplatDdrawCall call = NewCall("IDirectDraw7::CreateClipper", this, 0);
+    Call call("IDirectDraw7::CreateClipper", this, 0);
     call.flags = flags;
     if (!clipperOut || flags != 0) return FinishCall(call, DDERR_INVALIDPARAMS);
     *clipperOut = nullptr;
@@ -197,8 +192,7 @@ HRESULT DirectDraw::ParseSurfaceDesc(const DDSURFACEDESC2 &desc, SurfaceFormat *
 
 HRESULT DirectDraw::CreateSurface(LPDDSURFACEDESC2 desc, LPDIRECTDRAWSURFACE7 *surfaceOut,
                                   IUnknown *outer) {
-    Guard guard(AdapterLock());
-    KplatDdrawCall call = NewCall("IDirectDraw7::CreateSurface", this, 0);
+    Call call("IDirectDraw7::CreateSurface", this, 0);
     if (!desc || !surfaceOut) return FinishCall(call, DDERR_INVALIDPARAMS);
     *surfaceOut = nullptr;
     call.recordSize = desc->dwSize;
@@ -232,7 +226,7 @@ using namespace kplat;
 extern "C" {
 
 HRESULT WINAPI DirectDrawCreateEx(GUID *guid, LPVOID *out, REFIID iid, IUnknown *outer) {
-    KplatDdrawCall call = NewCall("DirectDrawCreateEx", nullptr, 0);
+    Call call("DirectDrawCreateEx", nullptr, 0);
     if (!out) return FinishCall(call, DDERR_INVALIDPARAMS);
     *out = nullptr;
     if (guid || iid != IID_IDirectDraw7) return FinishCall(call, DDERR_INVALIDPARAMS);

@@ -109,8 +109,7 @@ HRESULT Surface::GetSurfaceDesc(LPDDSURFACEDESC2 desc) {
 }
 
 HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE) {
-    Guard guard(AdapterLock());
-    KplatDdrawCall call = NewCall("IDirectDrawSurface7::Lock", this, FormatKey());
+    Call call("IDirectDrawSurface7::Lock", this, FormatKey());
     call.flags = flags;
     LogRect(rect, &call.hasDestRect, &call.destRect);
     if (!desc || desc->dwSize != sizeof(*desc)) return FinishCall(call, DDERR_INVALIDPARAMS);
@@ -140,8 +139,7 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE) {
 }
 
 HRESULT Surface::Unlock(LPRECT) {
-    Guard guard(AdapterLock());
-    KplatDdrawCall call = NewCall("IDirectDrawSurface7::Unlock", this, FormatKey());
+    Call call("IDirectDrawSurface7::Unlock", this, FormatKey());
     if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
     if (!locked) return FinishCall(call, DDERR_NOTLOCKED);
     locked = false;
@@ -149,8 +147,7 @@ HRESULT Surface::Unlock(LPRECT) {
 }
 
 HRESULT Surface::GetDC(HDC *dcOut) {
-    Guard guard(AdapterLock());
-    KplatDdrawCall call = NewCall("IDirectDrawSurface7::GetDC", this, FormatKey());
+    Call call("IDirectDrawSurface7::GetDC", this, FormatKey());
     if (!dcOut) return FinishCall(call, DDERR_INVALIDPARAMS);
     *dcOut = nullptr;
     if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
@@ -175,8 +172,7 @@ HRESULT Surface::GetDC(HDC *dcOut) {
 }
 
 HRESULT Surface::ReleaseDC(HDC handle) {
-    Guard guard(AdapterLock());
-    KplatDdrawCall call = NewCall("IDirectDrawSurface7::ReleaseDC", this, FormatKey());
+    Call call("IDirectDrawSurface7::ReleaseDC", this, FormatKey());
     call.other = handle;
     if (!handle || handle != dc) return FinishCall(call, DDERR_NODC);
     if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
@@ -190,16 +186,14 @@ HRESULT Surface::ReleaseDC(HDC handle) {
 }
 
 HRESULT Surface::Restore() {
-    Guard guard(AdapterLock());
-    KplatDdrawCall call = NewCall("IDirectDrawSurface7::Restore", this, FormatKey());
+    Call call("IDirectDrawSurface7::Restore", this, FormatKey());
     if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
     lost = false;
     return FinishCall(call, DD_OK);
 }
 
 HRESULT Surface::SetClipper(LPDIRECTDRAWCLIPPER newClipper) {
-    Guard guard(AdapterLock());
-    KplatDdrawCall call = NewCall("IDirectDrawSurface7::SetClipper", this, FormatKey());
+    Call call("IDirectDrawSurface7::SetClipper", this, FormatKey());
     call.other = newClipper;
     if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
     Clipper *next = static_cast<Clipper *>(newClipper);
@@ -229,8 +223,7 @@ HRESULT Surface::CheckBlt(LPRECT destRect, Surface *source, DWORD flags, LPDDBLT
 
 HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 sourceIface, LPRECT srcRect, DWORD flags,
                      LPDDBLTFX fx) {
-    Guard guard(AdapterLock());
-    KplatDdrawCall call = NewCall("IDirectDrawSurface7::Blt", this, FormatKey());
+    Call call("IDirectDrawSurface7::Blt", this, FormatKey());
     Surface *source = static_cast<Surface *>(sourceIface);
     call.flags = flags;
     call.other = sourceIface;
