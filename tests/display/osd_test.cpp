@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "display/draw_window.h"
-#include "display/gdi_test_support.h"
+#include "support/gdi_test_support.h"
 #include "kestra/kestra.h"
 #include "support/png_writer.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "support/png_writer.h"
-#include "surface_test_support.h"
+#include "support/surface_test_support.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // descriptions handed to DirectDraw, re-initialisation and bad sizes.
 #include <gtest/gtest.h>
 
-#include "surface_test_support.h"
+#include "support/surface_test_support.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <tuple>
 
-#include "stress/display_fixture.h"
+#include "support/display_fixture.h"
 
 namespace {
 

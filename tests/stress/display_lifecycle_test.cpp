@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "stress/display_fixture.h"
+#include "support/display_fixture.h"
 
 namespace {
 
