@@ -1,7 +1,7 @@
-// Frame presentation through DirectDraw surfaces: the frame is written into
-// the frame surface in its own format and the hardware blit scales,
-// converts and mirrors it onto the clipped primary.
+// Frame presentation through DirectDraw surfaces: filling the frame surface
+// in each format, composing the OSD text and the blit to the window.
 #include "display/draw_window.h"
+#include "display/surface_presenter.h"
 
 #include <algorithm>
 #include <cstring>
@@ -55,118 +55,113 @@ RECT AlignToChroma(RECT rect, bool alignRows, int32_t width, int32_t height) {
 
 }  // namespace
 
-int32_t DrawWindow::DrawSurfaceFrame(const FrameArgs &frame) {
-    if (!primarySurface || !frameSurface) return kDrawNoSurfaces;
+int32_t SurfacePresenter::Present(const PresentArgs &args) {
+    if (!objects.primary || !objects.frame) return kDrawNoSurfaces;
     DDSURFACEDESC2 desc;
     std::memset(&desc, 0, sizeof(desc));
     desc.dwSize = sizeof(desc);
-    if (FAILED(frameSurface->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr))) {
-        frameSurface->Restore();
+    if (FAILED(objects.frame->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr))) {
+        objects.frame->Restore();
         return kDrawLockFailed;
     }
-    FillFrameSurface(frame, desc);
-    frameSurface->Unlock(nullptr);
-    UpdateClientRect();
-    // Read once: the mirror decides both the source and the blit of this frame.
-    const bool mirror = mirrorMode == 1;
+    // Writes stay inside the lock's rows, width and pitch whatever the surface reports.
+    uint8_t *bits = static_cast<uint8_t *>(desc.lpSurface);
+    if (bits && desc.lPitch > 0) {
+        const int32_t surfaceHeight = Clamp32(desc.dwHeight);
+        Fill(args.frame,
+             LockedSurface{bits, desc.lPitch, surfaceHeight, std::min(frameHeight, surfaceHeight),
+                           std::min(frameWidth, Clamp32(desc.dwWidth))});
+    }
+    objects.frame->Unlock(nullptr);
+    UpdateClientRect(args.hwnd);
+    const bool mirror = args.mirror == 1;
     // Held from the text test to the final blit so the slots cannot change between.
-    AutoLock osd(osdLock);
-    PresentSurface(ComposeSource(&desc, mirror), mirror);
+    args.display.WithOsdHeld(
+        [&] { Blit(args.display, ComposeSource(args.display, &desc, mirror), mirror); });
     return kDrawOk;
 }
 
-// Writes stay inside the lock's rows, width and pitch whatever the surface reports.
-void DrawWindow::FillFrameSurface(const FrameArgs &frame, const DDSURFACEDESC2 &desc) {
-    uint8_t *surface = static_cast<uint8_t *>(desc.lpSurface);
-    if (!surface || desc.lPitch <= 0 || !frame.y || !frame.u || !frame.v) return;
-    int32_t pitch = desc.lPitch;
-    int32_t surfaceHeight = Clamp32(desc.dwHeight);
-    int32_t rows = std::min(frameHeight, surfaceHeight);
-    int32_t width = std::min(frameWidth, Clamp32(desc.dwWidth));
-    switch (renderMode) {
-        case ModeYV12Surface: {
-            width = std::min(width, pitch);
-            CopyPlane(surface, pitch, frame.y, frame.yStride, width, rows);
-            // Chroma planes of height / 2 rows, as drivers (and Wine) lay them
-            // out; an odd width's extra chroma column repeats the last sample.
-            const int32_t chromaPitch = pitch / 2;
-            uint8_t *vPlane = surface + ptrdiff_t(surfaceHeight) * pitch;
-            uint8_t *uPlane = vPlane + ptrdiff_t(surfaceHeight / 2) * chromaPitch;
-            const int32_t columns = std::min((width + 1) / 2, chromaPitch);
-            const int32_t chromaRows = rows / 2;
-            const int32_t frameColumns = std::min(frameWidth / 2, columns);
-            FillChromaPlane(vPlane, chromaPitch, columns, chromaRows, frame.v, frame.uvStride,
-                            frameColumns);
-            FillChromaPlane(uPlane, chromaPitch, columns, chromaRows, frame.u, frame.uvStride,
-                            frameColumns);
-            break;
-        }
-        case ModeUYVYSurface:
-            // Whole 4-byte groups only: an odd width's last pixel fills a
-            // group of its own.
-            width = std::min(width, pitch / 4 * 2);
-            Converters().uyvy(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, surface,
-                              uint32_t(width), uint32_t(rows), pitch);
-            break;
-        case ModeRGB565Surface: {
-            if (!frameBuffer) return;
-            // Strided: hosts that pad their rows must not get a sheared picture.
-            Converters().rgb565(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride,
-                                reinterpret_cast<uint16_t *>(frameBuffer), frameWidth, frameWidth,
-                                frameHeight);
-            int32_t rowBytes = std::min(2 * width, pitch);
-            CopyPlane(surface, pitch, frameBuffer, 2 * frameWidth, rowBytes, rows);
-            break;
-        }
-        default:
-            break;
-    }
+template <>
+void Yv12Presenter::Fill(const FrameArgs &frame, const LockedSurface &surface) {
+    const int32_t pitch = surface.pitch;
+    const int32_t columns = std::min(surface.width, pitch);
+    CopyPlane(surface.bits, pitch, frame.y, frame.yStride, columns, surface.rows);
+    // Chroma planes of height / 2 rows, as drivers (and Wine) lay them out; an
+    // odd width's extra chroma column repeats the last sample.
+    const int32_t chromaPitch = pitch / 2;
+    uint8_t *vPlane = surface.bits + ptrdiff_t(surface.height) * pitch;
+    uint8_t *uPlane = vPlane + ptrdiff_t(surface.height / 2) * chromaPitch;
+    const int32_t chromaColumns = std::min((columns + 1) / 2, chromaPitch);
+    const int32_t chromaRows = surface.rows / 2;
+    const int32_t frameColumns = std::min(frameWidth / 2, chromaColumns);
+    FillChromaPlane(vPlane, chromaPitch, chromaColumns, chromaRows, frame.v, frame.uvStride,
+                    frameColumns);
+    FillChromaPlane(uPlane, chromaPitch, chromaColumns, chromaRows, frame.u, frame.uvStride,
+                    frameColumns);
 }
 
-IDirectDrawSurface7 *DrawWindow::ComposeSource(DDSURFACEDESC2 *desc, bool mirror) {
-    const bool text = HasOsdText() != 0;
-    if (renderMode != ModeRGB565Surface) {
+template <>
+void UyvyPresenter::Fill(const FrameArgs &frame, const LockedSurface &surface) {
+    // Whole 4-byte groups only: an odd width's last pixel fills a group of its own.
+    const int32_t columns = std::min(surface.width, surface.pitch / 4 * 2);
+    Converters().uyvy(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, surface.bits,
+                      uint32_t(columns), uint32_t(surface.rows), surface.pitch);
+}
+
+template <>
+void Rgb565Presenter::Fill(const FrameArgs &frame, const LockedSurface &surface) {
+    if (!frameBuffer) return;
+    // Strided: hosts that pad their rows must not get a sheared picture.
+    Converters().rgb565(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride,
+                        reinterpret_cast<uint16_t *>(frameBuffer.get()), frameWidth, frameWidth,
+                        frameHeight);
+    const int32_t rowBytes = std::min(2 * surface.width, surface.pitch);
+    CopyPlane(surface.bits, surface.pitch, frameBuffer.get(), 2 * frameWidth, rowBytes,
+              surface.rows);
+}
+
+IDirectDrawSurface7 *SurfacePresenter::ComposeSource(DrawWindow &display, DDSURFACEDESC2 *desc,
+                                                     bool mirror) {
+    const bool text = display.HasOsdText() != 0;
+    if (chromaBlock != ChromaBlock::None) {
         // Drivers may ignore the mirror on a YUV source (Wine does, and still
         // answers DD_OK), so a mirrored frame goes through the RGB aux surface.
-        if (!text && !mirror) return frameSurface;
-        return ComposeThroughAux(desc, text);
+        if (!text && !mirror) return objects.frame;
+        return ComposeThroughAux(display, desc, text);
     }
-    if (!text) return frameSurface;
+    if (!text) return objects.frame;
     HDC dc = nullptr;
-    if (SUCCEEDED(frameSurface->GetDC(&dc))) {
-        DrawOsd(dc, frameWidth, frameHeight);
-        frameSurface->ReleaseDC(dc);
+    if (SUCCEEDED(objects.frame->GetDC(&dc))) {
+        display.DrawOsd(dc, frameWidth, frameHeight);
+        objects.frame->ReleaseDC(dc);
     }
-    return frameSurface;
+    return objects.frame;
 }
 
 // FOURCC surfaces have no device context: the frame is converted into the
 // RGB aux surface first and the text drawn there.
-IDirectDrawSurface7 *DrawWindow::ComposeThroughAux(DDSURFACEDESC2 *desc, bool text) {
+IDirectDrawSurface7 *SurfacePresenter::ComposeThroughAux(DrawWindow &display, DDSURFACEDESC2 *desc,
+                                                         bool text) {
+    IDirectDrawSurface7 *aux = objects.aux;
     RECT frameRect;
     SetRect(&frameRect, 0, 0, frameWidth, frameHeight);
-    if (auxSurface->Blt(&frameRect, frameSurface, nullptr, DDBLT_WAIT, nullptr) != DD_OK)
-        return frameSurface;
-    if (!text) return auxSurface;
-    HRESULT hr = auxSurface->Lock(nullptr, desc, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr);
-    if (hr == DDERR_SURFACELOST) hr = auxSurface->Restore();
-    if (hr != DD_OK) return auxSurface;
+    if (aux->Blt(&frameRect, objects.frame, nullptr, DDBLT_WAIT, nullptr) != DD_OK)
+        return objects.frame;
+    if (!text) return aux;
+    HRESULT hr = aux->Lock(nullptr, desc, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr);
+    if (hr == DDERR_SURFACELOST) hr = aux->Restore();
+    if (hr != DD_OK) return aux;
     HDC dc = nullptr;
-    auxSurface->GetDC(&dc);
+    aux->GetDC(&dc);
     if (dc) {
-        DrawOsd(dc, frameWidth, frameHeight);
-        auxSurface->ReleaseDC(dc);
+        display.DrawOsd(dc, frameWidth, frameHeight);
+        aux->ReleaseDC(dc);
     }
-    auxSurface->Unlock(nullptr);
-    return auxSurface;
+    aux->Unlock(nullptr);
+    return aux;
 }
 
-void DrawWindow::PresentSurface(IDirectDrawSurface7 *source, bool mirror) {
-    AutoLock lock(surfaceLock);
-    RECT crop = playRect;
-    if (source == frameSurface && renderMode != ModeRGB565Surface)
-        crop = AlignToChroma(crop, renderMode == ModeYV12Surface, frameWidth, frameHeight);
-    RECT *sourceRect = playRectEnabled ? &crop : nullptr;
+void SurfacePresenter::Blit(DrawWindow &display, IDirectDrawSurface7 *source, bool mirror) {
     DDBLTFX fx;
     std::memset(&fx, 0, sizeof(fx));
     fx.dwSize = sizeof(fx);
@@ -177,16 +172,22 @@ void DrawWindow::PresentSurface(IDirectDrawSurface7 *source, bool mirror) {
         flags |= DDBLT_DDFX;
         effects = &fx;
     }
-    primarySurface->Blt(&windowRect, source, sourceRect, flags, effects);
+    display.WithCrop([&](const RECT *crop) {
+        RECT sourceRect = crop ? *crop : RECT{0, 0, 0, 0};
+        if (crop && source == objects.frame && chromaBlock != ChromaBlock::None)
+            sourceRect = AlignToChroma(sourceRect, chromaBlock == ChromaBlock::Square, frameWidth,
+                                       frameHeight);
+        objects.primary->Blt(&clientRect, source, crop ? &sourceRect : nullptr, flags, effects);
+    });
 }
 
-void DrawWindow::UpdateClientRect() {
-    GetClientRect(hwnd, &windowRect);
-    POINT topLeft{windowRect.left, windowRect.top};
-    POINT bottomRight{windowRect.right, windowRect.bottom};
-    ClientToScreen(hwnd, &topLeft);
-    ClientToScreen(hwnd, &bottomRight);
-    windowRect = RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
+void SurfacePresenter::UpdateClientRect(HWND window) {
+    GetClientRect(window, &clientRect);
+    POINT topLeft{clientRect.left, clientRect.top};
+    POINT bottomRight{clientRect.right, clientRect.bottom};
+    ClientToScreen(window, &topLeft);
+    ClientToScreen(window, &bottomRight);
+    clientRect = RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
 }
 
 }  // namespace kestra

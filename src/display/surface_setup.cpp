@@ -1,11 +1,13 @@
-// Render-mode selection and DirectDraw surface set-up, with the GDI mode as
-// the fallback for anything that fails.
-#include "display/draw_window.h"
-
+// Choosing a surface presenter: DirectDraw, the primary and a frame surface
+// in the best format the adapter takes. Anything that fails leaves the
+// display to the GDI presenter.
 #include <ddraw.h>
 
-#include <cstdlib>
 #include <cstring>
+#include <new>
+
+#include "display/draw_window.h"
+#include "display/surface_presenter.h"
 
 static_assert(sizeof(void *) != 4 || sizeof(DDSURFACEDESC2) == 124, "DDSURFACEDESC2 layout");
 static_assert(sizeof(void *) != 4 || sizeof(DDBLTFX) == 100, "DDBLTFX layout");
@@ -17,21 +19,6 @@ namespace kestra {
 namespace {
 
 using DirectDrawCreateExFn = HRESULT(WINAPI *)(GUID *, LPVOID *, REFIID, IUnknown *);
-
-enum : int32_t {
-    kSetupOk = 0,
-    kSetupNoDirectDraw = -1,
-    kSetupFailed = -2,
-    kSetupNoPrimary = -3,
-    kSetupNoFrameSurface = -4,
-    kSetupNotImplemented = -5,
-    kSetupNoCaps = -20,
-    kSetupNoBlit = -21,
-};
-
-// Frames whose buffer would pass 2 GiB are refused: every presenter sizes
-// rows and images in 32-bit arithmetic.
-constexpr uint64_t kMaxFrameBufferBytes = 0x7FFFFFFFu;
 
 template <typename Record>
 void ZeroRecord(Record *record) {
@@ -56,180 +43,155 @@ bool DirectDrawHiddenInWindow(HWND window) {
     return wine;
 }
 
-}  // namespace
-
-int32_t DrawWindow::InitDraw(int32_t width, int32_t height) {
-    bool usable =
-        width > 0 && height > 0 && uint64_t(width) * uint64_t(height) * 4 <= kMaxFrameBufferBytes;
-    if (usable) SetUpDirectDraw(width, height);
-    if (!usable || !AllocFrameBuffer(width, height)) {
-        // Nothing may draw into a buffer of the wrong size: not ready until a good size.
-        FreeDraw();
-        renderMode = ModeGdi;
-        std::free(frameBuffer);
-        frameBuffer = nullptr;
-        frameWidth = 0;
-        frameHeight = 0;
-        initialised = 0;
-        return 0;
-    }
-    DropPlayRectOutside(width, height);
-    UpdateWindowRect();
-    initialised = 1;
-    return 0;
-}
-
-// A crop set for the previous frame size must not reach past the new frame:
-// surface blits would refuse it and GDI would show old pixels.
-void DrawWindow::DropPlayRectOutside(int32_t width, int32_t height) {
-    AutoLock lock(surfaceLock);
-    if (!InsideFrame(playRect, width, height)) playRectEnabled = 0;
-}
-
-void DrawWindow::SetUpDirectDraw(int32_t width, int32_t height) {
-    if (CreateDirectDraw(width, height) == kSetupOk) return;
-    FreeDraw();
-    renderMode = ModeGdi;
-}
-
-void DrawWindow::FreeDraw() {
-    ReleaseInto(&frameSurface);
-    ReleaseInto(&primarySurface);
-    ReleaseInto(&auxSurface);
-    if (ddraw) {
-        ddraw->SetCooperativeLevel(nullptr, DDSCL_NORMAL);
-        ReleaseInto(&ddraw);
-    }
-    // Every object the module made is gone, so it may go too.
-    if (ddrawModule) {
-        FreeLibrary(ddrawModule);
-        ddrawModule = nullptr;
-    }
-}
-
-void DrawWindow::UpdateWindowRect() { GetWindowRect(hwnd, &windowRect); }
-
-int32_t DrawWindow::CreateDirectDraw(int32_t width, int32_t height) {
-    FreeDraw();
-    if (DirectDrawHiddenInWindow(hwnd)) return kSetupNoDirectDraw;
+// DirectDraw on the window and its primary surface; `fourcc` says whether the
+// adapter blits FOURCC surfaces.
+bool OpenDirectDraw(HWND window, DirectDrawObjects *dd, bool *fourcc) {
+    if (DirectDrawHiddenInWindow(window)) return false;
     // Loaded at run time so a system without DirectDraw still gets the GDI mode.
-    ddrawModule = LoadLibraryA("ddraw.dll");
-    if (!ddrawModule) return kSetupNoDirectDraw;
+    dd->module = LoadLibraryA("ddraw.dll");
+    if (!dd->module) return false;
     auto create = reinterpret_cast<DirectDrawCreateExFn>(
-        reinterpret_cast<void *>(GetProcAddress(ddrawModule, "DirectDrawCreateEx")));
-    if (!create) return kSetupNoDirectDraw;
+        reinterpret_cast<void *>(GetProcAddress(dd->module, "DirectDrawCreateEx")));
+    if (!create) return false;
     void *created = nullptr;
-    if (FAILED(create(nullptr, &created, IID_IDirectDraw7, nullptr))) return kSetupNoDirectDraw;
-    ddraw = static_cast<IDirectDraw7 *>(created);
-    if (FAILED(ddraw->SetCooperativeLevel(hwnd, DDSCL_NORMAL))) return kSetupFailed;
+    if (FAILED(create(nullptr, &created, IID_IDirectDraw7, nullptr))) return false;
+    dd->ddraw = static_cast<IDirectDraw7 *>(created);
+    if (FAILED(dd->ddraw->SetCooperativeLevel(window, DDSCL_NORMAL))) return false;
 
     DDCAPS caps;
     ZeroRecord(&caps);
-    if (FAILED(ddraw->GetCaps(&caps, nullptr))) return kSetupNoCaps;
-    bool fourcc = (caps.dwCaps & DDCAPS_BLTFOURCC) != 0;
-    if (!fourcc && !(caps.dwCaps & DDCAPS_BLT)) return kSetupNoBlit;
-    if (!fourcc) renderMode = ModeRGB565Surface;
+    if (FAILED(dd->ddraw->GetCaps(&caps, nullptr))) return false;
+    *fourcc = (caps.dwCaps & DDCAPS_BLTFOURCC) != 0;
+    if (!*fourcc && !(caps.dwCaps & DDCAPS_BLT)) return false;
 
     DDSURFACEDESC2 desc;
     ZeroRecord(&desc);
     desc.dwFlags = DDSD_CAPS;
     desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
-    if (FAILED(ddraw->CreateSurface(&desc, &primarySurface, nullptr))) return kSetupNoPrimary;
-
-    if (fourcc) {
-        // A FOURCC device that cannot make either surface does not fall to 5-6-5.
-        renderMode = ModeYV12Surface;
-        if (CreateFrameSurface(width, height, ModeYV12Surface) != 0) {
-            renderMode = ModeUYVYSurface;
-            if (CreateFrameSurface(width, height, ModeUYVYSurface) != 0)
-                return kSetupNoFrameSurface;
-        }
-    } else if (CreateFrameSurface(width, height, ModeRGB565Surface) != 0) {
-        return kSetupNoFrameSurface;
-    }
-    return AttachSurfaces(width, height);
+    return SUCCEEDED(dd->ddraw->CreateSurface(&desc, &dd->primary, nullptr));
 }
 
-int32_t DrawWindow::AttachSurfaces(int32_t width, int32_t height) {
-    DDSURFACEDESC2 desc;
-    ZeroRecord(&desc);
-    desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
-    desc.dwWidth = static_cast<DWORD>(width);
-    desc.dwHeight = static_cast<DWORD>(height);
-    desc.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
-    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
-    if (ddraw->CreateSurface(&desc, &auxSurface, nullptr) != DD_OK) return kSetupFailed;
-
-    IDirectDrawClipper *clipper = nullptr;
-    if (FAILED(ddraw->CreateClipper(0, &clipper, nullptr))) return kSetupFailed;
-    int32_t result = kSetupOk;
-    if (FAILED(clipper->SetHWnd(0, hwnd)))
-        result = kSetupNoPrimary;
-    else if (FAILED(primarySurface->SetClipper(clipper)))
-        result = kSetupNoFrameSurface;
-    // The primary holds the clipper from here on.
-    clipper->Release();
-    if (result != kSetupOk) return result;
-
-    DDBLTFX fx;
-    ZeroRecord(&fx);
-    fx.dwFillColor = 0;
-    frameSurface->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx);
-    auxSurface->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx);
-
-    // Only a driver that cannot blit to the screen at all sends us to GDI.
-    if (primarySurface->Blt(&windowRect, frameSurface, nullptr, DDBLT_WAIT, nullptr) == E_NOTIMPL)
-        return kSetupNotImplemented;
-    return kSetupOk;
+DDPIXELFORMAT FourccFormat(DWORD fourcc) {
+    DDPIXELFORMAT format;
+    ZeroRecord(&format);
+    format.dwFlags = DDPF_FOURCC;
+    format.dwFourCC = fourcc;
+    return format;
 }
 
-int32_t DrawWindow::CreateFrameSurface(int32_t width, int32_t height, int32_t mode) {
+DDPIXELFORMAT Rgb565Format() {
+    DDPIXELFORMAT format;
+    ZeroRecord(&format);
+    format.dwFlags = DDPF_RGB;
+    format.dwRGBBitCount = 16;
+    format.dwRBitMask = 0xF800;
+    format.dwGBitMask = 0x07E0;
+    format.dwBBitMask = 0x001F;
+    return format;
+}
+
+// The presenter of type P when the adapter makes its frame surface.
+template <typename P>
+std::unique_ptr<SurfacePresenter> TryFormat(DirectDrawObjects &dd, int32_t width, int32_t height,
+                                            const DDPIXELFORMAT &format) {
     DDSURFACEDESC2 desc;
     ZeroRecord(&desc);
     desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT;
     desc.dwWidth = static_cast<DWORD>(width);
     desc.dwHeight = static_cast<DWORD>(height);
-    FillPixelFormat(mode, &desc.ddpfPixelFormat);
+    desc.ddpfPixelFormat = format;
     desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
-    if (FAILED(ddraw->CreateSurface(&desc, &frameSurface, nullptr))) {
-        frameSurface = nullptr;
-        return kSetupNoFrameSurface;
+    if (FAILED(dd.ddraw->CreateSurface(&desc, &dd.frame, nullptr))) {
+        dd.frame = nullptr;
+        return nullptr;
     }
-    return 0;
+    std::unique_ptr<SurfacePresenter> presenter(new (std::nothrow) P(dd, width, height));
+    if (!presenter) ReleaseInto(&dd.frame);
+    return presenter;
 }
 
-void DrawWindow::FillPixelFormat(int32_t mode, DDPIXELFORMAT *format) {
-    std::memset(format, 0, sizeof(*format));
-    format->dwSize = sizeof(*format);
-    switch (mode) {
-        case ModeYV12Surface:
-            format->dwFlags = DDPF_FOURCC;
-            format->dwFourCC = MAKEFOURCC('Y', 'V', '1', '2');
-            break;
-        case ModeUYVYSurface:
-            format->dwFlags = DDPF_FOURCC;
-            format->dwFourCC = MAKEFOURCC('U', 'Y', 'V', 'Y');
-            break;
-        case ModeRGB565Surface:
-            format->dwFlags = DDPF_RGB;
-            format->dwRGBBitCount = 16;
-            format->dwRBitMask = 0xF800;
-            format->dwGBitMask = 0x07E0;
-            format->dwBBitMask = 0x001F;
-            break;
-        default:
-            break;
+}  // namespace
+
+std::unique_ptr<Presenter> MakeSurfacePresenter(HWND window, int32_t width, int32_t height,
+                                                const RECT &testTarget) {
+    DirectDrawObjects dd;
+    bool fourcc = false;
+    std::unique_ptr<SurfacePresenter> presenter;
+    if (OpenDirectDraw(window, &dd, &fourcc)) {
+        if (!fourcc) {
+            presenter = TryFormat<Rgb565Presenter>(dd, width, height, Rgb565Format());
+        } else {
+            // A FOURCC device that cannot make either surface does not fall to 5-6-5.
+            presenter = TryFormat<Yv12Presenter>(dd, width, height,
+                                                 FourccFormat(MAKEFOURCC('Y', 'V', '1', '2')));
+            if (!presenter)
+                presenter = TryFormat<UyvyPresenter>(dd, width, height,
+                                                     FourccFormat(MAKEFOURCC('U', 'Y', 'V', 'Y')));
+        }
+    }
+    if (presenter && presenter->Attach(window, testTarget)) return presenter;
+    presenter.reset();
+    dd.Release();
+    return nullptr;
+}
+
+SurfacePresenter::SurfacePresenter(int32_t mode, ChromaBlock chroma, DirectDrawObjects &from,
+                                   int32_t width, int32_t height)
+    : Presenter(mode, width, height), chromaBlock(chroma), objects(from) {
+    from = DirectDrawObjects();
+}
+
+void DirectDrawObjects::Release() {
+    ReleaseInto(&frame);
+    ReleaseInto(&primary);
+    ReleaseInto(&aux);
+    if (ddraw) {
+        ddraw->SetCooperativeLevel(nullptr, DDSCL_NORMAL);
+        ReleaseInto(&ddraw);
+    }
+    // Every object the module made is gone, so it may go too.
+    if (module) {
+        FreeLibrary(module);
+        module = nullptr;
     }
 }
 
-bool DrawWindow::AllocFrameBuffer(int32_t width, int32_t height) {
-    frameWidth = width;
-    frameHeight = height;
-    std::free(frameBuffer);
-    // Cleared: an odd last row or column is never converted, and must not
-    // show whatever the heap held before.
-    frameBuffer = static_cast<uint8_t *>(std::calloc(size_t(width) * size_t(height), 4));
-    return frameBuffer != nullptr;
+bool SurfacePresenter::Attach(HWND window, const RECT &testTarget) {
+    DDSURFACEDESC2 desc;
+    ZeroRecord(&desc);
+    desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
+    desc.dwWidth = static_cast<DWORD>(frameWidth);
+    desc.dwHeight = static_cast<DWORD>(frameHeight);
+    desc.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
+    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
+    if (objects.ddraw->CreateSurface(&desc, &objects.aux, nullptr) != DD_OK) return false;
+
+    IDirectDrawClipper *clipper = nullptr;
+    if (FAILED(objects.ddraw->CreateClipper(0, &clipper, nullptr))) return false;
+    const bool clipped =
+        SUCCEEDED(clipper->SetHWnd(0, window)) && SUCCEEDED(objects.primary->SetClipper(clipper));
+    // The primary holds the clipper from here on.
+    clipper->Release();
+    if (!clipped) return false;
+
+    DDBLTFX fx;
+    ZeroRecord(&fx);
+    fx.dwFillColor = 0;
+    objects.frame->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx);
+    objects.aux->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx);
+
+    // Only a driver that cannot blit to the screen at all sends us to GDI.
+    RECT target = testTarget;
+    return objects.primary->Blt(&target, objects.frame, nullptr, DDBLT_WAIT, nullptr) != E_NOTIMPL;
+}
+
+void SurfacePresenter::Describe(DisplayView *view) const {
+    Presenter::Describe(view);
+    view->clientRect = clientRect;
+    view->ddraw = objects.ddraw;
+    view->primarySurface = objects.primary;
+    view->frameSurface = objects.frame;
+    view->auxSurface = objects.aux;
 }
 
 }  // namespace kestra

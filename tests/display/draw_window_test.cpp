@@ -4,13 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "core/crit_section.h"
 #include "display/draw_window.h"
 
 namespace {
 
-using kestra::AutoLock;
-using kestra::CritSection;
 using kestra::DrawWindow;
 
 constexpr int kFrameWidth = 64, kFrameHeight = 48;
@@ -45,16 +42,16 @@ TEST_P(PlayRect, AcceptedOnlyInsideTheFrame) {
     Initialise(dw, window.handle);
     const RECT previous{1, 2, 3, 4};
     dw.SetPlayRect(&previous);
-    ASSERT_EQ(1u, dw.playRectEnabled);
+    ASSERT_EQ(1u, dw.View().playRectEnabled);
 
     dw.SetPlayRect(&c.rect);
     const RECT want = c.accepted ? c.rect : previous;
-    EXPECT_EQ(c.accepted ? 1u : 0u, dw.playRectEnabled) << c.name;
-    EXPECT_TRUE(dw.playRect.left == want.left && dw.playRect.top == want.top &&
-                dw.playRect.right == want.right && dw.playRect.bottom == want.bottom)
+    EXPECT_EQ(c.accepted ? 1u : 0u, dw.View().playRectEnabled) << c.name;
+    EXPECT_TRUE(dw.View().playRect.left == want.left && dw.View().playRect.top == want.top &&
+                dw.View().playRect.right == want.right && dw.View().playRect.bottom == want.bottom)
         << c.name << ": expected {" << want.left << "," << want.top << "," << want.right << ","
-        << want.bottom << "} got {" << dw.playRect.left << "," << dw.playRect.top << ","
-        << dw.playRect.right << "," << dw.playRect.bottom << "}";
+        << want.bottom << "} got {" << dw.View().playRect.left << "," << dw.View().playRect.top
+        << "," << dw.View().playRect.right << "," << dw.View().playRect.bottom << "}";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -77,38 +74,37 @@ TEST(PlayRectState, NullTurnsTheCropOffAndKeepsTheValues) {
     const RECT rect{5, 6, 7, 8};
     dw.SetPlayRect(&rect);
     dw.SetPlayRect(nullptr);
-    EXPECT_EQ(0u, dw.playRectEnabled);
-    EXPECT_EQ(7, dw.playRect.right);
+    EXPECT_EQ(0u, dw.View().playRectEnabled);
+    EXPECT_EQ(7, dw.View().playRect.right);
 }
 
 TEST(PlayRectState, RejectedBeforeInitialisation) {
     DrawWindow dw;
     const RECT rect{0, 0, 1, 1};
     dw.SetPlayRect(&rect);
-    EXPECT_EQ(0u, dw.playRectEnabled);
-    EXPECT_EQ(0, dw.playRect.right) << "values untouched";
+    EXPECT_EQ(0u, dw.View().playRectEnabled);
+    EXPECT_EQ(0, dw.View().playRect.right) << "values untouched";
 }
 
-// The presenters take surfaceLock and then set the crop on the same thread.
+// A presenter holds the crop lock while it blits; the same thread may still set the crop.
 TEST(PlayRectState, SettableWhileTheSameThreadHoldsSurfaceLock) {
     Window window;
     DrawWindow dw;
     Initialise(dw, window.handle);
-    AutoLock held(dw.surfaceLock);
     const RECT rect{1, 1, 2, 2};
-    dw.SetPlayRect(&rect);
-    EXPECT_EQ(1u, dw.playRectEnabled);
+    dw.WithCrop([&](const RECT *) { dw.SetPlayRect(&rect); });
+    EXPECT_EQ(1u, dw.View().playRectEnabled);
 }
 
 TEST(DrawWindowObject, ConstructedIdle) {
     DrawWindow dw;
-    EXPECT_EQ(kestra::ModeUYVYSurface, dw.renderMode);
-    EXPECT_EQ(0u, dw.initialised);
-    EXPECT_EQ(nullptr, dw.hwnd);
-    EXPECT_EQ(nullptr, dw.windowDC);
-    EXPECT_EQ(nullptr, dw.frameBuffer);
-    EXPECT_EQ(nullptr, dw.ddraw);
-    for (const auto &slot : dw.osdSlots) EXPECT_EQ('\0', slot.text[0]);
+    EXPECT_EQ(kestra::ModeUYVYSurface, dw.View().renderMode);
+    EXPECT_EQ(0u, dw.View().initialised);
+    EXPECT_EQ(nullptr, dw.View().hwnd);
+    EXPECT_EQ(nullptr, dw.View().windowDC);
+    EXPECT_EQ(nullptr, dw.View().frameBuffer);
+    EXPECT_EQ(nullptr, dw.View().ddraw);
+    for (int i = 0; i < kestra::kOsdSlotCount; ++i) EXPECT_EQ('\0', dw.View().osdSlots[i].text[0]);
 }
 
 TEST(DrawWindowObject, SettingTheWindowTwiceReleasesTheFirstDC) {
@@ -117,13 +113,13 @@ TEST(DrawWindowObject, SettingTheWindowTwiceReleasesTheFirstDC) {
     {
         DrawWindow dw;
         dw.SetHwnd(first.handle);
-        const HDC firstDC = dw.windowDC;
+        const HDC firstDC = dw.View().windowDC;
         ASSERT_NE(nullptr, firstDC);
         EXPECT_EQ(before + 1, kplat_live_objects(KPLAT_OBJ_DC));
         dw.SetHwnd(second.handle);
         EXPECT_EQ(before + 1, kplat_live_objects(KPLAT_OBJ_DC)) << "first DC not released";
-        EXPECT_EQ(second.handle, dw.hwnd);
-        EXPECT_NE(nullptr, dw.windowDC);
+        EXPECT_EQ(second.handle, dw.View().hwnd);
+        EXPECT_NE(nullptr, dw.View().windowDC);
         EXPECT_EQ(0, ReleaseDC(first.handle, firstDC)) << "first DC still live";
     }
     EXPECT_EQ(before, kplat_live_objects(KPLAT_OBJ_DC)) << "second DC not released on close";
@@ -134,8 +130,8 @@ TEST(DrawWindowObject, NullWindowTakesTheScreenDCAndGivesItBack) {
     {
         DrawWindow dw;
         dw.SetHwnd(nullptr);
-        EXPECT_EQ(nullptr, dw.hwnd);
-        EXPECT_NE(nullptr, dw.windowDC);
+        EXPECT_EQ(nullptr, dw.View().hwnd);
+        EXPECT_NE(nullptr, dw.View().windowDC);
     }
     EXPECT_EQ(before, kplat_live_objects(KPLAT_OBJ_DC));
 }

@@ -184,7 +184,8 @@ protected:
         ASSERT_EQ(0, KESTRA_DWOpenDraw(&display));
         KESTRA_DWSetHwnd(display, window);
         KESTRA_DWInitDraw(display, kFrameWidth, kFrameHeight);
-        ASSERT_EQ(GetParam(), Object(display)->renderMode) << "adapter set-up missed the mode";
+        ASSERT_EQ(GetParam(), Object(display)->View().renderMode)
+            << "adapter set-up missed the mode";
         kplat_set_text_hook(&Recorder::Hook, &recorder);
     }
     void TearDown() override {
