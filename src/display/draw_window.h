@@ -1,5 +1,6 @@
 // DrawWindow: one video display. It keeps the window, the OSD text, the crop,
-// the mirror and the host's callback; its presenter puts the frames up.
+// the mirror and the host's callback; its presenter, chosen by InitDraw, puts
+// the frames up.
 #pragma once
 
 #include <windows.h>
@@ -9,10 +10,38 @@
 #include <memory>
 
 #include "core/crit_section.h"
-#include "display/presenter.h"
 #include "kestra/kestra.h"
 
 namespace kestra {
+
+class DrawWindow;
+
+enum RenderMode : int32_t {
+    ModeYV12Surface = 0,
+    ModeUYVYSurface = 1,
+    ModeRGB565Surface = 2,
+    ModeGdi = 3,
+};
+
+// Draw results passed through to the host.
+enum : int32_t {
+    kDrawOk = 0,
+    kDrawNotReady = -1,
+    kDrawLockFailed = -3,
+    kDrawNoSurfaces = -9,
+};
+
+// The frame arguments of the draw call after the handle.
+struct FrameArgs {
+    const uint8_t *y;
+    int32_t yStride;
+    const uint8_t *u;
+    const uint8_t *v;
+    int32_t uvStride;
+    int32_t value6;
+    int32_t value7;
+    int32_t value8;
+};
 
 constexpr int kOsdSlotCount = 6;
 constexpr int kOsdTextBytes = 512;
@@ -28,32 +57,78 @@ struct OsdSlot {
 // Whether a play rect lies inside a frame of this size (draw_window.cpp).
 bool InsideFrame(const RECT &rect, int32_t width, int32_t height);
 
-// A read-only look at a display's state; the pointers stay the display's.
-struct DisplayView {
+// The display's own record, which DrawWindow shows read-only.
+struct DisplayState {
+    HWND hwnd = nullptr;
+    HDC windowDC = nullptr;
+    RECT windowRect{0, 0, 0, 0};  // the outer window rect
+    int32_t frameWidth = 0;
+    int32_t frameHeight = 0;
+    uint32_t initialised = 0;
+    KestraDisplayCallback displayCallback = nullptr;
+    void *callbackUser = nullptr;
+    OsdSlot osdSlots[kOsdSlotCount] = {};
+    uint32_t playRectEnabled = 0;
+    RECT playRect{0, 0, 0, 0};
+};
+
+// What a presenter shows of itself; the pointers only identify its objects.
+struct PresenterView {
     int32_t renderMode;
-    uint32_t initialised;
-    int32_t frameWidth;
-    int32_t frameHeight;
-    HWND hwnd;
-    HDC windowDC;
     const uint8_t *frameBuffer;
-    uint32_t playRectEnabled;
-    RECT playRect;
-    RECT windowRect;  // the outer window rect
     RECT clientRect;  // the client area in screen coordinates at the last surface draw
-    const OsdSlot *osdSlots;
-    void *callbackUser;
-    KestraDisplayCallback displayCallback;
-    uint32_t drawIndex;
     const void *ddraw, *primarySurface, *frameSurface, *auxSurface;
 };
+
+// What a presenter reads of its display for one frame.
+struct PresentArgs {
+    const FrameArgs &frame;
+    HWND hwnd;
+    HDC windowDC;
+    const RECT &windowRect;  // the outer window rect
+    int32_t mirror;          // read once, so the frame's steps agree on it
+    DrawWindow &display;     // the OSD text, the crop and the host's callback
+};
+
+class Presenter {
+public:
+    Presenter(int32_t mode, int32_t width, int32_t height)
+        : renderMode(mode), frameWidth(width), frameHeight(height) {}
+    virtual ~Presenter() = default;
+
+    virtual int32_t Present(const PresentArgs &args) = 0;
+    // Lets DirectDraw go; the frame buffer stays.
+    virtual void Release() {}
+    virtual bool UsesDirectDraw() const { return false; }
+    virtual PresenterView View() const {
+        return PresenterView{renderMode, frameBuffer.get(), {}, {}, {}, {}, {}};
+    }
+
+    bool AllocFrameBuffer();
+    // A presenter chosen again for the same frame size takes over the buffer.
+    std::unique_ptr<uint8_t[]> TakeFrameBuffer() { return std::move(frameBuffer); }
+    void AdoptFrameBuffer(std::unique_ptr<uint8_t[]> buffer) { frameBuffer = std::move(buffer); }
+
+protected:
+    const int32_t renderMode;
+    const int32_t frameWidth;
+    const int32_t frameHeight;
+    std::unique_ptr<uint8_t[]> frameBuffer;
+};
+
+// Works wherever DirectDraw does not.
+std::unique_ptr<Presenter> MakeGdiPresenter(int32_t width, int32_t height);
+
+// The surface presenter the adapter behind `window` supports, or null when
+// DirectDraw cannot show frames there. The set-up's test blit goes to
+// `testTarget`.
+std::unique_ptr<Presenter> MakeSurfacePresenter(HWND window, int32_t width, int32_t height,
+                                                const RECT &testTarget);
 
 class DrawWindow {
 public:
     DrawWindow() = default;
     ~DrawWindow();
-    DrawWindow(const DrawWindow &) = delete;
-    DrawWindow &operator=(const DrawWindow &) = delete;
 
     // Setters (no lock: the host must not race them with a draw).
     void SetHwnd(HWND window);
@@ -66,9 +141,11 @@ public:
     void FreeDraw();
     void UpdateWindowRect();
     int32_t DrawYUV420(const FrameArgs &frame);
-    DisplayView View() const;
+    const DisplayState &State() const { return state; }
+    PresenterView ViewPresenter() const;
+    uint32_t DrawIndex() const { return drawIndex; }
 
-    // OSD and callback (osd.cpp), which the presenters draw with.
+    // OSD and callback, which the presenters draw with.
     void SetOsdText(int32_t index, const char *text, int32_t x, int32_t y, int32_t anchor,
                     COLORREF colour);
     int HasOsdText() const;
@@ -85,7 +162,7 @@ public:
     template <typename Blit>
     void WithCrop(Blit blit) {
         AutoLock lock(cropLock);
-        blit(playRectEnabled ? &playRect : nullptr);
+        blit(state.playRectEnabled ? &state.playRect : nullptr);
     }
 
 private:
@@ -93,20 +170,11 @@ private:
     void DropPlayRectOutside(int32_t width, int32_t height);
 
     std::unique_ptr<Presenter> presenter;
-    HWND hwnd = nullptr;
-    HDC windowDC = nullptr;
-    RECT windowRect{0, 0, 0, 0};  // the outer window rect
-    int32_t frameWidth = 0;
-    int32_t frameHeight = 0;
-    uint32_t initialised = 0;
+    DisplayState state;
+    // The callback, the OSD slots and the crop each have their own lock.
     CritSection callbackLock;
-    KestraDisplayCallback displayCallback = nullptr;
-    void *callbackUser = nullptr;
     CritSection osdLock;
-    OsdSlot osdSlots[kOsdSlotCount] = {};
     CritSection cropLock;
-    uint32_t playRectEnabled = 0;
-    RECT playRect{0, 0, 0, 0};
     // seq_cst, both: the host may set them from another thread while a frame is drawn.
     std::atomic<uint32_t> drawIndex{0};
     std::atomic<int32_t> mirrorMode{0};

@@ -82,7 +82,6 @@ public:
     int32_t Present(const PresentArgs &args) override;
 
 private:
-    void Compose(const PresentArgs &args);
     void Show(const PresentArgs &args);
     // The bottom-up 24-bit DIB the frame is converted into.
     BITMAPINFO info;
@@ -110,14 +109,8 @@ int32_t GdiPresenter::Present(const PresentArgs &args) {
     // Without a buffer from set-up there is nothing to convert into.
     if (!frameBuffer || frameWidth <= 0 || frameHeight <= 0) return kDrawNotReady;
     ConvertFrame(args.frame, frameBuffer.get(), frameWidth, frameHeight);
-    Compose(args);
-    Show(args);
-    return kDrawOk;
-}
-
-// OSD text and the host's drawing go onto the frame in a memory DC, and the
-// result back into the buffer.
-void GdiPresenter::Compose(const PresentArgs &args) {
+    // OSD text and the host's drawing go onto the frame in a memory DC, and
+    // the result back into the buffer.
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(nullptr);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, frameWidth, frameHeight);
@@ -136,6 +129,8 @@ void GdiPresenter::Compose(const PresentArgs &args) {
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     DeleteObject(bitmap);
+    Show(args);
+    return kDrawOk;
 }
 
 void GdiPresenter::Show(const PresentArgs &args) {

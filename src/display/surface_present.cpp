@@ -1,16 +1,48 @@
-// Frame presentation through DirectDraw surfaces: filling the frame surface
-// in each format, composing the OSD text and the blit to the window.
-#include "display/draw_window.h"
-#include "display/surface_presenter.h"
+// The DirectDraw presenters: the frame is written into the frame surface in
+// its own format and the hardware blit scales, converts and mirrors it onto
+// the clipped primary. What set-up cannot make leaves the display to GDI.
+#include <ddraw.h>
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "convert/dispatch.h"
+#include "display/draw_window.h"
+
+static_assert(sizeof(void *) != 4 || sizeof(DDSURFACEDESC2) == 124, "DDSURFACEDESC2 layout");
+static_assert(sizeof(void *) != 4 || sizeof(DDBLTFX) == 100, "DDBLTFX layout");
+static_assert(sizeof(void *) != 4 || sizeof(DDCAPS) == 380, "DDCAPS layout");
+static_assert(sizeof(DDPIXELFORMAT) == 32, "DDPIXELFORMAT layout");
 
 namespace kestra {
 
 namespace {
+
+using DirectDrawCreateExFn = HRESULT(WINAPI *)(GUID *, LPVOID *, REFIID, IUnknown *);
+
+template <typename Record>
+void ZeroRecord(Record *record) {
+    std::memset(record, 0, sizeof(*record));
+    record->dwSize = sizeof(*record);
+}
+
+template <typename Iface>
+void ReleaseInto(Iface **object) {
+    if (*object) (*object)->Release();
+    *object = nullptr;
+}
+
+// Wine's DirectDraw, under its default OpenGL renderer, never shows blits
+// clipped to a child window, though it reports them done; real Windows does.
+bool DirectDrawHiddenInWindow(HWND window) {
+    if (!window || !(GetWindowLongA(window, GWL_STYLE) & WS_CHILD)) return false;
+    HMODULE ntdll = LoadLibraryA("ntdll.dll");
+    if (!ntdll) return false;
+    const bool wine = GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    FreeLibrary(ntdll);
+    return wine;
+}
 
 void CopyPlane(uint8_t *dst, int32_t dstPitch, const uint8_t *src, int32_t srcStride,
                int32_t rowBytes, int32_t rows) {
@@ -53,13 +85,165 @@ RECT AlignToChroma(RECT rect, bool alignRows, int32_t width, int32_t height) {
     return rect;
 }
 
-}  // namespace
+// The DirectDraw objects of one presenter, with ddraw.dll while any exists.
+struct DirectDrawObjects {
+    HMODULE module = nullptr;
+    IDirectDraw7 *ddraw = nullptr;
+    IDirectDrawSurface7 *primary = nullptr;
+    IDirectDrawSurface7 *frame = nullptr;
+    IDirectDrawSurface7 *aux = nullptr;
+    void Release();
+};
+
+// The locked frame surface and how much of the frame fits it.
+struct LockedSurface {
+    uint8_t *bits;
+    int32_t pitch;
+    int32_t height;
+    int32_t rows;
+    int32_t width;
+};
+
+// The pixels a blit from the frame surface may not split: a YUV chroma sample
+// covers 2 x 1 (UYVY) or 2 x 2 (YV12) of them.
+enum class ChromaBlock { None, Pair, Square };
+
+class SurfacePresenter : public Presenter {
+public:
+    // Takes the objects over from `from`.
+    SurfacePresenter(int32_t mode, ChromaBlock chroma, DirectDrawObjects &from, int32_t width,
+                     int32_t height)
+        : Presenter(mode, width, height), chromaBlock(chroma), objects(from) {
+        from = DirectDrawObjects();
+    }
+    ~SurfacePresenter() override { Release(); }
+    int32_t Present(const PresentArgs &args) override;
+    void Release() override { objects.Release(); }
+    bool UsesDirectDraw() const override { return objects.ddraw != nullptr; }
+    PresenterView View() const override {
+        return PresenterView{renderMode,      frameBuffer.get(), clientRect, objects.ddraw,
+                             objects.primary, objects.frame,     objects.aux};
+    }
+    // The aux surface and the clipper, then a test blit.
+    bool Attach(HWND window, const RECT &testTarget);
+
+protected:
+    virtual void Fill(const FrameArgs &frame, const LockedSurface &surface) = 0;
+
+private:
+    IDirectDrawSurface7 *ComposeSource(DrawWindow &display, DDSURFACEDESC2 *desc, bool mirror);
+    IDirectDrawSurface7 *ComposeThroughAux(DrawWindow &display, DDSURFACEDESC2 *desc, bool text);
+    void Blit(DrawWindow &display, IDirectDrawSurface7 *source, bool mirror);
+    void UpdateClientRect(HWND window);
+
+    const ChromaBlock chromaBlock;
+    DirectDrawObjects objects;
+    RECT clientRect{0, 0, 0, 0};  // the client area in screen coordinates, at the last draw
+};
+
+// One per frame-surface format; each fills the surface its own way.
+template <RenderMode Mode, ChromaBlock Chroma>
+class FormatPresenter : public SurfacePresenter {
+public:
+    FormatPresenter(DirectDrawObjects &from, int32_t width, int32_t height)
+        : SurfacePresenter(Mode, Chroma, from, width, height) {}
+
+protected:
+    void Fill(const FrameArgs &frame, const LockedSurface &surface) override;
+};
+using Yv12Presenter = FormatPresenter<ModeYV12Surface, ChromaBlock::Square>;
+using UyvyPresenter = FormatPresenter<ModeUYVYSurface, ChromaBlock::Pair>;
+using Rgb565Presenter = FormatPresenter<ModeRGB565Surface, ChromaBlock::None>;
+
+// DirectDraw on the window and its primary surface; `fourcc` says whether the
+// adapter blits FOURCC surfaces.
+bool OpenDirectDraw(HWND window, DirectDrawObjects *dd, bool *fourcc) {
+    if (DirectDrawHiddenInWindow(window)) return false;
+    // Loaded at run time so a system without DirectDraw still gets the GDI mode.
+    dd->module = LoadLibraryA("ddraw.dll");
+    if (!dd->module) return false;
+    auto create = reinterpret_cast<DirectDrawCreateExFn>(
+        reinterpret_cast<void *>(GetProcAddress(dd->module, "DirectDrawCreateEx")));
+    if (!create) return false;
+    void *created = nullptr;
+    if (FAILED(create(nullptr, &created, IID_IDirectDraw7, nullptr))) return false;
+    dd->ddraw = static_cast<IDirectDraw7 *>(created);
+    if (FAILED(dd->ddraw->SetCooperativeLevel(window, DDSCL_NORMAL))) return false;
+
+    DDCAPS caps;
+    ZeroRecord(&caps);
+    if (FAILED(dd->ddraw->GetCaps(&caps, nullptr))) return false;
+    *fourcc = (caps.dwCaps & DDCAPS_BLTFOURCC) != 0;
+    if (!*fourcc && !(caps.dwCaps & DDCAPS_BLT)) return false;
+
+    DDSURFACEDESC2 desc;
+    ZeroRecord(&desc);
+    desc.dwFlags = DDSD_CAPS;
+    desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
+    return SUCCEEDED(dd->ddraw->CreateSurface(&desc, &dd->primary, nullptr));
+}
+
+DDPIXELFORMAT PixelFormat(DWORD flags, DWORD fourcc, DWORD bits, DWORD red, DWORD green,
+                          DWORD blue) {
+    DDPIXELFORMAT format;
+    ZeroRecord(&format);
+    format.dwFlags = flags;
+    format.dwFourCC = fourcc;
+    format.dwRGBBitCount = bits;
+    format.dwRBitMask = red;
+    format.dwGBitMask = green;
+    format.dwBBitMask = blue;
+    return format;
+}
+
+void DirectDrawObjects::Release() {
+    ReleaseInto(&frame);
+    ReleaseInto(&primary);
+    ReleaseInto(&aux);
+    if (ddraw) {
+        ddraw->SetCooperativeLevel(nullptr, DDSCL_NORMAL);
+        ReleaseInto(&ddraw);
+    }
+    // Every object the module made is gone, so it may go too.
+    if (module) {
+        FreeLibrary(module);
+        module = nullptr;
+    }
+}
+
+bool SurfacePresenter::Attach(HWND window, const RECT &testTarget) {
+    DDSURFACEDESC2 desc;
+    ZeroRecord(&desc);
+    desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
+    desc.dwWidth = static_cast<DWORD>(frameWidth);
+    desc.dwHeight = static_cast<DWORD>(frameHeight);
+    desc.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
+    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
+    if (objects.ddraw->CreateSurface(&desc, &objects.aux, nullptr) != DD_OK) return false;
+
+    IDirectDrawClipper *clipper = nullptr;
+    if (FAILED(objects.ddraw->CreateClipper(0, &clipper, nullptr))) return false;
+    const bool clipped =
+        SUCCEEDED(clipper->SetHWnd(0, window)) && SUCCEEDED(objects.primary->SetClipper(clipper));
+    // The primary holds the clipper from here on.
+    clipper->Release();
+    if (!clipped) return false;
+
+    DDBLTFX fx;
+    ZeroRecord(&fx);
+    fx.dwFillColor = 0;
+    objects.frame->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx);
+    objects.aux->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx);
+
+    // Only a driver that cannot blit to the screen at all sends us to GDI.
+    RECT target = testTarget;
+    return objects.primary->Blt(&target, objects.frame, nullptr, DDBLT_WAIT, nullptr) != E_NOTIMPL;
+}
 
 int32_t SurfacePresenter::Present(const PresentArgs &args) {
     if (!objects.primary || !objects.frame) return kDrawNoSurfaces;
     DDSURFACEDESC2 desc;
-    std::memset(&desc, 0, sizeof(desc));
-    desc.dwSize = sizeof(desc);
+    ZeroRecord(&desc);
     if (FAILED(objects.frame->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr))) {
         objects.frame->Restore();
         return kDrawLockFailed;
@@ -163,8 +347,7 @@ IDirectDrawSurface7 *SurfacePresenter::ComposeThroughAux(DrawWindow &display, DD
 
 void SurfacePresenter::Blit(DrawWindow &display, IDirectDrawSurface7 *source, bool mirror) {
     DDBLTFX fx;
-    std::memset(&fx, 0, sizeof(fx));
-    fx.dwSize = sizeof(fx);
+    ZeroRecord(&fx);
     DDBLTFX *effects = nullptr;
     DWORD flags = DDBLT_WAIT;
     if (mirror) {
@@ -188,6 +371,54 @@ void SurfacePresenter::UpdateClientRect(HWND window) {
     ClientToScreen(window, &topLeft);
     ClientToScreen(window, &bottomRight);
     clientRect = RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
+}
+
+// The presenter of type P when the adapter makes its frame surface.
+template <typename P>
+std::unique_ptr<SurfacePresenter> TryFormat(DirectDrawObjects &dd, int32_t width, int32_t height,
+                                            const DDPIXELFORMAT &format) {
+    DDSURFACEDESC2 desc;
+    ZeroRecord(&desc);
+    desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT;
+    desc.dwWidth = static_cast<DWORD>(width);
+    desc.dwHeight = static_cast<DWORD>(height);
+    desc.ddpfPixelFormat = format;
+    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
+    if (FAILED(dd.ddraw->CreateSurface(&desc, &dd.frame, nullptr))) {
+        dd.frame = nullptr;
+        return nullptr;
+    }
+    std::unique_ptr<SurfacePresenter> presenter(new (std::nothrow) P(dd, width, height));
+    if (!presenter) ReleaseInto(&dd.frame);
+    return presenter;
+}
+
+}  // namespace
+
+std::unique_ptr<Presenter> MakeSurfacePresenter(HWND window, int32_t width, int32_t height,
+                                                const RECT &testTarget) {
+    DirectDrawObjects dd;
+    bool fourcc = false;
+    std::unique_ptr<SurfacePresenter> presenter;
+    if (OpenDirectDraw(window, &dd, &fourcc)) {
+        if (!fourcc) {
+            presenter = TryFormat<Rgb565Presenter>(
+                dd, width, height, PixelFormat(DDPF_RGB, 0, 16, 0xF800, 0x07E0, 0x001F));
+        } else {
+            // A FOURCC device that cannot make either surface does not fall to 5-6-5.
+            presenter = TryFormat<Yv12Presenter>(
+                dd, width, height,
+                PixelFormat(DDPF_FOURCC, MAKEFOURCC('Y', 'V', '1', '2'), 0, 0, 0, 0));
+            if (!presenter)
+                presenter = TryFormat<UyvyPresenter>(
+                    dd, width, height,
+                    PixelFormat(DDPF_FOURCC, MAKEFOURCC('U', 'Y', 'V', 'Y'), 0, 0, 0, 0));
+        }
+    }
+    if (presenter && presenter->Attach(window, testTarget)) return presenter;
+    presenter.reset();
+    dd.Release();
+    return nullptr;
 }
 
 }  // namespace kestra

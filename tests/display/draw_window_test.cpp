@@ -42,16 +42,17 @@ TEST_P(PlayRect, AcceptedOnlyInsideTheFrame) {
     Initialise(dw, window.handle);
     const RECT previous{1, 2, 3, 4};
     dw.SetPlayRect(&previous);
-    ASSERT_EQ(1u, dw.View().playRectEnabled);
+    ASSERT_EQ(1u, dw.State().playRectEnabled);
 
     dw.SetPlayRect(&c.rect);
     const RECT want = c.accepted ? c.rect : previous;
-    EXPECT_EQ(c.accepted ? 1u : 0u, dw.View().playRectEnabled) << c.name;
-    EXPECT_TRUE(dw.View().playRect.left == want.left && dw.View().playRect.top == want.top &&
-                dw.View().playRect.right == want.right && dw.View().playRect.bottom == want.bottom)
+    EXPECT_EQ(c.accepted ? 1u : 0u, dw.State().playRectEnabled) << c.name;
+    EXPECT_TRUE(dw.State().playRect.left == want.left && dw.State().playRect.top == want.top &&
+                dw.State().playRect.right == want.right &&
+                dw.State().playRect.bottom == want.bottom)
         << c.name << ": expected {" << want.left << "," << want.top << "," << want.right << ","
-        << want.bottom << "} got {" << dw.View().playRect.left << "," << dw.View().playRect.top
-        << "," << dw.View().playRect.right << "," << dw.View().playRect.bottom << "}";
+        << want.bottom << "} got {" << dw.State().playRect.left << "," << dw.State().playRect.top
+        << "," << dw.State().playRect.right << "," << dw.State().playRect.bottom << "}";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -74,16 +75,16 @@ TEST(PlayRectState, NullTurnsTheCropOffAndKeepsTheValues) {
     const RECT rect{5, 6, 7, 8};
     dw.SetPlayRect(&rect);
     dw.SetPlayRect(nullptr);
-    EXPECT_EQ(0u, dw.View().playRectEnabled);
-    EXPECT_EQ(7, dw.View().playRect.right);
+    EXPECT_EQ(0u, dw.State().playRectEnabled);
+    EXPECT_EQ(7, dw.State().playRect.right);
 }
 
 TEST(PlayRectState, RejectedBeforeInitialisation) {
     DrawWindow dw;
     const RECT rect{0, 0, 1, 1};
     dw.SetPlayRect(&rect);
-    EXPECT_EQ(0u, dw.View().playRectEnabled);
-    EXPECT_EQ(0, dw.View().playRect.right) << "values untouched";
+    EXPECT_EQ(0u, dw.State().playRectEnabled);
+    EXPECT_EQ(0, dw.State().playRect.right) << "values untouched";
 }
 
 // A presenter holds the crop lock while it blits; the same thread may still set the crop.
@@ -93,18 +94,18 @@ TEST(PlayRectState, SettableWhileTheSameThreadHoldsSurfaceLock) {
     Initialise(dw, window.handle);
     const RECT rect{1, 1, 2, 2};
     dw.WithCrop([&](const RECT *) { dw.SetPlayRect(&rect); });
-    EXPECT_EQ(1u, dw.View().playRectEnabled);
+    EXPECT_EQ(1u, dw.State().playRectEnabled);
 }
 
 TEST(DrawWindowObject, ConstructedIdle) {
     DrawWindow dw;
-    EXPECT_EQ(kestra::ModeUYVYSurface, dw.View().renderMode);
-    EXPECT_EQ(0u, dw.View().initialised);
-    EXPECT_EQ(nullptr, dw.View().hwnd);
-    EXPECT_EQ(nullptr, dw.View().windowDC);
-    EXPECT_EQ(nullptr, dw.View().frameBuffer);
-    EXPECT_EQ(nullptr, dw.View().ddraw);
-    for (int i = 0; i < kestra::kOsdSlotCount; ++i) EXPECT_EQ('\0', dw.View().osdSlots[i].text[0]);
+    EXPECT_EQ(kestra::ModeUYVYSurface, dw.ViewPresenter().renderMode);
+    EXPECT_EQ(0u, dw.State().initialised);
+    EXPECT_EQ(nullptr, dw.State().hwnd);
+    EXPECT_EQ(nullptr, dw.State().windowDC);
+    EXPECT_EQ(nullptr, dw.ViewPresenter().frameBuffer);
+    EXPECT_EQ(nullptr, dw.ViewPresenter().ddraw);
+    for (const auto &slot : dw.State().osdSlots) EXPECT_EQ('\0', slot.text[0]);
 }
 
 TEST(DrawWindowObject, SettingTheWindowTwiceReleasesTheFirstDC) {
@@ -113,13 +114,13 @@ TEST(DrawWindowObject, SettingTheWindowTwiceReleasesTheFirstDC) {
     {
         DrawWindow dw;
         dw.SetHwnd(first.handle);
-        const HDC firstDC = dw.View().windowDC;
+        const HDC firstDC = dw.State().windowDC;
         ASSERT_NE(nullptr, firstDC);
         EXPECT_EQ(before + 1, kplat_live_objects(KPLAT_OBJ_DC));
         dw.SetHwnd(second.handle);
         EXPECT_EQ(before + 1, kplat_live_objects(KPLAT_OBJ_DC)) << "first DC not released";
-        EXPECT_EQ(second.handle, dw.View().hwnd);
-        EXPECT_NE(nullptr, dw.View().windowDC);
+        EXPECT_EQ(second.handle, dw.State().hwnd);
+        EXPECT_NE(nullptr, dw.State().windowDC);
         EXPECT_EQ(0, ReleaseDC(first.handle, firstDC)) << "first DC still live";
     }
     EXPECT_EQ(before, kplat_live_objects(KPLAT_OBJ_DC)) << "second DC not released on close";
@@ -130,8 +131,8 @@ TEST(DrawWindowObject, NullWindowTakesTheScreenDCAndGivesItBack) {
     {
         DrawWindow dw;
         dw.SetHwnd(nullptr);
-        EXPECT_EQ(nullptr, dw.View().hwnd);
-        EXPECT_NE(nullptr, dw.View().windowDC);
+        EXPECT_EQ(nullptr, dw.State().hwnd);
+        EXPECT_NE(nullptr, dw.State().windowDC);
     }
     EXPECT_EQ(before, kplat_live_objects(KPLAT_OBJ_DC));
 }

@@ -184,7 +184,7 @@ protected:
         ASSERT_EQ(0, KESTRA_DWOpenDraw(&display));
         KESTRA_DWSetHwnd(display, window);
         KESTRA_DWInitDraw(display, kFrameWidth, kFrameHeight);
-        ASSERT_EQ(GetParam(), Object(display)->View().renderMode)
+        ASSERT_EQ(GetParam(), Object(display)->ViewPresenter().renderMode)
             << "adapter set-up missed the mode";
         kplat_set_text_hook(&Recorder::Hook, &recorder);
     }
