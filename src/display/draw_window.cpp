@@ -44,7 +44,7 @@ void DrawWindow::SetHwnd(HWND window) {
     state.windowDC = GetDC(state.hwnd);
     // The clipper and the cooperative level belong to the old window: surfaces
     // left pointing there would show the new frames nowhere.
-    if (moved && window && presenter && presenter->UsesDirectDraw())
+    if (moved && window && presenter && presenter->View().ddraw)
         SetUpPresenter(state.frameWidth, state.frameHeight);
 }
 
@@ -69,7 +69,6 @@ int32_t DrawWindow::InitDraw(int32_t width, int32_t height) {
     if (usable) SetUpPresenter(width, height);
     if (!usable || !presenter || !presenter->AllocFrameBuffer()) {
         // Nothing may draw into a buffer of the wrong size: not ready until a good size.
-        presenter.reset();
         presenter = MakeGdiPresenter(0, 0);
         state.frameWidth = 0;
         state.frameHeight = 0;
@@ -111,8 +110,7 @@ int32_t DrawWindow::DrawYUV420(const FrameArgs &frame) {
     if (!state.hwnd || !state.initialised || !presenter) return kDrawNotReady;
     // A frame without its planes is refused like one for a display not ready.
     if (!frame.y || !frame.u || !frame.v) return kDrawNotReady;
-    return presenter->Present(
-        PresentArgs{frame, state.hwnd, state.windowDC, state.windowRect, mirrorMode, *this});
+    return presenter->Present(PresentArgs{frame, state, mirrorMode, *this});
 }
 
 void DrawWindow::SetOsdText(int32_t index, const char *text, int32_t x, int32_t y, int32_t anchor,

@@ -83,11 +83,9 @@ struct PresenterView {
 // What a presenter reads of its display for one frame.
 struct PresentArgs {
     const FrameArgs &frame;
-    HWND hwnd;
-    HDC windowDC;
-    const RECT &windowRect;  // the outer window rect
-    int32_t mirror;          // read once, so the frame's steps agree on it
-    DrawWindow &display;     // the OSD text, the crop and the host's callback
+    const DisplayState &state;
+    int32_t mirror;       // read once, so the frame's steps agree on it
+    DrawWindow &display;  // the OSD text, the crop and the host's callback
 };
 
 class Presenter {
@@ -99,7 +97,6 @@ public:
     virtual int32_t Present(const PresentArgs &args) = 0;
     // Lets DirectDraw go; the frame buffer stays.
     virtual void Release() {}
-    virtual bool UsesDirectDraw() const { return false; }
     virtual PresenterView View() const {
         return PresenterView{renderMode, frameBuffer.get(), {}, {}, {}, {}, {}};
     }

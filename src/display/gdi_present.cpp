@@ -119,7 +119,7 @@ int32_t GdiPresenter::Present(const PresentArgs &args) {
     StretchDIBits(memory, 0, 0, frameWidth, frameHeight, 0, 0, frameWidth, frameHeight,
                   frameBuffer.get(), &info, DIB_RGB_COLORS, SRCCOPY);
     args.display.DrawOsd(memory, frameWidth, frameHeight);
-    const RECT &window = args.windowRect;
+    const RECT &window = args.state.windowRect;
     args.display.CallDisplayCallback(memory, window.right - window.left, window.bottom - window.top,
                                      args.frame.value7, args.frame.value8, args.mirror);
     // Deselect before reading back and deleting the bitmap.
@@ -134,13 +134,13 @@ int32_t GdiPresenter::Present(const PresentArgs &args) {
 }
 
 void GdiPresenter::Show(const PresentArgs &args) {
-    const RECT &window = args.windowRect;
+    const RECT &window = args.state.windowRect;
     const int destWidth = (window.right - window.left) - 2;
     const int destHeight = (window.bottom - window.top) - 2;
-    SetStretchBltMode(args.windowDC, COLORONCOLOR);
+    SetStretchBltMode(args.state.windowDC, COLORONCOLOR);
     args.display.WithCrop([&](const RECT *crop) {
         const SourceRect src = ChooseSource(crop, args.mirror, frameWidth, frameHeight);
-        StretchDIBits(args.windowDC, 0, 0, destWidth, destHeight, src.x, src.y, src.width,
+        StretchDIBits(args.state.windowDC, 0, 0, destWidth, destHeight, src.x, src.y, src.width,
                       src.height, frameBuffer.get(), &info, DIB_RGB_COLORS, SRCCOPY);
     });
 }

@@ -119,7 +119,6 @@ public:
     ~SurfacePresenter() override { Release(); }
     int32_t Present(const PresentArgs &args) override;
     void Release() override { objects.Release(); }
-    bool UsesDirectDraw() const override { return objects.ddraw != nullptr; }
     PresenterView View() const override {
         return PresenterView{renderMode,      frameBuffer.get(), clientRect, objects.ddraw,
                              objects.primary, objects.frame,     objects.aux};
@@ -183,19 +182,6 @@ bool OpenDirectDraw(HWND window, DirectDrawObjects *dd, bool *fourcc) {
     return SUCCEEDED(dd->ddraw->CreateSurface(&desc, &dd->primary, nullptr));
 }
 
-DDPIXELFORMAT PixelFormat(DWORD flags, DWORD fourcc, DWORD bits, DWORD red, DWORD green,
-                          DWORD blue) {
-    DDPIXELFORMAT format;
-    ZeroRecord(&format);
-    format.dwFlags = flags;
-    format.dwFourCC = fourcc;
-    format.dwRGBBitCount = bits;
-    format.dwRBitMask = red;
-    format.dwGBitMask = green;
-    format.dwBBitMask = blue;
-    return format;
-}
-
 void DirectDrawObjects::Release() {
     ReleaseInto(&frame);
     ReleaseInto(&primary);
@@ -257,7 +243,7 @@ int32_t SurfacePresenter::Present(const PresentArgs &args) {
                            std::min(frameWidth, Clamp32(desc.dwWidth))});
     }
     objects.frame->Unlock(nullptr);
-    UpdateClientRect(args.hwnd);
+    UpdateClientRect(args.state.hwnd);
     const bool mirror = args.mirror == 1;
     // Held from the text test to the final blit so the slots cannot change between.
     args.display.WithOsdHeld(
@@ -373,16 +359,26 @@ void SurfacePresenter::UpdateClientRect(HWND window) {
     clientRect = RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
 }
 
-// The presenter of type P when the adapter makes its frame surface.
+// The presenter of type P when the adapter makes its frame surface: FOURCC
+// `fourcc`, or RGB 5-6-5 for 0.
 template <typename P>
 std::unique_ptr<SurfacePresenter> TryFormat(DirectDrawObjects &dd, int32_t width, int32_t height,
-                                            const DDPIXELFORMAT &format) {
+                                            DWORD fourcc) {
     DDSURFACEDESC2 desc;
     ZeroRecord(&desc);
     desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT;
     desc.dwWidth = static_cast<DWORD>(width);
     desc.dwHeight = static_cast<DWORD>(height);
-    desc.ddpfPixelFormat = format;
+    DDPIXELFORMAT &format = desc.ddpfPixelFormat;
+    format.dwSize = sizeof(format);
+    format.dwFlags = fourcc ? DDPF_FOURCC : DDPF_RGB;
+    format.dwFourCC = fourcc;
+    if (!fourcc) {
+        format.dwRGBBitCount = 16;
+        format.dwRBitMask = 0xF800;
+        format.dwGBitMask = 0x07E0;
+        format.dwBBitMask = 0x001F;
+    }
     desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
     if (FAILED(dd.ddraw->CreateSurface(&desc, &dd.frame, nullptr))) {
         dd.frame = nullptr;
@@ -402,17 +398,13 @@ std::unique_ptr<Presenter> MakeSurfacePresenter(HWND window, int32_t width, int3
     std::unique_ptr<SurfacePresenter> presenter;
     if (OpenDirectDraw(window, &dd, &fourcc)) {
         if (!fourcc) {
-            presenter = TryFormat<Rgb565Presenter>(
-                dd, width, height, PixelFormat(DDPF_RGB, 0, 16, 0xF800, 0x07E0, 0x001F));
+            presenter = TryFormat<Rgb565Presenter>(dd, width, height, 0);
         } else {
             // A FOURCC device that cannot make either surface does not fall to 5-6-5.
-            presenter = TryFormat<Yv12Presenter>(
-                dd, width, height,
-                PixelFormat(DDPF_FOURCC, MAKEFOURCC('Y', 'V', '1', '2'), 0, 0, 0, 0));
+            presenter = TryFormat<Yv12Presenter>(dd, width, height, MAKEFOURCC('Y', 'V', '1', '2'));
             if (!presenter)
-                presenter = TryFormat<UyvyPresenter>(
-                    dd, width, height,
-                    PixelFormat(DDPF_FOURCC, MAKEFOURCC('U', 'Y', 'V', 'Y'), 0, 0, 0, 0));
+                presenter =
+                    TryFormat<UyvyPresenter>(dd, width, height, MAKEFOURCC('U', 'Y', 'V', 'Y'));
         }
     }
     if (presenter && presenter->Attach(window, testTarget)) return presenter;
