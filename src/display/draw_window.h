@@ -138,6 +138,7 @@ public:
     void FreeDraw();
     void UpdateWindowRect();
     int32_t DrawYUV420(const FrameArgs &frame);
+    // Read-only looks, for tests and diagnostics.
     const DisplayState &State() const { return state; }
     PresenterView ViewPresenter() const;
     uint32_t DrawIndex() const { return drawIndex; }
