@@ -174,7 +174,8 @@ PresenterView DrawWindow::ViewPresenter() const {
 }
 
 // Cleared: an odd last row or column is never converted, and must not show
-// whatever the heap held before.
+// whatever the heap held before. The old buffer goes first: two of up to
+// 2 GiB need not fit together.
 bool Presenter::AllocFrameBuffer() {
     frameBuffer.reset();
     frameBuffer.reset(new (std::nothrow) uint8_t[size_t(frameWidth) * size_t(frameHeight) * 4]());
