@@ -15,63 +15,64 @@ namespace {
 
 enum : KestraResult { kOk = 0, kNullHandle = 1, kNoMemory = 1 };
 
-DrawWindow *Display(KestraDisplay handle) { return reinterpret_cast<DrawWindow *>(handle); }
-WavePlayer *Wave(KestraWave handle) { return reinterpret_cast<WavePlayer *>(handle); }
+DrawWindow *Object(KestraDisplay handle) { return reinterpret_cast<DrawWindow *>(handle); }
+WavePlayer *Object(KestraWave handle) { return reinterpret_cast<WavePlayer *>(handle); }
+
+template <typename Class, typename Handle>
+KestraResult Open(Handle *handle) {
+    // Nowhere to put the handle: allocating first would only leak the object.
+    if (!handle) return kNullHandle;
+    Class *object = new (std::nothrow) Class;
+    if (!object) return kNoMemory;
+    *handle = reinterpret_cast<Handle>(object);
+    return kOk;
+}
+
+// A null handle touches nothing; otherwise the export answers 0 whatever the call returns.
+template <typename Handle, typename Class, typename Result, typename... Params, typename... Args>
+KestraResult Call(Handle handle, Result (Class::*method)(Params...), Args... args) {
+    if (!handle) return kNullHandle;
+    (Object(handle)->*method)(args...);
+    return kOk;
+}
 
 }  // namespace
 
 extern "C" {
 
 KestraResult KESTRA_API KESTRA_DWOpenDraw(KestraDisplay *display) {
-    // Nowhere to put the handle: allocating first would only leak the object.
-    if (!display) return kNullHandle;
-    DrawWindow *object = new (std::nothrow) DrawWindow;
-    if (!object) return kNoMemory;
-    *display = reinterpret_cast<KestraDisplay>(object);
-    return kOk;
+    return Open<DrawWindow>(display);
 }
 
 KestraResult KESTRA_API KESTRA_DWCloseDraw(KestraDisplay display) {
     if (!display) return kNullHandle;
-    delete Display(display);
+    delete Object(display);
     return kOk;
 }
 
 KestraResult KESTRA_API KESTRA_DWSetHwnd(KestraDisplay display, HWND window) {
-    if (!display) return kNullHandle;
-    Display(display)->SetHwnd(window);
-    return kOk;
+    return Call(display, &DrawWindow::SetHwnd, window);
 }
 
 KestraResult KESTRA_API KESTRA_DWSetIndex(KestraDisplay display, int32_t index) {
-    if (!display) return kNullHandle;
-    Display(display)->SetIndex(index);
-    return kOk;
+    return Call(display, &DrawWindow::SetIndex, index);
 }
 
 KestraResult KESTRA_API KESTRA_DWSetDisplayCB(KestraDisplay display, void *user,
                                               KestraDisplayCallback callback) {
-    if (!display) return kNullHandle;
-    Display(display)->SetDisplayCallback(user, callback);
-    return kOk;
+    return Call(display, &DrawWindow::SetDisplayCallback, user, callback);
 }
 
 KestraResult KESTRA_API KESTRA_DWInitDraw(KestraDisplay display, int32_t width, int32_t height) {
-    if (!display) return kNullHandle;
-    Display(display)->InitDraw(width, height);
-    return kOk;
+    return Call(display, &DrawWindow::InitDraw, width, height);
 }
 
 KestraResult KESTRA_API KESTRA_DWFreeDraw(KestraDisplay display) {
-    if (!display) return kNullHandle;
-    Display(display)->FreeDraw();
-    return kOk;
+    return Call(display, &DrawWindow::FreeDraw);
 }
 
 KestraResult KESTRA_API KESTRA_DWAdjustedWnd(KestraDisplay display) {
-    if (!display) return kNullHandle;
-    Display(display)->UpdateWindowRect();
-    return kOk;
+    return Call(display, &DrawWindow::UpdateWindowRect);
 }
 
 KestraResult KESTRA_API KESTRA_DWDrawYUV420(KestraDisplay display, const uint8_t *y,
@@ -79,79 +80,51 @@ KestraResult KESTRA_API KESTRA_DWDrawYUV420(KestraDisplay display, const uint8_t
                                             int32_t uvStride, int32_t value6, int32_t value7,
                                             int32_t value8) {
     if (!display) return kNullHandle;
-    return Display(display)->DrawYUV420(
+    return Object(display)->DrawYUV420(
         kestra::FrameArgs{y, yStride, u, v, uvStride, value6, value7, value8});
 }
 
 KestraResult KESTRA_API KESTRA_DWSetOSDText(KestraDisplay display, int32_t index, const char *text,
                                             int32_t x, int32_t y, int32_t anchor, uint32_t colour) {
-    if (!display) return kNullHandle;
-    Display(display)->SetOsdText(index, text, x, y, anchor, colour);
-    return kOk;
+    return Call(display, &DrawWindow::SetOsdText, index, text, x, y, anchor, colour);
 }
 
 KestraResult KESTRA_API KESTRA_DWSetPlayRect(KestraDisplay display, const RECT *rect) {
-    if (!display) return kNullHandle;
-    Display(display)->SetPlayRect(rect);
-    return kOk;
+    return Call(display, &DrawWindow::SetPlayRect, rect);
 }
 
 KestraResult KESTRA_API KESTRA_DWSetMirrorMode(KestraDisplay display, int32_t mode) {
-    if (!display) return kNullHandle;
-    Display(display)->SetMirrorMode(mode);
-    return kOk;
+    return Call(display, &DrawWindow::SetMirrorMode, mode);
 }
 
-KestraResult KESTRA_API KESTRA_WVOpenWave(KestraWave *wave) {
-    if (!wave) return kNullHandle;
-    WavePlayer *object = new (std::nothrow) WavePlayer;
-    if (!object) return kNoMemory;
-    *wave = reinterpret_cast<KestraWave>(object);
-    return kOk;
-}
+KestraResult KESTRA_API KESTRA_WVOpenWave(KestraWave *wave) { return Open<WavePlayer>(wave); }
 
 KestraResult KESTRA_API KESTRA_WVCloseWave(KestraWave wave) {
     if (!wave) return kNullHandle;
-    WavePlayer::Close(Wave(wave));
+    WavePlayer::Close(Object(wave));
     return kOk;
 }
 
 KestraResult KESTRA_API KESTRA_WVSetWaveFormat(KestraWave wave, const tWAVEFORMATEX *format,
                                                uint32_t bufferSize) {
-    if (!wave) return kNullHandle;
-    Wave(wave)->SetWaveFormat(format, bufferSize);
-    return kOk;
+    return Call(wave, &WavePlayer::SetWaveFormat, format, bufferSize);
 }
 
 KestraResult KESTRA_API KESTRA_WVSetWriteWaveCB(KestraWave wave, void *user,
                                                 KestraWriteWaveCallback callback) {
-    if (!wave) return kNullHandle;
-    Wave(wave)->SetWriteCallback(user, callback);
-    return kOk;
+    return Call(wave, &WavePlayer::SetWriteCallback, user, callback);
 }
 
-KestraResult KESTRA_API KESTRA_WVPlayWave(KestraWave wave) {
-    if (!wave) return kNullHandle;
-    Wave(wave)->Play();
-    return kOk;
-}
+KestraResult KESTRA_API KESTRA_WVPlayWave(KestraWave wave) { return Call(wave, &WavePlayer::Play); }
 
-KestraResult KESTRA_API KESTRA_WVStopWave(KestraWave wave) {
-    if (!wave) return kNullHandle;
-    Wave(wave)->Stop();
-    return kOk;
-}
+KestraResult KESTRA_API KESTRA_WVStopWave(KestraWave wave) { return Call(wave, &WavePlayer::Stop); }
 
 KestraResult KESTRA_API KESTRA_WVPauseWave(KestraWave wave, int32_t pause) {
-    if (!wave) return kNullHandle;
-    Wave(wave)->Pause(pause);
-    return kOk;
+    return Call(wave, &WavePlayer::Pause, pause);
 }
 
 KestraResult KESTRA_API KESTRA_WVSetVolume(KestraWave wave, uint32_t volume) {
-    if (!wave) return kNullHandle;
-    Wave(wave)->SetVolume(volume);
-    return kOk;
+    return Call(wave, &WavePlayer::SetVolume, volume);
 }
 
 KestraResult KESTRA_API KESTRA_Initialize(void) { return 0; }

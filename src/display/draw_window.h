@@ -1,19 +1,20 @@
-// DrawWindow: everything the library keeps for one video display.
+// DrawWindow: one video display. It keeps the window, the OSD text, the crop,
+// the mirror and the host's callback; its presenter, chosen by InitDraw, puts
+// the frames up.
 #pragma once
 
 #include <windows.h>
-#include <ddraw.h>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "core/crit_section.h"
 #include "kestra/kestra.h"
 
-struct IDirectDraw7;
-struct IDirectDrawSurface7;
-
 namespace kestra {
+
+class DrawWindow;
 
 enum RenderMode : int32_t {
     ModeYV12Surface = 0,
@@ -30,17 +31,6 @@ enum : int32_t {
     kDrawNoSurfaces = -9,
 };
 
-constexpr int kOsdSlotCount = 6;
-constexpr int kOsdTextBytes = 512;
-
-struct OsdSlot {
-    char text[kOsdTextBytes];
-    int32_t anchor;
-    int32_t x;
-    int32_t y;
-    COLORREF colour;
-};
-
 // The frame arguments of the draw call after the handle.
 struct FrameArgs {
     const uint8_t *y;
@@ -53,88 +43,139 @@ struct FrameArgs {
     int32_t value8;
 };
 
+constexpr int kOsdSlotCount = 6;
+constexpr int kOsdTextBytes = 512;
+
+struct OsdSlot {
+    char text[kOsdTextBytes];
+    int32_t anchor;
+    int32_t x;
+    int32_t y;
+    COLORREF colour;
+};
+
 // Whether a play rect lies inside a frame of this size (draw_window.cpp).
 bool InsideFrame(const RECT &rect, int32_t width, int32_t height);
 
-// The bottom-up 24-bit header of a frame (gdi_present.cpp).
-void FillBitmapHeader(int32_t width, int32_t height, BITMAPINFOHEADER *header);
+// The display's own record, which DrawWindow shows read-only.
+struct DisplayState {
+    HWND hwnd = nullptr;
+    HDC windowDC = nullptr;
+    RECT windowRect{0, 0, 0, 0};  // the outer window rect
+    int32_t frameWidth = 0;
+    int32_t frameHeight = 0;
+    uint32_t initialised = 0;
+    KestraDisplayCallback displayCallback = nullptr;
+    void *callbackUser = nullptr;
+    OsdSlot osdSlots[kOsdSlotCount] = {};
+    uint32_t playRectEnabled = 0;
+    RECT playRect{0, 0, 0, 0};
+};
+
+// What a presenter shows of itself; the pointers only identify its objects.
+struct PresenterView {
+    int32_t renderMode;
+    const uint8_t *frameBuffer;
+    RECT clientRect;  // the client area in screen coordinates at the last surface draw
+    const void *ddraw, *primarySurface, *frameSurface, *auxSurface;
+};
+
+// What a presenter reads of its display for one frame.
+struct PresentArgs {
+    const FrameArgs &frame;
+    const DisplayState &state;
+    int32_t mirror;       // read once, so the frame's steps agree on it
+    DrawWindow &display;  // the OSD text, the crop and the host's callback
+};
+
+class Presenter {
+public:
+    Presenter(int32_t mode, int32_t width, int32_t height)
+        : renderMode(mode), frameWidth(width), frameHeight(height) {}
+    virtual ~Presenter() = default;
+
+    virtual int32_t Present(const PresentArgs &args) = 0;
+    // Lets DirectDraw go; the frame buffer stays.
+    virtual void Release() {}
+    virtual PresenterView View() const {
+        return PresenterView{renderMode, frameBuffer.get(), {}, {}, {}, {}, {}};
+    }
+
+    bool AllocFrameBuffer();
+    // A presenter chosen again for the same frame size takes over the buffer.
+    std::unique_ptr<uint8_t[]> TakeFrameBuffer() { return std::move(frameBuffer); }
+    void AdoptFrameBuffer(std::unique_ptr<uint8_t[]> buffer) { frameBuffer = std::move(buffer); }
+
+protected:
+    const int32_t renderMode;
+    const int32_t frameWidth;
+    const int32_t frameHeight;
+    std::unique_ptr<uint8_t[]> frameBuffer;
+};
+
+// Works wherever DirectDraw does not.
+std::unique_ptr<Presenter> MakeGdiPresenter(int32_t width, int32_t height);
+
+// The surface presenter the adapter behind `window` supports, or null when
+// DirectDraw cannot show frames there. The set-up's test blit goes to
+// `testTarget`.
+std::unique_ptr<Presenter> MakeSurfacePresenter(HWND window, int32_t width, int32_t height,
+                                                const RECT &testTarget);
 
 class DrawWindow {
 public:
-    DrawWindow();
-    virtual ~DrawWindow();
-    DrawWindow(const DrawWindow &) = delete;
-    DrawWindow &operator=(const DrawWindow &) = delete;
+    DrawWindow() = default;
+    ~DrawWindow();
 
     // Setters (no lock: the host must not race them with a draw).
     void SetHwnd(HWND window);
     void SetIndex(int32_t index) { drawIndex = index; }
     void SetDisplayCallback(void *user, KestraDisplayCallback callback);
     void SetMirrorMode(int32_t mode) { mirrorMode = mode; }
-    void SetPlayRect(const RECT *rect);  // under surfaceLock
+    void SetPlayRect(const RECT *rect);  // under cropLock
 
-    // Set-up (surface_setup.cpp).
     int32_t InitDraw(int32_t width, int32_t height);
     void FreeDraw();
     void UpdateWindowRect();
-
-    // The draw dispatch and its two paths.
     int32_t DrawYUV420(const FrameArgs &frame);
-    int32_t DrawSurfaceFrame(const FrameArgs &frame);  // surface_present.cpp
-    int32_t DrawGdiFrame(const FrameArgs &frame);      // gdi_present.cpp
+    // Read-only looks, for tests and diagnostics.
+    const DisplayState &State() const { return state; }
+    PresenterView ViewPresenter() const;
+    uint32_t DrawIndex() const { return drawIndex; }
 
-    // OSD and callback (osd.cpp).
+    // OSD and callback, which the presenters draw with.
     void SetOsdText(int32_t index, const char *text, int32_t x, int32_t y, int32_t anchor,
                     COLORREF colour);
     int HasOsdText() const;
     void DrawOsd(HDC dc, int32_t width, int32_t height);
     void CallDisplayCallback(HDC dc, int32_t windowWidth, int32_t windowHeight, int32_t value7,
                              int32_t value8, int32_t mode);
-
-    // Public so the set-up, the presenters and the tests share one record.
-    IDirectDraw7 *ddraw;
-    IDirectDrawSurface7 *primarySurface;
-    IDirectDrawSurface7 *frameSurface;
-    IDirectDrawSurface7 *auxSurface;
-    RECT windowRect;
-    int32_t frameWidth;
-    int32_t frameHeight;
-    HWND hwnd;
-    HDC windowDC;
-    uint32_t initialised;
-    int32_t renderMode;
-    CritSection callbackLock;
-    KestraDisplayCallback displayCallback;
-    void *callbackUser;
-    uint8_t *frameBuffer;
-    CritSection osdLock;
-    OsdSlot osdSlots[kOsdSlotCount];
-    CritSection surfaceLock;
-    uint32_t playRectEnabled;
-    RECT playRect;
-    // seq_cst, both: the host may set them from another thread while a frame is drawn.
-    std::atomic<uint32_t> drawIndex;
-    std::atomic<int32_t> mirrorMode;
+    // The OSD text stays as it is until `compose` returns.
+    template <typename Compose>
+    void WithOsdHeld(Compose compose) {
+        AutoLock lock(osdLock);
+        compose();
+    }
+    // The crop, null when off, held until `blit` returns so SetPlayRect waits for it.
+    template <typename Blit>
+    void WithCrop(Blit blit) {
+        AutoLock lock(cropLock);
+        blit(state.playRectEnabled ? &state.playRect : nullptr);
+    }
 
 private:
-    // Surface set-up steps (surface_setup.cpp).
-    void SetUpDirectDraw(int32_t width, int32_t height);
+    void SetUpPresenter(int32_t width, int32_t height);
     void DropPlayRectOutside(int32_t width, int32_t height);
-    int32_t CreateDirectDraw(int32_t width, int32_t height);
-    int32_t CreateFrameSurface(int32_t width, int32_t height, int32_t mode);
-    int32_t AttachSurfaces(int32_t width, int32_t height);
-    static void FillPixelFormat(int32_t mode, DDPIXELFORMAT *format);
-    bool AllocFrameBuffer(int32_t width, int32_t height);
-    // Surface presentation steps (surface_present.cpp).
-    void FillFrameSurface(const FrameArgs &frame, const DDSURFACEDESC2 &desc);
-    IDirectDrawSurface7 *ComposeSource(DDSURFACEDESC2 *desc, bool mirror);
-    IDirectDrawSurface7 *ComposeThroughAux(DDSURFACEDESC2 *desc, bool text);
-    void PresentSurface(IDirectDrawSurface7 *source, bool mirror);
-    void UpdateClientRect();
-    // ddraw.dll while DirectDraw objects of this display exist.
-    HMODULE ddrawModule = nullptr;
-    // GDI presentation step (gdi_present.cpp).
-    void PresentGdi(const BITMAPINFOHEADER &header, const void *bits, const RECT &window, HDC dc);
+
+    std::unique_ptr<Presenter> presenter;
+    DisplayState state;
+    // The callback, the OSD slots and the crop each have their own lock.
+    CritSection callbackLock;
+    CritSection osdLock;
+    CritSection cropLock;
+    // seq_cst, both: the host may set them from another thread while a frame is drawn.
+    std::atomic<uint32_t> drawIndex{0};
+    std::atomic<int32_t> mirrorMode{0};
 };
 
 }  // namespace kestra

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "convert/dispatch.h"
 
@@ -15,13 +16,6 @@ namespace {
 struct SourceRect {
     int x, y, width, height;
 };
-
-BITMAPINFO MakeInfo(const BITMAPINFOHEADER &header) {
-    BITMAPINFO info;
-    std::memset(&info, 0, sizeof(info));
-    info.bmiHeader = header;
-    return info;
-}
 
 // Pixel (column, row) of the bottom-up buffer from its own luma (row 0 is the
 // frame's last luma row) and the chroma sample nearest to it in the pairing
@@ -74,73 +68,81 @@ void ConvertFrame(const FrameArgs &frame, uint8_t *buffer, int32_t width, int32_
 
 // The image is bottom-up, so a crop's top edge becomes H - bottom; a negative
 // width mirrors the same columns.
-SourceRect ChooseSource(uint32_t cropped, const RECT &crop, int32_t mirror, int32_t w, int32_t h) {
-    if (!cropped) return mirror == 1 ? SourceRect{w, 0, -w, h} : SourceRect{0, 0, w, h};
-    const int y = h - crop.bottom;
-    const int height = crop.bottom - crop.top;
-    if (mirror == 1) return SourceRect{crop.right, y, crop.left - crop.right, height};
-    return SourceRect{crop.left, y, crop.right - crop.left, height};
+SourceRect ChooseSource(const RECT *crop, int32_t mirror, int32_t w, int32_t h) {
+    if (!crop) return mirror == 1 ? SourceRect{w, 0, -w, h} : SourceRect{0, 0, w, h};
+    const int y = h - crop->bottom;
+    const int height = crop->bottom - crop->top;
+    if (mirror == 1) return SourceRect{crop->right, y, crop->left - crop->right, height};
+    return SourceRect{crop->left, y, crop->right - crop->left, height};
 }
+
+class GdiPresenter : public Presenter {
+public:
+    GdiPresenter(int32_t width, int32_t height);
+    int32_t Present(const PresentArgs &args) override;
+
+private:
+    void Show(const PresentArgs &args);
+    // The bottom-up 24-bit DIB the frame is converted into.
+    BITMAPINFO info;
+};
 
 }  // namespace
 
-void FillBitmapHeader(int32_t width, int32_t height, BITMAPINFOHEADER *header) {
-    header->biSize = sizeof(BITMAPINFOHEADER);
-    header->biWidth = width;
-    header->biHeight = height;
-    header->biPlanes = 1;
-    header->biBitCount = 24;
-    header->biCompression = BI_RGB;
-    header->biSizeImage = static_cast<DWORD>(width) * static_cast<DWORD>(height) * 3u;
-    header->biXPelsPerMeter = 0;
-    header->biYPelsPerMeter = 0;
-    header->biClrUsed = 0;
-    header->biClrImportant = 0;
+GdiPresenter::GdiPresenter(int32_t width, int32_t height) : Presenter(ModeGdi, width, height) {
+    std::memset(&info, 0, sizeof(info));
+    BITMAPINFOHEADER &header = info.bmiHeader;
+    header.biSize = sizeof(BITMAPINFOHEADER);
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = static_cast<DWORD>(width) * static_cast<DWORD>(height) * 3u;
 }
 
-int32_t DrawWindow::DrawGdiFrame(const FrameArgs &frame) {
-    // Without a buffer from set-up, or without planes, there is nothing to
-    // convert: answer "not ready" and touch nothing, as the dispatch does.
-    if (!frameBuffer || frameWidth <= 0 || frameHeight <= 0) return kDrawNotReady;
-    if (!frame.y || !frame.u || !frame.v) return kDrawNotReady;
-    ConvertFrame(frame, frameBuffer, frameWidth, frameHeight);
+std::unique_ptr<Presenter> MakeGdiPresenter(int32_t width, int32_t height) {
+    return std::unique_ptr<Presenter>(new (std::nothrow) GdiPresenter(width, height));
+}
 
-    BITMAPINFOHEADER header;
-    FillBitmapHeader(frameWidth, frameHeight, &header);
-    BITMAPINFO info = MakeInfo(header);
+int32_t GdiPresenter::Present(const PresentArgs &args) {
+    // Without a buffer from set-up there is nothing to convert into.
+    if (!frameBuffer || frameWidth <= 0 || frameHeight <= 0) return kDrawNotReady;
+    ConvertFrame(args.frame, frameBuffer.get(), frameWidth, frameHeight);
+    // OSD text and the host's drawing go onto the frame in a memory DC, and
+    // the result back into the buffer.
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(nullptr);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, frameWidth, frameHeight);
     HGDIOBJ previous = SelectObject(memory, bitmap);
     SetStretchBltMode(memory, COLORONCOLOR);
-    StretchDIBits(memory, 0, 0, frameWidth, frameHeight, 0, 0, frameWidth, frameHeight, frameBuffer,
-                  &info, DIB_RGB_COLORS, SRCCOPY);
-    DrawOsd(memory, frameWidth, frameHeight);
-    CallDisplayCallback(memory, windowRect.right - windowRect.left,
-                        windowRect.bottom - windowRect.top, frame.value7, frame.value8, mirrorMode);
+    StretchDIBits(memory, 0, 0, frameWidth, frameHeight, 0, 0, frameWidth, frameHeight,
+                  frameBuffer.get(), &info, DIB_RGB_COLORS, SRCCOPY);
+    args.display.DrawOsd(memory, frameWidth, frameHeight);
+    const RECT &window = args.state.windowRect;
+    args.display.CallDisplayCallback(memory, window.right - window.left, window.bottom - window.top,
+                                     args.frame.value7, args.frame.value8, args.mirror);
     // Deselect before reading back and deleting the bitmap.
     SelectObject(memory, previous);
-    GetDIBits(memory, bitmap, 0, static_cast<UINT>(frameHeight), frameBuffer, &info,
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(frameHeight), frameBuffer.get(), &info,
               DIB_RGB_COLORS);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     DeleteObject(bitmap);
-
-    PresentGdi(header, frameBuffer, windowRect, windowDC);
+    Show(args);
     return kDrawOk;
 }
 
-void DrawWindow::PresentGdi(const BITMAPINFOHEADER &header, const void *bits, const RECT &window,
-                            HDC dc) {
+void GdiPresenter::Show(const PresentArgs &args) {
+    const RECT &window = args.state.windowRect;
     const int destWidth = (window.right - window.left) - 2;
     const int destHeight = (window.bottom - window.top) - 2;
-    BITMAPINFO info = MakeInfo(header);
-    SetStretchBltMode(dc, COLORONCOLOR);
-    AutoLock lock(surfaceLock);
-    const SourceRect src =
-        ChooseSource(playRectEnabled, playRect, mirrorMode, header.biWidth, header.biHeight);
-    StretchDIBits(dc, 0, 0, destWidth, destHeight, src.x, src.y, src.width, src.height, bits, &info,
-                  DIB_RGB_COLORS, SRCCOPY);
+    SetStretchBltMode(args.state.windowDC, COLORONCOLOR);
+    args.display.WithCrop([&](const RECT *crop) {
+        const SourceRect src = ChooseSource(crop, args.mirror, frameWidth, frameHeight);
+        StretchDIBits(args.state.windowDC, 0, 0, destWidth, destHeight, src.x, src.y, src.width,
+                      src.height, frameBuffer.get(), &info, DIB_RGB_COLORS, SRCCOPY);
+    });
 }
 
 }  // namespace kestra

@@ -1,16 +1,48 @@
-// Frame presentation through DirectDraw surfaces: the frame is written into
-// the frame surface in its own format and the hardware blit scales,
-// converts and mirrors it onto the clipped primary.
-#include "display/draw_window.h"
+// The DirectDraw presenters: the frame is written into the frame surface in
+// its own format and the hardware blit scales, converts and mirrors it onto
+// the clipped primary. What set-up cannot make leaves the display to GDI.
+#include <ddraw.h>
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "convert/dispatch.h"
+#include "display/draw_window.h"
+
+static_assert(sizeof(void *) != 4 || sizeof(DDSURFACEDESC2) == 124, "DDSURFACEDESC2 layout");
+static_assert(sizeof(void *) != 4 || sizeof(DDBLTFX) == 100, "DDBLTFX layout");
+static_assert(sizeof(void *) != 4 || sizeof(DDCAPS) == 380, "DDCAPS layout");
+static_assert(sizeof(DDPIXELFORMAT) == 32, "DDPIXELFORMAT layout");
 
 namespace kestra {
 
 namespace {
+
+using DirectDrawCreateExFn = HRESULT(WINAPI *)(GUID *, LPVOID *, REFIID, IUnknown *);
+
+template <typename Record>
+void ZeroRecord(Record *record) {
+    std::memset(record, 0, sizeof(*record));
+    record->dwSize = sizeof(*record);
+}
+
+template <typename Iface>
+void ReleaseInto(Iface **object) {
+    if (*object) (*object)->Release();
+    *object = nullptr;
+}
+
+// Wine's DirectDraw, under its default OpenGL renderer, never shows blits
+// clipped to a child window, though it reports them done; real Windows does.
+bool DirectDrawHiddenInWindow(HWND window) {
+    if (!window || !(GetWindowLongA(window, GWL_STYLE) & WS_CHILD)) return false;
+    HMODULE ntdll = LoadLibraryA("ntdll.dll");
+    if (!ntdll) return false;
+    const bool wine = GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    FreeLibrary(ntdll);
+    return wine;
+}
 
 void CopyPlane(uint8_t *dst, int32_t dstPitch, const uint8_t *src, int32_t srcStride,
                int32_t rowBytes, int32_t rows) {
@@ -53,123 +85,255 @@ RECT AlignToChroma(RECT rect, bool alignRows, int32_t width, int32_t height) {
     return rect;
 }
 
-}  // namespace
+// The DirectDraw objects of one presenter, with ddraw.dll while any exists.
+struct DirectDrawObjects {
+    HMODULE module = nullptr;
+    IDirectDraw7 *ddraw = nullptr;
+    IDirectDrawSurface7 *primary = nullptr;
+    IDirectDrawSurface7 *frame = nullptr;
+    IDirectDrawSurface7 *aux = nullptr;
+    void Release();
+};
 
-int32_t DrawWindow::DrawSurfaceFrame(const FrameArgs &frame) {
-    if (!primarySurface || !frameSurface) return kDrawNoSurfaces;
+// The locked frame surface and how much of the frame fits it.
+struct LockedSurface {
+    uint8_t *bits;
+    int32_t pitch;
+    int32_t height;
+    int32_t rows;
+    int32_t width;
+};
+
+// The pixels a blit from the frame surface may not split: a YUV chroma sample
+// covers 2 x 1 (UYVY) or 2 x 2 (YV12) of them.
+enum class ChromaBlock { None, Pair, Square };
+
+class SurfacePresenter : public Presenter {
+public:
+    // Takes the objects over from `from`.
+    SurfacePresenter(int32_t mode, ChromaBlock chroma, DirectDrawObjects &from, int32_t width,
+                     int32_t height)
+        : Presenter(mode, width, height), chromaBlock(chroma), objects(from) {
+        from = DirectDrawObjects();
+    }
+    ~SurfacePresenter() override { Release(); }
+    int32_t Present(const PresentArgs &args) override;
+    void Release() override { objects.Release(); }
+    PresenterView View() const override {
+        return PresenterView{renderMode,      frameBuffer.get(), clientRect, objects.ddraw,
+                             objects.primary, objects.frame,     objects.aux};
+    }
+    // The aux surface and the clipper, then a test blit.
+    bool Attach(HWND window, const RECT &testTarget);
+
+protected:
+    virtual void Fill(const FrameArgs &frame, const LockedSurface &surface) = 0;
+
+private:
+    IDirectDrawSurface7 *ComposeSource(DrawWindow &display, DDSURFACEDESC2 *desc, bool mirror);
+    IDirectDrawSurface7 *ComposeThroughAux(DrawWindow &display, DDSURFACEDESC2 *desc, bool text);
+    void Blit(DrawWindow &display, IDirectDrawSurface7 *source, bool mirror);
+    void UpdateClientRect(HWND window);
+
+    const ChromaBlock chromaBlock;
+    DirectDrawObjects objects;
+    RECT clientRect{0, 0, 0, 0};  // the client area in screen coordinates, at the last draw
+};
+
+// One per frame-surface format; each fills the surface its own way.
+template <RenderMode Mode, ChromaBlock Chroma>
+class FormatPresenter : public SurfacePresenter {
+public:
+    FormatPresenter(DirectDrawObjects &from, int32_t width, int32_t height)
+        : SurfacePresenter(Mode, Chroma, from, width, height) {}
+
+protected:
+    void Fill(const FrameArgs &frame, const LockedSurface &surface) override;
+};
+using Yv12Presenter = FormatPresenter<ModeYV12Surface, ChromaBlock::Square>;
+using UyvyPresenter = FormatPresenter<ModeUYVYSurface, ChromaBlock::Pair>;
+using Rgb565Presenter = FormatPresenter<ModeRGB565Surface, ChromaBlock::None>;
+
+// DirectDraw on the window and its primary surface; `fourcc` says whether the
+// adapter blits FOURCC surfaces.
+bool OpenDirectDraw(HWND window, DirectDrawObjects *dd, bool *fourcc) {
+    if (DirectDrawHiddenInWindow(window)) return false;
+    // Loaded at run time so a system without DirectDraw still gets the GDI mode.
+    dd->module = LoadLibraryA("ddraw.dll");
+    if (!dd->module) return false;
+    auto create = reinterpret_cast<DirectDrawCreateExFn>(
+        reinterpret_cast<void *>(GetProcAddress(dd->module, "DirectDrawCreateEx")));
+    if (!create) return false;
+    void *created = nullptr;
+    if (FAILED(create(nullptr, &created, IID_IDirectDraw7, nullptr))) return false;
+    dd->ddraw = static_cast<IDirectDraw7 *>(created);
+    if (FAILED(dd->ddraw->SetCooperativeLevel(window, DDSCL_NORMAL))) return false;
+
+    DDCAPS caps;
+    ZeroRecord(&caps);
+    if (FAILED(dd->ddraw->GetCaps(&caps, nullptr))) return false;
+    *fourcc = (caps.dwCaps & DDCAPS_BLTFOURCC) != 0;
+    if (!*fourcc && !(caps.dwCaps & DDCAPS_BLT)) return false;
+
     DDSURFACEDESC2 desc;
-    std::memset(&desc, 0, sizeof(desc));
-    desc.dwSize = sizeof(desc);
-    if (FAILED(frameSurface->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr))) {
-        frameSurface->Restore();
+    ZeroRecord(&desc);
+    desc.dwFlags = DDSD_CAPS;
+    desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
+    return SUCCEEDED(dd->ddraw->CreateSurface(&desc, &dd->primary, nullptr));
+}
+
+void DirectDrawObjects::Release() {
+    ReleaseInto(&frame);
+    ReleaseInto(&primary);
+    ReleaseInto(&aux);
+    if (ddraw) {
+        ddraw->SetCooperativeLevel(nullptr, DDSCL_NORMAL);
+        ReleaseInto(&ddraw);
+    }
+    // Every object the module made is gone, so it may go too.
+    if (module) {
+        FreeLibrary(module);
+        module = nullptr;
+    }
+}
+
+bool SurfacePresenter::Attach(HWND window, const RECT &testTarget) {
+    DDSURFACEDESC2 desc;
+    ZeroRecord(&desc);
+    desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
+    desc.dwWidth = static_cast<DWORD>(frameWidth);
+    desc.dwHeight = static_cast<DWORD>(frameHeight);
+    desc.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
+    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
+    if (objects.ddraw->CreateSurface(&desc, &objects.aux, nullptr) != DD_OK) return false;
+
+    IDirectDrawClipper *clipper = nullptr;
+    if (FAILED(objects.ddraw->CreateClipper(0, &clipper, nullptr))) return false;
+    const bool clipped =
+        SUCCEEDED(clipper->SetHWnd(0, window)) && SUCCEEDED(objects.primary->SetClipper(clipper));
+    // The primary holds the clipper from here on.
+    clipper->Release();
+    if (!clipped) return false;
+
+    DDBLTFX fx;
+    ZeroRecord(&fx);
+    fx.dwFillColor = 0;
+    objects.frame->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx);
+    objects.aux->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx);
+
+    // Only a driver that cannot blit to the screen at all sends us to GDI.
+    RECT target = testTarget;
+    return objects.primary->Blt(&target, objects.frame, nullptr, DDBLT_WAIT, nullptr) != E_NOTIMPL;
+}
+
+int32_t SurfacePresenter::Present(const PresentArgs &args) {
+    if (!objects.primary || !objects.frame) return kDrawNoSurfaces;
+    DDSURFACEDESC2 desc;
+    ZeroRecord(&desc);
+    if (FAILED(objects.frame->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr))) {
+        objects.frame->Restore();
         return kDrawLockFailed;
     }
-    FillFrameSurface(frame, desc);
-    frameSurface->Unlock(nullptr);
-    UpdateClientRect();
-    // Read once: the mirror decides both the source and the blit of this frame.
-    const bool mirror = mirrorMode == 1;
+    // Writes stay inside the lock's rows, width and pitch whatever the surface reports.
+    uint8_t *bits = static_cast<uint8_t *>(desc.lpSurface);
+    if (bits && desc.lPitch > 0) {
+        const int32_t surfaceHeight = Clamp32(desc.dwHeight);
+        Fill(args.frame,
+             LockedSurface{bits, desc.lPitch, surfaceHeight, std::min(frameHeight, surfaceHeight),
+                           std::min(frameWidth, Clamp32(desc.dwWidth))});
+    }
+    objects.frame->Unlock(nullptr);
+    UpdateClientRect(args.state.hwnd);
+    const bool mirror = args.mirror == 1;
     // Held from the text test to the final blit so the slots cannot change between.
-    AutoLock osd(osdLock);
-    PresentSurface(ComposeSource(&desc, mirror), mirror);
+    args.display.WithOsdHeld(
+        [&] { Blit(args.display, ComposeSource(args.display, &desc, mirror), mirror); });
     return kDrawOk;
 }
 
-// Writes stay inside the lock's rows, width and pitch whatever the surface reports.
-void DrawWindow::FillFrameSurface(const FrameArgs &frame, const DDSURFACEDESC2 &desc) {
-    uint8_t *surface = static_cast<uint8_t *>(desc.lpSurface);
-    if (!surface || desc.lPitch <= 0 || !frame.y || !frame.u || !frame.v) return;
-    int32_t pitch = desc.lPitch;
-    int32_t surfaceHeight = Clamp32(desc.dwHeight);
-    int32_t rows = std::min(frameHeight, surfaceHeight);
-    int32_t width = std::min(frameWidth, Clamp32(desc.dwWidth));
-    switch (renderMode) {
-        case ModeYV12Surface: {
-            width = std::min(width, pitch);
-            CopyPlane(surface, pitch, frame.y, frame.yStride, width, rows);
-            // Chroma planes of height / 2 rows, as drivers (and Wine) lay them
-            // out; an odd width's extra chroma column repeats the last sample.
-            const int32_t chromaPitch = pitch / 2;
-            uint8_t *vPlane = surface + ptrdiff_t(surfaceHeight) * pitch;
-            uint8_t *uPlane = vPlane + ptrdiff_t(surfaceHeight / 2) * chromaPitch;
-            const int32_t columns = std::min((width + 1) / 2, chromaPitch);
-            const int32_t chromaRows = rows / 2;
-            const int32_t frameColumns = std::min(frameWidth / 2, columns);
-            FillChromaPlane(vPlane, chromaPitch, columns, chromaRows, frame.v, frame.uvStride,
-                            frameColumns);
-            FillChromaPlane(uPlane, chromaPitch, columns, chromaRows, frame.u, frame.uvStride,
-                            frameColumns);
-            break;
-        }
-        case ModeUYVYSurface:
-            // Whole 4-byte groups only: an odd width's last pixel fills a
-            // group of its own.
-            width = std::min(width, pitch / 4 * 2);
-            Converters().uyvy(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, surface,
-                              uint32_t(width), uint32_t(rows), pitch);
-            break;
-        case ModeRGB565Surface: {
-            if (!frameBuffer) return;
-            // Strided: hosts that pad their rows must not get a sheared picture.
-            Converters().rgb565(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride,
-                                reinterpret_cast<uint16_t *>(frameBuffer), frameWidth, frameWidth,
-                                frameHeight);
-            int32_t rowBytes = std::min(2 * width, pitch);
-            CopyPlane(surface, pitch, frameBuffer, 2 * frameWidth, rowBytes, rows);
-            break;
-        }
-        default:
-            break;
-    }
+template <>
+void Yv12Presenter::Fill(const FrameArgs &frame, const LockedSurface &surface) {
+    const int32_t pitch = surface.pitch;
+    const int32_t columns = std::min(surface.width, pitch);
+    CopyPlane(surface.bits, pitch, frame.y, frame.yStride, columns, surface.rows);
+    // Chroma planes of height / 2 rows, as drivers (and Wine) lay them out; an
+    // odd width's extra chroma column repeats the last sample.
+    const int32_t chromaPitch = pitch / 2;
+    uint8_t *vPlane = surface.bits + ptrdiff_t(surface.height) * pitch;
+    uint8_t *uPlane = vPlane + ptrdiff_t(surface.height / 2) * chromaPitch;
+    const int32_t chromaColumns = std::min((columns + 1) / 2, chromaPitch);
+    const int32_t chromaRows = surface.rows / 2;
+    const int32_t frameColumns = std::min(frameWidth / 2, chromaColumns);
+    FillChromaPlane(vPlane, chromaPitch, chromaColumns, chromaRows, frame.v, frame.uvStride,
+                    frameColumns);
+    FillChromaPlane(uPlane, chromaPitch, chromaColumns, chromaRows, frame.u, frame.uvStride,
+                    frameColumns);
 }
 
-IDirectDrawSurface7 *DrawWindow::ComposeSource(DDSURFACEDESC2 *desc, bool mirror) {
-    const bool text = HasOsdText() != 0;
-    if (renderMode != ModeRGB565Surface) {
+template <>
+void UyvyPresenter::Fill(const FrameArgs &frame, const LockedSurface &surface) {
+    // Whole 4-byte groups only: an odd width's last pixel fills a group of its own.
+    const int32_t columns = std::min(surface.width, surface.pitch / 4 * 2);
+    Converters().uyvy(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, surface.bits,
+                      uint32_t(columns), uint32_t(surface.rows), surface.pitch);
+}
+
+template <>
+void Rgb565Presenter::Fill(const FrameArgs &frame, const LockedSurface &surface) {
+    if (!frameBuffer) return;
+    // Strided: hosts that pad their rows must not get a sheared picture.
+    Converters().rgb565(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride,
+                        reinterpret_cast<uint16_t *>(frameBuffer.get()), frameWidth, frameWidth,
+                        frameHeight);
+    const int32_t rowBytes = std::min(2 * surface.width, surface.pitch);
+    CopyPlane(surface.bits, surface.pitch, frameBuffer.get(), 2 * frameWidth, rowBytes,
+              surface.rows);
+}
+
+IDirectDrawSurface7 *SurfacePresenter::ComposeSource(DrawWindow &display, DDSURFACEDESC2 *desc,
+                                                     bool mirror) {
+    const bool text = display.HasOsdText() != 0;
+    if (chromaBlock != ChromaBlock::None) {
         // Drivers may ignore the mirror on a YUV source (Wine does, and still
         // answers DD_OK), so a mirrored frame goes through the RGB aux surface.
-        if (!text && !mirror) return frameSurface;
-        return ComposeThroughAux(desc, text);
+        if (!text && !mirror) return objects.frame;
+        return ComposeThroughAux(display, desc, text);
     }
-    if (!text) return frameSurface;
+    if (!text) return objects.frame;
     HDC dc = nullptr;
-    if (SUCCEEDED(frameSurface->GetDC(&dc))) {
-        DrawOsd(dc, frameWidth, frameHeight);
-        frameSurface->ReleaseDC(dc);
+    if (SUCCEEDED(objects.frame->GetDC(&dc))) {
+        display.DrawOsd(dc, frameWidth, frameHeight);
+        objects.frame->ReleaseDC(dc);
     }
-    return frameSurface;
+    return objects.frame;
 }
 
 // FOURCC surfaces have no device context: the frame is converted into the
 // RGB aux surface first and the text drawn there.
-IDirectDrawSurface7 *DrawWindow::ComposeThroughAux(DDSURFACEDESC2 *desc, bool text) {
+IDirectDrawSurface7 *SurfacePresenter::ComposeThroughAux(DrawWindow &display, DDSURFACEDESC2 *desc,
+                                                         bool text) {
+    IDirectDrawSurface7 *aux = objects.aux;
     RECT frameRect;
     SetRect(&frameRect, 0, 0, frameWidth, frameHeight);
-    if (auxSurface->Blt(&frameRect, frameSurface, nullptr, DDBLT_WAIT, nullptr) != DD_OK)
-        return frameSurface;
-    if (!text) return auxSurface;
-    HRESULT hr = auxSurface->Lock(nullptr, desc, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr);
-    if (hr == DDERR_SURFACELOST) hr = auxSurface->Restore();
-    if (hr != DD_OK) return auxSurface;
+    if (aux->Blt(&frameRect, objects.frame, nullptr, DDBLT_WAIT, nullptr) != DD_OK)
+        return objects.frame;
+    if (!text) return aux;
+    HRESULT hr = aux->Lock(nullptr, desc, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr);
+    if (hr == DDERR_SURFACELOST) hr = aux->Restore();
+    if (hr != DD_OK) return aux;
     HDC dc = nullptr;
-    auxSurface->GetDC(&dc);
+    aux->GetDC(&dc);
     if (dc) {
-        DrawOsd(dc, frameWidth, frameHeight);
-        auxSurface->ReleaseDC(dc);
+        display.DrawOsd(dc, frameWidth, frameHeight);
+        aux->ReleaseDC(dc);
     }
-    auxSurface->Unlock(nullptr);
-    return auxSurface;
+    aux->Unlock(nullptr);
+    return aux;
 }
 
-void DrawWindow::PresentSurface(IDirectDrawSurface7 *source, bool mirror) {
-    AutoLock lock(surfaceLock);
-    RECT crop = playRect;
-    if (source == frameSurface && renderMode != ModeRGB565Surface)
-        crop = AlignToChroma(crop, renderMode == ModeYV12Surface, frameWidth, frameHeight);
-    RECT *sourceRect = playRectEnabled ? &crop : nullptr;
+void SurfacePresenter::Blit(DrawWindow &display, IDirectDrawSurface7 *source, bool mirror) {
     DDBLTFX fx;
-    std::memset(&fx, 0, sizeof(fx));
-    fx.dwSize = sizeof(fx);
+    ZeroRecord(&fx);
     DDBLTFX *effects = nullptr;
     DWORD flags = DDBLT_WAIT;
     if (mirror) {
@@ -177,16 +341,76 @@ void DrawWindow::PresentSurface(IDirectDrawSurface7 *source, bool mirror) {
         flags |= DDBLT_DDFX;
         effects = &fx;
     }
-    primarySurface->Blt(&windowRect, source, sourceRect, flags, effects);
+    display.WithCrop([&](const RECT *crop) {
+        RECT sourceRect = crop ? *crop : RECT{0, 0, 0, 0};
+        if (crop && source == objects.frame && chromaBlock != ChromaBlock::None)
+            sourceRect = AlignToChroma(sourceRect, chromaBlock == ChromaBlock::Square, frameWidth,
+                                       frameHeight);
+        objects.primary->Blt(&clientRect, source, crop ? &sourceRect : nullptr, flags, effects);
+    });
 }
 
-void DrawWindow::UpdateClientRect() {
-    GetClientRect(hwnd, &windowRect);
-    POINT topLeft{windowRect.left, windowRect.top};
-    POINT bottomRight{windowRect.right, windowRect.bottom};
-    ClientToScreen(hwnd, &topLeft);
-    ClientToScreen(hwnd, &bottomRight);
-    windowRect = RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
+void SurfacePresenter::UpdateClientRect(HWND window) {
+    GetClientRect(window, &clientRect);
+    POINT topLeft{clientRect.left, clientRect.top};
+    POINT bottomRight{clientRect.right, clientRect.bottom};
+    ClientToScreen(window, &topLeft);
+    ClientToScreen(window, &bottomRight);
+    clientRect = RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
+}
+
+// The presenter of type P when the adapter makes its frame surface: FOURCC
+// `fourcc`, or RGB 5-6-5 for 0.
+template <typename P>
+std::unique_ptr<SurfacePresenter> TryFormat(DirectDrawObjects &dd, int32_t width, int32_t height,
+                                            DWORD fourcc) {
+    DDSURFACEDESC2 desc;
+    ZeroRecord(&desc);
+    desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT;
+    desc.dwWidth = static_cast<DWORD>(width);
+    desc.dwHeight = static_cast<DWORD>(height);
+    DDPIXELFORMAT &format = desc.ddpfPixelFormat;
+    format.dwSize = sizeof(format);
+    format.dwFlags = fourcc ? DDPF_FOURCC : DDPF_RGB;
+    format.dwFourCC = fourcc;
+    if (!fourcc) {
+        format.dwRGBBitCount = 16;
+        format.dwRBitMask = 0xF800;
+        format.dwGBitMask = 0x07E0;
+        format.dwBBitMask = 0x001F;
+    }
+    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
+    if (FAILED(dd.ddraw->CreateSurface(&desc, &dd.frame, nullptr))) {
+        dd.frame = nullptr;
+        return nullptr;
+    }
+    std::unique_ptr<SurfacePresenter> presenter(new (std::nothrow) P(dd, width, height));
+    if (!presenter) ReleaseInto(&dd.frame);
+    return presenter;
+}
+
+}  // namespace
+
+std::unique_ptr<Presenter> MakeSurfacePresenter(HWND window, int32_t width, int32_t height,
+                                                const RECT &testTarget) {
+    DirectDrawObjects dd;
+    bool fourcc = false;
+    std::unique_ptr<SurfacePresenter> presenter;
+    if (OpenDirectDraw(window, &dd, &fourcc)) {
+        if (!fourcc) {
+            presenter = TryFormat<Rgb565Presenter>(dd, width, height, 0);
+        } else {
+            // A FOURCC device that cannot make either surface does not fall to 5-6-5.
+            presenter = TryFormat<Yv12Presenter>(dd, width, height, MAKEFOURCC('Y', 'V', '1', '2'));
+            if (!presenter)
+                presenter =
+                    TryFormat<UyvyPresenter>(dd, width, height, MAKEFOURCC('U', 'Y', 'V', 'Y'));
+        }
+    }
+    if (presenter && presenter->Attach(window, testTarget)) return presenter;
+    presenter.reset();
+    dd.Release();
+    return nullptr;
 }
 
 }  // namespace kestra

@@ -70,10 +70,10 @@ TEST(Exports, CallbackRegistrationTakesUserValueFirst) {
     ASSERT_EQ(0, KESTRA_DWOpenDraw(&display));
     int marker = 0;
     EXPECT_EQ(0, KESTRA_DWSetDisplayCB(display, &marker, NoOpDisplay));
-    EXPECT_EQ(&marker, Object(display)->callbackUser);
-    EXPECT_EQ(&NoOpDisplay, Object(display)->displayCallback);
+    EXPECT_EQ(&marker, Object(display)->State().callbackUser);
+    EXPECT_EQ(&NoOpDisplay, Object(display)->State().displayCallback);
     EXPECT_EQ(0, KESTRA_DWSetIndex(display, 42));
-    EXPECT_EQ(42u, Object(display)->drawIndex.load());
+    EXPECT_EQ(42u, Object(display)->DrawIndex());
     EXPECT_EQ(0, KESTRA_DWCloseDraw(display));
 }
 

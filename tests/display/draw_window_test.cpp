@@ -1,20 +1,13 @@
-// DrawWindow itself: what it owns and gives back, the play-rect rules, and
-// the re-entrant locks its presenters rely on.
+// DrawWindow itself: what it owns and gives back, and the play-rect rules.
 #include <windows.h>
 #include <kestra/platform.h>
 
 #include <gtest/gtest.h>
 
-#include <thread>
-#include <type_traits>
-
-#include "core/crit_section.h"
 #include "display/draw_window.h"
 
 namespace {
 
-using kestra::AutoLock;
-using kestra::CritSection;
 using kestra::DrawWindow;
 
 constexpr int kFrameWidth = 64, kFrameHeight = 48;
@@ -49,16 +42,17 @@ TEST_P(PlayRect, AcceptedOnlyInsideTheFrame) {
     Initialise(dw, window.handle);
     const RECT previous{1, 2, 3, 4};
     dw.SetPlayRect(&previous);
-    ASSERT_EQ(1u, dw.playRectEnabled);
+    ASSERT_EQ(1u, dw.State().playRectEnabled);
 
     dw.SetPlayRect(&c.rect);
     const RECT want = c.accepted ? c.rect : previous;
-    EXPECT_EQ(c.accepted ? 1u : 0u, dw.playRectEnabled) << c.name;
-    EXPECT_TRUE(dw.playRect.left == want.left && dw.playRect.top == want.top &&
-                dw.playRect.right == want.right && dw.playRect.bottom == want.bottom)
+    EXPECT_EQ(c.accepted ? 1u : 0u, dw.State().playRectEnabled) << c.name;
+    EXPECT_TRUE(dw.State().playRect.left == want.left && dw.State().playRect.top == want.top &&
+                dw.State().playRect.right == want.right &&
+                dw.State().playRect.bottom == want.bottom)
         << c.name << ": expected {" << want.left << "," << want.top << "," << want.right << ","
-        << want.bottom << "} got {" << dw.playRect.left << "," << dw.playRect.top << ","
-        << dw.playRect.right << "," << dw.playRect.bottom << "}";
+        << want.bottom << "} got {" << dw.State().playRect.left << "," << dw.State().playRect.top
+        << "," << dw.State().playRect.right << "," << dw.State().playRect.bottom << "}";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -81,38 +75,37 @@ TEST(PlayRectState, NullTurnsTheCropOffAndKeepsTheValues) {
     const RECT rect{5, 6, 7, 8};
     dw.SetPlayRect(&rect);
     dw.SetPlayRect(nullptr);
-    EXPECT_EQ(0u, dw.playRectEnabled);
-    EXPECT_EQ(7, dw.playRect.right);
+    EXPECT_EQ(0u, dw.State().playRectEnabled);
+    EXPECT_EQ(7, dw.State().playRect.right);
 }
 
 TEST(PlayRectState, RejectedBeforeInitialisation) {
     DrawWindow dw;
     const RECT rect{0, 0, 1, 1};
     dw.SetPlayRect(&rect);
-    EXPECT_EQ(0u, dw.playRectEnabled);
-    EXPECT_EQ(0, dw.playRect.right) << "values untouched";
+    EXPECT_EQ(0u, dw.State().playRectEnabled);
+    EXPECT_EQ(0, dw.State().playRect.right) << "values untouched";
 }
 
-// The presenters take surfaceLock and then set the crop on the same thread.
+// A presenter holds the crop lock while it blits; the same thread may still set the crop.
 TEST(PlayRectState, SettableWhileTheSameThreadHoldsSurfaceLock) {
     Window window;
     DrawWindow dw;
     Initialise(dw, window.handle);
-    AutoLock held(dw.surfaceLock);
     const RECT rect{1, 1, 2, 2};
-    dw.SetPlayRect(&rect);
-    EXPECT_EQ(1u, dw.playRectEnabled);
+    dw.WithCrop([&](const RECT *) { dw.SetPlayRect(&rect); });
+    EXPECT_EQ(1u, dw.State().playRectEnabled);
 }
 
 TEST(DrawWindowObject, ConstructedIdle) {
     DrawWindow dw;
-    EXPECT_EQ(kestra::ModeUYVYSurface, dw.renderMode);
-    EXPECT_EQ(0u, dw.initialised);
-    EXPECT_EQ(nullptr, dw.hwnd);
-    EXPECT_EQ(nullptr, dw.windowDC);
-    EXPECT_EQ(nullptr, dw.frameBuffer);
-    EXPECT_EQ(nullptr, dw.ddraw);
-    for (const auto &slot : dw.osdSlots) EXPECT_EQ('\0', slot.text[0]);
+    EXPECT_EQ(kestra::ModeUYVYSurface, dw.ViewPresenter().renderMode);
+    EXPECT_EQ(0u, dw.State().initialised);
+    EXPECT_EQ(nullptr, dw.State().hwnd);
+    EXPECT_EQ(nullptr, dw.State().windowDC);
+    EXPECT_EQ(nullptr, dw.ViewPresenter().frameBuffer);
+    EXPECT_EQ(nullptr, dw.ViewPresenter().ddraw);
+    for (const auto &slot : dw.State().osdSlots) EXPECT_EQ('\0', slot.text[0]);
 }
 
 TEST(DrawWindowObject, SettingTheWindowTwiceReleasesTheFirstDC) {
@@ -121,13 +114,13 @@ TEST(DrawWindowObject, SettingTheWindowTwiceReleasesTheFirstDC) {
     {
         DrawWindow dw;
         dw.SetHwnd(first.handle);
-        const HDC firstDC = dw.windowDC;
+        const HDC firstDC = dw.State().windowDC;
         ASSERT_NE(nullptr, firstDC);
         EXPECT_EQ(before + 1, kplat_live_objects(KPLAT_OBJ_DC));
         dw.SetHwnd(second.handle);
         EXPECT_EQ(before + 1, kplat_live_objects(KPLAT_OBJ_DC)) << "first DC not released";
-        EXPECT_EQ(second.handle, dw.hwnd);
-        EXPECT_NE(nullptr, dw.windowDC);
+        EXPECT_EQ(second.handle, dw.State().hwnd);
+        EXPECT_NE(nullptr, dw.State().windowDC);
         EXPECT_EQ(0, ReleaseDC(first.handle, firstDC)) << "first DC still live";
     }
     EXPECT_EQ(before, kplat_live_objects(KPLAT_OBJ_DC)) << "second DC not released on close";
@@ -138,8 +131,8 @@ TEST(DrawWindowObject, NullWindowTakesTheScreenDCAndGivesItBack) {
     {
         DrawWindow dw;
         dw.SetHwnd(nullptr);
-        EXPECT_EQ(nullptr, dw.hwnd);
-        EXPECT_NE(nullptr, dw.windowDC);
+        EXPECT_EQ(nullptr, dw.State().hwnd);
+        EXPECT_NE(nullptr, dw.State().windowDC);
     }
     EXPECT_EQ(before, kplat_live_objects(KPLAT_OBJ_DC));
 }
@@ -168,55 +161,6 @@ TEST(DrawWindowObject, ClosingAnInitialisedObjectLeavesNothingBehind) {
     }
     for (int k = 0; k < KPLAT_OBJ_KIND_COUNT; ++k)
         EXPECT_EQ(before[k], LiveObjects(k)) << "object kind " << k;
-}
-
-// CritSection holds nothing but the platform's critical section, so a test
-// may ask another thread whether it could enter.
-static_assert(std::is_standard_layout<CritSection>::value &&
-                  sizeof(CritSection) == sizeof(CRITICAL_SECTION),
-              "CritSection wraps exactly one CRITICAL_SECTION");
-
-bool OtherThreadCanEnter(CritSection &cs) {
-    auto *raw = reinterpret_cast<CRITICAL_SECTION *>(&cs);
-    bool entered = false;
-    std::thread([&] {
-        entered = TryEnterCriticalSection(raw);
-        if (entered) LeaveCriticalSection(raw);
-    }).join();
-    return entered;
-}
-
-TEST(AutoLockGuard, NestedGuardsOnOneThreadHoldUntilTheOuterGoes) {
-    CritSection cs;
-    {
-        AutoLock outer(cs);
-        {
-            AutoLock inner(&cs);
-            EXPECT_FALSE(OtherThreadCanEnter(cs));
-        }
-        EXPECT_FALSE(OtherThreadCanEnter(cs)) << "inner guard left the outer's hold";
-    }
-    EXPECT_TRUE(OtherThreadCanEnter(cs));
-}
-
-TEST(AutoLockGuard, ReleaseLeavesOnceAndDestructionThenDoesNothing) {
-    CritSection cs;
-    AutoLock outer(cs);
-    {
-        AutoLock inner(cs);
-        inner.Release();
-        EXPECT_FALSE(OtherThreadCanEnter(cs)) << "outer hold still in force";
-    }
-    EXPECT_FALSE(OtherThreadCanEnter(cs)) << "released guard left again on destruction";
-    outer.Release();
-    EXPECT_TRUE(OtherThreadCanEnter(cs));
-    outer.Release();  // a second release is harmless
-    EXPECT_TRUE(OtherThreadCanEnter(cs));
-}
-
-TEST(AutoLockGuard, NullSectionIsIgnored) {
-    AutoLock none(static_cast<CritSection *>(nullptr));
-    none.Release();
 }
 
 }  // namespace

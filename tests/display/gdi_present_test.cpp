@@ -13,7 +13,7 @@
 
 #include "convert/convert.h"
 #include "display/draw_window.h"
-#include "display/gdi_test_support.h"
+#include "support/gdi_test_support.h"
 #include "kestra/kestra.h"
 #include "support/png_writer.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "display/draw_window.h"
-#include "display/gdi_test_support.h"
+#include "support/gdi_test_support.h"
 #include "kestra/kestra.h"
 #include "support/png_writer.h"
 
@@ -34,7 +34,7 @@ TEST_F(OsdSetTest, CopyIsBoundedAndPadded) {
     std::string longText;
     for (int i = 0; i < 600; ++i) longText += static_cast<char>('a' + i % 26);
     ASSERT_EQ(KESTRA_DWSetOSDText(handle, 2, longText.c_str(), 1, 2, 0, 3), 0);
-    const OsdSlot &slot = object()->osdSlots[2];
+    const OsdSlot &slot = object()->State().osdSlots[2];
     EXPECT_EQ(std::string(slot.text), longText.substr(0, 511)) << "600 characters keep 511";
 
     ASSERT_EQ(KESTRA_DWSetOSDText(handle, 2, "short", 1, 2, 0, 3), 0);
@@ -47,7 +47,7 @@ TEST_F(OsdSetTest, EmptyOrNullTextEmptiesTheSlotButStoresTheRest) {
     for (const char *text : {"", static_cast<const char *>(nullptr)}) {
         KESTRA_DWSetOSDText(handle, 5, "old", 1, 1, 1, 1);
         ASSERT_EQ(KESTRA_DWSetOSDText(handle, 5, text, 11, 22, 2, RGB(1, 2, 3)), 0);
-        const OsdSlot &slot = object()->osdSlots[5];
+        const OsdSlot &slot = object()->State().osdSlots[5];
         const char *name = text ? "empty" : "null";
         EXPECT_EQ(slot.text[0], '\0') << name;
         EXPECT_EQ(slot.x, 11) << name;
@@ -60,11 +60,11 @@ TEST_F(OsdSetTest, EmptyOrNullTextEmptiesTheSlotButStoresTheRest) {
 
 TEST_F(OsdSetTest, IndexesOutsideTheSlotsChangeNothing) {
     KESTRA_DWSetOSDText(handle, 0, "keep", 1, 2, 0, 3);
-    std::vector<char> before(sizeof(object()->osdSlots));
-    std::memcpy(before.data(), object()->osdSlots, before.size());
+    std::vector<char> before(sizeof(object()->State().osdSlots));
+    std::memcpy(before.data(), object()->State().osdSlots, before.size());
     for (int32_t index : {6, -1, 1 << 30, INT32_MIN}) {
         EXPECT_EQ(KESTRA_DWSetOSDText(handle, index, "x", 9, 9, 1, 9), 0) << "index " << index;
-        EXPECT_EQ(std::memcmp(before.data(), object()->osdSlots, before.size()), 0)
+        EXPECT_EQ(std::memcmp(before.data(), object()->State().osdSlots, before.size()), 0)
             << "index " << index;
     }
 }
@@ -117,8 +117,6 @@ TEST_P(OsdLayoutTest, MatchesTheLinesDrawnByHand) {
     const LayoutCase &c = GetParam();
     const COLORREF colour = RGB(250, 200, 40);
     DrawWindow display;
-    display.frameWidth = 120;
-    display.frameHeight = 480;
     display.SetOsdText(3, c.text, c.x, c.y, c.anchor, colour);
     Canvas osd(120, 480), expected(120, 480);
     display.DrawOsd(osd.dc, 120, 480);
@@ -206,7 +204,7 @@ TEST(OsdGdi, TextTravelsWithThePicture) {
     ASSERT_EQ(display.Draw(frame), 0);
 
     // The composed frame stays in the buffer, bottom-up in padded rows.
-    const uint8_t *buffer = display.object()->frameBuffer;
+    const uint8_t *buffer = display.object()->ViewPresenter().frameBuffer;
     const int stride = (160 * 3 + 3) & ~3;
     auto composed = [&](int x, int y) {
         const uint8_t *p = buffer + static_cast<size_t>(119 - y) * stride + 3 * x;

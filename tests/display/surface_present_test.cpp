@@ -7,7 +7,7 @@
 #include <string>
 
 #include "support/png_writer.h"
-#include "surface_test_support.h"
+#include "support/surface_test_support.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ public:
     const void *LastPresentedSource() const {
         const void *source = nullptr;
         for (const KplatDdrawCall &c : DdrawCalls("IDirectDrawSurface7::Blt"))
-            if (c.object == object()->primarySurface) source = c.other;
+            if (c.object == object()->ViewPresenter().primarySurface) source = c.other;
         return source;
     }
 
@@ -123,7 +123,7 @@ protected:
 // read from padded planes in every mode.
 TEST_P(SurfaceModeTest, ShowsTheFramePixelForPixel) {
     SurfaceDisplay d(GetParam(), kFw, kFh);
-    ASSERT_EQ(d.object()->renderMode, GetParam());
+    ASSERT_EQ(d.object()->ViewPresenter().renderMode, GetParam());
     YuvFrame f(kFw, kFh);
     ASSERT_EQ(d.Draw(f), 0);
     std::vector<uint32_t> px = d.Pixels();
@@ -161,7 +161,7 @@ TEST_P(SurfaceModeTest, OddEdgesShowTheirOwnFrameOnly) {
     for (const auto &size : kSizes) {
         const int w = size[0], h = size[1];
         SurfaceDisplay d(mode, w, h, w, h);
-        ASSERT_EQ(d.object()->renderMode, mode) << w << "x" << h;
+        ASSERT_EQ(d.object()->ViewPresenter().renderMode, mode) << w << "x" << h;
         ASSERT_EQ(d.Draw(YuvFrame(w, h)), 0);
         YuvFrame next(w, h);
         for (uint8_t &luma : next.y) luma = static_cast<uint8_t>(255 - luma);
@@ -233,7 +233,7 @@ TEST_P(SurfaceModeTest, FollowsAWindowMovedAndResizedSinceTheLastFrame) {
     ASSERT_EQ(d.Draw(bars), 0);
     const int plain[8] = {0, 1, 2, 3, 4, 5, 6, 7};
     ExpectBars(d, GetParam(), plain, 200, 100, "after move and resize");
-    RECT r = d.object()->windowRect;
+    RECT r = d.object()->ViewPresenter().clientRect;
     EXPECT_EQ(r.left, 500);
     EXPECT_EQ(r.bottom, 400);
 }
@@ -247,7 +247,7 @@ TEST_P(SurfaceModeTest, FrameLockFailureDropsTheFrameAfterRestore) {
     EXPECT_EQ(d.Draw(f), -3);
     std::vector<KplatDdrawCall> restores = DdrawCalls("IDirectDrawSurface7::Restore");
     ASSERT_EQ(restores.size(), 1u);
-    EXPECT_EQ(restores[0].object, dw->frameSurface);
+    EXPECT_EQ(restores[0].object, dw->ViewPresenter().frameSurface);
     EXPECT_EQ(DdrawCalls("IDirectDrawSurface7::Blt").size(), 0u) << "nothing presented";
     EXPECT_EQ(d.At(10, 10), 0u);
     EXPECT_EQ(d.Draw(f), 0) << "the next frame goes through";
@@ -268,8 +268,8 @@ TEST_P(SurfaceModeTest, OsdTextAppearsInTheFrame) {
     ASSERT_EQ(d.Draw(YuvFrame(kFw, kFh, 16)), 0);
     EXPECT_GT(d.GreenPixels(), 0) << "no OSD text in the window";
     const void *expected = GetParam() == kestra::ModeRGB565Surface
-                               ? static_cast<const void *>(d.object()->frameSurface)
-                               : static_cast<const void *>(d.object()->auxSurface);
+                               ? static_cast<const void *>(d.object()->ViewPresenter().frameSurface)
+                               : static_cast<const void *>(d.object()->ViewPresenter().auxSurface);
     EXPECT_EQ(d.LastPresentedSource(), expected);
 }
 
@@ -281,23 +281,24 @@ TEST_P(FourccOsdTest, GoesThroughTheAuxSurface) {
     SurfaceDisplay d(GetParam(), kFw, kFh);
     kestra::DrawWindow *dw = d.object();
     d.Draw(YuvFrame(kFw, kFh, 16));
-    EXPECT_EQ(d.LastPresentedSource(), dw->frameSurface) << "no text: the frame surface";
+    EXPECT_EQ(d.LastPresentedSource(), dw->ViewPresenter().frameSurface)
+        << "no text: the frame surface";
 
     d.SetOsd();
     kplat_ddraw_clear_log();
     d.Draw(YuvFrame(kFw, kFh, 16));
     std::vector<KplatDdrawCall> blts = DdrawCalls("IDirectDrawSurface7::Blt");
     ASSERT_EQ(blts.size(), 2u);
-    EXPECT_EQ(blts[0].object, dw->auxSurface);
-    EXPECT_EQ(blts[0].other, dw->frameSurface);
+    EXPECT_EQ(blts[0].object, dw->ViewPresenter().auxSurface);
+    EXPECT_EQ(blts[0].other, dw->ViewPresenter().frameSurface);
     EXPECT_EQ(blts[0].flags, DWORD(DDBLT_WAIT));
     RECT whole{0, 0, kFw, kFh};
     EXPECT_EQ(std::memcmp(&blts[0].destRect, &whole, sizeof(RECT)), 0);
     std::vector<KplatDdrawCall> locks = DdrawCalls("IDirectDrawSurface7::Lock");
     ASSERT_EQ(locks.size(), 2u);
-    EXPECT_EQ(locks[1].object, dw->auxSurface);
+    EXPECT_EQ(locks[1].object, dw->ViewPresenter().auxSurface);
     EXPECT_EQ(locks[1].flags, DWORD(DDLOCK_WAIT | DDLOCK_WRITEONLY));
-    EXPECT_EQ(blts[1].other, dw->auxSurface);
+    EXPECT_EQ(blts[1].other, dw->ViewPresenter().auxSurface);
 }
 
 TEST_P(FourccOsdTest, AuxBlitFailingShowsTheFrameWithoutText) {
@@ -306,7 +307,7 @@ TEST_P(FourccOsdTest, AuxBlitFailingShowsTheFrameWithoutText) {
     kplat_ddraw_fail("IDirectDrawSurface7::Blt", -1, DDERR_GENERIC, 32);
     EXPECT_EQ(d.Draw(YuvFrame(kFw, kFh, 16)), 0);
     EXPECT_EQ(d.GreenPixels(), 0);
-    EXPECT_EQ(d.LastPresentedSource(), d.object()->frameSurface);
+    EXPECT_EQ(d.LastPresentedSource(), d.object()->ViewPresenter().frameSurface);
 }
 
 TEST_P(FourccOsdTest, AuxLockLostRestoresAndDrawsText) {
@@ -317,7 +318,7 @@ TEST_P(FourccOsdTest, AuxLockLostRestoresAndDrawsText) {
     EXPECT_EQ(d.Draw(YuvFrame(kFw, kFh, 16)), 0);
     std::vector<KplatDdrawCall> restores = DdrawCalls("IDirectDrawSurface7::Restore");
     ASSERT_EQ(restores.size(), 1u);
-    EXPECT_EQ(restores[0].object, d.object()->auxSurface);
+    EXPECT_EQ(restores[0].object, d.object()->ViewPresenter().auxSurface);
     EXPECT_GT(d.GreenPixels(), 0);
 }
 
@@ -327,7 +328,7 @@ TEST_P(FourccOsdTest, AuxLockFailingShowsTheConvertedFrameWithoutText) {
     kplat_ddraw_fail("IDirectDrawSurface7::Lock", 1, DDERR_GENERIC, 32);
     EXPECT_EQ(d.Draw(YuvFrame(kFw, kFh, 16)), 0);
     EXPECT_EQ(d.GreenPixels(), 0);
-    EXPECT_EQ(d.LastPresentedSource(), d.object()->auxSurface);
+    EXPECT_EQ(d.LastPresentedSource(), d.object()->ViewPresenter().auxSurface);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FourccOsdTest, ::testing::Values(0, 1), ModeName);

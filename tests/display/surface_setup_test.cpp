@@ -3,7 +3,7 @@
 // descriptions handed to DirectDraw, re-initialisation and bad sizes.
 #include <gtest/gtest.h>
 
-#include "surface_test_support.h"
+#include "support/surface_test_support.h"
 
 namespace {
 
@@ -30,14 +30,14 @@ protected:
         DestroyWindow(window);
     }
     void ExpectGdiWithNothingLeft(const std::string &why) {
-        EXPECT_EQ(dw.renderMode, kestra::ModeGdi) << why;
+        EXPECT_EQ(dw.ViewPresenter().renderMode, kestra::ModeGdi) << why;
         EXPECT_EQ(LiveDdrawObjects(), 0) << why;
-        EXPECT_EQ(dw.ddraw, nullptr) << why;
-        EXPECT_EQ(dw.primarySurface, nullptr) << why;
-        EXPECT_EQ(dw.frameSurface, nullptr) << why;
-        EXPECT_EQ(dw.auxSurface, nullptr) << why;
-        EXPECT_EQ(dw.initialised, 1u) << why;
-        EXPECT_NE(dw.frameBuffer, nullptr) << why;
+        EXPECT_EQ(dw.ViewPresenter().ddraw, nullptr) << why;
+        EXPECT_EQ(dw.ViewPresenter().primarySurface, nullptr) << why;
+        EXPECT_EQ(dw.ViewPresenter().frameSurface, nullptr) << why;
+        EXPECT_EQ(dw.ViewPresenter().auxSurface, nullptr) << why;
+        EXPECT_EQ(dw.State().initialised, 1u) << why;
+        EXPECT_NE(dw.ViewPresenter().frameBuffer, nullptr) << why;
     }
 
     HWND window = nullptr;
@@ -63,9 +63,9 @@ TEST_P(ModeMatrixTest, ChoosesModeFromCapsAndCreatableSurfaces) {
 
     EXPECT_EQ(dw.InitDraw(kWidth, kHeight), 0);
 
-    EXPECT_EQ(dw.renderMode, c.mode) << c.name;
-    EXPECT_EQ(dw.initialised, 1u) << c.name;
-    EXPECT_NE(dw.frameBuffer, nullptr) << c.name;
+    EXPECT_EQ(dw.ViewPresenter().renderMode, c.mode) << c.name;
+    EXPECT_EQ(dw.State().initialised, 1u) << c.name;
+    EXPECT_NE(dw.ViewPresenter().frameBuffer, nullptr) << c.name;
     bool surfaceMode = c.mode != kestra::ModeGdi;
     EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_DDRAW), surfaceMode ? 1 : 0) << c.name;
     EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_SURFACE), surfaceMode ? 3 : 0) << c.name;
@@ -150,14 +150,14 @@ TEST_F(SetupTest, ResultsThatChangeNothingKeepTheSurfaceMode) {
     // A failing test blit other than E_NOTIMPL and failing colour fills are ignored.
     kplat_ddraw_fail("IDirectDrawSurface7::Blt", -1, DDERR_GENERIC, 0);
     dw.InitDraw(kWidth, kHeight);
-    EXPECT_EQ(dw.renderMode, kestra::ModeYV12Surface);
+    EXPECT_EQ(dw.ViewPresenter().renderMode, kestra::ModeYV12Surface);
     EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_SURFACE), 3);
 }
 
 TEST_F(SetupTest, DescriptionsPassedToDirectDraw) {
-    RECT before = dw.windowRect;
+    RECT before = dw.State().windowRect;
     dw.InitDraw(kWidth, kHeight);
-    ASSERT_EQ(dw.renderMode, kestra::ModeYV12Surface);
+    ASSERT_EQ(dw.ViewPresenter().renderMode, kestra::ModeYV12Surface);
     std::vector<KplatDdrawCall> calls = DdrawCalls();
     std::vector<std::string> order;
     for (const KplatDdrawCall &c : calls) order.push_back(c.method);
@@ -205,7 +205,7 @@ TEST_F(SetupTest, DescriptionsPassedToDirectDraw) {
     EXPECT_EQ(calls[6].flags, 0u);
     EXPECT_EQ(calls[7].flags, 0u);
     EXPECT_EQ(calls[7].window, window);
-    EXPECT_EQ(calls[8].object, static_cast<const void *>(dw.primarySurface));
+    EXPECT_EQ(calls[8].object, static_cast<const void *>(dw.ViewPresenter().primarySurface));
     EXPECT_EQ(calls[8].other, calls[6].other) << "the new clipper goes onto the primary";
 
     for (int i : {9, 10}) {
@@ -214,12 +214,12 @@ TEST_F(SetupTest, DescriptionsPassedToDirectDraw) {
         EXPECT_EQ(calls[i].fx.dwFillColor, 0u) << "fill " << i;
         EXPECT_FALSE(calls[i].hasDestRect) << "fill " << i;
     }
-    EXPECT_EQ(calls[9].object, static_cast<const void *>(dw.frameSurface));
-    EXPECT_EQ(calls[10].object, static_cast<const void *>(dw.auxSurface));
+    EXPECT_EQ(calls[9].object, static_cast<const void *>(dw.ViewPresenter().frameSurface));
+    EXPECT_EQ(calls[10].object, static_cast<const void *>(dw.ViewPresenter().auxSurface));
 
     const KplatDdrawCall &test = calls[11];
-    EXPECT_EQ(test.object, static_cast<const void *>(dw.primarySurface));
-    EXPECT_EQ(test.other, static_cast<const void *>(dw.frameSurface));
+    EXPECT_EQ(test.object, static_cast<const void *>(dw.ViewPresenter().primarySurface));
+    EXPECT_EQ(test.other, static_cast<const void *>(dw.ViewPresenter().frameSurface));
     EXPECT_EQ(test.flags, DWORD(DDBLT_WAIT));
     EXPECT_FALSE(test.hasFx);
     EXPECT_FALSE(test.hasSrcRect);
@@ -229,13 +229,14 @@ TEST_F(SetupTest, DescriptionsPassedToDirectDraw) {
 
     RECT outer;
     GetWindowRect(window, &outer);
-    EXPECT_EQ(std::memcmp(&dw.windowRect, &outer, sizeof(RECT)), 0) << "windowRect at the end";
+    EXPECT_EQ(std::memcmp(&dw.State().windowRect, &outer, sizeof(RECT)), 0)
+        << "windowRect at the end";
 }
 
 TEST_F(SetupTest, Rgb565PixelFormat) {
     kplat_ddraw_set_caps(DDCAPS_BLT);
     dw.InitDraw(kWidth, kHeight);
-    ASSERT_EQ(dw.renderMode, kestra::ModeRGB565Surface);
+    ASSERT_EQ(dw.ViewPresenter().renderMode, kestra::ModeRGB565Surface);
     const std::vector<KplatDdrawCall> creates = DdrawCalls("IDirectDraw7::CreateSurface");
     const DDPIXELFORMAT &pf = creates[1].desc.ddpfPixelFormat;
     EXPECT_EQ(pf.dwFlags, DWORD(DDPF_RGB));
@@ -254,8 +255,8 @@ TEST_F(SetupTest, SecondInitReleasesEverythingFirst) {
     EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_DDRAW), 1);
     EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_SURFACE), 3);
     EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_CLIPPER), 1);
-    EXPECT_EQ(dw.frameWidth, 32);
-    EXPECT_EQ(dw.frameHeight, 16);
+    EXPECT_EQ(dw.State().frameWidth, 32);
+    EXPECT_EQ(dw.State().frameHeight, 16);
     std::vector<KplatDdrawCall> calls = DdrawCalls();
     ASSERT_GE(calls.size(), 2u);
     // The old DirectDraw object leaves the cooperative level before the new one exists.
@@ -267,19 +268,19 @@ TEST_F(SetupTest, SecondInitReleasesEverythingFirst) {
 
 TEST_F(SetupTest, FreeDrawLeavesModeFlagAndBuffer) {
     dw.InitDraw(kWidth, kHeight);
-    uint8_t *buffer = dw.frameBuffer;
+    const uint8_t *buffer = dw.ViewPresenter().frameBuffer;
     dw.FreeDraw();
     EXPECT_EQ(LiveDdrawObjects(), 0);
-    EXPECT_EQ(dw.renderMode, kestra::ModeYV12Surface);
-    EXPECT_EQ(dw.initialised, 1u);
-    EXPECT_EQ(dw.frameBuffer, buffer);
-    EXPECT_EQ(dw.frameWidth, kWidth);
+    EXPECT_EQ(dw.ViewPresenter().renderMode, kestra::ModeYV12Surface);
+    EXPECT_EQ(dw.State().initialised, 1u);
+    EXPECT_EQ(dw.ViewPresenter().frameBuffer, buffer);
+    EXPECT_EQ(dw.State().frameWidth, kWidth);
 }
 
 TEST_F(SetupTest, InitWithoutWindowStillInitialisesButDrawRefuses) {
     DrawWindow lone;
     lone.InitDraw(kWidth, kHeight);
-    EXPECT_EQ(lone.initialised, 1u);
+    EXPECT_EQ(lone.State().initialised, 1u);
     EXPECT_EQ(DdrawCalls("IDirectDraw7::SetCooperativeLevel")[0].window, nullptr);
     YuvFrame f(kWidth, kHeight);
     EXPECT_EQ(lone.DrawYUV420({f.y.data(), f.yStride, f.u.data(), f.v.data(), f.uvStride, 0, 0, 0}),
@@ -298,11 +299,11 @@ TEST_P(BadSizeTest, LeavesTheDisplayNotReadyUntilAGoodSize) {
     KestraDisplay handle = reinterpret_cast<KestraDisplay>(&dw);
     ASSERT_EQ(KESTRA_DWInitDraw(handle, kWidth, kHeight), 0);
     EXPECT_EQ(KESTRA_DWInitDraw(handle, b.width, b.height), 0) << b.name;
-    EXPECT_EQ(dw.renderMode, kestra::ModeGdi) << b.name;
-    EXPECT_EQ(dw.frameBuffer, nullptr) << b.name;
-    EXPECT_EQ(dw.frameWidth, 0) << b.name;
-    EXPECT_EQ(dw.frameHeight, 0) << b.name;
-    EXPECT_EQ(dw.initialised, 0u) << b.name;
+    EXPECT_EQ(dw.ViewPresenter().renderMode, kestra::ModeGdi) << b.name;
+    EXPECT_EQ(dw.ViewPresenter().frameBuffer, nullptr) << b.name;
+    EXPECT_EQ(dw.State().frameWidth, 0) << b.name;
+    EXPECT_EQ(dw.State().frameHeight, 0) << b.name;
+    EXPECT_EQ(dw.State().initialised, 0u) << b.name;
     EXPECT_EQ(LiveDdrawObjects(), 0) << b.name;
     YuvFrame f(kWidth, kHeight);
     EXPECT_EQ(KESTRA_DWDrawYUV420(handle, f.y.data(), f.yStride, f.u.data(), f.v.data(), f.uvStride,

@@ -12,7 +12,7 @@
 #include <string>
 #include <tuple>
 
-#include "stress/display_fixture.h"
+#include "support/display_fixture.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ TEST_P(InitSizes, RefusedSizesAreNotReadyAcceptedOnesDraw) {
         frame.Paint(80, 100, 150);
         EXPECT_EQ(0, frame.DrawOn(display));
     } else {
-        EXPECT_EQ(0u, Object(display)->initialised);
+        EXPECT_EQ(0u, Object(display)->State().initialised);
         uint8_t plane[1] = {0};
         EXPECT_EQ(-1, KESTRA_DWDrawYUV420(display, plane, 1, plane, plane, 1, 0, 0, 0));
     }
@@ -92,7 +92,8 @@ TEST_P(InitSizes, RefusedSizesAreNotReadyAcceptedOnesDraw) {
     Frame good(64, 48);
     good.Paint(80, 100, 150);
     EXPECT_EQ(0, good.DrawOn(display)) << "a good size after " << size.name;
-    EXPECT_EQ(mode, Object(display)->renderMode) << "a good size after " << size.name;
+    EXPECT_EQ(mode, Object(display)->ViewPresenter().renderMode)
+        << "a good size after " << size.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryMode, InitSizes,
@@ -118,9 +119,9 @@ TEST(HostileDisplayLimits, LargestAcceptedFrameIsJustUnderTwoGiB) {
     ASSERT_EQ(0, KESTRA_DWOpenDraw(&display));
     KESTRA_DWSetHwnd(display, window);
     KESTRA_DWInitDraw(display, 32768, 16383);
-    EXPECT_EQ(1u, Object(display)->initialised) << "32768 x 16383 x 4 bytes is under 2 GiB";
+    EXPECT_EQ(1u, Object(display)->State().initialised) << "32768 x 16383 x 4 bytes is under 2 GiB";
     KESTRA_DWInitDraw(display, 32768, 16384);
-    EXPECT_EQ(0u, Object(display)->initialised) << "32768 x 16384 x 4 bytes is 2 GiB";
+    EXPECT_EQ(0u, Object(display)->State().initialised) << "32768 x 16384 x 4 bytes is 2 GiB";
     KESTRA_DWCloseDraw(display);
     kplat_destroy_window(window);
     RestoreAdapter();
@@ -130,7 +131,7 @@ TEST(HostileDisplayLimits, LargestAcceptedFrameIsJustUnderTwoGiB) {
 TEST_P(PerMode, UltraHdFrameDraws) {
     Open(GetParam());
     KESTRA_DWInitDraw(display, 3840, 2160);
-    ASSERT_EQ(GetParam(), Object(display)->renderMode);
+    ASSERT_EQ(GetParam(), Object(display)->ViewPresenter().renderMode);
     Frame frame(3840, 2160);
     frame.Paint(120, 60, 200);
     EXPECT_EQ(0, frame.DrawOn(display));

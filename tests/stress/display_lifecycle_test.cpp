@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "stress/display_fixture.h"
+#include "support/display_fixture.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ TEST_F(DisplayLifecycle, ThousandReopensLeaveNothingBehind) {
         if (random() % 8 == 0)
             KESTRA_DWSetOSDText(display, int(random() % 6), "reopen", 1, 1, 0, 0);
         KESTRA_DWInitDraw(display, width, height);
-        ASSERT_EQ(mode, Object(display)->renderMode) << "round " << round;
+        ASSERT_EQ(mode, Object(display)->ViewPresenter().renderMode) << "round " << round;
         for (int n = int(random() % 3); n >= 0; --n, ++frames)
             ASSERT_EQ(0, frame.DrawOn(display)) << "round " << round << ", " << ModeName(mode);
         const unsigned plan = random() % 4;
@@ -96,7 +96,8 @@ TEST_F(DisplayLifecycle, SixteenDisplaysDrawAtOnceFromTwoThreads) {
         ASSERT_EQ(0, KESTRA_DWOpenDraw(&c.display));
         KESTRA_DWSetHwnd(c.display, c.window);
         KESTRA_DWInitDraw(c.display, 64, 48);
-        ASSERT_EQ(kAllModes[i % 4], Object(c.display)->renderMode) << "display " << i;
+        ASSERT_EQ(kAllModes[i % 4], Object(c.display)->ViewPresenter().renderMode)
+            << "display " << i;
         KESTRA_DWSetOSDText(c.display, i % 6, "ch", 2, 2, 0, 0xFFFFFF);
         const uint8_t y = uint8_t(40 + 12 * i), u = uint8_t(i % 2 ? 90 : 170);
         const uint8_t v = uint8_t(i % 3 ? 100 : 180);

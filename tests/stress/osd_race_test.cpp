@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "stress/display_fixture.h"
+#include "support/display_fixture.h"
 
 namespace {
 
@@ -184,7 +184,8 @@ protected:
         ASSERT_EQ(0, KESTRA_DWOpenDraw(&display));
         KESTRA_DWSetHwnd(display, window);
         KESTRA_DWInitDraw(display, kFrameWidth, kFrameHeight);
-        ASSERT_EQ(GetParam(), Object(display)->renderMode) << "adapter set-up missed the mode";
+        ASSERT_EQ(GetParam(), Object(display)->ViewPresenter().renderMode)
+            << "adapter set-up missed the mode";
         kplat_set_text_hook(&Recorder::Hook, &recorder);
     }
     void TearDown() override {

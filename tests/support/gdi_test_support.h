@@ -99,8 +99,8 @@ public:
 
     kestra::DrawWindow *object() const { return reinterpret_cast<kestra::DrawWindow *>(handle); }
     bool ready() const {
-        return window && handle && object()->renderMode == kestra::ModeGdi &&
-               object()->initialised == 1;
+        return window && handle && object()->ViewPresenter().renderMode == kestra::ModeGdi &&
+               object()->State().initialised == 1;
     }
     int32_t Draw(const YuvFrame &f, int32_t v6 = 0, int32_t v7 = 0, int32_t v8 = 0) {
         return KESTRA_DWDrawYUV420(handle, f.y.data(), f.yStride, f.u.data(), f.v.data(),

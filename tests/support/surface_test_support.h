@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "display/draw_window.h"
-#include "gdi_test_support.h"
+#include "support/gdi_test_support.h"
 
 namespace kestra_test {
 
