@@ -161,7 +161,8 @@ KestraResult KESTRA_API KESTRA_UnInitialize(void) { return 1; }
 KestraResult KESTRA_API KESTRA_yv12_to_rgb24_c(uint8_t *dst, int32_t dstStride, const uint8_t *y,
                                                const uint8_t *u, const uint8_t *v, int32_t yStride,
                                                int32_t uvStride, uint32_t width, int32_t height) {
-    kestra::Converters().rgb24(dst, dstStride, y, u, v, yStride, uvStride, width, height);
+    kestra::Converters().rgb24(y, yStride, u, v, uvStride, dst, 3 * dstStride,
+                               static_cast<int32_t>(width), height);
     return 0;
 }
 

@@ -10,16 +10,19 @@ namespace kestra {
 
 namespace {
 
-constexpr ConverterTable kTableC{yv12_to_rgb24_c, yv12_to_rgb565_strided_c, yv12_to_uyvy_c};
-
+// The converters are constants of other files, so the tables are filled at
+// first use rather than at compile time.
 #if defined(KESTRA_X86_CONVERTERS)
-constexpr ConverterTable kTables[kCpuLevelCount] = {
-    kTableC,
-    {yv12_to_rgb24_sse2, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
-    {yv12_to_rgb24_ssse3, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
-    {yv12_to_rgb24_avx2, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2},
-    {yv12_to_rgb24_avx512, yv12_to_rgb565_avx2, yv12_to_uyvy_avx512},
-};
+const ConverterTable *Tables() {
+    static const ConverterTable tables[kCpuLevelCount] = {
+        {yv12_to_rgb24_c, yv12_to_rgb565_c, yv12_to_uyvy_c},
+        {yv12_to_rgb24_sse2, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
+        {yv12_to_rgb24_ssse3, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
+        {yv12_to_rgb24_avx2, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2},
+        {yv12_to_rgb24_avx512, yv12_to_rgb565_avx2, yv12_to_uyvy_avx512},
+    };
+    return tables;
+}
 
 CpuLevel DetectCpuLevel() {
     __builtin_cpu_init();
@@ -41,7 +44,11 @@ CpuLevel DetectCpuLevel() {
 
 constexpr const char *kLackingReason = "CPU lacks";
 #else
-constexpr ConverterTable kTables[kCpuLevelCount] = {kTableC, kTableC, kTableC, kTableC, kTableC};
+const ConverterTable *Tables() {
+    static const ConverterTable c{yv12_to_rgb24_c, yv12_to_rgb565_c, yv12_to_uyvy_c};
+    static const ConverterTable tables[kCpuLevelCount] = {c, c, c, c, c};
+    return tables;
+}
 
 CpuLevel DetectCpuLevel() { return CpuLevel::C; }
 
@@ -68,7 +75,7 @@ CpuLevel Supported() {
 }
 
 std::atomic<const ConverterTable *> &Current() {
-    static std::atomic<const ConverterTable *> table{&kTables[static_cast<int>(Supported())]};
+    static std::atomic<const ConverterTable *> table{&Tables()[static_cast<int>(Supported())]};
     return table;
 }
 
@@ -104,7 +111,7 @@ std::string DescribeConverterLevels() {
 const ConverterTable *ConverterTableFor(CpuLevel level) {
     const int i = static_cast<int>(level);
     if (i < 0 || i > static_cast<int>(Supported())) return nullptr;
-    return &kTables[i];
+    return &Tables()[i];
 }
 
 bool SetConverterLevel(CpuLevel level) {
@@ -116,7 +123,7 @@ bool SetConverterLevel(CpuLevel level) {
 
 CpuLevel ConverterLevel() {
     const ConverterTable *table = Current().load(std::memory_order_acquire);
-    return static_cast<CpuLevel>(table - kTables);
+    return static_cast<CpuLevel>(table - Tables());
 }
 
 }  // namespace kestra

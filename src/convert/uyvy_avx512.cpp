@@ -4,7 +4,7 @@
 #include <immintrin.h>
 
 #include "convert/dispatch.h"
-#include "convert/simd_walk.h"
+#include "convert/row_walk.h"
 
 namespace kestra {
 
@@ -60,17 +60,18 @@ inline void PackRowMasked(__m512i uv, const uint8_t *yRow, uint32_t pairs, uint8
 
 // One row. Rows are packed one at a time (the second re-reads the chroma
 // from the cache) so that the prefetchers follow one output stream.
-void Row(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint8_t *out,
+void Row(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint8_t *out, uint32_t from,
          uint32_t width) {
     const uint32_t total = width / 2;
     // Stores split across cache lines cost more than the loads: a partial
     // first step brings them to 64 bytes when pixel pairs allow it.
-    uint32_t done = 0;
-    const uintptr_t misalign = reinterpret_cast<uintptr_t>(out) & 63;
+    uint32_t done = from / 2;
+    const uintptr_t misalign = reinterpret_cast<uintptr_t>(out + 2 * done) & 63;
     if (misalign != 0 && misalign % 4 == 0) {
-        done = static_cast<uint32_t>(64 - misalign) / 4;
-        if (done > total) done = total;
-        PackRowMasked(Interleave(uRow, vRow, done), yRow, done, out);
+        const uint32_t fits = static_cast<uint32_t>(64 - misalign) / 4;
+        const uint32_t n = fits < total - done ? fits : total - done;
+        PackRowMasked(Interleave(uRow + done, vRow + done, n), yRow + 2 * done, n, out + 4 * done);
+        done += n;
     }
     for (; done + 32 <= total; done += 32) {
         const uintptr_t at = done;
@@ -82,22 +83,18 @@ void Row(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint8_t 
         PackRowMasked(Interleave(uRow + at, vRow + at, total - done), yRow + 2 * at, total - done,
                       out + 4 * at);
     }
-    // The odd last column, if any.
-    uyvy_row_tail_c(yRow, uRow, vRow, out, width & ~1u, width);
 }
 
-void PairAvx512(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const uint8_t *vRow,
-                uint8_t *d0, uint8_t *d1, uint32_t width) {
-    Row(y0, uRow, vRow, d0, width);
-    if (d1 != d0) Row(y1, uRow, vRow, d1, width);
+void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v, uint8_t *d0,
+          uint8_t *d1, int32_t from, int32_t width) {
+    Row(y0, u, v, d0, static_cast<uint32_t>(from), static_cast<uint32_t>(width));
+    if (d1 != d0) Row(y1, u, v, d1, static_cast<uint32_t>(from), static_cast<uint32_t>(width));
+    // The odd last column, if any.
+    uyvy_pair_c(y0, y1, u, v, d0, d1, width & ~1, width);
 }
 
 }  // namespace
 
-void yv12_to_uyvy_avx512(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
-                         int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
-                         int32_t dstPitch) {
-    WalkUyvy(y, yStride, u, v, uvStride, dst, width, height, dstPitch, PairAvx512);
-}
+const ConvertFn yv12_to_uyvy_avx512 = ConvertRowPairs<Pair, Rows::PairsAndLoneRow>;
 
 }  // namespace kestra

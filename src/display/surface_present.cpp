@@ -106,14 +106,13 @@ void DrawWindow::FillFrameSurface(const FrameArgs &frame, const DDSURFACEDESC2 &
             // group of its own.
             width = std::min(width, pitch / 4 * 2);
             Converters().uyvy(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, surface,
-                              uint32_t(width), uint32_t(rows), pitch);
+                              pitch, width, rows);
             break;
         case ModeRGB565Surface: {
             if (!frameBuffer) return;
             // Strided: hosts that pad their rows must not get a sheared picture.
             Converters().rgb565(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride,
-                                reinterpret_cast<uint16_t *>(frameBuffer), frameWidth, frameWidth,
-                                frameHeight);
+                                frameBuffer, 2 * frameWidth, frameWidth, frameHeight);
             int32_t rowBytes = std::min(2 * width, pitch);
             CopyPlane(surface, pitch, frameBuffer, 2 * frameWidth, rowBytes, rows);
             break;
