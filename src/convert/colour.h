@@ -87,14 +87,13 @@ static_assert(Reproduces(kBlueFromU565, kBlueFromU565Vector), "blue from U");
 constexpr uint32_t kRedMask565 = 0xF800;
 constexpr uint32_t kGreenMask565 = 0x07E0;
 constexpr uint32_t kBlueMask565 = 0x001F;
-constexpr uint8_t kRedHigh = 0xF8;    // red byte & this is the high byte's red
-constexpr uint8_t kGreenHigh = 0x07;  // of green >> 5
-constexpr uint8_t kGreenLow = 0xE0;   // of green << 3
-constexpr uint8_t kBlueLow = 0x1F;    // of blue >> 3
-static_assert(kRedHigh << 8 == kRedMask565, "red field");
-static_assert((kGreenHigh << 8 | kGreenLow) == kGreenMask565 && (0xFC << 3) == kGreenMask565,
-              "green field");
-static_assert(kBlueLow == kBlueMask565 && (0xF8 >> 3) == kBlueMask565, "blue field");
+constexpr uint8_t kRedHigh = kRedMask565 >> 8;       // of red, unshifted
+constexpr uint8_t kGreenHigh = kGreenMask565 >> 8;   // of green >> 5
+constexpr uint8_t kGreenLow = kGreenMask565 & 0xFF;  // of green << 3
+constexpr uint8_t kBlueLow = kBlueMask565;           // of blue >> 3
+static_assert((0xF8 << 8) == kRedMask565 && (0xFC << 3) == kGreenMask565 &&
+                  (0xF8 >> 3) == kBlueMask565,
+              "each field keeps the top bits of its channel, as those shifts place them");
 
 }  // namespace colour
 }  // namespace kestra

@@ -12,18 +12,23 @@ namespace {
 
 // The converters are constants of other files, so the tables are filled at
 // first use rather than at compile time.
-#if defined(KESTRA_X86_CONVERTERS)
 const ConverterTable *Tables() {
+    static const ConverterTable c{yv12_to_rgb24_c, yv12_to_rgb565_c, yv12_to_uyvy_c};
+#if defined(KESTRA_X86_CONVERTERS)
     static const ConverterTable tables[kCpuLevelCount] = {
-        {yv12_to_rgb24_c, yv12_to_rgb565_c, yv12_to_uyvy_c},
+        c,
         {yv12_to_rgb24_sse2, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
         {yv12_to_rgb24_ssse3, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
         {yv12_to_rgb24_avx2, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2},
         {yv12_to_rgb24_avx512, yv12_to_rgb565_avx2, yv12_to_uyvy_avx512},
     };
+#else
+    static const ConverterTable tables[kCpuLevelCount] = {c, c, c, c, c};
+#endif
     return tables;
 }
 
+#if defined(KESTRA_X86_CONVERTERS)
 CpuLevel DetectCpuLevel() {
     __builtin_cpu_init();
     CpuLevel level = CpuLevel::C;
@@ -44,12 +49,6 @@ CpuLevel DetectCpuLevel() {
 
 constexpr const char *kLackingReason = "CPU lacks";
 #else
-const ConverterTable *Tables() {
-    static const ConverterTable c{yv12_to_rgb24_c, yv12_to_rgb565_c, yv12_to_uyvy_c};
-    static const ConverterTable tables[kCpuLevelCount] = {c, c, c, c, c};
-    return tables;
-}
-
 CpuLevel DetectCpuLevel() { return CpuLevel::C; }
 
 constexpr const char *kLackingReason = "not built for this CPU";
@@ -69,13 +68,9 @@ CpuLevel MaskedLevel() {
     return level;
 }
 
-CpuLevel Supported() {
-    static const CpuLevel level = MaskedLevel();
-    return level;
-}
-
 std::atomic<const ConverterTable *> &Current() {
-    static std::atomic<const ConverterTable *> table{&Tables()[static_cast<int>(Supported())]};
+    static std::atomic<const ConverterTable *> table{
+        &Tables()[static_cast<int>(SupportedConverterLevel())]};
     return table;
 }
 
@@ -88,7 +83,10 @@ const char *CpuLevelName(CpuLevel level) {
     return i >= 0 && i < kCpuLevelCount ? kLevelNames[i] : "?";
 }
 
-CpuLevel SupportedConverterLevel() { return Supported(); }
+CpuLevel SupportedConverterLevel() {
+    static const CpuLevel level = MaskedLevel();
+    return level;
+}
 
 CpuLevel DetectedConverterLevel() {
     static const CpuLevel level = DetectCpuLevel();
@@ -96,7 +94,7 @@ CpuLevel DetectedConverterLevel() {
 }
 
 std::string DescribeConverterLevels() {
-    const int supported = static_cast<int>(Supported());
+    const int supported = static_cast<int>(SupportedConverterLevel());
     const int detected = static_cast<int>(DetectedConverterLevel());
     std::string ran, masked, lacking;
     for (int i = 0; i < kCpuLevelCount; ++i) {
@@ -110,7 +108,7 @@ std::string DescribeConverterLevels() {
 
 const ConverterTable *ConverterTableFor(CpuLevel level) {
     const int i = static_cast<int>(level);
-    if (i < 0 || i > static_cast<int>(Supported())) return nullptr;
+    if (i < 0 || i > static_cast<int>(SupportedConverterLevel())) return nullptr;
     return &Tables()[i];
 }
 

@@ -2,7 +2,7 @@
 // rows of a pair per step.
 #include <immintrin.h>
 
-#include "convert/vec256.h"
+#include "convert/vectors.h"
 #include "convert/vector_kernels.h"
 #include "convert/dispatch.h"
 
@@ -35,11 +35,8 @@ struct ShuffleStore {
 
 }  // namespace
 
-const ConvertFn yv12_to_rgb24_avx2 =
-    ConvertRowPairs<Rgb24Kernel<Vec256, ShuffleStore>::Pair, Rows::PairsOrFlipped>;
-const ConvertFn yv12_to_rgb565_avx2 =
-    ConvertRowPairs<Rgb565Kernel<Vec256>::Pair, Rows::PairsAndLoneRow>;
-const ConvertFn yv12_to_uyvy_avx2 =
-    ConvertRowPairs<UyvyKernel<Vec256>::Pair, Rows::PairsAndLoneRow>;
+const ConvertFn yv12_to_rgb24_avx2 = kRgb24<Vec256, ShuffleStore>;
+const ConvertFn yv12_to_rgb565_avx2 = kRgb565<Vec256>;
+const ConvertFn yv12_to_uyvy_avx2 = kUyvy<Vec256>;
 
 }  // namespace kestra

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "convert/vec128.h"
+#include "convert/vectors.h"
 #include "convert/vector_kernels.h"
 #include "convert/dispatch.h"
 
@@ -48,11 +48,8 @@ struct CompactStore {
 
 }  // namespace
 
-const ConvertFn yv12_to_rgb24_sse2 =
-    ConvertRowPairs<Rgb24Kernel<Vec128, CompactStore>::Pair, Rows::PairsOrFlipped>;
-const ConvertFn yv12_to_rgb565_sse2 =
-    ConvertRowPairs<Rgb565Kernel<Vec128>::Pair, Rows::PairsAndLoneRow>;
-const ConvertFn yv12_to_uyvy_sse2 =
-    ConvertRowPairs<UyvyKernel<Vec128>::Pair, Rows::PairsAndLoneRow>;
+const ConvertFn yv12_to_rgb24_sse2 = kRgb24<Vec128, CompactStore>;
+const ConvertFn yv12_to_rgb565_sse2 = kRgb565<Vec128>;
+const ConvertFn yv12_to_uyvy_sse2 = kUyvy<Vec128>;
 
 }  // namespace kestra

@@ -1,7 +1,7 @@
 // The SSSE3 level: the SSE2 RGB24 arithmetic, interleaved by byte shuffles.
 #include <tmmintrin.h>
 
-#include "convert/vec128.h"
+#include "convert/vectors.h"
 #include "convert/vector_kernels.h"
 #include "convert/dispatch.h"
 
@@ -26,7 +26,6 @@ struct ShuffleStore {
 
 }  // namespace
 
-const ConvertFn yv12_to_rgb24_ssse3 =
-    ConvertRowPairs<Rgb24Kernel<Vec128, ShuffleStore>::Pair, Rows::PairsOrFlipped>;
+const ConvertFn yv12_to_rgb24_ssse3 = kRgb24<Vec128, ShuffleStore>;
 
 }  // namespace kestra

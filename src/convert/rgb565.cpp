@@ -53,18 +53,9 @@ const int32_t *const pack565Red = packRed + 256;
 const int32_t *const pack565Green = packGreen + 256;
 const int32_t *const pack565Blue = packBlue + 256;
 
-int count_bits(uint32_t x) {
-    int n = 0;
-    for (; x; x &= x - 1) ++n;
-    return n;
-}
+int count_bits(uint32_t x) { return __builtin_popcount(x); }
 
-int count_trailing_zeros(uint32_t x) {
-    if (x == 0) return 32;
-    int n = 0;
-    for (; !(x & 1u); x >>= 1) ++n;
-    return n;
-}
+int count_trailing_zeros(uint32_t x) { return x == 0 ? 32 : __builtin_ctz(x); }
 
 void build_rgb565_tables() {
     if (rgb565TablesBuilt) return;

@@ -1,5 +1,5 @@
 // The SSE2, SSSE3 and AVX2 converters, written once over a register type V
-// (vec128.h or vec256.h) and instantiated by each ISA file with its own flags.
+// (vectors.h) and instantiated by each ISA file with its own flags.
 // A step converts V::kBytes pixels of both rows of a pair, sharing the chroma.
 #pragma once
 
@@ -128,9 +128,6 @@ struct Rgb24Kernel {
         return {q, V::And(r, V::Set16(colour::kFractionMask))};
     }
 
-    // floor((luma + chroma) / 8192) per lane, before the clamp.
-    static T Channel(Split luma, Split chroma) { return Sum(luma, chroma).q; }
-
     static void Duplicate(Split s, Split out[2]) {
         out[0] = {V::UnpackLo16(s.q, s.q), V::UnpackLo16(s.r, s.r)};
         out[1] = {V::UnpackHi16(s.q, s.q), V::UnpackHi16(s.r, s.r)};
@@ -154,8 +151,9 @@ struct Rgb24Kernel {
         return c;
     }
 
+    // Clamped bytes of floor((luma + chroma) / 8192), the quotients of the sums.
     static T Pack(Split lo, Split hi, const Split chroma[2]) {
-        return V::PackUnsigned(Channel(lo, chroma[0]), Channel(hi, chroma[1]));
+        return V::PackUnsigned(Sum(lo, chroma[0]).q, Sum(hi, chroma[1]).q);
     }
 
     static void Row(const uint8_t *yRow, const Chroma &c, uint8_t *out) {
@@ -180,29 +178,32 @@ struct Rgb24Kernel {
     }
 };
 
+// The converters of a level with registers V (and Store for RGB24).
+template <class V, class Store>
+constexpr ConvertFn kRgb24 = ConvertRowPairs<Rgb24Kernel<V, Store>::Pair, Rows::PairsOrFlipped>;
+template <class V>
+constexpr ConvertFn kRgb565 = ConvertRowPairs<Rgb565Kernel<V>::Pair, Rows::PairsAndLoneRow>;
+template <class V>
+constexpr ConvertFn kUyvy = ConvertRowPairs<UyvyKernel<V>::Pair, Rows::PairsAndLoneRow>;
+
 // Byte-shuffle masks that interleave 16 blue, green and red bytes into the
 // 48 bytes B0 G0 R0 B1 ...: part k is output bytes 16k..16k+15.
-struct ShuffleMask16 {
-    alignas(16) int8_t b[16];
+struct Rgb24Masks {
+    alignas(16) int8_t b[3][3][16];  // [part][channel]
 };
 
-constexpr ShuffleMask16 MakeRgb24Mask(int part, int channel) {
-    ShuffleMask16 m{};
-    for (int i = 0; i < 16; ++i) {
-        const int p = 16 * part + i;
-        m.b[i] = static_cast<int8_t>(p % 3 == channel ? p / 3 : -128);
-    }
+constexpr Rgb24Masks MakeRgb24Masks() {
+    Rgb24Masks m{};
+    for (int p = 0; p < 48; ++p)
+        for (int channel = 0; channel < 3; ++channel)
+            m.b[p / 16][channel][p % 16] = static_cast<int8_t>(p % 3 == channel ? p / 3 : -128);
     return m;
 }
 
-constexpr ShuffleMask16 kRgb24Masks[3][3] = {
-    {MakeRgb24Mask(0, 0), MakeRgb24Mask(0, 1), MakeRgb24Mask(0, 2)},
-    {MakeRgb24Mask(1, 0), MakeRgb24Mask(1, 1), MakeRgb24Mask(1, 2)},
-    {MakeRgb24Mask(2, 0), MakeRgb24Mask(2, 1), MakeRgb24Mask(2, 2)},
-};
+constexpr Rgb24Masks kRgb24Masks = MakeRgb24Masks();
 
 inline __m128i Rgb24ShuffleMask(int part, int channel) {
-    return _mm_load_si128(reinterpret_cast<const __m128i *>(kRgb24Masks[part][channel].b));
+    return _mm_load_si128(reinterpret_cast<const __m128i *>(kRgb24Masks.b[part][channel]));
 }
 
 }  // namespace
