@@ -44,12 +44,14 @@ void ConvertRowPairs(const uint8_t *y, int32_t yStride, const uint8_t *u, const 
 
 // A vector row pair of any width: whole steps of kPixels from `from`, then
 // the C row pair for the columns left over, so kernels carry no tail code.
+// step(j) converts the kPixels / 2 blocks from block (chroma sample) j.
 template <int32_t kPixels, RowPairFn kTail, class Step>
 inline void StepsThenTail(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
                           uint8_t *d0, uint8_t *d1, int32_t from, int32_t width, Step step) {
-    int32_t x = from;
-    for (; x <= width - kPixels; x += kPixels) step(static_cast<uintptr_t>(x));
-    kTail(y0, y1, u, v, d0, d1, x, width);
+    const uintptr_t first = static_cast<uintptr_t>(from / 2);
+    const uintptr_t end = first + static_cast<uintptr_t>((width - from) / kPixels * (kPixels / 2));
+    for (uintptr_t j = first; j < end; j += kPixels / 2) step(j);
+    kTail(y0, y1, u, v, d0, d1, static_cast<int32_t>(2 * end), width);
 }
 
 // For frames that are not in the cache: the hardware prefetchers stop at each

@@ -77,10 +77,10 @@ struct Rgb565Kernel {
     static void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
                      uint8_t *d0, uint8_t *d1, int32_t from, int32_t width) {
         StepsThenTail<V::kBytes, rgb565_pair_c>(y0, y1, u, v, d0, d1, from, width,
-                                                [&](uintptr_t x) {
-                                                    const Terms t = LoadTerms(u + x / 2, v + x / 2);
-                                                    Row(y0 + x, t, d0 + 2 * x);
-                                                    Row(y1 + x, t, d1 + 2 * x);
+                                                [&](uintptr_t j) {
+                                                    const Terms t = LoadTerms(u + j, v + j);
+                                                    Row(y0 + 2 * j, t, d0 + 4 * j);
+                                                    Row(y1 + 2 * j, t, d1 + 4 * j);
                                                 });
     }
 };
@@ -88,14 +88,17 @@ struct Rgb565Kernel {
 // UYVY: the U/V interleave is formed once and shared by the two rows.
 template <class V>
 struct UyvyKernel {
+    static void Row(const uint8_t *yRow, typename V::T uv, uint8_t *out) {
+        const typename V::T y = V::Load(yRow);
+        V::StoreUnpacked(out, V::UnpackLo8(uv, y), V::UnpackHi8(uv, y));
+    }
+
     static void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
                      uint8_t *d0, uint8_t *d1, int32_t from, int32_t width) {
-        StepsThenTail<V::kBytes, uyvy_pair_c>(y0, y1, u, v, d0, d1, from, width, [&](uintptr_t x) {
-            const typename V::T uv = V::LoadInterleaved(u + x / 2, v + x / 2);
-            const typename V::T luma0 = V::Load(y0 + x);
-            const typename V::T luma1 = V::Load(y1 + x);
-            V::StoreUnpacked(d0 + 2 * x, V::UnpackLo8(uv, luma0), V::UnpackHi8(uv, luma0));
-            V::StoreUnpacked(d1 + 2 * x, V::UnpackLo8(uv, luma1), V::UnpackHi8(uv, luma1));
+        StepsThenTail<V::kBytes, uyvy_pair_c>(y0, y1, u, v, d0, d1, from, width, [&](uintptr_t j) {
+            const typename V::T uv = V::LoadInterleaved(u + j, v + j);
+            Row(y0 + 2 * j, uv, d0 + 4 * j);
+            Row(y1 + 2 * j, uv, d1 + 4 * j);
         });
     }
 };
@@ -166,14 +169,14 @@ struct Rgb24Kernel {
 
     static void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
                      uint8_t *d0, uint8_t *d1, int32_t from, int32_t width) {
-        StepsThenTail<V::kBytes, rgb24_pair_c>(y0, y1, u, v, d0, d1, from, width, [&](uintptr_t x) {
-            const Chroma c = LoadChroma(u + x / 2, v + x / 2);
+        StepsThenTail<V::kBytes, rgb24_pair_c>(y0, y1, u, v, d0, d1, from, width, [&](uintptr_t j) {
+            const Chroma c = LoadChroma(u + j, v + j);
             if (Store::kPrefetch) {
-                PrefetchRgb24Step<V::kBytes>(y0, d0, x);
-                PrefetchRgb24Step<V::kBytes>(y1, d1, x);
+                PrefetchRgb24Step<V::kBytes>(y0, d0, 2 * j);
+                PrefetchRgb24Step<V::kBytes>(y1, d1, 2 * j);
             }
-            Row(y0 + x, c, d0 + 3 * x);
-            Row(y1 + x, c, d1 + 3 * x);
+            Row(y0 + 2 * j, c, d0 + 6 * j);
+            Row(y1 + 2 * j, c, d1 + 6 * j);
         });
     }
 };
