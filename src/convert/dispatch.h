@@ -9,9 +9,7 @@
 namespace kestra {
 
 struct ConverterTable {
-    ConvertFn rgb24;
-    ConvertFn rgb565;
-    ConvertFn uyvy;
+    ConvertFn rgb24, rgb565, uyvy;
 };
 
 const ConverterTable &Converters();

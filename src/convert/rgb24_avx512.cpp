@@ -21,8 +21,7 @@ using namespace colour;
 namespace {
 
 struct Split {
-    __m512i q;
-    __m512i r;
+    __m512i q, r;
 };
 
 // step x d8 / 8 for words d8 that are multiples of 8.
@@ -47,8 +46,7 @@ inline Split Add(Split a, Split b) {
 // A chroma term ready for the luma lanes: quotient and complemented fraction
 // (the fractions carry exactly when luma.r > ~chroma.r).
 struct Term {
-    __m512i q;
-    __m512i notR;
+    __m512i q, notR;
 };
 
 inline Term Ready(Split s) { return {s.q, _mm512_ternarylogic_epi32(s.r, s.r, s.r, 0x55)}; }
@@ -139,22 +137,22 @@ inline void ConvertRow64(const uint8_t *yRow, const Chroma &c, const TailMasks &
 void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v, uint8_t *d0,
           uint8_t *d1, int32_t from, int32_t width) {
     const TailMasks full{};
-    uintptr_t x = static_cast<uintptr_t>(from);
-    for (; static_cast<intptr_t>(x) <= width - 64; x += 64) {
+    const uintptr_t blocks = static_cast<uintptr_t>(width / 2);
+    uintptr_t j = static_cast<uintptr_t>(from / 2);
+    for (; j + 32 <= blocks; j += 32) {
         const Chroma c = MakeChroma(
-            _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(u + x / 2))),
-            _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(v + x / 2))));
-        PrefetchRgb24Step<64>(y0, d0, x);
-        PrefetchRgb24Step<64>(y1, d1, x);
-        ConvertRow64<false>(y0 + x, c, full, d0 + 3 * x);
-        ConvertRow64<false>(y1 + x, c, full, d1 + 3 * x);
+            _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(u + j))),
+            _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(v + j))));
+        PrefetchRgb24Step<64>(y0, d0, 2 * j);
+        PrefetchRgb24Step<64>(y1, d1, 2 * j);
+        ConvertRow64<false>(y0 + 2 * j, c, full, d0 + 6 * j);
+        ConvertRow64<false>(y1 + 2 * j, c, full, d1 + 6 * j);
     }
-    const uint32_t left = static_cast<uint32_t>(width - static_cast<intptr_t>(x)) / 2;
+    const uint32_t left = static_cast<uint32_t>(blocks - j);
     if (left == 0) return;
     const __mmask32 chromaBytes = static_cast<__mmask32>(LowBits(left));
-    const Chroma c =
-        MakeChroma(_mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(chromaBytes, u + x / 2)),
-                   _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(chromaBytes, v + x / 2)));
+    const Chroma c = MakeChroma(_mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(chromaBytes, u + j)),
+                                _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(chromaBytes, v + j)));
     const uint32_t outBytes = 6 * left;
     TailMasks tail{};
     tail.luma = LowBits(2 * left);
@@ -162,8 +160,8 @@ void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t 
         const uint32_t start = 64 * static_cast<uint32_t>(t);
         tail.out[t] = outBytes > start ? LowBits(outBytes - start) : 0;
     }
-    ConvertRow64<true>(y0 + x, c, tail, d0 + 3 * x);
-    ConvertRow64<true>(y1 + x, c, tail, d1 + 3 * x);
+    ConvertRow64<true>(y0 + 2 * j, c, tail, d0 + 6 * j);
+    ConvertRow64<true>(y1 + 2 * j, c, tail, d1 + 6 * j);
 }
 
 }  // namespace
