@@ -57,9 +57,9 @@ struct Chroma {
 
 // Luma terms are kLumaStep x y: its bias and the 128 of u and v are in the
 // offsets and quotients of the affine terms (colour.h checks the sums).
-inline Chroma MakeChroma(__m512i uWords, __m512i vWords) {
-    const __m512i u8 = _mm512_slli_epi16(uWords, 3);
-    const __m512i v8 = _mm512_slli_epi16(vWords, 3);
+inline Chroma MakeChroma(__m256i uBytes, __m256i vBytes) {
+    const __m512i u8 = _mm512_slli_epi16(_mm512_cvtepu8_epi16(uBytes), 3);
+    const __m512i v8 = _mm512_slli_epi16(_mm512_cvtepu8_epi16(vBytes), 3);
     return {Ready(Affine8(u8, kBlueFromU, kBlueAffine)),
             Ready(Add(Affine8(u8, -kGreenFromU, kGreenAffine), Product8(v8, -kGreenFromV))),
             Ready(Affine8(v8, kRedFromV, kRedAffine))};
@@ -140,9 +140,8 @@ void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t 
     const uintptr_t blocks = static_cast<uintptr_t>(width / 2);
     uintptr_t j = static_cast<uintptr_t>(from / 2);
     for (; j + 32 <= blocks; j += 32) {
-        const Chroma c = MakeChroma(
-            _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(u + j))),
-            _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(v + j))));
+        const Chroma c = MakeChroma(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(u + j)),
+                                    _mm256_loadu_si256(reinterpret_cast<const __m256i *>(v + j)));
         PrefetchRgb24Step<64>(y0, d0, 2 * j);
         PrefetchRgb24Step<64>(y1, d1, 2 * j);
         ConvertRow64<false>(y0 + 2 * j, c, full, d0 + 6 * j);
@@ -151,8 +150,8 @@ void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t 
     const uint32_t left = static_cast<uint32_t>(blocks - j);
     if (left == 0) return;
     const __mmask32 chromaBytes = static_cast<__mmask32>(LowBits(left));
-    const Chroma c = MakeChroma(_mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(chromaBytes, u + j)),
-                                _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(chromaBytes, v + j)));
+    const Chroma c = MakeChroma(_mm256_maskz_loadu_epi8(chromaBytes, u + j),
+                                _mm256_maskz_loadu_epi8(chromaBytes, v + j));
     const uint32_t outBytes = 6 * left;
     TailMasks tail{};
     tail.luma = LowBits(2 * left);

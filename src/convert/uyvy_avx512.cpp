@@ -42,20 +42,20 @@ inline __m512i Interleave(const uint8_t *u, const uint8_t *v, uintptr_t n) {
                                     _mm512_maskz_loadu_epi8(samples, v));
 }
 
+// Output bytes 64 h .. 64 h + 63 of 32 pixel pairs.
+inline __m512i Half(__m512i uv, __m512i y, int h) {
+    return _mm512_permutex2var_epi8(uv, _mm512_load_si512(kIndex.out[h]), y);
+}
+
 inline void PackRow64(__m512i uv, __m512i y, uint8_t *out) {
-    _mm512_storeu_si512(out, _mm512_permutex2var_epi8(uv, _mm512_load_si512(kIndex.out[0]), y));
-    _mm512_storeu_si512(out + 64,
-                        _mm512_permutex2var_epi8(uv, _mm512_load_si512(kIndex.out[1]), y));
+    _mm512_storeu_si512(out, Half(uv, y, 0));
+    _mm512_storeu_si512(out + 64, Half(uv, y, 1));
 }
 
 inline void PackRowMasked(__m512i uv, const uint8_t *yRow, uintptr_t pairs, uint8_t *out) {
     const __m512i y = _mm512_maskz_loadu_epi8(LowBits(2 * pairs), yRow);
-    _mm512_mask_storeu_epi8(out, LowBits(4 * pairs),
-                            _mm512_permutex2var_epi8(uv, _mm512_load_si512(kIndex.out[0]), y));
-    if (pairs > 16) {
-        _mm512_mask_storeu_epi8(out + 64, LowBits(4 * pairs - 64),
-                                _mm512_permutex2var_epi8(uv, _mm512_load_si512(kIndex.out[1]), y));
-    }
+    _mm512_mask_storeu_epi8(out, LowBits(4 * pairs), Half(uv, y, 0));
+    if (pairs > 16) _mm512_mask_storeu_epi8(out + 64, LowBits(4 * pairs - 64), Half(uv, y, 1));
 }
 
 // One row's pixel pairs [done, total). Rows are packed one at a time (the
