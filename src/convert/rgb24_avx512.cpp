@@ -153,12 +153,9 @@ void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t 
     const Chroma c = MakeChroma(_mm256_maskz_loadu_epi8(chromaBytes, u + j),
                                 _mm256_maskz_loadu_epi8(chromaBytes, v + j));
     const uint32_t outBytes = 6 * left;
-    TailMasks tail{};
-    tail.luma = LowBits(2 * left);
-    for (int t = 0; t < 3; ++t) {
-        const uint32_t start = 64 * static_cast<uint32_t>(t);
-        tail.out[t] = outBytes > start ? LowBits(outBytes - start) : 0;
-    }
+    TailMasks tail{LowBits(2 * left), {}};
+    for (uint32_t t = 0; t < 3; ++t)
+        tail.out[t] = LowBits(outBytes > 64 * t ? outBytes - 64 * t : 0);
     ConvertRow64<true>(y0 + 2 * j, c, tail, d0 + 6 * j);
     ConvertRow64<true>(y1 + 2 * j, c, tail, d1 + 6 * j);
 }

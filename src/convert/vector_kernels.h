@@ -164,7 +164,10 @@ struct Rgb24Kernel {
         const T y = V::Load(yRow);
         const Split lo = Product(V::Sub(V::UnpackLo8(y, V::Zero()), bias), colour::kLumaStep);
         const Split hi = Product(V::Sub(V::UnpackHi8(y, V::Zero()), bias), colour::kLumaStep);
-        Store::Bgr(out, Pack(lo, hi, c.blue), Pack(lo, hi, c.green), Pack(lo, hi, c.red));
+        // Blue first: as call arguments GCC would make red first, and SSE2 spills more.
+        const T b = Pack(lo, hi, c.blue);
+        const T g = Pack(lo, hi, c.green);
+        Store::Bgr(out, b, g, Pack(lo, hi, c.red));
     }
 
     static void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
