@@ -100,18 +100,19 @@ Convert Ours(Kind kind, const kestra::ConverterTable &t) {
     switch (kind) {
         case Kind::Rgb24:
             return [&t](const Frame &f, uint8_t *out) {
-                t.rgb24(out, f.width, f.y(), f.u(), f.v(), f.width, f.width / 2, f.width, f.height);
+                t.rgb24(f.y(), f.width, f.u(), f.v(), f.width / 2, out, 3 * f.width, f.width,
+                        f.height);
             };
         case Kind::Rgb565:
             return [&t](const Frame &f, uint8_t *out) {
-                t.rgb565(f.y(), f.width, f.u(), f.v(), f.width / 2,
-                         reinterpret_cast<uint16_t *>(out), f.width, f.width, f.height);
+                t.rgb565(f.y(), f.width, f.u(), f.v(), f.width / 2, out, 2 * f.width, f.width,
+                         f.height);
             };
         case Kind::Uyvy:
             break;
     }
     return [&t](const Frame &f, uint8_t *out) {
-        t.uyvy(f.y(), f.width, f.u(), f.v(), f.width / 2, out, f.width, f.height, 2 * f.width);
+        t.uyvy(f.y(), f.width, f.u(), f.v(), f.width / 2, out, 2 * f.width, f.width, f.height);
     };
 }
 

@@ -104,8 +104,8 @@ double OwnWorkMs(Path path, const Frame &f) {
         case Path::Gdi:
             return MillisecondsPerCall(
                 [&] {
-                    t.rgb24(out.data(), f.width, f.y(), f.u(), f.v(), f.width, f.width / 2, f.width,
-                            -f.height);
+                    t.rgb24(f.y(), f.width, f.u(), f.v(), f.width / 2, out.data(), 3 * f.width,
+                            f.width, -f.height);
                 },
                 20);
         case Path::Yv12:
@@ -113,15 +113,15 @@ double OwnWorkMs(Path path, const Frame &f) {
         case Path::Uyvy:
             return MillisecondsPerCall(
                 [&] {
-                    t.uyvy(f.y(), f.width, f.u(), f.v(), f.width / 2, out.data(), f.width, f.height,
-                           2 * f.width);
+                    t.uyvy(f.y(), f.width, f.u(), f.v(), f.width / 2, out.data(), 2 * f.width,
+                           f.width, f.height);
                 },
                 20);
         case Path::Rgb565:
             return MillisecondsPerCall(
                 [&] {
-                    t.rgb565(f.y(), f.width, f.u(), f.v(), f.width / 2,
-                             reinterpret_cast<uint16_t *>(out.data()), f.width, f.width, f.height);
+                    t.rgb565(f.y(), f.width, f.u(), f.v(), f.width / 2, out.data(), 2 * f.width,
+                             f.width, f.height);
                     std::memcpy(out.data() + pixels * 2, out.data(), pixels);  // the row copy
                 },
                 20);

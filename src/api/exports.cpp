@@ -134,7 +134,11 @@ KestraResult KESTRA_API KESTRA_UnInitialize(void) { return 1; }
 KestraResult KESTRA_API KESTRA_yv12_to_rgb24_c(uint8_t *dst, int32_t dstStride, const uint8_t *y,
                                                const uint8_t *u, const uint8_t *v, int32_t yStride,
                                                int32_t uvStride, uint32_t width, int32_t height) {
-    kestra::Converters().rgb24(dst, dstStride, y, u, v, yStride, uvStride, width, height);
+    // The converters take byte strides; a stride of 2 GiB or more is no frame's.
+    const int64_t pitch = 3 * static_cast<int64_t>(dstStride);
+    if (pitch != static_cast<int32_t>(pitch)) return 0;
+    kestra::Converters().rgb24(y, yStride, u, v, uvStride, dst, static_cast<int32_t>(pitch),
+                               static_cast<int32_t>(width), height);
     return 0;
 }
 

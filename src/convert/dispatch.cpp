@@ -10,17 +10,25 @@ namespace kestra {
 
 namespace {
 
-constexpr ConverterTable kTableC{yv12_to_rgb24_c, yv12_to_rgb565_strided_c, yv12_to_uyvy_c};
+// The converters are constants of other files, so the tables are filled at
+// first use rather than at compile time.
+const ConverterTable *Tables() {
+    static const ConverterTable c{yv12_to_rgb24_c, yv12_to_rgb565_c, yv12_to_uyvy_c};
+#if defined(KESTRA_X86_CONVERTERS)
+    static const ConverterTable tables[kCpuLevelCount] = {
+        c,
+        {yv12_to_rgb24_sse2, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
+        {yv12_to_rgb24_ssse3, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
+        {yv12_to_rgb24_avx2, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2},
+        {yv12_to_rgb24_avx512, yv12_to_rgb565_avx2, yv12_to_uyvy_avx512},
+    };
+#else
+    static const ConverterTable tables[kCpuLevelCount] = {c, c, c, c, c};
+#endif
+    return tables;
+}
 
 #if defined(KESTRA_X86_CONVERTERS)
-constexpr ConverterTable kTables[kCpuLevelCount] = {
-    kTableC,
-    {yv12_to_rgb24_sse2, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
-    {yv12_to_rgb24_ssse3, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
-    {yv12_to_rgb24_avx2, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2},
-    {yv12_to_rgb24_avx512, yv12_to_rgb565_avx2, yv12_to_uyvy_avx512},
-};
-
 CpuLevel DetectCpuLevel() {
     __builtin_cpu_init();
     CpuLevel level = CpuLevel::C;
@@ -41,8 +49,6 @@ CpuLevel DetectCpuLevel() {
 
 constexpr const char *kLackingReason = "CPU lacks";
 #else
-constexpr ConverterTable kTables[kCpuLevelCount] = {kTableC, kTableC, kTableC, kTableC, kTableC};
-
 CpuLevel DetectCpuLevel() { return CpuLevel::C; }
 
 constexpr const char *kLackingReason = "not built for this CPU";
@@ -62,13 +68,9 @@ CpuLevel MaskedLevel() {
     return level;
 }
 
-CpuLevel Supported() {
-    static const CpuLevel level = MaskedLevel();
-    return level;
-}
-
 std::atomic<const ConverterTable *> &Current() {
-    static std::atomic<const ConverterTable *> table{&kTables[static_cast<int>(Supported())]};
+    static std::atomic<const ConverterTable *> table{
+        &Tables()[static_cast<int>(SupportedConverterLevel())]};
     return table;
 }
 
@@ -81,7 +83,10 @@ const char *CpuLevelName(CpuLevel level) {
     return i >= 0 && i < kCpuLevelCount ? kLevelNames[i] : "?";
 }
 
-CpuLevel SupportedConverterLevel() { return Supported(); }
+CpuLevel SupportedConverterLevel() {
+    static const CpuLevel level = MaskedLevel();
+    return level;
+}
 
 CpuLevel DetectedConverterLevel() {
     static const CpuLevel level = DetectCpuLevel();
@@ -89,7 +94,7 @@ CpuLevel DetectedConverterLevel() {
 }
 
 std::string DescribeConverterLevels() {
-    const int supported = static_cast<int>(Supported());
+    const int supported = static_cast<int>(SupportedConverterLevel());
     const int detected = static_cast<int>(DetectedConverterLevel());
     std::string ran, masked, lacking;
     for (int i = 0; i < kCpuLevelCount; ++i) {
@@ -103,8 +108,8 @@ std::string DescribeConverterLevels() {
 
 const ConverterTable *ConverterTableFor(CpuLevel level) {
     const int i = static_cast<int>(level);
-    if (i < 0 || i > static_cast<int>(Supported())) return nullptr;
-    return &kTables[i];
+    if (i < 0 || i > static_cast<int>(SupportedConverterLevel())) return nullptr;
+    return &Tables()[i];
 }
 
 bool SetConverterLevel(CpuLevel level) {
@@ -116,7 +121,7 @@ bool SetConverterLevel(CpuLevel level) {
 
 CpuLevel ConverterLevel() {
     const ConverterTable *table = Current().load(std::memory_order_acquire);
-    return static_cast<CpuLevel>(table - kTables);
+    return static_cast<CpuLevel>(table - Tables());
 }
 
 }  // namespace kestra

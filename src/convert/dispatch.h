@@ -8,20 +8,8 @@
 
 namespace kestra {
 
-using Rgb24Fn = void (*)(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,
-                         const uint8_t *v, int32_t yStride, int32_t uvStride, uint32_t width,
-                         int32_t height);
-using Rgb565Fn = void (*)(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
-                          int32_t uvStride, uint16_t *dst, int32_t dstStride, int32_t width,
-                          int32_t height);
-using UyvyFn = void (*)(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
-                        int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
-                        int32_t dstPitch);
-
 struct ConverterTable {
-    Rgb24Fn rgb24;
-    Rgb565Fn rgb565;
-    UyvyFn uyvy;
+    ConvertFn rgb24, rgb565, uyvy;
 };
 
 const ConverterTable &Converters();
@@ -48,32 +36,10 @@ const ConverterTable *ConverterTableFor(CpuLevel level);
 bool SetConverterLevel(CpuLevel level);
 CpuLevel ConverterLevel();
 
-void yv12_to_rgb24_sse2(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,
-                        const uint8_t *v, int32_t yStride, int32_t uvStride, uint32_t width,
-                        int32_t height);
-void yv12_to_rgb24_ssse3(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,
-                         const uint8_t *v, int32_t yStride, int32_t uvStride, uint32_t width,
-                         int32_t height);
-void yv12_to_rgb24_avx2(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,
-                        const uint8_t *v, int32_t yStride, int32_t uvStride, uint32_t width,
-                        int32_t height);
-void yv12_to_rgb24_avx512(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,
-                          const uint8_t *v, int32_t yStride, int32_t uvStride, uint32_t width,
-                          int32_t height);
-void yv12_to_rgb565_sse2(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
-                         int32_t uvStride, uint16_t *dst, int32_t dstStride, int32_t width,
-                         int32_t height);
-void yv12_to_rgb565_avx2(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
-                         int32_t uvStride, uint16_t *dst, int32_t dstStride, int32_t width,
-                         int32_t height);
-void yv12_to_uyvy_sse2(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
-                       int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
-                       int32_t dstPitch);
-void yv12_to_uyvy_avx2(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
-                       int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
-                       int32_t dstPitch);
-void yv12_to_uyvy_avx512(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
-                         int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
-                         int32_t dstPitch);
+// The vector levels, each in its own ISA file.
+extern const ConvertFn yv12_to_rgb24_sse2, yv12_to_rgb24_ssse3, yv12_to_rgb24_avx2,
+    yv12_to_rgb24_avx512;
+extern const ConvertFn yv12_to_rgb565_sse2, yv12_to_rgb565_avx2;
+extern const ConvertFn yv12_to_uyvy_sse2, yv12_to_uyvy_avx2, yv12_to_uyvy_avx512;
 
 }  // namespace kestra

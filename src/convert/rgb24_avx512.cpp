@@ -10,29 +10,31 @@
 // undo the even/odd order while they interleave the three channels.
 #include <immintrin.h>
 
+#include "convert/colour.h"
 #include "convert/dispatch.h"
-#include "convert/simd_walk.h"
+#include "convert/row_walk.h"
 
 namespace kestra {
+
+using namespace colour;
 
 namespace {
 
 struct Split {
-    __m512i q;
-    __m512i r;
+    __m512i q, r;
 };
 
 // step x d8 / 8 for words d8 that are multiples of 8.
-inline Split Product8(__m512i d8, int16_t step) {
-    const __m512i k = _mm512_set1_epi16(step);
+inline Split Product8(__m512i d8, int32_t step) {
+    const __m512i k = _mm512_set1_epi16(static_cast<int16_t>(step));
     return {_mm512_mulhi_epi16(d8, k), _mm512_mullo_epi16(d8, k)};
 }
 
 // step x s + bias for samples s (as 8 s), with bias = step x offset + 8192 x
 // quotient chosen so that the bias adds to the quotient only.
-inline Split Affine8(__m512i s8, int16_t step, int16_t offset, int16_t quotient) {
-    const Split p = Product8(_mm512_add_epi16(s8, _mm512_set1_epi16(8 * offset)), step);
-    return {_mm512_add_epi16(p.q, _mm512_set1_epi16(quotient)), p.r};
+inline Split Affine8(__m512i s8, int32_t step, Affine a) {
+    const Split p = Product8(_mm512_add_epi16(s8, _mm512_set1_epi16(8 * a.offset)), step);
+    return {_mm512_add_epi16(p.q, _mm512_set1_epi16(a.quotient)), p.r};
 }
 
 inline Split Add(Split a, Split b) {
@@ -44,8 +46,7 @@ inline Split Add(Split a, Split b) {
 // A chroma term ready for the luma lanes: quotient and complemented fraction
 // (the fractions carry exactly when luma.r > ~chroma.r).
 struct Term {
-    __m512i q;
-    __m512i notR;
+    __m512i q, notR;
 };
 
 inline Term Ready(Split s) { return {s.q, _mm512_ternarylogic_epi32(s.r, s.r, s.r, 0x55)}; }
@@ -54,17 +55,14 @@ struct Chroma {
     Term blue, green, red;  // green is already negated: luma minus the green sum
 };
 
-// Luma terms are 9535 y; the -152560 of 9535 (y - 16) and the 128 bias of u
-// and v are in the offsets and quotients below:
-//   blue  16531 u - 2268528 = 16531 (u - 720) + 8192 x 1176
-//   green -3203 u - 6660 v + 1109904 = -3203 (u + 720) + 8192 x 417 - 6660 v
-//   red   13074 v - 1826032 = 13074 (v - 1208) + 8192 x 1705
-inline Chroma MakeChroma(__m512i uWords, __m512i vWords) {
-    const __m512i u8 = _mm512_slli_epi16(uWords, 3);
-    const __m512i v8 = _mm512_slli_epi16(vWords, 3);
-    return {Ready(Affine8(u8, 16531, -720, 1176)),
-            Ready(Add(Affine8(u8, -3203, 720, 417), Product8(v8, -6660))),
-            Ready(Affine8(v8, 13074, -1208, 1705))};
+// Luma terms are kLumaStep x y: its bias and the 128 of u and v are in the
+// offsets and quotients of the affine terms (colour.h checks the sums).
+inline Chroma MakeChroma(__m256i uBytes, __m256i vBytes) {
+    const __m512i u8 = _mm512_slli_epi16(_mm512_cvtepu8_epi16(uBytes), 3);
+    const __m512i v8 = _mm512_slli_epi16(_mm512_cvtepu8_epi16(vBytes), 3);
+    return {Ready(Affine8(u8, kBlueFromU, kBlueAffine)),
+            Ready(Add(Affine8(u8, -kGreenFromU, kGreenAffine), Product8(v8, -kGreenFromV))),
+            Ready(Affine8(v8, kRedFromV, kRedAffine))};
 }
 
 inline __m512i Channel(Split luma, const Term &c) {
@@ -121,8 +119,8 @@ inline void ConvertRow64(const uint8_t *yRow, const Chroma &c, const TailMasks &
                          uint8_t *out) {
     const __m512i y = kMasked ? _mm512_maskz_loadu_epi8(tail.luma, yRow) : _mm512_loadu_si512(yRow);
     // 8 y of the even and of the odd columns as words.
-    const Split even = Product8(_mm512_maddubs_epi16(y, _mm512_set1_epi16(8)), 9535);
-    const Split odd = Product8(_mm512_maddubs_epi16(y, _mm512_set1_epi16(8 << 8)), 9535);
+    const Split even = Product8(_mm512_maddubs_epi16(y, _mm512_set1_epi16(8)), kLumaStep);
+    const Split odd = Product8(_mm512_maddubs_epi16(y, _mm512_set1_epi16(8 << 8)), kLumaStep);
     const __m512i b = PackChannel(even, odd, c.blue);
     const __m512i g = PackChannel(even, odd, c.green);
     const __m512i r = PackChannel(even, odd, c.red);
@@ -136,46 +134,34 @@ inline void ConvertRow64(const uint8_t *yRow, const Chroma &c, const TailMasks &
     }
 }
 
-void PairAvx512(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const uint8_t *vRow,
-                uint8_t *d0, uint8_t *d1, uint32_t blocks) {
+void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v, uint8_t *d0,
+          uint8_t *d1, int32_t from, int32_t width) {
     const TailMasks full{};
-    const uint32_t steps = blocks / 32;
-    for (uint32_t s = 0; s < steps; ++s) {
-        const uintptr_t at = s;
-        const Chroma c =
-            MakeChroma(_mm512_cvtepu8_epi16(
-                           _mm256_loadu_si256(reinterpret_cast<const __m256i *>(uRow + 32 * at))),
-                       _mm512_cvtepu8_epi16(
-                           _mm256_loadu_si256(reinterpret_cast<const __m256i *>(vRow + 32 * at))));
-        PrefetchRgb24Step<64>(y0, d0, 64 * at);
-        PrefetchRgb24Step<64>(y1, d1, 64 * at);
-        ConvertRow64<false>(y0 + 64 * at, c, full, d0 + 192 * at);
-        ConvertRow64<false>(y1 + 64 * at, c, full, d1 + 192 * at);
+    const uintptr_t blocks = static_cast<uintptr_t>(width / 2);
+    uintptr_t j = static_cast<uintptr_t>(from / 2);
+    for (; j + 32 <= blocks; j += 32) {
+        const Chroma c = MakeChroma(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(u + j)),
+                                    _mm256_loadu_si256(reinterpret_cast<const __m256i *>(v + j)));
+        PrefetchRgb24Step<64>(y0, d0, 2 * j);
+        PrefetchRgb24Step<64>(y1, d1, 2 * j);
+        ConvertRow64<false>(y0 + 2 * j, c, full, d0 + 6 * j);
+        ConvertRow64<false>(y1 + 2 * j, c, full, d1 + 6 * j);
     }
-    const uint32_t left = blocks - 32 * steps;
+    const uint32_t left = static_cast<uint32_t>(blocks - j);
     if (left == 0) return;
-    const uintptr_t at = steps;
     const __mmask32 chromaBytes = static_cast<__mmask32>(LowBits(left));
-    const Chroma c =
-        MakeChroma(_mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(chromaBytes, uRow + 32 * at)),
-                   _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(chromaBytes, vRow + 32 * at)));
+    const Chroma c = MakeChroma(_mm256_maskz_loadu_epi8(chromaBytes, u + j),
+                                _mm256_maskz_loadu_epi8(chromaBytes, v + j));
     const uint32_t outBytes = 6 * left;
-    TailMasks tail{};
-    tail.luma = LowBits(2 * left);
-    for (int t = 0; t < 3; ++t) {
-        const uint32_t start = 64 * static_cast<uint32_t>(t);
-        tail.out[t] = outBytes > start ? LowBits(outBytes - start) : 0;
-    }
-    ConvertRow64<true>(y0 + 64 * at, c, tail, d0 + 192 * at);
-    ConvertRow64<true>(y1 + 64 * at, c, tail, d1 + 192 * at);
+    TailMasks tail{LowBits(2 * left), {}};
+    for (uint32_t t = 0; t < 3; ++t)
+        tail.out[t] = LowBits(outBytes > 64 * t ? outBytes - 64 * t : 0);
+    ConvertRow64<true>(y0 + 2 * j, c, tail, d0 + 6 * j);
+    ConvertRow64<true>(y1 + 2 * j, c, tail, d1 + 6 * j);
 }
 
 }  // namespace
 
-void yv12_to_rgb24_avx512(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u,
-                          const uint8_t *v, int32_t yStride, int32_t uvStride, uint32_t width,
-                          int32_t height) {
-    WalkRgb24(dst, dstStride, y, u, v, yStride, uvStride, width, height, PairAvx512);
-}
+const ConvertFn yv12_to_rgb24_avx512 = ConvertRowPairs<Pair, Rows::PairsOrFlipped>;
 
 }  // namespace kestra

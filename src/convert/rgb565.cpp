@@ -1,8 +1,14 @@
 // YV12 to RGB 5-6-5 through truncated-product tables; the packing tables
 // extend 256 entries past each end so out-of-range sums clamp by lookup.
+#include <cstring>
+
+#include "convert/colour.h"
 #include "convert/convert.h"
+#include "convert/row_walk.h"
 
 namespace kestra {
+
+using namespace colour;
 
 int32_t lumaTable565[256];
 int32_t redFromV565[256];
@@ -25,10 +31,20 @@ void BuildPackTable(int32_t *table, uint32_t mask) {
     for (int i = 256; i < 512; ++i) zero[i] = zero[255];
 }
 
-inline uint16_t Pixel565(int32_t luma, int32_t red, int32_t green, int32_t blue) {
-    return static_cast<uint16_t>((pack565Green[luma + green] & 0xFFFF) |
-                                 (pack565Blue[luma + blue] & 0xFFFF) |
-                                 (pack565Red[luma + red] & 0xFFFF));
+struct Chroma565 {
+    int32_t red, green, blue;
+};
+
+inline Chroma565 ChromaTerms(uint8_t u, uint8_t v) {
+    return {redFromV565[v], greenFromU565[u] + greenFromV565[v], blueFromU565[u]};
+}
+
+inline void StorePixel(uint8_t *row, intptr_t x, uint8_t luma, const Chroma565 &c) {
+    const int32_t l = lumaTable565[luma];
+    const uint16_t pixel = static_cast<uint16_t>((pack565Green[l + c.green] & 0xFFFF) |
+                                                 (pack565Blue[l + c.blue] & 0xFFFF) |
+                                                 (pack565Red[l + c.red] & 0xFFFF));
+    std::memcpy(row + 2 * x, &pixel, sizeof pixel);
 }
 
 }  // namespace
@@ -37,85 +53,45 @@ const int32_t *const pack565Red = packRed + 256;
 const int32_t *const pack565Green = packGreen + 256;
 const int32_t *const pack565Blue = packBlue + 256;
 
-int count_bits(uint32_t x) {
-    int n = 0;
-    for (; x; x &= x - 1) ++n;
-    return n;
-}
+int count_bits(uint32_t x) { return __builtin_popcount(x); }
 
-int count_trailing_zeros(uint32_t x) {
-    if (x == 0) return 32;
-    int n = 0;
-    for (; !(x & 1u); x >>= 1) ++n;
-    return n;
-}
+int count_trailing_zeros(uint32_t x) { return x == 0 ? 32 : __builtin_ctz(x); }
 
 void build_rgb565_tables() {
     if (rgb565TablesBuilt) return;
     rgb565TablesBuilt = 1;
-    for (int d = -128; d < 128; ++d) {
-        const int i = d + 128;
+    for (int d = -kChromaBias; d < kChromaBias; ++d) {
+        const int i = d + kChromaBias;
         lumaTable565[i] = i;
-        redFromV565[i] = static_cast<int32_t>(1.4013377926421404 * d);
-        greenFromV565[i] = static_cast<int32_t>(-0.7136038186157518 * d);
-        greenFromU565[i] = static_cast<int32_t>(-0.34441087613293053 * d);
-        blueFromU565[i] = static_cast<int32_t>(1.7734138972809665 * d);
+        redFromV565[i] = static_cast<int32_t>(kRedFromV565 * d);
+        greenFromV565[i] = static_cast<int32_t>(-kGreenFromV565 * d);
+        greenFromU565[i] = static_cast<int32_t>(-kGreenFromU565 * d);
+        blueFromU565[i] = static_cast<int32_t>(kBlueFromU565 * d);
     }
-    BuildPackTable(packRed, 0xF800);
-    BuildPackTable(packGreen, 0x07E0);
-    BuildPackTable(packBlue, 0x001F);
+    BuildPackTable(packRed, kRedMask565);
+    BuildPackTable(packGreen, kGreenMask565);
+    BuildPackTable(packBlue, kBlueMask565);
 }
 
-void rgb565_last_column_c(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow,
-                          const uint8_t *vRow, uint16_t *d0, uint16_t *d1, int32_t width) {
+void rgb565_pair_c(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
+                   uint8_t *d0, uint8_t *d1, int32_t from, int32_t width) {
+    const intptr_t blocks = width / 2;
+    for (intptr_t j = from / 2; j < blocks; ++j) {
+        const Chroma565 c = ChromaTerms(u[j], v[j]);
+        StorePixel(d0, 2 * j, y0[2 * j], c);
+        StorePixel(d0, 2 * j + 1, y0[2 * j + 1], c);
+        StorePixel(d1, 2 * j, y1[2 * j], c);
+        StorePixel(d1, 2 * j + 1, y1[2 * j + 1], c);
+    }
     if (width % 2 == 0) return;
     // No chroma sample of its own: the row's last one, or grey when a frame
     // 1 pixel wide has none.
-    const int32_t blocks = width / 2;
-    const uint8_t u = blocks ? uRow[blocks - 1] : 0x80;
-    const uint8_t v = blocks ? vRow[blocks - 1] : 0x80;
-    const int32_t red = redFromV565[v];
-    const int32_t green = greenFromU565[u] + greenFromV565[v];
-    const int32_t blue = blueFromU565[u];
-    const int32_t x = width - 1;
-    d0[x] = Pixel565(lumaTable565[y0[x]], red, green, blue);
-    d1[x] = Pixel565(lumaTable565[y1[x]], red, green, blue);
+    const Chroma565 c =
+        blocks ? ChromaTerms(u[blocks - 1], v[blocks - 1]) : ChromaTerms(kGrey, kGrey);
+    StorePixel(d0, width - 1, y0[width - 1], c);
+    StorePixel(d1, width - 1, y1[width - 1], c);
 }
 
-void yv12_to_rgb565_strided_c(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
-                              int32_t uvStride, uint16_t *dst, int32_t dstStride, int32_t width,
-                              int32_t height) {
-    // A frame has height / 2 chroma rows: an odd last row is converted alone
-    // with the last of them, and a single row has none to convert with.
-    const int64_t chromaRows = height / 2;
-    if (chromaRows < 1 || width < 1) return;
-    const int32_t blocks = width / 2;
-    for (int64_t row = 0; row < height; row += 2) {
-        const bool single = row + 1 >= height;
-        const int64_t chromaRow = row / 2 < chromaRows ? row / 2 : chromaRows - 1;
-        const uint8_t *y0 = y + row * yStride;
-        const uint8_t *y1 = y0 + yStride;
-        const uint8_t *uRow = u + chromaRow * uvStride;
-        const uint8_t *vRow = v + chromaRow * uvStride;
-        uint16_t *d0 = dst + row * dstStride;
-        uint16_t *d1 = d0 + dstStride;
-        for (int32_t j = 0; j < blocks; ++j) {
-            const int32_t red = redFromV565[vRow[j]];
-            const int32_t green = greenFromU565[uRow[j]] + greenFromV565[vRow[j]];
-            const int32_t blue = blueFromU565[uRow[j]];
-            d0[2 * j] = Pixel565(lumaTable565[y0[2 * j]], red, green, blue);
-            d0[2 * j + 1] = Pixel565(lumaTable565[y0[2 * j + 1]], red, green, blue);
-            if (single) continue;
-            d1[2 * j] = Pixel565(lumaTable565[y1[2 * j]], red, green, blue);
-            d1[2 * j + 1] = Pixel565(lumaTable565[y1[2 * j + 1]], red, green, blue);
-        }
-        rgb565_last_column_c(y0, single ? y0 : y1, uRow, vRow, d0, single ? d0 : d1, width);
-    }
-}
-
-void yv12_to_rgb565_c(const uint8_t *y, const uint8_t *v, const uint8_t *u, uint16_t *dst,
-                      int32_t width, int32_t height) {
-    yv12_to_rgb565_strided_c(y, width, u, v, width / 2, dst, width, width, height);
-}
+const ConvertFn yv12_to_rgb565_c = ConvertRowPairs<rgb565_pair_c, Rows::PairsAndLoneRow>;
 
 }  // namespace kestra

@@ -4,7 +4,7 @@
 #include <immintrin.h>
 
 #include "convert/dispatch.h"
-#include "convert/simd_walk.h"
+#include "convert/row_walk.h"
 
 namespace kestra {
 
@@ -31,73 +31,69 @@ constexpr UyvyIndex MakeUyvyIndex() {
 
 constexpr UyvyIndex kIndex = MakeUyvyIndex();
 
+inline __mmask64 LowBits(uintptr_t n) { return n >= 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1; }
+
 // U0 V0 ... U31 V31 of the first n (at most 32) chroma samples; a masked
 // load fills the upper half of each table with zeros.
-inline __m512i Interleave(const uint8_t *u, const uint8_t *v, uint32_t n) {
-    const __mmask64 samples = n >= 32 ? 0xFFFFFFFFu : (__mmask64{1} << n) - 1;
+inline __m512i Interleave(const uint8_t *u, const uint8_t *v, uintptr_t n) {
+    const __mmask64 samples = LowBits(n);
     return _mm512_permutex2var_epi8(_mm512_maskz_loadu_epi8(samples, u),
                                     _mm512_load_si512(kIndex.chroma),
                                     _mm512_maskz_loadu_epi8(samples, v));
 }
 
+// Output bytes 64 h .. 64 h + 63 of 32 pixel pairs.
+inline __m512i Half(__m512i uv, __m512i y, int h) {
+    return _mm512_permutex2var_epi8(uv, _mm512_load_si512(kIndex.out[h]), y);
+}
+
 inline void PackRow64(__m512i uv, __m512i y, uint8_t *out) {
-    _mm512_storeu_si512(out, _mm512_permutex2var_epi8(uv, _mm512_load_si512(kIndex.out[0]), y));
-    _mm512_storeu_si512(out + 64,
-                        _mm512_permutex2var_epi8(uv, _mm512_load_si512(kIndex.out[1]), y));
+    _mm512_storeu_si512(out, Half(uv, y, 0));
+    _mm512_storeu_si512(out + 64, Half(uv, y, 1));
 }
 
-inline __mmask64 LowBits(uint32_t n) { return n >= 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1; }
-
-inline void PackRowMasked(__m512i uv, const uint8_t *yRow, uint32_t pairs, uint8_t *out) {
+inline void PackRowMasked(__m512i uv, const uint8_t *yRow, uintptr_t pairs, uint8_t *out) {
     const __m512i y = _mm512_maskz_loadu_epi8(LowBits(2 * pairs), yRow);
-    _mm512_mask_storeu_epi8(out, LowBits(4 * pairs),
-                            _mm512_permutex2var_epi8(uv, _mm512_load_si512(kIndex.out[0]), y));
-    if (pairs > 16) {
-        _mm512_mask_storeu_epi8(out + 64, LowBits(4 * pairs - 64),
-                                _mm512_permutex2var_epi8(uv, _mm512_load_si512(kIndex.out[1]), y));
-    }
+    _mm512_mask_storeu_epi8(out, LowBits(4 * pairs), Half(uv, y, 0));
+    if (pairs > 16) _mm512_mask_storeu_epi8(out + 64, LowBits(4 * pairs - 64), Half(uv, y, 1));
 }
 
-// One row. Rows are packed one at a time (the second re-reads the chroma
-// from the cache) so that the prefetchers follow one output stream.
+// One row's pixel pairs [done, total). Rows are packed one at a time (the
+// second re-reads the chroma from the cache) so that the prefetchers follow
+// one output stream.
 void Row(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint8_t *out,
-         uint32_t width) {
-    const uint32_t total = width / 2;
+         uintptr_t done, uintptr_t total) {
     // Stores split across cache lines cost more than the loads: a partial
     // first step brings them to 64 bytes when pixel pairs allow it.
-    uint32_t done = 0;
-    const uintptr_t misalign = reinterpret_cast<uintptr_t>(out) & 63;
+    const uintptr_t misalign = reinterpret_cast<uintptr_t>(out + 4 * done) & 63;
     if (misalign != 0 && misalign % 4 == 0) {
-        done = static_cast<uint32_t>(64 - misalign) / 4;
-        if (done > total) done = total;
-        PackRowMasked(Interleave(uRow, vRow, done), yRow, done, out);
+        const uintptr_t fits = (64 - misalign) / 4;
+        const uintptr_t n = fits < total - done ? fits : total - done;
+        PackRowMasked(Interleave(uRow + done, vRow + done, n), yRow + 2 * done, n, out + 4 * done);
+        done += n;
     }
     for (; done + 32 <= total; done += 32) {
-        const uintptr_t at = done;
-        PackRow64(Interleave(uRow + at, vRow + at, 32), _mm512_loadu_si512(yRow + 2 * at),
-                  out + 4 * at);
+        PackRow64(Interleave(uRow + done, vRow + done, 32), _mm512_loadu_si512(yRow + 2 * done),
+                  out + 4 * done);
     }
     if (done < total) {
-        const uintptr_t at = done;
-        PackRowMasked(Interleave(uRow + at, vRow + at, total - done), yRow + 2 * at, total - done,
-                      out + 4 * at);
+        PackRowMasked(Interleave(uRow + done, vRow + done, total - done), yRow + 2 * done,
+                      total - done, out + 4 * done);
     }
-    // The odd last column, if any.
-    uyvy_row_tail_c(yRow, uRow, vRow, out, width & ~1u, width);
 }
 
-void PairAvx512(const uint8_t *y0, const uint8_t *y1, const uint8_t *uRow, const uint8_t *vRow,
-                uint8_t *d0, uint8_t *d1, uint32_t width) {
-    Row(y0, uRow, vRow, d0, width);
-    if (d1 != d0) Row(y1, uRow, vRow, d1, width);
+void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v, uint8_t *d0,
+          uint8_t *d1, int32_t from, int32_t width) {
+    const uintptr_t first = static_cast<uintptr_t>(from / 2);
+    const uintptr_t pairs = static_cast<uintptr_t>(width / 2);
+    Row(y0, u, v, d0, first, pairs);
+    if (d1 != d0) Row(y1, u, v, d1, first, pairs);
+    // The odd last column, if any.
+    uyvy_pair_c(y0, y1, u, v, d0, d1, width & ~1, width);
 }
 
 }  // namespace
 
-void yv12_to_uyvy_avx512(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
-                         int32_t uvStride, uint8_t *dst, uint32_t width, uint32_t height,
-                         int32_t dstPitch) {
-    WalkUyvy(y, yStride, u, v, uvStride, dst, width, height, dstPitch, PairAvx512);
-}
+const ConvertFn yv12_to_uyvy_avx512 = ConvertRowPairs<Pair, Rows::PairsAndLoneRow>;
 
 }  // namespace kestra

@@ -53,8 +53,8 @@ void ConvertEdges(const FrameArgs &frame, uint8_t *buffer, int32_t width, int32_
 // row is overwritten before it has moved; the padded image is at most
 // 4 x width bytes per row and so fits the buffer.
 void ConvertFrame(const FrameArgs &frame, uint8_t *buffer, int32_t width, int32_t height) {
-    Converters().rgb24(buffer, width, frame.y, frame.u, frame.v, frame.yStride, frame.uvStride,
-                       static_cast<uint32_t>(width), -height);
+    Converters().rgb24(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, buffer, 3 * width,
+                       width, -height);
     ConvertEdges(frame, buffer, width, height);
     const size_t packed = size_t(width) * 3;
     const size_t padded = (packed + 3) & ~size_t(3);

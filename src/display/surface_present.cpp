@@ -275,16 +275,15 @@ void UyvyPresenter::Fill(const FrameArgs &frame, const LockedSurface &surface) {
     // Whole 4-byte groups only: an odd width's last pixel fills a group of its own.
     const int32_t columns = std::min(surface.width, surface.pitch / 4 * 2);
     Converters().uyvy(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, surface.bits,
-                      uint32_t(columns), uint32_t(surface.rows), surface.pitch);
+                      surface.pitch, columns, surface.rows);
 }
 
 template <>
 void Rgb565Presenter::Fill(const FrameArgs &frame, const LockedSurface &surface) {
     if (!frameBuffer) return;
     // Strided: hosts that pad their rows must not get a sheared picture.
-    Converters().rgb565(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride,
-                        reinterpret_cast<uint16_t *>(frameBuffer.get()), frameWidth, frameWidth,
-                        frameHeight);
+    Converters().rgb565(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, frameBuffer.get(),
+                        2 * frameWidth, frameWidth, frameHeight);
     const int32_t rowBytes = std::min(2 * surface.width, surface.pitch);
     CopyPlane(surface.bits, surface.pitch, frameBuffer.get(), 2 * frameWidth, rowBytes,
               surface.rows);

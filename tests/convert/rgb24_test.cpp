@@ -43,7 +43,7 @@ TEST_P(Rgb24Pixel, AllFourPixelsOfABlock) {
     const uint8_t u = uint8_t(c.u), v = uint8_t(c.v);
     uint8_t dst[12];
     std::fill(dst, dst + 12, kCanary);
-    kestra::yv12_to_rgb24_c(dst, 2, y, &u, &v, 2, 1, 2, 2);
+    kestra::yv12_to_rgb24_c(y, 2, &u, &v, 1, dst, 6, 2, 2);
     for (int p = 0; p < 4; ++p) {
         EXPECT_EQ(c.stored.b, dst[3 * p])
             << "yuv " << c.y << "," << c.u << "," << c.v << " px " << p;
@@ -116,8 +116,8 @@ TEST_P(Rgb24Walk, WritesExactlyTheWalkedPixels) {
         for (size_t i = 0; i < b->size(); ++i) b->data()[i] = uint8_t(rng());
     const uint8_t *y = skipsRow0 ? yBuf.data() - yStride : yBuf.data();
 
-    kestra::yv12_to_rgb24_c(dstBuf.data(), dstStride, y, uBuf.data(), vBuf.data(), yStride,
-                            uvStride, w.width, w.height);
+    kestra::yv12_to_rgb24_c(y, yStride, uBuf.data(), vBuf.data(), uvStride, dstBuf.data(),
+                            3 * dstStride, w.width, w.height);
 
     std::vector<bool> written(dstSize, false);
     for (int64_t r = 0; r < 2 * pairs; ++r) {
@@ -160,7 +160,7 @@ uint8_t Grey(int y) { return uint8_t(Expected(y, 128, 128).b); }
 TEST(Rgb24Walk, MinusTwoSwapsTheTwoRows) {
     const uint8_t y[4] = {50, 60, 200, 210}, u = 128, v = 128;
     uint8_t dst[12] = {};
-    kestra::yv12_to_rgb24_c(dst, 2, y, &u, &v, 2, 1, 2, -2);
+    kestra::yv12_to_rgb24_c(y, 2, &u, &v, 1, dst, 6, 2, -2);
     const uint8_t expected[4] = {Grey(200), Grey(210), Grey(50), Grey(60)};
     for (int p = 0; p < 4; ++p)
         EXPECT_EQ(expected[p], dst[3 * p]) << "pixel " << p << " (row " << p / 2 << ")";
@@ -173,8 +173,8 @@ TEST(Rgb24Walk, FourAndMinusFourAreMirrorImages) {
     for (auto &b : y) b = uint8_t(rng());
     for (size_t i = 0; i < sizeof(u); ++i) u[i] = uint8_t(rng()), v[i] = uint8_t(rng());
     uint8_t down[kWidth * kHeight * 3], up[sizeof(down)];
-    kestra::yv12_to_rgb24_c(down, kWidth, y, u, v, kWidth, kWidth / 2, kWidth, kHeight);
-    kestra::yv12_to_rgb24_c(up, kWidth, y, u, v, kWidth, kWidth / 2, kWidth, -kHeight);
+    kestra::yv12_to_rgb24_c(y, kWidth, u, v, kWidth / 2, down, 3 * kWidth, kWidth, kHeight);
+    kestra::yv12_to_rgb24_c(y, kWidth, u, v, kWidth / 2, up, 3 * kWidth, kWidth, -kHeight);
     for (int r = 0; r < kHeight; ++r)
         EXPECT_EQ(
             0, std::memcmp(down + r * kWidth * 3, up + (kHeight - 1 - r) * kWidth * 3, kWidth * 3))

@@ -41,7 +41,7 @@ TEST_P(Rgb565Pixel, AllFourPixelsOfABlock) {
     const uint8_t y[4] = {uint8_t(c.y), uint8_t(c.y), uint8_t(c.y), uint8_t(c.y)};
     const uint8_t u = uint8_t(c.u), v = uint8_t(c.v);
     uint16_t dst[4] = {kCanary, kCanary, kCanary, kCanary};
-    kestra::yv12_to_rgb565_c(y, &v, &u, dst, 2, 2);
+    kestra::yv12_to_rgb565_c(y, 2, &u, &v, 1, reinterpret_cast<uint8_t *>(dst), 4, 2, 2);
     for (int p = 0; p < 4; ++p)
         EXPECT_EQ(c.pixel, dst[p]) << "yuv " << c.y << "," << c.u << "," << c.v << " px " << p;
     EXPECT_EQ(c.pixel, Expected(c.y, c.u, c.v)) << "test oracle";
@@ -152,10 +152,13 @@ protected:
             for (size_t i = 0; i < b->size(); ++i) b->data()[i] = uint8_t(rng());
 
         if (strided)
-            kestra::yv12_to_rgb565_strided_c(yBuf.data(), yStride, uBuf.data(), vBuf.data(),
-                                             uvStride, dst, dstStride, w.width, w.height);
+            kestra::yv12_to_rgb565_c(yBuf.data(), yStride, uBuf.data(), vBuf.data(), uvStride,
+                                     reinterpret_cast<uint8_t *>(dst), 2 * dstStride, w.width,
+                                     w.height);
         else
-            kestra::yv12_to_rgb565_c(yBuf.data(), vBuf.data(), uBuf.data(), dst, w.width, w.height);
+            kestra::yv12_to_rgb565_c(yBuf.data(), w.width, uBuf.data(), vBuf.data(), w.width / 2,
+                                     reinterpret_cast<uint8_t *>(dst), 2 * w.width, w.width,
+                                     w.height);
 
         std::vector<bool> written(dstPixels, false);
         for (int64_t r = 0; r < rows && touches; ++r) {
@@ -199,7 +202,7 @@ TEST(Rgb565Walk, Width5RowPairsStartAtTheirOwnRows) {
     v[3] = 0;  // chroma row 1, column 1
     uint16_t dst[20];
     std::fill(dst, dst + 20, kCanary);
-    kestra::yv12_to_rgb565_c(y, v, u, dst, 5, 4);
+    kestra::yv12_to_rgb565_c(y, 5, u, v, 2, reinterpret_cast<uint8_t *>(dst), 10, 5, 4);
     for (int r = 0; r < 4; ++r)
         for (int x = 0; x < 5; ++x)
             EXPECT_EQ(Expected(y[r * 5 + x], x < 2 && r >= 2 ? 0 : 128, x >= 2 && r >= 2 ? 0 : 128),

@@ -83,12 +83,12 @@ TEST_F(SimdConverters, Rgb24MatchesReferenceForEveryTriple) {
     std::vector<uint8_t> expected(3 * w * h), actual(3 * w * h);
     for (int vBase = 0; vBase < 256; vBase += 16) {
         const TripleFrame f(vBase);
-        kestra::yv12_to_rgb24_c(expected.data(), w, f.y.data(), f.u.data(), f.v.data(), w, w / 2, w,
-                                h);
+        kestra::yv12_to_rgb24_c(f.y.data(), w, f.u.data(), f.v.data(), w / 2, expected.data(),
+                                3 * w, w, h);
         for (CpuLevel level : VectorLevels()) {
             std::fill(actual.begin(), actual.end(), 0xA5);
-            kestra::ConverterTableFor(level)->rgb24(actual.data(), w, f.y.data(), f.u.data(),
-                                                    f.v.data(), w, w / 2, w, h);
+            kestra::ConverterTableFor(level)->rgb24(f.y.data(), w, f.u.data(), f.v.data(), w / 2,
+                                                    actual.data(), 3 * w, w, h);
             const auto diff = std::mismatch(expected.begin(), expected.end(), actual.begin());
             if (diff.first == expected.end()) continue;
             const int byte = static_cast<int>(diff.first - expected.begin());
@@ -104,11 +104,13 @@ TEST_F(SimdConverters, Rgb565MatchesReferenceForEveryTriple) {
     std::vector<uint16_t> expected(w * h), actual(w * h);
     for (int vBase = 0; vBase < 256; vBase += 16) {
         const TripleFrame f(vBase);
-        kestra::yv12_to_rgb565_c(f.y.data(), f.v.data(), f.u.data(), expected.data(), w, h);
+        kestra::yv12_to_rgb565_c(f.y.data(), w, f.u.data(), f.v.data(), w / 2,
+                                 reinterpret_cast<uint8_t *>(expected.data()), 2 * w, w, h);
         for (CpuLevel level : VectorLevels()) {
             std::fill(actual.begin(), actual.end(), 0xA5A5);
             kestra::ConverterTableFor(level)->rgb565(f.y.data(), w, f.u.data(), f.v.data(), w / 2,
-                                                     actual.data(), w, w, h);
+                                                     reinterpret_cast<uint8_t *>(actual.data()),
+                                                     2 * w, w, h);
             const auto diff = std::mismatch(expected.begin(), expected.end(), actual.begin());
             if (diff.first == expected.end()) continue;
             const int pixel = static_cast<int>(diff.first - expected.begin());
@@ -191,34 +193,35 @@ TEST_F(SimdConverters, RandomFramesMatchReferenceAtEveryLevel) {
         const uint8_t *y = f.y.data(), *u = f.u.data(), *v = f.v.data();
 
         std::vector<uint8_t> rgbRef(f.DstSize(3), canary);
-        kestra::yv12_to_rgb24_c(rgbRef.data(), f.dstStride, y, u, v, f.yStride, f.uvStride, f.width,
-                                f.height);
+        kestra::yv12_to_rgb24_c(y, f.yStride, u, v, f.uvStride, rgbRef.data(), 3 * f.dstStride,
+                                f.width, f.height);
         std::vector<uint16_t> r565Ref(f.DstSize(2) / 2, canary * 0x101);
         std::vector<uint8_t> uyvyRef(f.UyvySize(), canary);
         const int rows = std::abs(f.height);
         if (f.height > 0) {
-            kestra::yv12_to_rgb565_strided_c(y, f.yStride, u, v, f.uvStride, r565Ref.data(),
-                                             f.dstStride, f.width, f.height);
+            kestra::yv12_to_rgb565_c(y, f.yStride, u, v, f.uvStride,
+                                     reinterpret_cast<uint8_t *>(r565Ref.data()), 2 * f.dstStride,
+                                     f.width, f.height);
         }
-        kestra::yv12_to_uyvy_c(y, f.yStride, u, v, f.uvStride, uyvyRef.data(), f.width, rows,
-                               f.UyvyPitch());
+        kestra::yv12_to_uyvy_c(y, f.yStride, u, v, f.uvStride, uyvyRef.data(), f.UyvyPitch(),
+                               f.width, rows);
 
         for (CpuLevel level : VectorLevels()) {
             SCOPED_TRACE(kestra::CpuLevelName(level));
             const ConverterTable &t = *kestra::ConverterTableFor(level);
             std::vector<uint8_t> rgb(rgbRef.size(), canary);
-            t.rgb24(rgb.data(), f.dstStride, y, u, v, f.yStride, f.uvStride, f.width, f.height);
+            t.rgb24(y, f.yStride, u, v, f.uvStride, rgb.data(), 3 * f.dstStride, f.width, f.height);
             EXPECT_EQ(-1, FirstDifference(rgbRef, rgb)) << "rgb24: first differing byte";
 
             std::vector<uint16_t> r565(r565Ref.size(), canary * 0x101);
             if (f.height > 0) {
-                t.rgb565(y, f.yStride, u, v, f.uvStride, r565.data(), f.dstStride, f.width,
-                         f.height);
+                t.rgb565(y, f.yStride, u, v, f.uvStride, reinterpret_cast<uint8_t *>(r565.data()),
+                         2 * f.dstStride, f.width, f.height);
             }
             EXPECT_EQ(-1, FirstDifference(r565Ref, r565)) << "rgb565: first differing pixel";
 
             std::vector<uint8_t> uyvy(uyvyRef.size(), canary);
-            t.uyvy(y, f.yStride, u, v, f.uvStride, uyvy.data(), f.width, rows, f.UyvyPitch());
+            t.uyvy(y, f.yStride, u, v, f.uvStride, uyvy.data(), f.UyvyPitch(), f.width, rows);
             EXPECT_EQ(-1, FirstDifference(uyvyRef, uyvy)) << "uyvy: first differing byte";
             if (HasFailure()) return;
         }
@@ -238,10 +241,10 @@ TEST_F(SimdConverters, EveryDestinationAlignmentMatchesReference) {
         const uint8_t *y = f.y.data(), *u = f.u.data(), *v = f.v.data();
         const int rows = std::abs(f.height);
         std::vector<uint8_t> uyvyRef(f.UyvySize() + 128, 0xC3);
-        kestra::yv12_to_uyvy_c(y, f.yStride, u, v, f.uvStride, uyvyRef.data() + 64, f.width, rows,
-                               f.UyvyPitch());
+        kestra::yv12_to_uyvy_c(y, f.yStride, u, v, f.uvStride, uyvyRef.data() + 64, f.UyvyPitch(),
+                               f.width, rows);
         std::vector<uint8_t> rgbRef(f.DstSize(3) + 128, 0xC3);
-        kestra::yv12_to_rgb24_c(rgbRef.data() + 64, f.dstStride, y, u, v, f.yStride, f.uvStride,
+        kestra::yv12_to_rgb24_c(y, f.yStride, u, v, f.uvStride, rgbRef.data() + 64, 3 * f.dstStride,
                                 f.width, f.height);
         for (CpuLevel level : VectorLevels()) {
             const ConverterTable &t = *kestra::ConverterTableFor(level);
@@ -253,7 +256,7 @@ TEST_F(SimdConverters, EveryDestinationAlignmentMatchesReference) {
                 std::vector<uint8_t> buffer(uyvyRef.size() + 64 + 64, 0xC3);
                 const size_t base = (64 - reinterpret_cast<uintptr_t>(buffer.data()) % 64) % 64;
                 uint8_t *frame = buffer.data() + base + offset + 64;
-                t.uyvy(y, f.yStride, u, v, f.uvStride, frame, f.width, rows, f.UyvyPitch());
+                t.uyvy(y, f.yStride, u, v, f.uvStride, frame, f.UyvyPitch(), f.width, rows);
                 std::vector<uint8_t> got(frame - 64, frame - 64 + uyvyRef.size());
                 EXPECT_EQ(-1, FirstDifference(uyvyRef, got)) << "uyvy: first differing byte";
 
@@ -261,7 +264,8 @@ TEST_F(SimdConverters, EveryDestinationAlignmentMatchesReference) {
                 const size_t rgbBase =
                     (64 - reinterpret_cast<uintptr_t>(rgbBuffer.data()) % 64) % 64;
                 uint8_t *rgbFrame = rgbBuffer.data() + rgbBase + offset + 64;
-                t.rgb24(rgbFrame, f.dstStride, y, u, v, f.yStride, f.uvStride, f.width, f.height);
+                t.rgb24(y, f.yStride, u, v, f.uvStride, rgbFrame, 3 * f.dstStride, f.width,
+                        f.height);
                 std::vector<uint8_t> rgbGot(rgbFrame - 64, rgbFrame - 64 + rgbRef.size());
                 EXPECT_EQ(-1, FirstDifference(rgbRef, rgbGot)) << "rgb24: first differing byte";
                 if (HasFailure()) return;
@@ -280,9 +284,9 @@ TEST_F(SimdConverters, UyvyEntryPointMatchesReference) {
         SCOPED_TRACE(f.Describe());
         std::vector<uint8_t> expected(f.UyvySize(), 0x5A), actual(expected.size(), 0x5A);
         kestra::yv12_to_uyvy_c(f.y.data(), f.yStride, f.u.data(), f.v.data(), f.uvStride,
-                               expected.data(), f.width, f.height, f.UyvyPitch());
-        kestra::yv12_to_uyvy_mmx(f.y.data(), f.yStride, f.u.data(), f.v.data(), f.uvStride,
-                                 actual.data(), f.width, f.height, f.UyvyPitch());
+                               expected.data(), f.UyvyPitch(), f.width, f.height);
+        kestra::Converters().uyvy(f.y.data(), f.yStride, f.u.data(), f.v.data(), f.uvStride,
+                                  actual.data(), f.UyvyPitch(), f.width, f.height);
         ASSERT_EQ(-1, FirstDifference(expected, actual));
     }
 }

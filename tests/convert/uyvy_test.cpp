@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert/convert.h"
+#include "convert/dispatch.h"
 #include "support/guarded_buffer.h"
 
 namespace {
@@ -18,15 +19,19 @@ using kestra_test::GuardedBuffer;
 
 constexpr uint8_t kCanary = 0xEE;
 
-using PackFn = void (*)(const uint8_t *, int32_t, const uint8_t *, const uint8_t *, int32_t,
-                        uint8_t *, uint32_t, uint32_t, int32_t);
-
 struct Packer {
     const char *name;
-    PackFn fn;
+    void (*fn)(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+               int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width, int32_t height);
 };
 
-const Packer kPackers[] = {{"c", kestra::yv12_to_uyvy_c}, {"mmx", kestra::yv12_to_uyvy_mmx}};
+// The dispatched packer, as the display calls it.
+void Dispatched(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width, int32_t height) {
+    kestra::Converters().uyvy(y, yStride, u, v, uvStride, dst, dstStride, width, height);
+}
+
+const Packer kPackers[] = {{"c", kestra::yv12_to_uyvy_c}, {"mmx", Dispatched}};
 
 class UyvyBytes : public testing::TestWithParam<Packer> {};
 
@@ -38,7 +43,7 @@ TEST_P(UyvyBytes, RowPairSharesChromaAndKeepsItsLuma) {
     constexpr int kPitch = 48;
     uint8_t dst[2 * kPitch];
     std::memset(dst, kCanary, sizeof(dst));
-    GetParam().fn(y, 16, u, v, 8, dst, 16, 2, kPitch);
+    GetParam().fn(y, 16, u, v, 8, dst, kPitch, 16, 2);
 
     const uint8_t head[8] = {0x80, 0x10, 0x90, 0x11, 0x81, 0x12, 0x91, 0x13};
     EXPECT_EQ(0, std::memcmp(head, dst, 8)) << "row 0 head";
@@ -63,8 +68,8 @@ TEST_P(UyvyBytes, ChromaRowsAreUvStrideApart) {
         u[kUvStride + j] = 0xA0, v[kUvStride + j] = 0xB0;  // chroma row 1
     }
     std::vector<uint8_t> dst(kWidth * 2 * kHeight, kCanary);
-    GetParam().fn(y.data(), kYStride, u.data(), v.data(), kUvStride, dst.data(), kWidth, kHeight,
-                  kWidth * 2);
+    GetParam().fn(y.data(), kYStride, u.data(), v.data(), kUvStride, dst.data(), kWidth * 2, kWidth,
+                  kHeight);
     for (int r = 0; r < kHeight; ++r) {
         const uint8_t wantU = r < 2 ? 0x20 : 0xA0, wantV = r < 2 ? 0x30 : 0xB0;
         for (int j = 0; j < kWidth / 2; ++j) {
@@ -82,14 +87,14 @@ TEST_P(UyvyBytes, OddLastColumnReusesTheLastChromaSample) {
     const uint8_t y3[6] = {1, 2, 3, 4, 5, 6}, u3[1] = {0x70}, v3[1] = {0x71};
     uint8_t dst[16];
     std::memset(dst, kCanary, sizeof(dst));
-    GetParam().fn(y3, 3, u3, v3, 1, dst, 3, 2, 8);
+    GetParam().fn(y3, 3, u3, v3, 1, dst, 8, 3, 2);
     const uint8_t want3[16] = {0x70, 1, 0x71, 2, 0x70, 3, 0x71, 3,
                                0x70, 4, 0x71, 5, 0x70, 6, 0x71, 6};
     EXPECT_EQ(0, std::memcmp(want3, dst, 16)) << "width 3";
 
     const uint8_t y1[2] = {9, 10};
     std::memset(dst, kCanary, sizeof(dst));
-    GetParam().fn(y1, 1, nullptr, nullptr, 0, dst, 1, 2, 8);
+    GetParam().fn(y1, 1, nullptr, nullptr, 0, dst, 8, 1, 2);
     const uint8_t want1[16] = {0x80, 9,  0x80, 9,  kCanary, kCanary, kCanary, kCanary,
                                0x80, 10, 0x80, 10, kCanary, kCanary, kCanary, kCanary};
     EXPECT_EQ(0, std::memcmp(want1, dst, 16)) << "width 1 is one whole grey group a row";
@@ -100,7 +105,7 @@ TEST_P(UyvyBytes, SingleRowPacksNothing) {
     const uint8_t y[16] = {1};
     uint8_t dst[32];
     std::memset(dst, kCanary, sizeof(dst));
-    GetParam().fn(y, 16, nullptr, nullptr, 0, dst, 16, 1, 32);
+    GetParam().fn(y, 16, nullptr, nullptr, 0, dst, 32, 16, 1);
     for (uint8_t b : dst) ASSERT_EQ(kCanary, b);
 }
 
@@ -155,8 +160,8 @@ TEST_P(UyvyWalk, StaysInsideThePlanesAndRows) {
     for (GuardedBuffer *b : {&yBuf, &uBuf, &vBuf})
         for (size_t i = 0; i < b->size(); ++i) b->data()[i] = uint8_t(rng());
 
-    packer.fn(yBuf.data(), yStride, uBuf.data(), vBuf.data(), uvStride, dst.data(), w.width,
-              w.height, pitch);
+    packer.fn(yBuf.data(), yStride, uBuf.data(), vBuf.data(), uvStride, dst.data(), pitch, w.width,
+              w.height);
 
     for (uint32_t r = 0; r < w.height && any; ++r) {
         const uint8_t *row = dst.data() + size_t(r) * pitch;

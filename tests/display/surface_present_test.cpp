@@ -100,7 +100,9 @@ std::vector<uint32_t> Expected(int mode, const YuvFrame &f) {
     if (mode != kestra::ModeRGB565Surface) return f.rgb;
     YuvFrame p = Packed(f);
     std::vector<uint16_t> rgb565(size_t(f.width) * f.height);
-    kestra::yv12_to_rgb565_c(p.y.data(), p.v.data(), p.u.data(), rgb565.data(), f.width, f.height);
+    kestra::yv12_to_rgb565_c(p.y.data(), f.width, p.u.data(), p.v.data(), f.width / 2,
+                             reinterpret_cast<uint8_t *>(rgb565.data()), 2 * f.width, f.width,
+                             f.height);
     std::vector<uint32_t> out(rgb565.size());
     for (size_t i = 0; i < out.size(); ++i) {
         uint32_t r = rgb565[i] >> 11, g = (rgb565[i] >> 5) & 63, b = rgb565[i] & 31;

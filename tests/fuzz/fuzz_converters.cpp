@@ -45,10 +45,10 @@ void CheckRgb24(Reader &in) {
     std::vector<uint8_t> v = Plane(in, PlaneBytes(pairs, width / 2, uvStride));
     const size_t dstBytes = 3 * PlaneBytes(2 * pairs, width, dstStride);
     std::vector<uint8_t> expected(dstBytes, 0xA5), actual(dstBytes, 0xA5);
-    kestra::yv12_to_rgb24_c(expected.data(), dstStride, y.data(), u.data(), v.data(), yStride,
-                            uvStride, width, height);
-    kestra::Converters().rgb24(actual.data(), dstStride, y.data(), u.data(), v.data(), yStride,
-                               uvStride, width, height);
+    kestra::yv12_to_rgb24_c(y.data(), yStride, u.data(), v.data(), uvStride, expected.data(),
+                            3 * dstStride, width, height);
+    kestra::Converters().rgb24(y.data(), yStride, u.data(), v.data(), uvStride, actual.data(),
+                               3 * dstStride, width, height);
     if (expected != actual) std::abort();
 }
 
@@ -64,10 +64,12 @@ void CheckRgb565(Reader &in) {
     std::vector<uint8_t> v = Plane(in, PlaneBytes(chromaRows, width / 2, uvStride));
     const size_t dstPixels = PlaneBytes(height, width, dstStride);
     std::vector<uint16_t> expected(dstPixels, 0xA5A5), actual(dstPixels, 0xA5A5);
-    kestra::yv12_to_rgb565_strided_c(y.data(), yStride, u.data(), v.data(), uvStride,
-                                     expected.data(), dstStride, width, height);
-    kestra::Converters().rgb565(y.data(), yStride, u.data(), v.data(), uvStride, actual.data(),
-                                dstStride, width, height);
+    kestra::yv12_to_rgb565_c(y.data(), yStride, u.data(), v.data(), uvStride,
+                             reinterpret_cast<uint8_t *>(expected.data()), 2 * dstStride, width,
+                             height);
+    kestra::Converters().rgb565(y.data(), yStride, u.data(), v.data(), uvStride,
+                                reinterpret_cast<uint8_t *>(actual.data()), 2 * dstStride, width,
+                                height);
     if (expected != actual) std::abort();
 }
 
@@ -85,10 +87,10 @@ void CheckUyvy(Reader &in) {
     std::vector<uint8_t> v = Plane(in, PlaneBytes(chromaRows, width / 2, uvStride));
     const size_t dstBytes = PlaneBytes(height, rowBytes, dstPitch);
     std::vector<uint8_t> expected(dstBytes, 0xA5), actual(dstBytes, 0xA5);
-    kestra::yv12_to_uyvy_c(y.data(), yStride, u.data(), v.data(), uvStride, expected.data(), width,
-                           height, dstPitch);
-    kestra::Converters().uyvy(y.data(), yStride, u.data(), v.data(), uvStride, actual.data(), width,
-                              height, dstPitch);
+    kestra::yv12_to_uyvy_c(y.data(), yStride, u.data(), v.data(), uvStride, expected.data(),
+                           dstPitch, width, height);
+    kestra::Converters().uyvy(y.data(), yStride, u.data(), v.data(), uvStride, actual.data(),
+                              dstPitch, width, height);
     if (expected != actual) std::abort();
 }
 

@@ -68,8 +68,8 @@ struct YuvFrame {
     void Reference() {
         const int w = width, h = height;
         std::vector<uint8_t> bgr(static_cast<size_t>(w) * h * 3);
-        kestra::yv12_to_rgb24_c(bgr.data(), w, y.data(), u.data(), v.data(), yStride, uvStride,
-                                static_cast<uint32_t>(w), h);
+        kestra::yv12_to_rgb24_c(y.data(), yStride, u.data(), v.data(), uvStride, bgr.data(), 3 * w,
+                                w, h);
         for (size_t i = 0; i < rgb.size(); ++i)
             rgb[i] =
                 (uint32_t(bgr[3 * i + 2]) << 16) | (uint32_t(bgr[3 * i + 1]) << 8) | bgr[3 * i];

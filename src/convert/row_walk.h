@@ -1,0 +1,74 @@
+// The frame walk every converter shares, and the "any width" helper of the
+// vector kernels. Everything here has internal linkage so that each ISA file
+// keeps its own copy, compiled with its own flags (a shared inline copy could
+// be one built for a newer CPU).
+#pragma once
+
+#include <cstdint>
+
+#include "convert/convert.h"
+
+namespace kestra {
+namespace {
+
+// RGB24 converts row pairs only and may read bottom-up; the surface formats
+// also convert an odd last row and refuse a negative height.
+enum class Rows { PairsOrFlipped, PairsAndLoneRow };
+
+template <RowPairFn kPair, Rows kRows>
+void ConvertRowPairs(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                     int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width,
+                     int32_t height) {
+    const bool flip = height < 0;
+    if (width < 1 || (flip && kRows == Rows::PairsAndLoneRow)) return;
+    const int64_t rows = flip ? -static_cast<int64_t>(height) : height;
+    // A lone row has no chroma row of its own to convert with.
+    const int64_t pairs = rows / 2;
+    if (pairs == 0) return;
+    for (int64_t k = 0; k < pairs; ++k) {
+        const int64_t row0 = flip ? rows - 1 - 2 * k : 2 * k;
+        const int64_t chroma = (flip ? pairs - 1 - k : k) * uvStride;
+        const uint8_t *y0 = y + row0 * yStride;
+        uint8_t *d0 = dst + 2 * k * dstStride;
+        kPair(y0, flip ? y0 - yStride : y0 + yStride, u + chroma, v + chroma, d0, d0 + dstStride, 0,
+              width);
+    }
+    if (kRows == Rows::PairsOrFlipped || rows % 2 == 0) return;
+    // The odd last row, with the last chroma row: as a pair of itself, the
+    // second write of each pixel repeats the first and no row below is touched.
+    const uint8_t *yLast = y + (rows - 1) * yStride;
+    uint8_t *dLast = dst + (rows - 1) * dstStride;
+    const int64_t chroma = (pairs - 1) * uvStride;
+    kPair(yLast, yLast, u + chroma, v + chroma, dLast, dLast, 0, width);
+}
+
+// A vector row pair of any width: whole steps of kPixels from `from`, then
+// the C row pair for the columns left over, so kernels carry no tail code.
+// step(j) converts the kPixels / 2 blocks from block (chroma sample) j.
+template <int32_t kPixels, RowPairFn kTail, class Step>
+inline void StepsThenTail(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
+                          uint8_t *d0, uint8_t *d1, int32_t from, int32_t width, Step step) {
+    const uintptr_t first = static_cast<uintptr_t>(from / 2);
+    const uintptr_t end = first + static_cast<uintptr_t>((width - from) / kPixels * (kPixels / 2));
+    for (uintptr_t j = first; j < end; j += kPixels / 2) step(j);
+    kTail(y0, y1, u, v, d0, d1, static_cast<int32_t>(2 * end), width);
+}
+
+// For frames that are not in the cache: the hardware prefetchers stop at each
+// 4 KiB page, and a store to a line that is not there waits for it to be read.
+// Asking for luma and output lines kPrefetchPixels ahead overlaps those misses.
+// A prefetch never faults, so asking past the end of a row is harmless (the
+// addresses are formed as integers, never as pointers outside the buffers).
+constexpr uintptr_t kPrefetchPixels = 256;
+
+template <uint32_t kStepPixels>
+inline void PrefetchRgb24Step(const uint8_t *yRow, const uint8_t *out, uintptr_t pixel) {
+    const uintptr_t y = reinterpret_cast<uintptr_t>(yRow) + pixel + kPrefetchPixels;
+    const uintptr_t o = reinterpret_cast<uintptr_t>(out) + 3 * (pixel + kPrefetchPixels);
+    __builtin_prefetch(reinterpret_cast<const void *>(y));
+    for (uintptr_t b = 0; b < 3 * kStepPixels; b += 64)
+        __builtin_prefetch(reinterpret_cast<const void *>(o + b), 1);
+}
+
+}  // namespace
+}  // namespace kestra

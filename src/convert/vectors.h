@@ -1,0 +1,85 @@
+// Registers for the shared vector kernels: the operations the kernels use,
+// named once for both widths. Vec256 (AVX2) unpacks and packs within 128-bit
+// lanes: 16-bit lanes loaded in order duplicate into the layout of an
+// unpacked byte register (pixels 0-7|16-23 and 8-15|24-31), a pack puts bytes
+// back in order, and only StoreUnpacked crosses lanes.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+// The operations whose intrinsics differ only in their prefix P (_mm or
+// _mm256) and whole-register suffix S (si128 or si256).
+#define KESTRA_VECTOR_OPS(P, S)                                                               \
+    static T Zero() { return P##_setzero_##S(); }                                             \
+    static T Set16(int16_t x) { return P##_set1_epi16(x); }                                   \
+    static T Set8(uint8_t x) { return P##_set1_epi8(static_cast<char>(x)); }                  \
+    static T Load(const uint8_t *p) { return P##_loadu_##S(reinterpret_cast<const T *>(p)); } \
+    static T Add(T a, T b) { return P##_add_epi16(a, b); }                                    \
+    static T Sub(T a, T b) { return P##_sub_epi16(a, b); }                                    \
+    static T MulLo(T a, T b) { return P##_mullo_epi16(a, b); }                                \
+    static T MulHi(T a, T b) { return P##_mulhi_epi16(a, b); }                                \
+    static T MulHiUnsigned(T a, T b) { return P##_mulhi_epu16(a, b); }                        \
+    static T ShiftLeft(T a, int n) { return P##_slli_epi16(a, n); }                           \
+    static T ShiftRight(T a, int n) { return P##_srli_epi16(a, n); }                          \
+    static T ShiftRightSigned(T a, int n) { return P##_srai_epi16(a, n); }                    \
+    static T And(T a, T b) { return P##_and_##S(a, b); }                                      \
+    static T Or(T a, T b) { return P##_or_##S(a, b); }                                        \
+    static T Xor(T a, T b) { return P##_xor_##S(a, b); }                                      \
+    static T UnpackLo8(T a, T b) { return P##_unpacklo_epi8(a, b); }                          \
+    static T UnpackHi8(T a, T b) { return P##_unpackhi_epi8(a, b); }                          \
+    static T UnpackLo16(T a, T b) { return P##_unpacklo_epi16(a, b); }                        \
+    static T UnpackHi16(T a, T b) { return P##_unpackhi_epi16(a, b); }                        \
+    static T PackUnsigned(T a, T b) { return P##_packus_epi16(a, b); }
+
+namespace kestra {
+namespace {
+
+struct Vec128 {
+    using T = __m128i;
+    static constexpr int kBytes = 16;
+    KESTRA_VECTOR_OPS(_mm, si128)
+
+    // kBytes / 2 bytes as 16-bit lanes, in order.
+    static T LoadWords(const uint8_t *p) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const T *>(p)), Zero());
+    }
+    // U0 V0 U1 V1 ... of kBytes / 2 samples each.
+    static T LoadInterleaved(const uint8_t *u, const uint8_t *v) {
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const T *>(u)),
+                                 _mm_loadl_epi64(reinterpret_cast<const T *>(v)));
+    }
+    // The low and high unpacks of a register pair, in pixel order.
+    static void StoreUnpacked(uint8_t *out, T lo, T hi) {
+        _mm_storeu_si128(reinterpret_cast<T *>(out), lo);
+        _mm_storeu_si128(reinterpret_cast<T *>(out + kBytes), hi);
+    }
+};
+
+#if defined(__AVX2__)
+struct Vec256 {
+    using T = __m256i;
+    static constexpr int kBytes = 32;
+    KESTRA_VECTOR_OPS(_mm256, si256)
+
+    static T LoadWords(const uint8_t *p) {
+        return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
+    }
+    static T LoadInterleaved(const uint8_t *u, const uint8_t *v) {
+        const __m128i u16 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(u));
+        const __m128i v16 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(v));
+        return _mm256_set_m128i(_mm_unpackhi_epi8(u16, v16), _mm_unpacklo_epi8(u16, v16));
+    }
+    static void StoreUnpacked(uint8_t *out, T lo, T hi) {
+        T *dst = reinterpret_cast<T *>(out);
+        _mm256_storeu_si256(dst, _mm256_permute2x128_si256(lo, hi, 0x20));
+        _mm256_storeu_si256(dst + 1, _mm256_permute2x128_si256(lo, hi, 0x31));
+    }
+};
+#endif
+
+}  // namespace
+}  // namespace kestra
+
+#undef KESTRA_VECTOR_OPS
