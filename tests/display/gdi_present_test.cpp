@@ -103,10 +103,7 @@ TEST(GdiPresent, OddEdgesShowTheirOwnFrameOnly) {
         ASSERT_TRUE(display.ready()) << w << "x" << h;
         ASSERT_EQ(display.Draw(YuvFrame(w, h)), 0);
         // Luma differs from pixel to pixel, chroma is one colour throughout.
-        YuvFrame next(w, h);
-        for (uint8_t &luma : next.y) luma = static_cast<uint8_t>(255 - luma);
-        std::fill(next.u.begin(), next.u.end(), 90);
-        std::fill(next.v.begin(), next.v.end(), 240);
+        const YuvFrame next = YuvFrame::InvertedOnOneColour(w, h);
         const uint8_t u = w > 1 && h > 1 ? 90 : 128, v = w > 1 && h > 1 ? 240 : 128;
         ASSERT_EQ(display.Draw(next), 0);
         const std::vector<uint32_t> window = display.Pixels();

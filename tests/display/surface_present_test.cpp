@@ -27,7 +27,7 @@ class SurfaceDisplay {
 public:
     SurfaceDisplay(int mode, int clientWidth, int clientHeight, int frameWidth = kFw,
                    int frameHeight = kFh) {
-        ConfigureAdapterFor(mode);
+        ConfigureAdapter(mode);
         window = kplat_create_window("surface", 40, 30, clientWidth, clientHeight, 1);
         KESTRA_DWOpenDraw(&handle);
         KESTRA_DWSetHwnd(handle, window);
@@ -165,10 +165,7 @@ TEST_P(SurfaceModeTest, OddEdgesShowTheirOwnFrameOnly) {
         SurfaceDisplay d(mode, w, h, w, h);
         ASSERT_EQ(d.object()->ViewPresenter().renderMode, mode) << w << "x" << h;
         ASSERT_EQ(d.Draw(YuvFrame(w, h)), 0);
-        YuvFrame next(w, h);
-        for (uint8_t &luma : next.y) luma = static_cast<uint8_t>(255 - luma);
-        std::fill(next.u.begin(), next.u.end(), 90);
-        std::fill(next.v.begin(), next.v.end(), 240);
+        const YuvFrame next = YuvFrame::InvertedOnOneColour(w, h);
         const uint8_t u = w > 1 && h > 1 ? 90 : 128, v = w > 1 && h > 1 ? 240 : 128;
         ASSERT_EQ(d.Draw(next), 0);
         const int checkedRows = mode == kestra::ModeYV12Surface && h % 2 ? h - 1 : h;

@@ -18,7 +18,7 @@ constexpr DWORD kUyvy = MAKEFOURCC('U', 'Y', 'V', 'Y');
 class SetupTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ConfigureAdapterFor(kestra::ModeYV12Surface);
+        ConfigureAdapter(kestra::ModeYV12Surface);
         window = kplat_create_window("setup", 100, 80, 160, 120, 2);
         dw.SetHwnd(window);
     }

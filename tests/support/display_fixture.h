@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "display/draw_window.h"
+#include "support/adapter_modes.h"
 #include "kestra/kestra.h"
 
 namespace kestra_test {
@@ -31,22 +32,6 @@ inline const char *ModeName(int mode) {
         default:
             return "GDI";
     }
-}
-
-// Sets the stand-in adapter so the next set-up reaches `mode`; GDI by taking
-// ddraw.dll away.
-inline void ConfigureAdapter(int mode) {
-    kplat_ddraw_reset();
-    kplat_clear_failures();
-    const DWORD uyvyOnly[] = {MAKEFOURCC('U', 'Y', 'V', 'Y')};
-    if (mode == kestra::ModeUYVYSurface) kplat_ddraw_set_fourccs(uyvyOnly, 1);
-    if (mode == kestra::ModeRGB565Surface) kplat_ddraw_set_caps(DDCAPS_BLT);
-    if (mode == kestra::ModeGdi) kplat_fail_call("LoadLibraryA", -1, 0);
-}
-
-inline void RestoreAdapter() {
-    kplat_ddraw_reset();
-    kplat_clear_failures();
 }
 
 inline kestra::DrawWindow *Object(KestraDisplay display) {
@@ -127,14 +112,6 @@ inline uint32_t ExpectedColour(uint8_t y, uint8_t u, uint8_t v) {
     uint8_t bgr[12] = {};
     KESTRA_yv12_to_rgb24_c(bgr, 2, yPlane, &u, &v, 2, 1, 2, 2);
     return uint32_t(bgr[2]) << 16 | uint32_t(bgr[1]) << 8 | bgr[0];
-}
-
-inline bool Near(uint32_t a, uint32_t b, int tolerance) {
-    for (int shift = 0; shift < 24; shift += 8) {
-        int d = int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF);
-        if (d > tolerance || d < -tolerance) return false;
-    }
-    return true;
 }
 
 inline std::string Hex(uint32_t value) {

@@ -40,6 +40,16 @@ struct YuvFrame {
         return f;
     }
 
+    // The second frame of the odd-edge checks: the pattern's luma inverted,
+    // chroma one colour (U 90, V 240) throughout.
+    static YuvFrame InvertedOnOneColour(int w, int h) {
+        YuvFrame f(w, h);
+        for (uint8_t &luma : f.y) luma = static_cast<uint8_t>(255 - luma);
+        std::fill(f.u.begin(), f.u.end(), 90);
+        std::fill(f.v.begin(), f.v.end(), 240);
+        return f;
+    }
+
     // luma < 0: a pattern that differs from pixel to pixel; else a flat grey.
     YuvFrame(int w, int h, int luma = -1)
         : width(w),

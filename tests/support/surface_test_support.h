@@ -10,18 +10,10 @@
 #include <vector>
 
 #include "display/draw_window.h"
+#include "support/adapter_modes.h"
 #include "support/gdi_test_support.h"
 
 namespace kestra_test {
-
-// Adapter settings that lead set-up to each surface mode.
-inline void ConfigureAdapterFor(int mode) {
-    kplat_ddraw_reset();
-    kplat_clear_failures();
-    const DWORD uyvyOnly[] = {MAKEFOURCC('U', 'Y', 'V', 'Y')};
-    if (mode == kestra::ModeUYVYSurface) kplat_ddraw_set_fourccs(uyvyOnly, 1);
-    if (mode == kestra::ModeRGB565Surface) kplat_ddraw_set_caps(DDCAPS_BLT);
-}
 
 inline std::vector<KplatDdrawCall> DdrawCalls(const char *method = nullptr) {
     std::vector<KplatDdrawCall> calls;
@@ -36,14 +28,6 @@ inline std::vector<KplatDdrawCall> DdrawCalls(const char *method = nullptr) {
 inline int LiveDdrawObjects() {
     return kplat_live_objects(KPLAT_OBJ_DDRAW) + kplat_live_objects(KPLAT_OBJ_SURFACE) +
            kplat_live_objects(KPLAT_OBJ_CLIPPER);
-}
-
-inline bool Near(uint32_t a, uint32_t b, int tolerance) {
-    for (int shift = 0; shift < 24; shift += 8) {
-        int d = int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF);
-        if (d > tolerance || d < -tolerance) return false;
-    }
-    return true;
 }
 
 }  // namespace kestra_test
