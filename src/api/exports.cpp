@@ -46,7 +46,7 @@ KestraResult KESTRA_API KESTRA_DWOpenDraw(KestraDisplay *display) {
 
 KestraResult KESTRA_API KESTRA_DWCloseDraw(KestraDisplay display) {
     if (!display) return kNullHandle;
-    delete Object(display);
+    DrawWindow::Close(Object(display));
     return kOk;
 }
 

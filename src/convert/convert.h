@@ -15,7 +15,8 @@ namespace kestra {
 // - RGB 5-6-5 (native 16-bit pixels) and UYVY (U Y0 V Y1 groups) convert an
 //   odd last row with the last chroma row and an odd last column with the
 //   row's last chroma sample (grey when there is none; UYVY gives that column
-//   a whole group, its luma twice); a negative height converts nothing.
+//   a whole group, its luma twice), a frame 1 pixel high in grey; a negative
+//   height converts nothing.
 using ConvertFn = void (*)(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                            int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width,
                            int32_t height);

@@ -6,14 +6,29 @@
 
 #include <cstdint>
 
+#include "convert/colour.h"
 #include "convert/convert.h"
 
 namespace kestra {
 namespace {
 
 // RGB24 converts row pairs only and may read bottom-up; the surface formats
-// also convert an odd last row and refuse a negative height.
+// (2 bytes a pixel, both) also convert an odd last row and refuse a negative
+// height.
 enum class Rows { PairsOrFlipped, PairsAndLoneRow };
+
+// A frame 1 pixel high has no chroma at all: its row is shown in grey, a
+// stack row of grey chroma at a time.
+template <RowPairFn kPair>
+void ConvertLoneRowInGrey(const uint8_t *y, uint8_t *dst, int32_t width) {
+    constexpr int32_t kChunk = 128;
+    uint8_t grey[kChunk / 2];
+    for (uint8_t &sample : grey) sample = colour::kGrey;
+    for (int64_t x = 0; x < width; x += kChunk) {
+        const int32_t n = static_cast<int32_t>(width - x < kChunk ? width - x : kChunk);
+        kPair(y + x, y + x, grey, grey, dst + 2 * x, dst + 2 * x, 0, n);
+    }
+}
 
 template <RowPairFn kPair, Rows kRows>
 void ConvertRowPairs(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
@@ -22,9 +37,11 @@ void ConvertRowPairs(const uint8_t *y, int32_t yStride, const uint8_t *u, const 
     const bool flip = height < 0;
     if (width < 1 || (flip && kRows == Rows::PairsAndLoneRow)) return;
     const int64_t rows = flip ? -static_cast<int64_t>(height) : height;
-    // A lone row has no chroma row of its own to convert with.
     const int64_t pairs = rows / 2;
-    if (pairs == 0) return;
+    if (pairs == 0) {
+        if (kRows == Rows::PairsAndLoneRow && rows == 1) ConvertLoneRowInGrey<kPair>(y, dst, width);
+        return;
+    }
     for (int64_t k = 0; k < pairs; ++k) {
         const int64_t row0 = flip ? rows - 1 - 2 * k : 2 * k;
         const int64_t chroma = (flip ? pairs - 1 - k : k) * uvStride;

@@ -22,16 +22,23 @@ void DrawLine(HDC dc, int32_t x, int64_t top, const char *text, int count) {
 
 }  // namespace
 
-// Every edge at 0 or more and below the frame size: the whole frame
-// (right = width) is not a crop.
+// Right and bottom are exclusive: {0, 0, width, height} is the whole frame,
+// and a crop with no columns or rows, or turned inside out, is none.
 bool InsideFrame(const RECT &rect, int32_t width, int32_t height) {
-    return rect.left >= 0 && rect.left < width && rect.right >= 0 && rect.right < width &&
-           rect.top >= 0 && rect.top < height && rect.bottom >= 0 && rect.bottom < height;
+    return rect.left >= 0 && rect.left < rect.right && rect.right <= width && rect.top >= 0 &&
+           rect.top < rect.bottom && rect.bottom <= height;
 }
 
 DrawWindow::~DrawWindow() {
     FreeDraw();
     if (state.windowDC) ReleaseDC(state.hwnd, state.windowDC);
+}
+
+void DrawWindow::Close(DrawWindow *display) {
+    if (display->InCallback())
+        display->closeDeferred = true;
+    else
+        delete display;
 }
 
 void DrawWindow::SetHwnd(HWND window) {
@@ -42,9 +49,14 @@ void DrawWindow::SetHwnd(HWND window) {
     const bool moved = window != state.hwnd;
     state.hwnd = window;
     state.windowDC = GetDC(state.hwnd);
-    // The clipper and the cooperative level belong to the old window: surfaces
-    // left pointing there would show the new frames nowhere.
-    if (moved && window && presenter && presenter->View().ddraw)
+    if (!moved || !window) return;
+    UpdateWindowRect();
+    // Whatever the presenter holds (a clipper, a swap chain, the old window's
+    // rectangle) belongs to the old window: frames would show nowhere.
+    if (!state.initialised) return;
+    if (InCallback())
+        setUpDeferred = true;
+    else
         SetUpPresenter(state.frameWidth, state.frameHeight);
 }
 
@@ -64,20 +76,23 @@ void DrawWindow::SetPlayRect(const RECT *rect) {
 }
 
 int32_t DrawWindow::InitDraw(int32_t width, int32_t height) {
+    if (InCallback()) {
+        initDeferred = true;
+        deferredWidth = width;
+        deferredHeight = height;
+        return 0;
+    }
     bool usable =
         width > 0 && height > 0 && uint64_t(width) * uint64_t(height) * 4 <= kMaxFrameBufferBytes;
     if (usable) SetUpPresenter(width, height);
     if (!usable || !presenter || !presenter->AllocFrameBuffer()) {
         // Nothing may draw into a buffer of the wrong size: not ready until a good size.
         presenter = MakeGdiPresenter(0, 0);
-        state.frameWidth = 0;
-        state.frameHeight = 0;
+        SetFrameSize(0, 0);
         state.initialised = 0;
         return 0;
     }
-    state.frameWidth = width;
-    state.frameHeight = height;
-    DropPlayRectOutside(width, height);
+    SetFrameSize(width, height);
     UpdateWindowRect();
     state.initialised = 1;
     return 0;
@@ -93,10 +108,13 @@ void DrawWindow::SetUpPresenter(int32_t width, int32_t height) {
     if (presenter) presenter->AdoptFrameBuffer(std::move(buffer));
 }
 
-// A crop set for the previous frame size must not reach past the new frame:
+// Under the crop's lock: SetPlayRect checks against the size from another
+// thread. A crop set for the previous size must not reach past the new frame:
 // surface blits would refuse it and GDI would show old pixels.
-void DrawWindow::DropPlayRectOutside(int32_t width, int32_t height) {
+void DrawWindow::SetFrameSize(int32_t width, int32_t height) {
     AutoLock lock(cropLock);
+    state.frameWidth = width;
+    state.frameHeight = height;
     if (!InsideFrame(state.playRect, width, height)) state.playRectEnabled = 0;
 }
 
@@ -107,10 +125,39 @@ void DrawWindow::FreeDraw() {
 void DrawWindow::UpdateWindowRect() { GetWindowRect(state.hwnd, &state.windowRect); }
 
 int32_t DrawWindow::DrawYUV420(const FrameArgs &frame) {
+    // From inside the host's callback: the frame being drawn is still in use.
+    if (InCallback()) return kDrawNotReady;
     if (!state.hwnd || !state.initialised || !presenter) return kDrawNotReady;
     // A frame without its planes is refused like one for a display not ready.
     if (!frame.y || !frame.u || !frame.v) return kDrawNotReady;
-    return presenter->Present(PresentArgs{frame, state, mirrorMode, *this});
+    const int32_t result = Present(frame);
+    if (closeDeferred) {
+        delete this;
+        return result;
+    }
+    RunDeferred();
+    return result;
+}
+
+int32_t DrawWindow::Present(const FrameArgs &frame) {
+    int32_t result = presenter->Present(PresentArgs{frame, state, mirrorMode, *this});
+    if (result != kPresentSetUpAgain) return result;
+    SetUpPresenter(state.frameWidth, state.frameHeight);
+    if (presenter) result = presenter->Present(PresentArgs{frame, state, mirrorMode, *this});
+    // Not shown: the frame is dropped, as when its surface cannot be locked.
+    return !presenter || result == kPresentSetUpAgain ? kDrawLockFailed : result;
+}
+
+void DrawWindow::RunDeferred() {
+    if (initDeferred) {
+        initDeferred = false;
+        setUpDeferred = false;
+        InitDraw(deferredWidth, deferredHeight);
+    }
+    if (setUpDeferred) {
+        setUpDeferred = false;
+        SetUpPresenter(state.frameWidth, state.frameHeight);
+    }
 }
 
 void DrawWindow::SetOsdText(int32_t index, const char *text, int32_t x, int32_t y, int32_t anchor,
@@ -163,8 +210,10 @@ void DrawWindow::CallDisplayCallback(HDC dc, int32_t windowWidth, int32_t window
                                      int32_t value7, int32_t value8, int32_t mode) {
     AutoLock lock(callbackLock);
     if (!state.displayCallback) return;
+    callbackThread = GetCurrentThreadId();
     state.displayCallback(static_cast<int32_t>(drawIndex), dc, state.frameWidth, state.frameHeight,
                           value7, value8, windowWidth, windowHeight, mode, state.callbackUser);
+    callbackThread = 0;
 }
 
 // Before its first set-up a display reports the UYVY mode.

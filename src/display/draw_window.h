@@ -54,8 +54,13 @@ struct OsdSlot {
     COLORREF colour;
 };
 
-// Whether a play rect lies inside a frame of this size (draw_window.cpp).
+// Whether a play rect is a crop of a frame of this size (draw_window.cpp).
 bool InsideFrame(const RECT &rect, int32_t width, int32_t height);
+
+// What Present answers when the presenter's surfaces are gone for good (a
+// display-mode change they cannot be restored after): the display sets up a
+// presenter anew and shows the frame there. Never reaches the host.
+constexpr int32_t kPresentSetUpAgain = -100;
 
 // The display's own record, which DrawWindow shows read-only.
 struct DisplayState {
@@ -126,6 +131,9 @@ class DrawWindow {
 public:
     DrawWindow() = default;
     ~DrawWindow();
+    // Destroys the display. Asked from inside its own display callback, it
+    // waits until the draw that called the callback returns.
+    static void Close(DrawWindow *display);
 
     // Setters (no lock: the host must not race them with a draw).
     void SetHwnd(HWND window);
@@ -165,7 +173,12 @@ public:
 
 private:
     void SetUpPresenter(int32_t width, int32_t height);
-    void DropPlayRectOutside(int32_t width, int32_t height);
+    void SetFrameSize(int32_t width, int32_t height);
+    int32_t Present(const FrameArgs &frame);
+    // The drawing thread is inside the host's callback: what would free or
+    // replace the presenter under the draw waits for the draw to return.
+    bool InCallback() const { return callbackThread.load() == GetCurrentThreadId(); }
+    void RunDeferred();
 
     std::unique_ptr<Presenter> presenter;
     DisplayState state;
@@ -176,6 +189,15 @@ private:
     // seq_cst, both: the host may set them from another thread while a frame is drawn.
     std::atomic<uint32_t> drawIndex{0};
     std::atomic<int32_t> mirrorMode{0};
+    // seq_cst: the thread running the host's callback (0: none), compared by
+    // the calls that callback may make.
+    std::atomic<DWORD> callbackThread{0};
+    // Asked from inside the callback; done, on the drawing thread, when the draw returns.
+    bool closeDeferred = false;
+    bool setUpDeferred = false;
+    bool initDeferred = false;
+    int32_t deferredWidth = 0;
+    int32_t deferredHeight = 0;
 };
 
 }  // namespace kestra

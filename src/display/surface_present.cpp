@@ -51,18 +51,19 @@ void CopyPlane(uint8_t *dst, int32_t dstPitch, const uint8_t *src, int32_t srcSt
                     size_t(rowBytes));
 }
 
-// Chroma rows of `columns` samples from rows of frameColumns: the extra
-// column an odd width adds repeats the last sample, and a frame 1 pixel wide,
-// which has none, gets neutral grey.
+// Chroma of `columns` x `rows` samples from the frame's frameColumns x
+// frameRows: the column and row an odd size adds repeat the last sample, and
+// a frame 1 pixel wide or high, which has none, gets neutral grey.
 void FillChromaPlane(uint8_t *dst, int32_t dstPitch, int32_t columns, int32_t rows,
-                     const uint8_t *src, int32_t srcStride, int32_t frameColumns) {
+                     const uint8_t *src, int32_t srcStride, int32_t frameColumns,
+                     int32_t frameRows) {
     for (int32_t r = 0; r < rows && columns > 0; ++r) {
         uint8_t *out = dst + ptrdiff_t(r) * dstPitch;
-        if (frameColumns <= 0) {
+        if (frameColumns <= 0 || frameRows <= 0) {
             std::memset(out, 0x80, size_t(columns));
             continue;
         }
-        const uint8_t *in = src + ptrdiff_t(r) * srcStride;
+        const uint8_t *in = src + ptrdiff_t(std::min(r, frameRows - 1)) * srcStride;
         std::memcpy(out, in, size_t(frameColumns));
         std::memset(out + frameColumns, in[frameColumns - 1], size_t(columns - frameColumns));
     }
@@ -102,18 +103,33 @@ struct LockedSurface {
     int32_t height;
     int32_t rows;
     int32_t width;
+    int32_t surfaceWidth;  // the lock's width, at most the pitch
 };
 
 // The pixels a blit from the frame surface may not split: a YUV chroma sample
 // covers 2 x 1 (UYVY) or 2 x 2 (YV12) of them.
 enum class ChromaBlock { None, Pair, Square };
 
+// A YUV surface holds whole chroma samples: an odd frame gets one more column
+// (and, in YV12, row), filled from its own edge. Drivers lay a YV12 surface of
+// odd height out with height / 2 chroma rows, which leaves its last row none.
+int32_t SurfaceWidth(ChromaBlock chroma, int32_t width) {
+    return chroma == ChromaBlock::None ? width : width + width % 2;
+}
+int32_t SurfaceHeight(ChromaBlock chroma, int32_t height) {
+    return chroma == ChromaBlock::Square ? height + height % 2 : height;
+}
+
 class SurfacePresenter : public Presenter {
 public:
     // Takes the objects over from `from`.
     SurfacePresenter(int32_t mode, ChromaBlock chroma, DirectDrawObjects &from, int32_t width,
                      int32_t height)
-        : Presenter(mode, width, height), chromaBlock(chroma), objects(from) {
+        : Presenter(mode, width, height),
+          chromaBlock(chroma),
+          surfaceWidth(SurfaceWidth(chroma, width)),
+          surfaceHeight(SurfaceHeight(chroma, height)),
+          objects(from) {
         from = DirectDrawObjects();
     }
     ~SurfacePresenter() override { Release(); }
@@ -128,14 +144,31 @@ public:
 
 protected:
     virtual void Fill(const FrameArgs &frame, const LockedSurface &surface) = 0;
+    // Black in the surface's own format: the colour fill's 0 is green in a
+    // YUV format, and the set-up's test blit reaches the window.
+    virtual void Clear(const LockedSurface &surface) = 0;
 
 private:
     IDirectDrawSurface7 *ComposeSource(DrawWindow &display, DDSURFACEDESC2 *desc, bool mirror);
     IDirectDrawSurface7 *ComposeThroughAux(DrawWindow &display, DDSURFACEDESC2 *desc, bool text);
-    void Blit(DrawWindow &display, IDirectDrawSurface7 *source, bool mirror);
+    HRESULT ConvertIntoAux();
+    template <typename Write>
+    HRESULT LockFrame(Write write, DDSURFACEDESC2 *desc = nullptr);
+    HRESULT Blit(DrawWindow &display, IDirectDrawSurface7 *source, bool mirror);
+    bool RestoreLost(HRESULT hr);
     void UpdateClientRect(HWND window);
 
     const ChromaBlock chromaBlock;
+
+protected:
+    // The frame and aux surfaces' size: the frame's, or one more where a YUV
+    // format needs it.
+    const int32_t surfaceWidth;
+    const int32_t surfaceHeight;
+
+private:
+    // A lost surface could not be restored: the set-up must be made again.
+    bool gone = false;
     DirectDrawObjects objects;
     RECT clientRect{0, 0, 0, 0};  // the client area in screen coordinates, at the last draw
 };
@@ -144,11 +177,13 @@ private:
 template <RenderMode Mode, ChromaBlock Chroma>
 class FormatPresenter : public SurfacePresenter {
 public:
+    static constexpr ChromaBlock kChroma = Chroma;
     FormatPresenter(DirectDrawObjects &from, int32_t width, int32_t height)
         : SurfacePresenter(Mode, Chroma, from, width, height) {}
 
 protected:
     void Fill(const FrameArgs &frame, const LockedSurface &surface) override;
+    void Clear(const LockedSurface &surface) override;
 };
 using Yv12Presenter = FormatPresenter<ModeYV12Surface, ChromaBlock::Square>;
 using UyvyPresenter = FormatPresenter<ModeUYVYSurface, ChromaBlock::Pair>;
@@ -201,8 +236,8 @@ bool SurfacePresenter::Attach(HWND window, const RECT &testTarget) {
     DDSURFACEDESC2 desc;
     ZeroRecord(&desc);
     desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
-    desc.dwWidth = static_cast<DWORD>(frameWidth);
-    desc.dwHeight = static_cast<DWORD>(frameHeight);
+    desc.dwWidth = static_cast<DWORD>(surfaceWidth);
+    desc.dwHeight = static_cast<DWORD>(surfaceHeight);
     desc.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
     desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
     if (objects.ddraw->CreateSurface(&desc, &objects.aux, nullptr) != DD_OK) return false;
@@ -220,6 +255,7 @@ bool SurfacePresenter::Attach(HWND window, const RECT &testTarget) {
     fx.dwFillColor = 0;
     objects.frame->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx);
     objects.aux->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &fx);
+    LockFrame([this](const LockedSurface &surface) { Clear(surface); });
 
     // Only a driver that cannot blit to the screen at all sends us to GDI.
     RECT target = testTarget;
@@ -229,45 +265,103 @@ bool SurfacePresenter::Attach(HWND window, const RECT &testTarget) {
 int32_t SurfacePresenter::Present(const PresentArgs &args) {
     if (!objects.primary || !objects.frame) return kDrawNoSurfaces;
     DDSURFACEDESC2 desc;
-    ZeroRecord(&desc);
-    if (FAILED(objects.frame->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr))) {
-        objects.frame->Restore();
-        return kDrawLockFailed;
-    }
-    // Writes stay inside the lock's rows, width and pitch whatever the surface reports.
-    uint8_t *bits = static_cast<uint8_t *>(desc.lpSurface);
-    if (bits && desc.lPitch > 0) {
-        const int32_t surfaceHeight = Clamp32(desc.dwHeight);
-        Fill(args.frame,
-             LockedSurface{bits, desc.lPitch, surfaceHeight, std::min(frameHeight, surfaceHeight),
-                           std::min(frameWidth, Clamp32(desc.dwWidth))});
-    }
-    objects.frame->Unlock(nullptr);
+    if (FAILED(LockFrame([&](const LockedSurface &surface) { Fill(args.frame, surface); }, &desc)))
+        return SUCCEEDED(objects.frame->Restore()) ? kDrawLockFailed : kPresentSetUpAgain;
     UpdateClientRect(args.state.hwnd);
     const bool mirror = args.mirror == 1;
+    HRESULT shown = DD_OK;
     // Held from the text test to the final blit so the slots cannot change between.
-    args.display.WithOsdHeld(
-        [&] { Blit(args.display, ComposeSource(args.display, &desc, mirror), mirror); });
-    return kDrawOk;
+    args.display.WithOsdHeld([&] {
+        shown = Blit(args.display, ComposeSource(args.display, &desc, mirror), mirror);
+        // A display-mode change or the secure desktop takes every surface;
+        // once they are back the same frame goes out again.
+        if (RestoreLost(shown))
+            shown = Blit(args.display, ComposeSource(args.display, &desc, mirror), mirror);
+    });
+    if (gone) return kPresentSetUpAgain;
+    // Other failures change nothing a later frame could not (a window with no
+    // visible area, say), so only a frame lost with its surfaces is not shown.
+    return shown == DDERR_SURFACELOST ? kDrawLockFailed : kDrawOk;
+}
+
+// Locks the whole frame surface for `write`; writes stay inside the lock's
+// rows, width and pitch whatever the surface reports.
+template <typename Write>
+HRESULT SurfacePresenter::LockFrame(Write write, DDSURFACEDESC2 *desc) {
+    DDSURFACEDESC2 own;
+    if (!desc) desc = &own;
+    ZeroRecord(desc);
+    const HRESULT hr = objects.frame->Lock(nullptr, desc, DDLOCK_WAIT, nullptr);
+    if (FAILED(hr)) return hr;
+    uint8_t *bits = static_cast<uint8_t *>(desc->lpSurface);
+    if (bits && desc->lPitch > 0) {
+        const int32_t lockHeight = Clamp32(desc->dwHeight);
+        const int32_t lockWidth = std::min(Clamp32(desc->dwWidth), int32_t(desc->lPitch));
+        write(LockedSurface{bits, desc->lPitch, lockHeight, std::min(frameHeight, lockHeight),
+                            std::min(frameWidth, lockWidth), lockWidth});
+    }
+    objects.frame->Unlock(nullptr);
+    return hr;
+}
+
+// Restores every surface after `hr` said one was lost; false when nothing was
+// lost, or when a surface cannot come back (a new screen format, which the
+// aux surface must follow), which leaves the presenter gone.
+bool SurfacePresenter::RestoreLost(HRESULT hr) {
+    if (hr != DDERR_SURFACELOST || gone) return false;
+    for (IDirectDrawSurface7 *surface : {objects.primary, objects.frame, objects.aux})
+        if (surface && FAILED(surface->Restore())) gone = true;
+    return !gone;
 }
 
 template <>
 void Yv12Presenter::Fill(const FrameArgs &frame, const LockedSurface &surface) {
     const int32_t pitch = surface.pitch;
-    const int32_t columns = std::min(surface.width, pitch);
-    CopyPlane(surface.bits, pitch, frame.y, frame.yStride, columns, surface.rows);
-    // Chroma planes of height / 2 rows, as drivers (and Wine) lay them out; an
-    // odd width's extra chroma column repeats the last sample.
+    CopyPlane(surface.bits, pitch, frame.y, frame.yStride, surface.width, surface.rows);
+    // The extra column and row of an odd size repeat the frame's last ones.
+    const int32_t columns = std::min(surfaceWidth, surface.surfaceWidth);
+    for (int32_t r = 0; r < surface.rows && surface.width > 0; ++r) {
+        uint8_t *row = surface.bits + ptrdiff_t(r) * pitch;
+        std::memset(row + surface.width, row[surface.width - 1], size_t(columns - surface.width));
+    }
+    const int32_t rows = std::min(surfaceHeight, surface.height);
+    for (int32_t r = surface.rows; r < rows && surface.rows > 0; ++r)
+        std::memcpy(surface.bits + ptrdiff_t(r) * pitch,
+                    surface.bits + ptrdiff_t(surface.rows - 1) * pitch, size_t(columns));
+    // Chroma planes of height / 2 rows at half the pitch, as drivers (and Wine) lay them out.
     const int32_t chromaPitch = pitch / 2;
     uint8_t *vPlane = surface.bits + ptrdiff_t(surface.height) * pitch;
     uint8_t *uPlane = vPlane + ptrdiff_t(surface.height / 2) * chromaPitch;
     const int32_t chromaColumns = std::min((columns + 1) / 2, chromaPitch);
-    const int32_t chromaRows = surface.rows / 2;
+    const int32_t chromaRows = rows / 2;
     const int32_t frameColumns = std::min(frameWidth / 2, chromaColumns);
+    const int32_t frameRows = std::min(frameHeight / 2, chromaRows);
     FillChromaPlane(vPlane, chromaPitch, chromaColumns, chromaRows, frame.v, frame.uvStride,
-                    frameColumns);
+                    frameColumns, frameRows);
     FillChromaPlane(uPlane, chromaPitch, chromaColumns, chromaRows, frame.u, frame.uvStride,
-                    frameColumns);
+                    frameColumns, frameRows);
+}
+
+template <>
+void Yv12Presenter::Clear(const LockedSurface &surface) {
+    const int32_t chromaPitch = surface.pitch / 2;
+    const ptrdiff_t lumaBytes = ptrdiff_t(surface.height) * surface.pitch;
+    std::memset(surface.bits, 16, size_t(lumaBytes));
+    std::memset(surface.bits + lumaBytes, 0x80, size_t(surface.height / 2) * chromaPitch * 2);
+}
+
+template <>
+void UyvyPresenter::Clear(const LockedSurface &surface) {
+    for (int32_t r = 0; r < surface.height; ++r) {
+        uint8_t *row = surface.bits + ptrdiff_t(r) * surface.pitch;
+        for (int32_t x = 0; x + 4 <= surface.pitch; x += 4)
+            std::memcpy(row + x, "\x80\x10\x80\x10", 4);
+    }
+}
+
+template <>
+void Rgb565Presenter::Clear(const LockedSurface &surface) {
+    std::memset(surface.bits, 0, size_t(surface.height) * surface.pitch);
 }
 
 template <>
@@ -312,13 +406,15 @@ IDirectDrawSurface7 *SurfacePresenter::ComposeSource(DrawWindow &display, DDSURF
 IDirectDrawSurface7 *SurfacePresenter::ComposeThroughAux(DrawWindow &display, DDSURFACEDESC2 *desc,
                                                          bool text) {
     IDirectDrawSurface7 *aux = objects.aux;
-    RECT frameRect;
-    SetRect(&frameRect, 0, 0, frameWidth, frameHeight);
-    if (aux->Blt(&frameRect, objects.frame, nullptr, DDBLT_WAIT, nullptr) != DD_OK)
-        return objects.frame;
+    HRESULT hr = ConvertIntoAux();
+    if (RestoreLost(hr)) hr = ConvertIntoAux();
+    if (hr != DD_OK) return objects.frame;
     if (!text) return aux;
-    HRESULT hr = aux->Lock(nullptr, desc, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr);
-    if (hr == DDERR_SURFACELOST) hr = aux->Restore();
+    hr = aux->Lock(nullptr, desc, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr);
+    // A restored surface has lost its pixels: the frame goes in again.
+    if (hr == DDERR_SURFACELOST && (hr = aux->Restore()) == DD_OK &&
+        (hr = ConvertIntoAux()) == DD_OK)
+        hr = aux->Lock(nullptr, desc, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr);
     if (hr != DD_OK) return aux;
     HDC dc = nullptr;
     aux->GetDC(&dc);
@@ -330,7 +426,14 @@ IDirectDrawSurface7 *SurfacePresenter::ComposeThroughAux(DrawWindow &display, DD
     return aux;
 }
 
-void SurfacePresenter::Blit(DrawWindow &display, IDirectDrawSurface7 *source, bool mirror) {
+// The whole frame surface into the aux surface of the same size, unscaled.
+HRESULT SurfacePresenter::ConvertIntoAux() {
+    RECT whole;
+    SetRect(&whole, 0, 0, surfaceWidth, surfaceHeight);
+    return objects.aux->Blt(&whole, objects.frame, nullptr, DDBLT_WAIT, nullptr);
+}
+
+HRESULT SurfacePresenter::Blit(DrawWindow &display, IDirectDrawSurface7 *source, bool mirror) {
     DDBLTFX fx;
     ZeroRecord(&fx);
     DDBLTFX *effects = nullptr;
@@ -340,13 +443,18 @@ void SurfacePresenter::Blit(DrawWindow &display, IDirectDrawSurface7 *source, bo
         flags |= DDBLT_DDFX;
         effects = &fx;
     }
+    HRESULT hr = DD_OK;
     display.WithCrop([&](const RECT *crop) {
-        RECT sourceRect = crop ? *crop : RECT{0, 0, 0, 0};
-        if (crop && source == objects.frame && chromaBlock != ChromaBlock::None)
-            sourceRect = AlignToChroma(sourceRect, chromaBlock == ChromaBlock::Square, frameWidth,
-                                       frameHeight);
-        objects.primary->Blt(&clientRect, source, crop ? &sourceRect : nullptr, flags, effects);
+        RECT sourceRect = crop ? *crop : RECT{0, 0, frameWidth, frameHeight};
+        if (source == objects.frame && chromaBlock != ChromaBlock::None)
+            sourceRect = AlignToChroma(sourceRect, chromaBlock == ChromaBlock::Square, surfaceWidth,
+                                       surfaceHeight);
+        const bool whole = sourceRect.left == 0 && sourceRect.top == 0 &&
+                           sourceRect.right == surfaceWidth && sourceRect.bottom == surfaceHeight;
+        hr = objects.primary->Blt(&clientRect, source, whole ? nullptr : &sourceRect, flags,
+                                  effects);
     });
+    return hr;
 }
 
 void SurfacePresenter::UpdateClientRect(HWND window) {
@@ -366,8 +474,8 @@ std::unique_ptr<SurfacePresenter> TryFormat(DirectDrawObjects &dd, int32_t width
     DDSURFACEDESC2 desc;
     ZeroRecord(&desc);
     desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT;
-    desc.dwWidth = static_cast<DWORD>(width);
-    desc.dwHeight = static_cast<DWORD>(height);
+    desc.dwWidth = static_cast<DWORD>(SurfaceWidth(P::kChroma, width));
+    desc.dwHeight = static_cast<DWORD>(SurfaceHeight(P::kChroma, height));
     DDPIXELFORMAT &format = desc.ddpfPixelFormat;
     format.dwSize = sizeof(format);
     format.dwFlags = fourcc ? DDPF_FOURCC : DDPF_RGB;

@@ -128,18 +128,19 @@ protected:
         const Walk &w = GetParam();
         const int64_t blocks = w.width >= 2 ? w.width / 2 : 0;
         // The frame's own height / 2 chroma rows, no more: an odd last row
-        // borrows the last of them, and a lone row has none, so nothing is drawn.
+        // borrows the last of them, and a lone row, which has none, is grey.
         // An odd last column takes its row's last chroma sample, grey when a
         // frame 1 pixel wide has none.
         const int64_t chromaRows = w.height > 0 ? w.height / 2 : 0;
-        const int64_t rows = chromaRows > 0 ? w.height : 0;
+        const int64_t rows = w.height > 0 ? w.height : 0;
         const int64_t columns = w.width > 0 ? w.width : 0;
         const bool touches = columns > 0 && rows > 0;
         const int32_t yStride = w.width + (strided ? w.yPad : 0);
         const int32_t uvStride = w.width / 2 + (strided ? w.uvPad : 0);
         const int32_t dstStride = w.width + (strided ? w.dstPad : 0);
         GuardedBuffer yBuf(touches ? size_t((rows - 1) * yStride + columns) : 0);
-        GuardedBuffer uBuf(touches && blocks ? size_t((chromaRows - 1) * uvStride + blocks) : 0);
+        const bool chroma = touches && blocks && chromaRows;
+        GuardedBuffer uBuf(chroma ? size_t((chromaRows - 1) * uvStride + blocks) : 0);
         GuardedBuffer vBuf(uBuf.size());
         const size_t dstPixels = touches ? size_t((rows - 1) * dstStride + columns) : 0;
         GuardedBuffer dstBuf(dstPixels * 2);
@@ -165,7 +166,7 @@ protected:
             for (int64_t x = 0; x < columns; ++x) {
                 const int64_t c =
                     std::min(r / 2, chromaRows - 1) * uvStride + std::min(x / 2, blocks - 1);
-                const int u = blocks ? uBuf.data()[c] : 128, v = blocks ? vBuf.data()[c] : 128;
+                const int u = chroma ? uBuf.data()[c] : 128, v = chroma ? vBuf.data()[c] : 128;
                 const uint16_t e = Expected(yBuf.data()[r * yStride + x], u, v);
                 const size_t at = size_t(r * dstStride + x);
                 ASSERT_EQ(e, dst[at]) << w.name << (strided ? " strided" : " packed") << " seed "

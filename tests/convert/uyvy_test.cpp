@@ -100,13 +100,18 @@ TEST_P(UyvyBytes, OddLastColumnReusesTheLastChromaSample) {
     EXPECT_EQ(0, std::memcmp(want1, dst, 16)) << "width 1 is one whole grey group a row";
 }
 
-// A lone row has no chroma row of its own in a YV12 frame: nothing is packed.
-TEST_P(UyvyBytes, SingleRowPacksNothing) {
-    const uint8_t y[16] = {1};
+// A lone row has no chroma row of its own in a YV12 frame: it is packed grey.
+TEST_P(UyvyBytes, SingleRowPacksGrey) {
+    uint8_t y[16];
+    for (int i = 0; i < 16; ++i) y[i] = uint8_t(20 + i);
     uint8_t dst[32];
     std::memset(dst, kCanary, sizeof(dst));
-    GetParam().fn(y, 16, nullptr, nullptr, 0, dst, 32, 16, 1);
-    for (uint8_t b : dst) ASSERT_EQ(kCanary, b);
+    GetParam().fn(y, 16, nullptr, nullptr, 0, dst, 32, 11, 1);
+    for (int i = 0; i < 32; ++i) {
+        const int pixel = std::min(i / 2, 10);  // the odd last column is its group's both luma
+        const uint8_t want = i >= 24 ? kCanary : i % 2 ? y[pixel] : 0x80;
+        ASSERT_EQ(want, dst[i]) << "byte " << i;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Packers, UyvyBytes, testing::ValuesIn(kPackers),
@@ -146,11 +151,12 @@ TEST_P(UyvyWalk, StaysInsideThePlanesAndRows) {
     const uint32_t rowBytes = 4 * ((w.width + 1) / 2);
     const int32_t pitch = int32_t(rowBytes) + w.dstPad;
     // The frame's own height / 2 chroma rows: an odd last row reuses the last
-    // of them, and a lone row has none, so nothing is packed.
+    // of them, and a lone row, which has none, is packed grey.
     const uint32_t chromaRows = w.height / 2;
-    const bool any = w.width && chromaRows;
+    const bool any = w.width && w.height;
     GuardedBuffer yBuf(any ? size_t(w.height - 1) * yStride + w.width : 0);
-    GuardedBuffer uBuf(any ? size_t(chromaRows - 1) * uvStride + w.width / 2 : 0);
+    GuardedBuffer uBuf(any && chromaRows ? size_t(chromaRows - 1) * uvStride + w.width / 2 : 0);
+    const std::vector<uint8_t> grey(w.width / 2 + 1, 0x80);
     GuardedBuffer vBuf(uBuf.size());
     const size_t dstSize = any ? size_t(w.height - 1) * pitch + rowBytes : 0;
     GuardedBuffer dst(dstSize, kCanary);
@@ -166,9 +172,10 @@ TEST_P(UyvyWalk, StaysInsideThePlanesAndRows) {
     for (uint32_t r = 0; r < w.height && any; ++r) {
         const uint8_t *row = dst.data() + size_t(r) * pitch;
         for (uint32_t b = 0; b < rowBytes; ++b) {
-            const size_t c = size_t(std::min(r / 2, chromaRows - 1)) * uvStride;
-            const uint8_t e = ExpectedByte(yBuf.data() + size_t(r) * yStride, uBuf.data() + c,
-                                           vBuf.data() + c, w.width, b);
+            const size_t c = chromaRows ? size_t(std::min(r / 2, chromaRows - 1)) * uvStride : 0;
+            const uint8_t *u = chromaRows ? uBuf.data() + c : grey.data();
+            const uint8_t *v = chromaRows ? vBuf.data() + c : grey.data();
+            const uint8_t e = ExpectedByte(yBuf.data() + size_t(r) * yStride, u, v, w.width, b);
             ASSERT_EQ(e, row[b]) << packer.name << " " << w.name << " seed " << seed << ": row "
                                  << r << " byte " << b;
         }

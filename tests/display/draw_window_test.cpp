@@ -57,15 +57,17 @@ TEST_P(PlayRect, AcceptedOnlyInsideTheFrame) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PlayRect,
-    testing::Values(RectCase{"FullFrame", {0, 0, kFrameWidth, kFrameHeight}, false},
-                    RectCase{"RightAtWidth", {0, 0, kFrameWidth, 10}, false},
-                    RectCase{"BottomAtHeight", {0, 0, 10, kFrameHeight}, false},
+    testing::Values(RectCase{"FullFrame", {0, 0, kFrameWidth, kFrameHeight}, true},
+                    RectCase{"RightAtWidth", {0, 0, kFrameWidth, 10}, true},
+                    RectCase{"BottomAtHeight", {0, 0, 10, kFrameHeight}, true},
+                    RectCase{"RightPastWidth", {0, 0, kFrameWidth + 1, 10}, false},
+                    RectCase{"BottomPastHeight", {0, 0, 10, kFrameHeight + 1}, false},
                     RectCase{"NegativeLeft", {-1, 0, 10, 10}, false},
                     RectCase{"NegativeTop", {0, -1, 10, 10}, false},
                     RectCase{"LeftAtWidth", {kFrameWidth, 0, 10, 10}, false},
-                    RectCase{"LargestInside", {0, 0, kFrameWidth - 1, kFrameHeight - 1}, true},
-                    RectCase{"Inverted", {50, 40, 10, 5}, true},
-                    RectCase{"Empty", {10, 10, 10, 10}, true}),
+                    RectCase{"Inverted", {50, 40, 10, 5}, false},
+                    RectCase{"Empty", {10, 10, 10, 10}, false},
+                    RectCase{"OneColumn", {10, 10, 11, 20}, true}),
     [](const testing::TestParamInfo<RectCase> &p) { return std::string(p.param.name); });
 
 TEST(PlayRectState, NullTurnsTheCropOffAndKeepsTheValues) {

@@ -205,4 +205,76 @@ TEST(GdiPresent, CallbackGetsTenValuesAndItsDrawingIsPresented) {
     EXPECT_EQ(log.values[8], 2) << "mirror mode reaches the callback as stored";
 }
 
+// What a display callback may do to its own display, on the drawing thread:
+// whatever it asks, the draw finishes on memory that is still there, and what
+// was asked holds from the next draw on.
+struct ReentryCase;
+struct Reentry {
+    KestraDisplay display;
+    HWND other;
+    const ReentryCase *pending;  // asked once, by the first callback
+    int32_t innerDraw;
+};
+
+struct ReentryCase {
+    const char *name;
+    void (*ask)(Reentry &);
+    int nextWidth;    // frame size of the next draw; 0 when the display is gone
+    bool otherShows;  // the next frame shows in the other window
+};
+
+void KESTRA_CALLBACK AskOnce(int32_t, HDC, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
+                             int32_t, void *user) {
+    Reentry *r = static_cast<Reentry *>(user);
+    const ReentryCase *c = r->pending;
+    r->pending = nullptr;
+    if (c) c->ask(*r);
+}
+
+const ReentryCase kReentries[] = {
+    {"close", [](Reentry &r) { KESTRA_DWCloseDraw(r.display); }, 0, false},
+    {"init_another_size", [](Reentry &r) { KESTRA_DWInitDraw(r.display, 32, 24); }, 32, false},
+    {"free", [](Reentry &r) { KESTRA_DWFreeDraw(r.display); }, 64, false},
+    {"new_window", [](Reentry &r) { KESTRA_DWSetHwnd(r.display, r.other); }, 64, true},
+    {"draw",
+     [](Reentry &r) {
+         YuvFrame inner(64, 48);
+         r.innerDraw = KESTRA_DWDrawYUV420(r.display, inner.y.data(), inner.yStride, inner.u.data(),
+                                           inner.v.data(), inner.uvStride, 0, 0, 0);
+     },
+     64, false},
+};
+
+class ReentryTest : public ::testing::TestWithParam<ReentryCase> {};
+
+TEST_P(ReentryTest, CallbackCallingIntoItsDisplayIsSafe) {
+    const ReentryCase &c = GetParam();
+    GdiDisplay display(64, 48, 64, 48);
+    ASSERT_TRUE(display.ready());
+    HWND other = kplat_create_window("other", 300, 30, 64, 48, 1);
+    Reentry reentry{display.handle, other, &c, 1};
+    KESTRA_DWSetDisplayCB(display.handle, &reentry, AskOnce);
+    const int dcs = kplat_live_objects(KPLAT_OBJ_DC);
+    ASSERT_EQ(display.Draw(YuvFrame(64, 48)), 0) << c.name;
+    if (c.nextWidth == 0) {
+        display.handle = nullptr;  // closed by the callback once the draw returned
+        EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_DC), dcs - 1) << "the window DC went with it";
+    } else {
+        const YuvFrame next = YuvFrame::Bars(c.nextWidth, c.nextWidth * 3 / 4);
+        ASSERT_EQ(display.Draw(next), 0) << c.name;
+        HWND shown = c.otherShows ? other : display.window;
+        EXPECT_EQ(kplat_window_pixel(shown, 60, 24), next.Rgb(next.width - 2, next.height / 2))
+            << c.name << ": the last bar";
+    }
+    if (std::string(c.name) == "draw") {
+        EXPECT_EQ(reentry.innerDraw, -1) << "a draw from inside";
+    }
+    DestroyWindow(other);
+}
+
+INSTANTIATE_TEST_SUITE_P(Asks, ReentryTest, ::testing::ValuesIn(kReentries),
+                         [](const ::testing::TestParamInfo<ReentryCase> &p) {
+                             return std::string(p.param.name);
+                         });
+
 }  // namespace

@@ -141,10 +141,8 @@ TEST_P(SurfaceModeTest, ShowsTheFramePixelForPixel) {
 
 // What an odd size adds beyond whole 2x2 blocks (the last column, the last
 // row) shows the frame being drawn: its own luma with the nearest chroma, or
-// grey when a frame 1 pixel wide has none. The frame before has other luma
-// and chroma, so a byte left over from it shows. A YV12 surface of odd height
-// has height / 2 chroma rows, as drivers lay it out, so its last row has no
-// chroma of its own and is left out here.
+// grey when a frame 1 pixel wide or high has none. The frame before has other
+// luma and chroma, so a byte left over from it shows.
 TEST_P(SurfaceModeTest, OddEdgesShowTheirOwnFrameOnly) {
     const int mode = GetParam();
     // One pixel in each mode's own terms: the adapter's conversion of the
@@ -159,7 +157,7 @@ TEST_P(SurfaceModeTest, OddEdgesShowTheirOwnFrameOnly) {
         block.Reference();
         return Expected(mode, block)[0];
     };
-    const int kSizes[][2] = {{5, 5}, {1, 3}, {7, 4}, {4, 7}, {3, 2}, {33, 17}};
+    const int kSizes[][2] = {{5, 5}, {1, 3}, {7, 4}, {4, 7}, {3, 2}, {33, 17}, {5, 1}, {1, 1}};
     for (const auto &size : kSizes) {
         const int w = size[0], h = size[1];
         SurfaceDisplay d(mode, w, h, w, h);
@@ -168,8 +166,7 @@ TEST_P(SurfaceModeTest, OddEdgesShowTheirOwnFrameOnly) {
         const YuvFrame next = YuvFrame::InvertedOnOneColour(w, h);
         const uint8_t u = w > 1 && h > 1 ? 90 : 128, v = w > 1 && h > 1 ? 240 : 128;
         ASSERT_EQ(d.Draw(next), 0);
-        const int checkedRows = mode == kestra::ModeYV12Surface && h % 2 ? h - 1 : h;
-        for (int y = 0; y < checkedRows; ++y)
+        for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 const uint32_t want = colour(next.y[size_t(y) * next.yStride + x], u, v);
                 ASSERT_TRUE(Near(d.At(x, y), want, Tolerance(mode)))
@@ -331,6 +328,54 @@ TEST_P(FourccOsdTest, AuxLockFailingShowsTheConvertedFrameWithoutText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FourccOsdTest, ::testing::Values(0, 1), ModeName);
+
+// A display-mode change, the secure desktop or a full-screen game takes the
+// surfaces. Whatever was lost, the next frames show again, text and all; a
+// surface that cannot be restored (a new screen format) has DirectDraw set up
+// anew. A frame that could not be shown is not reported as shown.
+struct LostCase {
+    const char *name;
+    DWORD format;  // the surfaces marked lost
+    bool restoreFails;
+    int32_t firstDraw;
+};
+
+const LostCase kLost[] = {
+    {"primary", KPLAT_DDRAW_PRIMARY, false, 0},
+    {"aux", 32, false, 0},
+    {"every_surface", 0, false, -3},
+    {"every_surface_for_good", 0, true, 0},
+};
+
+class LostSurfaceTest : public ::testing::TestWithParam<std::tuple<int, LostCase>> {};
+
+TEST_P(LostSurfaceTest, NextFramesShowAgain) {
+    const int mode = std::get<0>(GetParam());
+    const LostCase &c = std::get<1>(GetParam());
+    SurfaceDisplay d(mode, kFw, kFh);
+    d.SetOsd();
+    const YuvFrame grey(kFw, kFh, 16);
+    ASSERT_EQ(d.Draw(grey), 0);
+    kplat_fill_window(d.window, 0x123456);
+    ASSERT_GT(kplat_ddraw_mark_lost(c.format), 0);
+    if (c.restoreFails) kplat_ddraw_fail("IDirectDrawSurface7::Restore", -1, DDERR_WRONGMODE, 0);
+    EXPECT_EQ(d.Draw(grey), c.firstDraw) << c.name;
+    if (c.firstDraw != 0) {
+        EXPECT_EQ(d.At(kFw - 1, kFh - 1), 0x123456u) << "not shown, not reported";
+    }
+    ASSERT_EQ(d.Draw(grey), 0) << c.name;
+    EXPECT_EQ(d.object()->ViewPresenter().renderMode, mode) << c.name;
+    EXPECT_TRUE(Near(d.At(kFw - 1, kFh - 1), Expected(mode, grey).back(), Tolerance(mode)))
+        << c.name << ": got " << std::hex << d.At(kFw - 1, kFh - 1);
+    EXPECT_GT(d.GreenPixels(), 0) << c.name << ": the OSD text";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, LostSurfaceTest,
+    ::testing::Combine(::testing::Values(0, 1, 2), ::testing::ValuesIn(kLost)),
+    [](const ::testing::TestParamInfo<std::tuple<int, LostCase>> &p) {
+        return ModeName({std::get<0>(p.param), p.index}) + "_" + std::get<1>(p.param).name;
+    });
 
 TEST(Rgb565SurfaceTest, GetDcFailingShowsTheFrameWithoutText) {
     SurfaceDisplay d(kestra::ModeRGB565Surface, kFw, kFh);
