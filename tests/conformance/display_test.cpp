@@ -278,10 +278,13 @@ TEST_P(PlayRectTest, CropsTheSourceOrIsRefused) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rects, PlayRectTest,
-    ::testing::Values(PlayRectCase{"second bar only", {44, 10, 76, 100}, {kGreen, kGreen}},
-                      PlayRectCase{"last two bars", {80, 0, 159, 119}, {kBlue, kWhite}},
-                      PlayRectCase{"full frame is refused", {0, 0, 160, 120}, kBars},
-                      PlayRectCase{"edge outside the frame", {-1, 0, 50, 50}, kBars}),
+    ::testing::Values(
+        PlayRectCase{"second bar only", {44, 10, 76, 100}, {kGreen, kGreen}},
+        PlayRectCase{"last two bars", {80, 0, 159, 119}, {kBlue, kWhite}},
+        PlayRectCase{"to the frame's right and bottom edges", {80, 60, 160, 120}, {kBlue, kWhite}},
+        PlayRectCase{"whole frame", {0, 0, 160, 120}, kBars},
+        PlayRectCase{"inside out is refused", {76, 100, 44, 10}, kBars},
+        PlayRectCase{"edge outside the frame", {-1, 0, 50, 50}, kBars}),
     [](const ::testing::TestParamInfo<PlayRectCase> &p) {
         std::string name = p.param.name;
         for (char &c : name)
@@ -398,18 +401,77 @@ TEST_F(DisplayTest, ReinitDropsAPlayRectThatNoLongerFitsAndKeepsOneThatDoes) {
     ExpectColumns({kRed, kRed}, "96x64 keeps the crop that still fits");
 }
 
-TEST_F(DisplayTest, PictureFollowsTheWindowSetWithoutAnotherInit) {
+// Whatever window the display was set up on, and whether a window was set
+// before InitDraw at all, the next frame fills the window set last.
+class NewWindowTest : public DisplayTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NewWindowTest, NextFrameFillsTheWindowSetLast) {
+    const bool initFirst = GetParam();
     Yv12Frame frame(kFrameWidth, kFrameHeight);
     frame.Bars(kBars);
-    DrawAndShow(frame);
-    HWND first = window_;
-    window_ = host::CreateHostWindow(kClientWidth, kClientHeight);
-    ASSERT_NE(window_, nullptr);
+    HWND smaller = host::CreateHostWindow(kClientWidth / 2, kClientHeight / 2);
+    ASSERT_NE(smaller, nullptr);
+    ASSERT_EQ(KESTRA_DWCloseDraw(display_), 0);
+    ASSERT_EQ(KESTRA_DWOpenDraw(&display_), 0);
+    if (!initFirst) {
+        ASSERT_EQ(KESTRA_DWSetHwnd(display_, smaller), 0);
+    }
+    ASSERT_EQ(KESTRA_DWInitDraw(display_, kFrameWidth, kFrameHeight), 0);
+    if (!initFirst) {
+        ASSERT_EQ(frame.Draw(display_), 0);
+    }
     ASSERT_EQ(KESTRA_DWSetHwnd(display_, window_), 0);
-    ASSERT_EQ(KESTRA_DWAdjustedWnd(display_), 0);
     DrawAndShow(frame);
-    ExpectColumns(kBars, "second window");
-    host::DestroyHostWindow(first);
+    ExpectColumns(kBars, initFirst ? "window set after InitDraw" : "second, larger window");
+    host::DestroyHostWindow(smaller);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, NewWindowTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool> &p) {
+                             return p.param ? "InitFirst" : "FromASmallerWindow";
+                         });
+
+// The last row and column of an odd frame show its own luma with the nearest
+// chroma: white luma on grey chroma is white there, black elsewhere.
+TEST(OddFrame, LastRowAndColumnShowTheirOwnLuma) {
+    constexpr int w = 33, h = 25;
+    HWND window = host::CreateHostWindow(2 * w, 2 * h);
+    ASSERT_NE(window, nullptr);
+    KestraDisplay display = nullptr;
+    ASSERT_EQ(KESTRA_DWOpenDraw(&display), 0);
+    ASSERT_EQ(KESTRA_DWSetHwnd(display, window), 0);
+    ASSERT_EQ(KESTRA_DWInitDraw(display, w, h), 0);
+    std::vector<uint8_t> y(size_t(w) * h, 16), u(size_t(w / 2) * (h / 2), 128), v(u.size(), 128);
+    for (int x = 0; x < w; ++x) y[size_t(h - 1) * w + x] = 235;
+    for (int r = 0; r < h; ++r) y[size_t(r) * w + w - 1] = 235;
+    auto draw = [&] {
+        return KESTRA_DWDrawYUV420(display, y.data(), w, u.data(), v.data(), w / 2, 0, 0, 0);
+    };
+    ASSERT_EQ(draw(), 0);
+    host::PumpMessages();
+    struct Probe {
+        int x, y;
+        uint32_t colour;
+        const char *what;
+    };
+    const Probe probes[] = {{2 * w - 1, h, kWhite, "last column"},
+                            {w, 2 * h - 1, kWhite, "last row"},
+                            {2 * w - 1, 2 * h - 1, kWhite, "corner"},
+                            {w, h, kBlack, "inside"}};
+    auto mismatch = [&](const std::vector<uint32_t> &pixels) -> std::string {
+        if (pixels.size() != size_t(4) * w * h) return "client area of another size";
+        for (const Probe &p : probes) {
+            const uint32_t got = pixels[size_t(p.y) * 2 * w + p.x];
+            if (!Near(got, p.colour)) return std::string(p.what) + ": got " + Hex(got);
+        }
+        return "";
+    };
+    const std::vector<uint32_t> pixels = ReadWhen(
+        window, [&](const std::vector<uint32_t> &p) { return mismatch(p).empty(); },
+        [&] { draw(); });
+    EXPECT_EQ(mismatch(pixels), "");
+    EXPECT_EQ(KESTRA_DWCloseDraw(display), 0);
+    host::DestroyHostWindow(window);
 }
 
 struct SizeCase {
