@@ -248,6 +248,8 @@ KPLAT_API void WINAPI SetLastError(DWORD error);
 KPLAT_API BOOL WINAPI CloseHandle(HANDLE handle);
 KPLAT_API UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue,
                                             LPCSTR fileName);
+KPLAT_API DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
+                                                LPSTR returned, DWORD size, LPCSTR fileName);
 KPLAT_API DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 KPLAT_API DWORD WINAPI GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size);
 KPLAT_API void WINAPI GetLocalTime(LPSYSTEMTIME time);

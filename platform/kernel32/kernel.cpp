@@ -2,6 +2,7 @@
 // path, profile (INI) reading and run-time module loading.
 #include "internal.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstring>
@@ -164,6 +165,20 @@ UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, 
     uint32_t result = 0;
     for (; *p >= '0' && *p <= '9'; ++p) result = result * 10u + static_cast<uint32_t>(*p - '0');
     return negative ? 0u - result : result;
+}
+
+// The value, or the default when file, section or key is missing, cut to
+// size - 1 characters; the count copied, without the terminator.
+DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue,
+                                      LPSTR returned, DWORD size, LPCSTR fileName) {
+    if (!returned || size == 0) return 0;
+    std::string value;
+    if (!section || !key || !fileName || !ReadProfileString(section, key, fileName, &value))
+        value = defaultValue ? defaultValue : "";
+    const size_t n = std::min<size_t>(value.size(), size - 1);
+    std::memcpy(returned, value.data(), n);
+    returned[n] = '\0';
+    return static_cast<DWORD>(n);
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {

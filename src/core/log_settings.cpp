@@ -1,6 +1,7 @@
 // LogSettings singleton and the exe-directory lookup.
 #include "core/log_settings.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -38,6 +39,15 @@ char SeparatorOf(const char *directory) {
     return n ? directory[n - 1] : '\\';
 }
 
+// ASCII only, as the setting's values are.
+bool SameNoCase(const char *a, const char *b) {
+    for (; *a && *b; ++a, ++b)
+        if (std::tolower(static_cast<unsigned char>(*a)) !=
+            std::tolower(static_cast<unsigned char>(*b)))
+            return false;
+    return *a == *b;
+}
+
 }  // namespace
 
 const char *ExeDirectory() {
@@ -56,7 +66,11 @@ const char *ExeDirectory() {
 }
 
 LogSettings::LogSettings()
-    : maxSize(kDefaultMaxSize), level(kDefaultLevel), bytesWritten(0), logFile(nullptr) {
+    : maxSize(kDefaultMaxSize),
+      level(kDefaultLevel),
+      bytesWritten(0),
+      logFile(nullptr),
+      renderer(Renderer::DirectDraw) {
     iniPath[0] = '\0';
     logDirectory[0] = '\0';
     logFileName[0] = '\0';
@@ -86,6 +100,11 @@ void LogSettings::ReadSettings() {
     int32_t size =
         static_cast<int32_t>(GetPrivateProfileIntA("LOG", "SIZE", kDefaultMaxSize, iniPath));
     maxSize = (size <= kDefaultMaxSize || size > kLargestMaxSize) ? kDefaultMaxSize : size;
+    char name[16] = {};
+    GetPrivateProfileStringA("VIDEO", "RENDERER", "ddraw", name, sizeof name, iniPath);
+    renderer = SameNoCase(name, "d3d11") ? Renderer::Direct3D11
+               : SameNoCase(name, "gdi") ? Renderer::Gdi
+                                         : Renderer::DirectDraw;
 }
 
 void LogSettings::SetModuleName(const char *name) {
@@ -103,5 +122,7 @@ void ReleaseLogSettings() {
     delete instance;
     instance = nullptr;
 }
+
+Renderer ConfiguredRenderer() { return instance ? instance->renderer : Renderer::DirectDraw; }
 
 }  // namespace kestra

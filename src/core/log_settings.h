@@ -11,6 +11,10 @@ namespace kestra {
 
 constexpr int kModuleNameChars = 64;
 
+// How displays present, from key RENDERER of section VIDEO: "ddraw" (also a
+// missing file, key or unknown value), "d3d11" or "gdi", in any case.
+enum class Renderer { DirectDraw, Direct3D11, Gdi };
+
 class LogSettings {
 public:
     LogSettings();
@@ -18,7 +22,7 @@ public:
     LogSettings(const LogSettings &) = delete;
     LogSettings &operator=(const LogSettings &) = delete;
 
-    // LEVEL and SIZE from section LOG of iniPath.
+    // LEVEL and SIZE from section LOG of iniPath, and the renderer.
     void ReadSettings();
     void SetModuleName(const char *name);
 
@@ -33,6 +37,7 @@ public:
     HANDLE logFile;
     CritSection lock;
     char moduleName[kModuleNameChars];
+    Renderer renderer;
 };
 
 // Directory of the host executable (not of this library), long form, ending
@@ -45,5 +50,8 @@ LogSettings *AcquireLogSettings();
 LogSettings *GetLogSettings();
 // Destroys the singleton (if any); the next Acquire creates a fresh one.
 void ReleaseLogSettings();
+
+// The singleton's renderer; DirectDraw when there is none.
+Renderer ConfiguredRenderer();
 
 }  // namespace kestra

@@ -1,5 +1,6 @@
-// DrawWindow: set-up, setters, OSD text, the host's callback and the draw
-// call; and what every presenter has, its mode and frame buffer.
+// DrawWindow: set-up, setters, OSD text and the draw call, which hands the
+// presenter what the frame needs; and what every presenter has, its mode and
+// frame buffer, the OSD painter and the host's drawing.
 #include "display/draw_window.h"
 
 #include <cstdint>
@@ -42,6 +43,12 @@ void DrawWindow::Close(DrawWindow *display) {
 }
 
 void DrawWindow::SetHwnd(HWND window) {
+    // The frame being drawn still paints into the old window's DC.
+    if (InCallback()) {
+        windowDeferred = true;
+        deferredWindow = window;
+        return;
+    }
     if (state.windowDC) {
         ReleaseDC(state.hwnd, state.windowDC);
         state.windowDC = nullptr;
@@ -51,12 +58,9 @@ void DrawWindow::SetHwnd(HWND window) {
     state.windowDC = GetDC(state.hwnd);
     if (!moved || !window) return;
     UpdateWindowRect();
-    // Whatever the presenter holds (a clipper, a swap chain, the old window's
-    // rectangle) belongs to the old window: frames would show nowhere.
-    if (!state.initialised) return;
-    if (InCallback())
-        setUpDeferred = true;
-    else
+    // Whatever the presenter holds (a clipper, a swap chain) belongs to the
+    // old window: frames would show nowhere.
+    if (state.initialised && !(presenter && presenter->MoveTo(window)))
         SetUpPresenter(state.frameWidth, state.frameHeight);
 }
 
@@ -87,7 +91,7 @@ int32_t DrawWindow::InitDraw(int32_t width, int32_t height) {
     if (usable) SetUpPresenter(width, height);
     if (!usable || !presenter || !presenter->AllocFrameBuffer()) {
         // Nothing may draw into a buffer of the wrong size: not ready until a good size.
-        presenter = MakeGdiPresenter(0, 0);
+        presenter = MakeGdiPresenter(PresenterSetUp{state.hwnd, 0, 0, {}});
         SetFrameSize(0, 0);
         state.initialised = 0;
         return 0;
@@ -103,8 +107,7 @@ int32_t DrawWindow::InitDraw(int32_t width, int32_t height) {
 void DrawWindow::SetUpPresenter(int32_t width, int32_t height) {
     std::unique_ptr<uint8_t[]> buffer = presenter ? presenter->TakeFrameBuffer() : nullptr;
     presenter.reset();
-    presenter = MakeSurfacePresenter(state.hwnd, width, height, state.windowRect);
-    if (!presenter) presenter = MakeGdiPresenter(width, height);
+    presenter = MakePresenter(PresenterSetUp{state.hwnd, width, height, state.windowRect});
     if (presenter) presenter->AdoptFrameBuffer(std::move(buffer));
 }
 
@@ -140,23 +143,47 @@ int32_t DrawWindow::DrawYUV420(const FrameArgs &frame) {
 }
 
 int32_t DrawWindow::Present(const FrameArgs &frame) {
-    int32_t result = presenter->Present(PresentArgs{frame, state, mirrorMode, *this});
+    int32_t result = PresentOnce(frame);
     if (result != kPresentSetUpAgain) return result;
     SetUpPresenter(state.frameWidth, state.frameHeight);
-    if (presenter) result = presenter->Present(PresentArgs{frame, state, mirrorMode, *this});
+    if (presenter) result = PresentOnce(frame);
     // Not shown: the frame is dropped, as when its surface cannot be locked.
     return !presenter || result == kPresentSetUpAgain ? kDrawLockFailed : result;
 }
 
+// What the frame needs, taken under the display's locks: the presenter sees
+// each OSD slot and the crop as one of the values the host set.
+int32_t DrawWindow::PresentOnce(const FrameArgs &frame) {
+    OsdPainter osd;
+    {
+        AutoLock lock(osdLock);
+        std::memcpy(osd.slots, state.osdSlots, sizeof osd.slots);
+    }
+    RECT crop{0, 0, 0, 0};
+    bool cropped = false;
+    {
+        AutoLock lock(cropLock);
+        cropped = state.playRectEnabled != 0;
+        crop = state.playRect;
+    }
+    const int32_t mirror = mirrorMode;
+    const HostDrawing drawing{
+        state.displayCallback, state.callbackUser, int32_t(drawIndex), state.frameWidth,
+        state.frameHeight,     frame.value7,       frame.value8,       mirror,
+        &callbackLock,         &callbackThread};
+    const WindowTarget window{state.hwnd, state.windowDC, state.windowRect};
+    return presenter->Present(
+        FrameContext{frame, cropped ? &crop : nullptr, mirror, osd, drawing, window});
+}
+
 void DrawWindow::RunDeferred() {
+    if (windowDeferred) {
+        windowDeferred = false;
+        SetHwnd(deferredWindow);
+    }
     if (initDeferred) {
         initDeferred = false;
-        setUpDeferred = false;
         InitDraw(deferredWidth, deferredHeight);
-    }
-    if (setUpDeferred) {
-        setUpDeferred = false;
-        SetUpPresenter(state.frameWidth, state.frameHeight);
     }
 }
 
@@ -180,10 +207,24 @@ int DrawWindow::HasOsdText() const {
 }
 
 void DrawWindow::DrawOsd(HDC dc, int32_t /*width*/, int32_t height) {
-    AutoLock lock(osdLock);
-    if (!HasOsdText()) return;
+    OsdPainter osd;
+    {
+        AutoLock lock(osdLock);
+        std::memcpy(osd.slots, state.osdSlots, sizeof osd.slots);
+    }
+    osd.Paint(dc, height);
+}
+
+bool OsdPainter::HasText() const {
+    for (const OsdSlot &slot : slots)
+        if (slot.text[0] != '\0') return true;
+    return false;
+}
+
+void OsdPainter::Paint(HDC dc, int32_t height) const {
+    if (!HasText()) return;
     int oldMode = SetBkMode(dc, TRANSPARENT);
-    for (const OsdSlot &slot : state.osdSlots) {
+    for (const OsdSlot &slot : slots) {
         int n = static_cast<int>(strnlen(slot.text, kOsdTextBytes - 1));
         if (n == 0) continue;
         COLORREF oldColour = SetTextColor(dc, slot.colour);
@@ -206,14 +247,13 @@ void DrawWindow::DrawOsd(HDC dc, int32_t /*width*/, int32_t height) {
     SetBkMode(dc, oldMode);
 }
 
-void DrawWindow::CallDisplayCallback(HDC dc, int32_t windowWidth, int32_t windowHeight,
-                                     int32_t value7, int32_t value8, int32_t mode) {
-    AutoLock lock(callbackLock);
-    if (!state.displayCallback) return;
-    callbackThread = GetCurrentThreadId();
-    state.displayCallback(static_cast<int32_t>(drawIndex), dc, state.frameWidth, state.frameHeight,
-                          value7, value8, windowWidth, windowHeight, mode, state.callbackUser);
-    callbackThread = 0;
+void HostDrawing::Call(HDC dc, int32_t windowWidth, int32_t windowHeight) const {
+    AutoLock hold(lock);
+    if (!callback) return;
+    *callingThread = GetCurrentThreadId();
+    callback(index, dc, frameWidth, frameHeight, value7, value8, windowWidth, windowHeight, mirror,
+             user);
+    *callingThread = 0;
 }
 
 // Before its first set-up a display reports the UYVY mode.

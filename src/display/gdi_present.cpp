@@ -1,7 +1,7 @@
 // Frame presentation through GDI: convert to a bottom-up 24-bit DIB, compose
 // OSD text and the host's drawing in a memory DC at frame size, then stretch
 // the result into the window.
-#include "display/draw_window.h"
+#include "display/presenter.h"
 
 #include <algorithm>
 #include <cstring>
@@ -79,10 +79,10 @@ SourceRect ChooseSource(const RECT *crop, int32_t mirror, int32_t w, int32_t h) 
 class GdiPresenter : public Presenter {
 public:
     GdiPresenter(int32_t width, int32_t height);
-    int32_t Present(const PresentArgs &args) override;
+    int32_t Present(const FrameContext &context) override;
 
 private:
-    void Show(const PresentArgs &args);
+    void Show(const FrameContext &context);
     // The bottom-up 24-bit DIB the frame is converted into.
     BITMAPINFO info;
 };
@@ -101,14 +101,14 @@ GdiPresenter::GdiPresenter(int32_t width, int32_t height) : Presenter(ModeGdi, w
     header.biSizeImage = static_cast<DWORD>(width) * static_cast<DWORD>(height) * 3u;
 }
 
-std::unique_ptr<Presenter> MakeGdiPresenter(int32_t width, int32_t height) {
-    return std::unique_ptr<Presenter>(new (std::nothrow) GdiPresenter(width, height));
+std::unique_ptr<Presenter> MakeGdiPresenter(const PresenterSetUp &setUp) {
+    return std::unique_ptr<Presenter>(new (std::nothrow) GdiPresenter(setUp.width, setUp.height));
 }
 
-int32_t GdiPresenter::Present(const PresentArgs &args) {
+int32_t GdiPresenter::Present(const FrameContext &context) {
     // Without a buffer from set-up there is nothing to convert into.
     if (!frameBuffer || frameWidth <= 0 || frameHeight <= 0) return kDrawNotReady;
-    ConvertFrame(args.frame, frameBuffer.get(), frameWidth, frameHeight);
+    ConvertFrame(context.frame, frameBuffer.get(), frameWidth, frameHeight);
     // OSD text and the host's drawing go onto the frame in a memory DC, and
     // the result back into the buffer.
     HDC screen = GetDC(nullptr);
@@ -118,10 +118,9 @@ int32_t GdiPresenter::Present(const PresentArgs &args) {
     SetStretchBltMode(memory, COLORONCOLOR);
     StretchDIBits(memory, 0, 0, frameWidth, frameHeight, 0, 0, frameWidth, frameHeight,
                   frameBuffer.get(), &info, DIB_RGB_COLORS, SRCCOPY);
-    args.display.DrawOsd(memory, frameWidth, frameHeight);
-    const RECT &window = args.state.windowRect;
-    args.display.CallDisplayCallback(memory, window.right - window.left, window.bottom - window.top,
-                                     args.frame.value7, args.frame.value8, args.mirror);
+    context.osd.Paint(memory, frameHeight);
+    const RECT &window = context.window.outer;
+    context.drawing.Call(memory, window.right - window.left, window.bottom - window.top);
     // Deselect before reading back and deleting the bitmap.
     SelectObject(memory, previous);
     GetDIBits(memory, bitmap, 0, static_cast<UINT>(frameHeight), frameBuffer.get(), &info,
@@ -129,20 +128,18 @@ int32_t GdiPresenter::Present(const PresentArgs &args) {
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     DeleteObject(bitmap);
-    Show(args);
+    Show(context);
     return kDrawOk;
 }
 
-void GdiPresenter::Show(const PresentArgs &args) {
-    const RECT &window = args.state.windowRect;
+void GdiPresenter::Show(const FrameContext &context) {
+    const RECT &window = context.window.outer;
     const int destWidth = (window.right - window.left) - 2;
     const int destHeight = (window.bottom - window.top) - 2;
-    SetStretchBltMode(args.state.windowDC, COLORONCOLOR);
-    args.display.WithCrop([&](const RECT *crop) {
-        const SourceRect src = ChooseSource(crop, args.mirror, frameWidth, frameHeight);
-        StretchDIBits(args.state.windowDC, 0, 0, destWidth, destHeight, src.x, src.y, src.width,
-                      src.height, frameBuffer.get(), &info, DIB_RGB_COLORS, SRCCOPY);
-    });
+    const SourceRect src = ChooseSource(context.crop, context.mirror, frameWidth, frameHeight);
+    SetStretchBltMode(context.window.dc, COLORONCOLOR);
+    StretchDIBits(context.window.dc, 0, 0, destWidth, destHeight, src.x, src.y, src.width,
+                  src.height, frameBuffer.get(), &info, DIB_RGB_COLORS, SRCCOPY);
 }
 
 }  // namespace kestra

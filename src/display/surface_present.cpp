@@ -8,7 +8,7 @@
 #include <new>
 
 #include "convert/dispatch.h"
-#include "display/draw_window.h"
+#include "display/presenter.h"
 
 static_assert(sizeof(void *) != 4 || sizeof(DDSURFACEDESC2) == 124, "DDSURFACEDESC2 layout");
 static_assert(sizeof(void *) != 4 || sizeof(DDBLTFX) == 100, "DDBLTFX layout");
@@ -133,7 +133,7 @@ public:
         from = DirectDrawObjects();
     }
     ~SurfacePresenter() override { Release(); }
-    int32_t Present(const PresentArgs &args) override;
+    int32_t Present(const FrameContext &context) override;
     void Release() override { objects.Release(); }
     PresenterView View() const override {
         return PresenterView{renderMode,      frameBuffer.get(), clientRect, objects.ddraw,
@@ -149,12 +149,12 @@ protected:
     virtual void Clear(const LockedSurface &surface) = 0;
 
 private:
-    IDirectDrawSurface7 *ComposeSource(DrawWindow &display, DDSURFACEDESC2 *desc, bool mirror);
-    IDirectDrawSurface7 *ComposeThroughAux(DrawWindow &display, DDSURFACEDESC2 *desc, bool text);
+    IDirectDrawSurface7 *ComposeSource(const OsdPainter &osd, DDSURFACEDESC2 *desc, bool mirror);
+    IDirectDrawSurface7 *ComposeThroughAux(const OsdPainter &osd, DDSURFACEDESC2 *desc);
     HRESULT ConvertIntoAux();
     template <typename Write>
     HRESULT LockFrame(Write write, DDSURFACEDESC2 *desc = nullptr);
-    HRESULT Blit(DrawWindow &display, IDirectDrawSurface7 *source, bool mirror);
+    HRESULT Blit(IDirectDrawSurface7 *source, const RECT *crop, bool mirror);
     bool RestoreLost(HRESULT hr);
     void UpdateClientRect(HWND window);
 
@@ -262,22 +262,19 @@ bool SurfacePresenter::Attach(HWND window, const RECT &testTarget) {
     return objects.primary->Blt(&target, objects.frame, nullptr, DDBLT_WAIT, nullptr) != E_NOTIMPL;
 }
 
-int32_t SurfacePresenter::Present(const PresentArgs &args) {
+int32_t SurfacePresenter::Present(const FrameContext &context) {
     if (!objects.primary || !objects.frame) return kDrawNoSurfaces;
     DDSURFACEDESC2 desc;
-    if (FAILED(LockFrame([&](const LockedSurface &surface) { Fill(args.frame, surface); }, &desc)))
+    if (FAILED(
+            LockFrame([&](const LockedSurface &surface) { Fill(context.frame, surface); }, &desc)))
         return SUCCEEDED(objects.frame->Restore()) ? kDrawLockFailed : kPresentSetUpAgain;
-    UpdateClientRect(args.state.hwnd);
-    const bool mirror = args.mirror == 1;
-    HRESULT shown = DD_OK;
-    // Held from the text test to the final blit so the slots cannot change between.
-    args.display.WithOsdHeld([&] {
-        shown = Blit(args.display, ComposeSource(args.display, &desc, mirror), mirror);
-        // A display-mode change or the secure desktop takes every surface;
-        // once they are back the same frame goes out again.
-        if (RestoreLost(shown))
-            shown = Blit(args.display, ComposeSource(args.display, &desc, mirror), mirror);
-    });
+    UpdateClientRect(context.window.hwnd);
+    const bool mirror = context.mirror == 1;
+    HRESULT shown = Blit(ComposeSource(context.osd, &desc, mirror), context.crop, mirror);
+    // A display-mode change or the secure desktop takes every surface; once
+    // they are back the same frame goes out again.
+    if (RestoreLost(shown))
+        shown = Blit(ComposeSource(context.osd, &desc, mirror), context.crop, mirror);
     if (gone) return kPresentSetUpAgain;
     // Other failures change nothing a later frame could not (a window with no
     // visible area, say), so only a frame lost with its surfaces is not shown.
@@ -383,19 +380,19 @@ void Rgb565Presenter::Fill(const FrameArgs &frame, const LockedSurface &surface)
               surface.rows);
 }
 
-IDirectDrawSurface7 *SurfacePresenter::ComposeSource(DrawWindow &display, DDSURFACEDESC2 *desc,
+IDirectDrawSurface7 *SurfacePresenter::ComposeSource(const OsdPainter &osd, DDSURFACEDESC2 *desc,
                                                      bool mirror) {
-    const bool text = display.HasOsdText() != 0;
+    const bool text = osd.HasText();
     if (chromaBlock != ChromaBlock::None) {
         // Drivers may ignore the mirror on a YUV source (Wine does, and still
         // answers DD_OK), so a mirrored frame goes through the RGB aux surface.
         if (!text && !mirror) return objects.frame;
-        return ComposeThroughAux(display, desc, text);
+        return ComposeThroughAux(osd, desc);
     }
     if (!text) return objects.frame;
     HDC dc = nullptr;
     if (SUCCEEDED(objects.frame->GetDC(&dc))) {
-        display.DrawOsd(dc, frameWidth, frameHeight);
+        osd.Paint(dc, frameHeight);
         objects.frame->ReleaseDC(dc);
     }
     return objects.frame;
@@ -403,13 +400,13 @@ IDirectDrawSurface7 *SurfacePresenter::ComposeSource(DrawWindow &display, DDSURF
 
 // FOURCC surfaces have no device context: the frame is converted into the
 // RGB aux surface first and the text drawn there.
-IDirectDrawSurface7 *SurfacePresenter::ComposeThroughAux(DrawWindow &display, DDSURFACEDESC2 *desc,
-                                                         bool text) {
+IDirectDrawSurface7 *SurfacePresenter::ComposeThroughAux(const OsdPainter &osd,
+                                                         DDSURFACEDESC2 *desc) {
     IDirectDrawSurface7 *aux = objects.aux;
     HRESULT hr = ConvertIntoAux();
     if (RestoreLost(hr)) hr = ConvertIntoAux();
     if (hr != DD_OK) return objects.frame;
-    if (!text) return aux;
+    if (!osd.HasText()) return aux;
     hr = aux->Lock(nullptr, desc, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr);
     // A restored surface has lost its pixels: the frame goes in again.
     if (hr == DDERR_SURFACELOST && (hr = aux->Restore()) == DD_OK &&
@@ -419,7 +416,7 @@ IDirectDrawSurface7 *SurfacePresenter::ComposeThroughAux(DrawWindow &display, DD
     HDC dc = nullptr;
     aux->GetDC(&dc);
     if (dc) {
-        display.DrawOsd(dc, frameWidth, frameHeight);
+        osd.Paint(dc, frameHeight);
         aux->ReleaseDC(dc);
     }
     aux->Unlock(nullptr);
@@ -433,7 +430,7 @@ HRESULT SurfacePresenter::ConvertIntoAux() {
     return objects.aux->Blt(&whole, objects.frame, nullptr, DDBLT_WAIT, nullptr);
 }
 
-HRESULT SurfacePresenter::Blit(DrawWindow &display, IDirectDrawSurface7 *source, bool mirror) {
+HRESULT SurfacePresenter::Blit(IDirectDrawSurface7 *source, const RECT *crop, bool mirror) {
     DDBLTFX fx;
     ZeroRecord(&fx);
     DDBLTFX *effects = nullptr;
@@ -443,18 +440,13 @@ HRESULT SurfacePresenter::Blit(DrawWindow &display, IDirectDrawSurface7 *source,
         flags |= DDBLT_DDFX;
         effects = &fx;
     }
-    HRESULT hr = DD_OK;
-    display.WithCrop([&](const RECT *crop) {
-        RECT sourceRect = crop ? *crop : RECT{0, 0, frameWidth, frameHeight};
-        if (source == objects.frame && chromaBlock != ChromaBlock::None)
-            sourceRect = AlignToChroma(sourceRect, chromaBlock == ChromaBlock::Square, surfaceWidth,
-                                       surfaceHeight);
-        const bool whole = sourceRect.left == 0 && sourceRect.top == 0 &&
-                           sourceRect.right == surfaceWidth && sourceRect.bottom == surfaceHeight;
-        hr = objects.primary->Blt(&clientRect, source, whole ? nullptr : &sourceRect, flags,
-                                  effects);
-    });
-    return hr;
+    RECT sourceRect = crop ? *crop : RECT{0, 0, frameWidth, frameHeight};
+    if (source == objects.frame && chromaBlock != ChromaBlock::None)
+        sourceRect = AlignToChroma(sourceRect, chromaBlock == ChromaBlock::Square, surfaceWidth,
+                                   surfaceHeight);
+    const bool whole = sourceRect.left == 0 && sourceRect.top == 0 &&
+                       sourceRect.right == surfaceWidth && sourceRect.bottom == surfaceHeight;
+    return objects.primary->Blt(&clientRect, source, whole ? nullptr : &sourceRect, flags, effects);
 }
 
 void SurfacePresenter::UpdateClientRect(HWND window) {
@@ -498,12 +490,12 @@ std::unique_ptr<SurfacePresenter> TryFormat(DirectDrawObjects &dd, int32_t width
 
 }  // namespace
 
-std::unique_ptr<Presenter> MakeSurfacePresenter(HWND window, int32_t width, int32_t height,
-                                                const RECT &testTarget) {
+std::unique_ptr<Presenter> MakeSurfacePresenter(const PresenterSetUp &setUp) {
     DirectDrawObjects dd;
     bool fourcc = false;
     std::unique_ptr<SurfacePresenter> presenter;
-    if (OpenDirectDraw(window, &dd, &fourcc)) {
+    const int32_t width = setUp.width, height = setUp.height;
+    if (OpenDirectDraw(setUp.window, &dd, &fourcc)) {
         if (!fourcc) {
             presenter = TryFormat<Rgb565Presenter>(dd, width, height, 0);
         } else {
@@ -514,7 +506,7 @@ std::unique_ptr<Presenter> MakeSurfacePresenter(HWND window, int32_t width, int3
                     TryFormat<UyvyPresenter>(dd, width, height, MAKEFOURCC('U', 'Y', 'V', 'Y'));
         }
     }
-    if (presenter && presenter->Attach(window, testTarget)) return presenter;
+    if (presenter && presenter->Attach(setUp.window, setUp.testTarget)) return presenter;
     presenter.reset();
     dd.Release();
     return nullptr;

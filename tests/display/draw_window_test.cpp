@@ -89,16 +89,6 @@ TEST(PlayRectState, RejectedBeforeInitialisation) {
     EXPECT_EQ(0, dw.State().playRect.right) << "values untouched";
 }
 
-// A presenter holds the crop lock while it blits; the same thread may still set the crop.
-TEST(PlayRectState, SettableWhileTheSameThreadHoldsSurfaceLock) {
-    Window window;
-    DrawWindow dw;
-    Initialise(dw, window.handle);
-    const RECT rect{1, 1, 2, 2};
-    dw.WithCrop([&](const RECT *) { dw.SetPlayRect(&rect); });
-    EXPECT_EQ(1u, dw.State().playRectEnabled);
-}
-
 TEST(DrawWindowObject, ConstructedIdle) {
     DrawWindow dw;
     EXPECT_EQ(kestra::ModeUYVYSurface, dw.ViewPresenter().renderMode);

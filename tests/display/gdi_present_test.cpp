@@ -221,6 +221,7 @@ struct ReentryCase {
     void (*ask)(Reentry &);
     int nextWidth;    // frame size of the next draw; 0 when the display is gone
     bool otherShows;  // the next frame shows in the other window
+    int sourceX;      // the frame column window column 60 shows
 };
 
 void KESTRA_CALLBACK AskOnce(int32_t, HDC, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
@@ -232,17 +233,23 @@ void KESTRA_CALLBACK AskOnce(int32_t, HDC, int32_t, int32_t, int32_t, int32_t, i
 }
 
 const ReentryCase kReentries[] = {
-    {"close", [](Reentry &r) { KESTRA_DWCloseDraw(r.display); }, 0, false},
-    {"init_another_size", [](Reentry &r) { KESTRA_DWInitDraw(r.display, 32, 24); }, 32, false},
-    {"free", [](Reentry &r) { KESTRA_DWFreeDraw(r.display); }, 64, false},
-    {"new_window", [](Reentry &r) { KESTRA_DWSetHwnd(r.display, r.other); }, 64, true},
+    {"close", [](Reentry &r) { KESTRA_DWCloseDraw(r.display); }, 0, false, 0},
+    {"init_another_size", [](Reentry &r) { KESTRA_DWInitDraw(r.display, 32, 24); }, 32, false, 30},
+    {"free", [](Reentry &r) { KESTRA_DWFreeDraw(r.display); }, 64, false, 60},
+    {"new_window", [](Reentry &r) { KESTRA_DWSetHwnd(r.display, r.other); }, 64, true, 60},
+    {"play_rect",
+     [](Reentry &r) {
+         const RECT leftHalf{0, 0, 32, 48};
+         KESTRA_DWSetPlayRect(r.display, &leftHalf);
+     },
+     64, false, 30},
     {"draw",
      [](Reentry &r) {
          YuvFrame inner(64, 48);
          r.innerDraw = KESTRA_DWDrawYUV420(r.display, inner.y.data(), inner.yStride, inner.u.data(),
                                            inner.v.data(), inner.uvStride, 0, 0, 0);
      },
-     64, false},
+     64, false, 60},
 };
 
 class ReentryTest : public ::testing::TestWithParam<ReentryCase> {};
@@ -263,8 +270,8 @@ TEST_P(ReentryTest, CallbackCallingIntoItsDisplayIsSafe) {
         const YuvFrame next = YuvFrame::Bars(c.nextWidth, c.nextWidth * 3 / 4);
         ASSERT_EQ(display.Draw(next), 0) << c.name;
         HWND shown = c.otherShows ? other : display.window;
-        EXPECT_EQ(kplat_window_pixel(shown, 60, 24), next.Rgb(next.width - 2, next.height / 2))
-            << c.name << ": the last bar";
+        EXPECT_EQ(kplat_window_pixel(shown, 60, 24), next.Rgb(c.sourceX, next.height / 2))
+            << c.name;
     }
     if (std::string(c.name) == "draw") {
         EXPECT_EQ(reentry.innerDraw, -1) << "a draw from inside";

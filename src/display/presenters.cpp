@@ -1,0 +1,35 @@
+// The presenters each renderer setting tries, in order: the first that can
+// show frames in the window wins.
+#include "core/log_settings.h"
+#include "display/presenter.h"
+
+namespace kestra {
+
+namespace {
+
+constexpr MakePresenterFn kDirectDraw[] = {MakeSurfacePresenter, MakeGdiPresenter, nullptr};
+constexpr MakePresenterFn kDirect3D11[] = {MakeD3D11Presenter, MakeSurfacePresenter,
+                                           MakeGdiPresenter, nullptr};
+constexpr MakePresenterFn kGdiOnly[] = {MakeGdiPresenter, nullptr};
+
+const MakePresenterFn *PresentersFor(Renderer renderer) {
+    switch (renderer) {
+        case Renderer::Direct3D11:
+            return kDirect3D11;
+        case Renderer::Gdi:
+            return kGdiOnly;
+        case Renderer::DirectDraw:
+            break;
+    }
+    return kDirectDraw;
+}
+
+}  // namespace
+
+std::unique_ptr<Presenter> MakePresenter(const PresenterSetUp &setUp) {
+    for (const MakePresenterFn *make = PresentersFor(ConfiguredRenderer()); *make; ++make)
+        if (std::unique_ptr<Presenter> presenter = (*make)(setUp)) return presenter;
+    return nullptr;
+}
+
+}  // namespace kestra
