@@ -165,6 +165,7 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_UnInitialize(void);
 /* Converts a YV12 frame (studio-range BT.601) to packed 24-bit pixels, blue
  * first, rows 3 x dstStride bytes apart, written top-down. A negative height
  * reads the source bottom-up. Odd last columns and rows are not written.
+ * A NULL destination or plane, or rows 2 GiB or more apart, writes nothing.
  * Always 0. */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_yv12_to_rgb24_c(uint8_t *dst, int32_t dstStride,
                                                              const uint8_t *y, const uint8_t *u,

@@ -134,6 +134,8 @@ KestraResult KESTRA_API KESTRA_UnInitialize(void) { return 1; }
 KestraResult KESTRA_API KESTRA_yv12_to_rgb24_c(uint8_t *dst, int32_t dstStride, const uint8_t *y,
                                                const uint8_t *u, const uint8_t *v, int32_t yStride,
                                                int32_t uvStride, uint32_t width, int32_t height) {
+    // The converters read and write without looking; a missing plane is the host's slip.
+    if (!dst || !y || !u || !v) return 0;
     // The converters take byte strides; a stride of 2 GiB or more is no frame's.
     const int64_t pitch = 3 * static_cast<int64_t>(dstStride);
     if (pitch != static_cast<int32_t>(pitch)) return 0;

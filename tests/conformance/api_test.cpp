@@ -77,4 +77,27 @@ TEST(Converter, ExportedConverterWritesBgrTopDown) {
     for (int i = 0; i < 6; ++i) EXPECT_LE(out[i], 5) << "flipped top row byte " << i;
 }
 
+// What the exported converter refuses: 0, and nothing read or written.
+TEST(Converter, ExportedConverterRefusesWithoutTouching) {
+    const uint8_t y[4] = {235, 235, 16, 16};
+    const uint8_t u[1] = {128}, v[1] = {128};
+    uint8_t out[2 * 2 * 3];
+    const struct {
+        const char *name;
+        uint8_t *dst;
+        const uint8_t *y, *u, *v;
+        int32_t dstStride;
+    } kRefusals[] = {
+        {"no destination", nullptr, y, u, v, 2},     {"no Y plane", out, nullptr, u, v, 2},
+        {"no U plane", out, y, nullptr, v, 2},       {"no V plane", out, y, u, nullptr, 2},
+        {"rows 3 GiB apart", out, y, u, v, 1 << 30},
+    };
+    for (const auto &c : kRefusals) {
+        std::fill(std::begin(out), std::end(out), uint8_t(0x5A));
+        EXPECT_EQ(KESTRA_yv12_to_rgb24_c(c.dst, c.dstStride, c.y, c.u, c.v, 2, 1, 2, 2), 0)
+            << c.name;
+        EXPECT_EQ(std::count(std::begin(out), std::end(out), uint8_t(0x5A)), 12) << c.name;
+    }
+}
+
 }  // namespace

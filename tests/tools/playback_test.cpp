@@ -2,8 +2,11 @@
 // against a rendering of the same frame, the recorded sound, bad input.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -21,6 +24,7 @@ namespace {
 struct RunResult {
     int exitCode = -1;  // -1: killed by a signal
     std::string stderrText;
+    long peakKb = 0;  // the tool's largest resident size
 };
 
 std::string Quote(const std::string &arg) {
@@ -34,9 +38,17 @@ RunResult RunPlay(const std::string &dir, const std::vector<std::string> &args) 
     for (const std::string &a : args) command += " " + Quote(a);
     const std::string errPath = dir + "/stderr.txt";
     command += " </dev/null >/dev/null 2>" + Quote(errPath);
-    int status = std::system(command.c_str());
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
     RunResult r;
-    if (status != -1 && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+    if (pid > 0 && wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status))
+        r.exitCode = WEXITSTATUS(status);
+    r.peakKb = usage.ru_maxrss;
     r.stderrText = ReadFile(errPath);
     return r;
 }
@@ -249,6 +261,26 @@ TEST_F(Playback, WrittenClipAndWavPlayAndLoop) {
         << "the file's samples should reach the device unchanged";
 }
 
+// The crop may reach the frame's right and bottom edges: 0,0,8,3 of an 8x6
+// clip stretches its top three rows over the window.
+TEST_F(Playback, CropToTheFrameEdgeIsShown) {
+    kplay::YuvFrame frame;
+    frame.Allocate(8, 6);
+    std::fill(frame.Y(), frame.Y() + 8 * 4, uint8_t(200));
+    std::fill(frame.Y() + 8 * 4, frame.U(), uint8_t(40));
+    std::fill(frame.U(), frame.bytes.data() + frame.bytes.size(), uint8_t(128));
+    const std::string clip = dir_ + "/clip.y4m", png = dir_ + "/crop.png";
+    ASSERT_TRUE(WriteFile(
+        clip, Y4mBytes("W8 H6 F25:1", {std::string(frame.bytes.begin(), frame.bytes.end())})));
+    RunResult run = RunPlay(dir_, {"--headless", "--no-audio", "--adapter", "none", "--crop",
+                                   "0,0,8,3", "--snapshot", png, clip});
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+    Picture shot;
+    ASSERT_TRUE(ReadPng(png, &shot));
+    EXPECT_EQ(shot.At(4, 5), Reference(frame)[0])
+        << std::hex << "bottom row shows 0x" << shot.At(4, 5) << ", not the top rows' colour";
+}
+
 struct BadRun {
     const char *name;
     std::vector<std::string> args;  // "@" stands for the scratch directory
@@ -281,6 +313,8 @@ TEST_P(PlaybackRefuses, WithOneLineAndAFailingExit) {
         << "expected exactly one line: " << run.stderrText;
     EXPECT_NE(run.stderrText.find(c.reason), std::string::npos)
         << "expected '" << c.reason << "' in: " << run.stderrText;
+    // Every clip here is tiny or refused before a frame is allocated.
+    EXPECT_LT(run.peakKb, 64 * 1024) << "KB resident at the peak";
 }
 
 const std::string kGoodClip = Y4mBytes("W8 H4 F25:1", {SolidFrame(8, 4, 0), SolidFrame(8, 4, 1)});
@@ -305,6 +339,12 @@ INSTANTIATE_TEST_SUITE_P(
                1,
                "frame 2 is truncated"},
         BadRun{"NoFrames", {"@/clip.y4m"}, "YUV4MPEG2 W8 H4 F25:1\n", "", 1, "has no frames"},
+        BadRun{"FrameLargerThanFile",
+               {"@/clip.y4m"},
+               "YUV4MPEG2 W8192 H4096 F25:1 C444\nFRAME\n",
+               "",
+               1,
+               "frame 1 is truncated (0 of 100663296 bytes)"},
         BadRun{
             "WavFloat64",
             {"@/clip.y4m", "@/sound.wav"},
@@ -317,7 +357,7 @@ INSTANTIATE_TEST_SUITE_P(
                kGoodClip,
                "",
                1,
-               "outside the 8x4 frame"},
+               "--crop right edge 16 lies outside the 8x4 frame"},
         BadRun{
             "SnapshotUnwritable", {"--snapshot", "@/no/such/dir/s.png"}, "", "", 1, "cannot write"},
         BadRun{"BadOption", {"--frames", "-3"}, "", "", 2, "bad value '-3' for --frames"}),

@@ -189,7 +189,7 @@ const char *UsageText(bool standIn) {
         "  --loop            start the clip again at its end\n"
         "  --window WxH      window client size (default: the frame size)\n"
         "  --mirror          mirror left to right\n"
-        "  --crop L,T,R,B    show only this rectangle of the frame (frame pixels)\n"
+        "  --crop L,T,R,B    show only columns L to R-1 and rows T to B-1 of the frame\n"
         "  --osd TEXT        show TEXT at the bottom left of the picture\n"
         "  --volume 0-100    audio volume\n"
         "  --no-audio        play no sound\n"

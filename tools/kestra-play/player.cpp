@@ -94,13 +94,24 @@ bool Player::OpenVideo(std::string *error) {
         fpsDen_ = options_.fpsDen;
     }
     totalFrames_ = options_.frames > 0 ? options_.frames : options_.loop ? 0 : clipFrames_;
-    if (options_.crop && (options_.cropRight > width_ || options_.cropBottom > height_)) {
-        *error = "--crop rectangle lies outside the " + std::to_string(width_) + "x" +
-                 std::to_string(height_) + " frame";
-        return false;
-    }
-    frame_.Allocate(width_, height_);
-    return true;
+    if (!CropFitsFrame(error)) return false;
+    // A header may announce a frame its file cannot hold: read one before
+    // anything is sized to it (a clip without frames is an error here).
+    bool end = false;
+    return NextFrame(error, &end);
+}
+
+// Left and top are checked with the command line; the other edges need the
+// frame size. Right and bottom are exclusive, so the whole frame is a crop.
+bool Player::CropFitsFrame(std::string *error) const {
+    if (!options_.crop) return true;
+    const bool wide = options_.cropRight > width_;
+    if (!wide && options_.cropBottom <= height_) return true;
+    *error = std::string("--crop ") + (wide ? "right" : "bottom") + " edge " +
+             std::to_string(wide ? options_.cropRight : options_.cropBottom) +
+             " lies outside the " + std::to_string(width_) + "x" + std::to_string(height_) +
+             " frame";
+    return false;
 }
 
 bool Player::OpenAudioSource(std::string *error) {
@@ -270,8 +281,9 @@ bool Player::PlayFrames(std::string *error) {
     startTime_ = Now();
     lastStatus_ = startTime_;
     while (options_.frames <= 0 || shown_ < options_.frames) {
+        // The first frame was read when the clip was opened.
         bool end = false;
-        if (!NextFrame(error, &end)) return false;
+        if (shown_ > 0 && !NextFrame(error, &end)) return false;
         if (end) break;
         const double due = startTime_ + shown_ * period;
         if (!WaitUntil(due)) break;

@@ -31,6 +31,7 @@ public:
 
 private:
     bool OpenVideo(std::string *error);
+    bool CropFitsFrame(std::string *error) const;
     bool OpenAudioSource(std::string *error);
     bool CheckOutputs(std::string *error);
     bool OpenDisplay(std::string *error);

@@ -15,6 +15,23 @@ constexpr char kSignature[] = "YUV4MPEG2";
 
 constexpr size_t kMaxLine = 4096;
 
+// Header bytes quoted in a message: an escape sequence in a file must not
+// reach the terminal, nor a NUL cut the line.
+std::string Quoted(const std::string &bytes) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out = "'";
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+            continue;
+        }
+        out += "\\x";
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+    return out + "'";
+}
+
 // Reads up to and without the next '\n'. False at end of file before any
 // byte, or when the line is longer than kMaxLine (*tooLong set).
 bool ReadLine(std::FILE *file, std::string *line, bool *tooLong) {
@@ -57,6 +74,12 @@ bool ParseRatio(const std::string &text, int *num, int *den) {
     return true;
 }
 
+// The range --fps allows: slower waits for ages between frames, faster only
+// burns the processor.
+bool IsPlayableRate(int num, int den) {
+    return int64_t(num) * 10 >= den && num <= int64_t(den) * 1000;
+}
+
 bool IsSupportedChroma(const std::string &c) {
     return c == "420" || c == "420jpeg" || c == "420mpeg2" || c == "420paldv" || c == "422" ||
            c == "444" || c == "mono";
@@ -91,7 +114,7 @@ bool ParseField(const std::string &field, Y4mHeader *h, bool *seen, std::string 
         case 'H':
             if (!ParsePositive(value, kMaxFrameSide, &n)) {
                 *error = "bad or too large frame " +
-                         std::string(field[0] == 'W' ? "width" : "height") + " '" + value + "'";
+                         std::string(field[0] == 'W' ? "width" : "height") + " " + Quoted(value);
                 return false;
             }
             (field[0] == 'W' ? h->width : h->height) = static_cast<int>(n);
@@ -99,7 +122,11 @@ bool ParseField(const std::string &field, Y4mHeader *h, bool *seen, std::string 
             return true;
         case 'F':
             if (!ParseRatio(value, &h->fpsNum, &h->fpsDen)) {
-                *error = "bad frame rate '" + value + "'";
+                *error = "bad frame rate " + Quoted(value);
+                return false;
+            }
+            if (!IsPlayableRate(h->fpsNum, h->fpsDen)) {
+                *error = "frame rate " + value + " is outside 0.1 to 1000 frames per second";
                 return false;
             }
             seen[2] = true;
@@ -110,8 +137,8 @@ bool ParseField(const std::string &field, Y4mHeader *h, bool *seen, std::string 
             return true;
         case 'C':
             if (!IsSupportedChroma(value)) {
-                *error =
-                    "unsupported chroma 'C" + value + "' (8-bit 4:2:0, 4:2:2, 4:4:4 or mono only)";
+                *error = "unsupported chroma " + Quoted("C" + value) +
+                         " (8-bit 4:2:0, 4:2:2, 4:4:4 or mono only)";
                 return false;
             }
             h->chroma = value;
@@ -180,9 +207,9 @@ bool Y4mReader::ReadHeader() {
     const bool mono = header_.chroma == "mono";
     chromaWidth_ = mono ? 0 : (header_.width + across - 1) / across;
     chromaHeight_ = mono ? 0 : (header_.height + down - 1) / down;
-    raw_.resize(size_t(header_.width) * header_.height + 2 * size_t(chromaWidth_) * chromaHeight_);
+    frameBytes_ = size_t(header_.width) * header_.height + 2 * size_t(chromaWidth_) * chromaHeight_;
     int64_t size = FileSize(file_);
-    int64_t perFrame = int64_t(raw_.size()) + 6;
+    int64_t perFrame = int64_t(frameBytes_) + 6;
     estimatedFrames_ = size > dataStart_ ? (size - dataStart_) / perFrame : 0;
     return Rewind();
 }
@@ -210,10 +237,10 @@ Y4mReader::Result Y4mReader::ReadFrame(YuvFrame *frame) {
         Fail("frame " + std::to_string(framesRead_ + 1) + ": bad frame marker");
         return Result::Error;
     }
-    size_t got = std::fread(raw_.data(), 1, raw_.size(), file_);
-    if (got != raw_.size()) {
+    size_t got = ReadFrameBytes();
+    if (got != frameBytes_) {
         Fail("frame " + std::to_string(framesRead_ + 1) + " is truncated (" + std::to_string(got) +
-             " of " + std::to_string(raw_.size()) + " bytes)");
+             " of " + std::to_string(frameBytes_) + " bytes)");
         return Result::Error;
     }
     if (frame->width != header_.width || frame->height != header_.height)
@@ -221,6 +248,19 @@ Y4mReader::Result Y4mReader::ReadFrame(YuvFrame *frame) {
     ToFrame(frame);
     ++framesRead_;
     return Result::Frame;
+}
+
+// A header can announce a frame far larger than its file: the buffer is
+// never sized past the bytes the file still holds.
+size_t Y4mReader::ReadFrameBytes() {
+    if (raw_.size() < frameBytes_) {
+        const int64_t size = FileSize(file_), here = Tell(file_);
+        size_t want = frameBytes_;
+        if (size >= 0 && here >= 0 && size - here < int64_t(want))
+            want = size > here ? size_t(size - here) : 0;
+        raw_.resize(want);
+    }
+    return raw_.empty() ? 0 : std::fread(raw_.data(), 1, raw_.size(), file_);
 }
 
 namespace {

@@ -49,6 +49,7 @@ public:
 private:
     bool Fail(const std::string &message);
     bool ReadHeader();
+    size_t ReadFrameBytes();
     void ToFrame(YuvFrame *frame) const;
 
     std::FILE *file_ = nullptr;
@@ -57,7 +58,9 @@ private:
     int64_t dataStart_ = 0;
     int64_t framesRead_ = 0;
     int64_t estimatedFrames_ = 0;
-    // One frame as the file stores it, and its chroma planes' size.
+    // One frame as the file stores it (raw_ reaches frameBytes_ once the file
+    // holds a whole frame), and its chroma planes' size.
+    size_t frameBytes_ = 0;
     std::vector<uint8_t> raw_;
     int chromaWidth_ = 0, chromaHeight_ = 0;
     std::string error_;
