@@ -36,6 +36,7 @@ struct ShuffleStore {
 }  // namespace
 
 const ConvertFn yv12_to_rgb24_avx2 = kRgb24<Vec256, ShuffleStore>;
+const ConvertFn yv12_to_rgb24_full_avx2 = kRgb24Full<Rgb24Kernel<Vec256, ShuffleStore>::Pair>;
 const ConvertFn yv12_to_rgb565_avx2 = kRgb565<Vec256>;
 const ConvertFn yv12_to_uyvy_avx2 = kUyvy<Vec256>;
 

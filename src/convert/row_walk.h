@@ -6,14 +6,41 @@
 
 #include <cstdint>
 
+#include "convert/colour.h"
 #include "convert/convert.h"
 
 namespace kestra {
 namespace {
 
 // RGB24 converts row pairs only and may read bottom-up; the surface formats
-// also convert an odd last row and refuse a negative height.
-enum class Rows { PairsOrFlipped, PairsAndLoneRow };
+// also convert an odd last row and refuse a negative height; the full-frame
+// RGB24 converts every row either way.
+enum class Rows { PairsOrFlipped, PairsAndLoneRow, EveryRowEitherWay };
+
+struct GreySamples {
+    static constexpr int32_t kCount = 64;
+    uint8_t s[kCount];
+};
+
+constexpr GreySamples MakeGreySamples() {
+    GreySamples g{};
+    for (uint8_t &s : g.s) s = colour::kGrey;
+    return g;
+}
+
+constexpr GreySamples kGreySamples = MakeGreySamples();
+
+// The one row of a frame one row high, which has no chroma row: grey chroma,
+// in pieces no wider than the grey samples at hand.
+template <RowPairFn kPair>
+void ConvertGreyRow(const uint8_t *y, uint8_t *dst, int32_t width) {
+    constexpr int32_t kPiece = 2 * GreySamples::kCount;
+    const uint8_t *grey = kGreySamples.s;
+    for (int64_t x = 0; x < width; x += kPiece) {
+        const int32_t n = static_cast<int32_t>(width - x < kPiece ? width - x : kPiece);
+        kPair(y + x, y + x, grey, grey, dst + 3 * x, dst + 3 * x, 0, n);
+    }
+}
 
 template <RowPairFn kPair, Rows kRows>
 void ConvertRowPairs(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
@@ -24,7 +51,10 @@ void ConvertRowPairs(const uint8_t *y, int32_t yStride, const uint8_t *u, const 
     const int64_t rows = flip ? -static_cast<int64_t>(height) : height;
     // A lone row has no chroma row of its own to convert with.
     const int64_t pairs = rows / 2;
-    if (pairs == 0) return;
+    if (pairs == 0) {
+        if (kRows == Rows::EveryRowEitherWay && rows == 1) ConvertGreyRow<kPair>(y, dst, width);
+        return;
+    }
     for (int64_t k = 0; k < pairs; ++k) {
         const int64_t row0 = flip ? rows - 1 - 2 * k : 2 * k;
         const int64_t chroma = (flip ? pairs - 1 - k : k) * uvStride;
@@ -36,11 +66,26 @@ void ConvertRowPairs(const uint8_t *y, int32_t yStride, const uint8_t *u, const 
     if (kRows == Rows::PairsOrFlipped || rows % 2 == 0) return;
     // The odd last row, with the last chroma row: as a pair of itself, the
     // second write of each pixel repeats the first and no row below is touched.
-    const uint8_t *yLast = y + (rows - 1) * yStride;
+    // Read bottom-up, the last row out is the frame's first, with chroma row 0.
+    const uint8_t *yLast = flip ? y : y + (rows - 1) * yStride;
     uint8_t *dLast = dst + (rows - 1) * dstStride;
-    const int64_t chroma = (pairs - 1) * uvStride;
+    const int64_t chroma = flip ? 0 : (pairs - 1) * uvStride;
     kPair(yLast, yLast, u + chroma, v + chroma, dLast, dLast, 0, width);
 }
+
+// An RGB24 row pair, then its odd last column if any.
+template <RowPairFn kPair>
+void Rgb24PairAndLastColumn(const uint8_t *y0, const uint8_t *y1, const uint8_t *u,
+                            const uint8_t *v, uint8_t *d0, uint8_t *d1, int32_t from,
+                            int32_t width) {
+    kPair(y0, y1, u, v, d0, d1, from, width);
+    rgb24_last_column_c(y0, y1, u, v, d0, d1, from, width);
+}
+
+// The full-frame RGB24 converter over a row pair of whole blocks.
+template <RowPairFn kPair>
+constexpr ConvertFn kRgb24Full =
+    ConvertRowPairs<Rgb24PairAndLastColumn<kPair>, Rows::EveryRowEitherWay>;
 
 // A vector row pair of any width: whole steps of kPixels from `from`, then
 // the C row pair for the columns left over, so kernels carry no tail code.

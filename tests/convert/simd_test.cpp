@@ -195,6 +195,9 @@ TEST_F(SimdConverters, RandomFramesMatchReferenceAtEveryLevel) {
         std::vector<uint8_t> rgbRef(f.DstSize(3), canary);
         kestra::yv12_to_rgb24_c(y, f.yStride, u, v, f.uvStride, rgbRef.data(), 3 * f.dstStride,
                                 f.width, f.height);
+        std::vector<uint8_t> fullRef(f.DstSize(3), canary);
+        kestra::yv12_to_rgb24_full_c(y, f.yStride, u, v, f.uvStride, fullRef.data(),
+                                     3 * f.dstStride, f.width, f.height);
         std::vector<uint16_t> r565Ref(f.DstSize(2) / 2, canary * 0x101);
         std::vector<uint8_t> uyvyRef(f.UyvySize(), canary);
         const int rows = std::abs(f.height);
@@ -212,6 +215,10 @@ TEST_F(SimdConverters, RandomFramesMatchReferenceAtEveryLevel) {
             std::vector<uint8_t> rgb(rgbRef.size(), canary);
             t.rgb24(y, f.yStride, u, v, f.uvStride, rgb.data(), 3 * f.dstStride, f.width, f.height);
             EXPECT_EQ(-1, FirstDifference(rgbRef, rgb)) << "rgb24: first differing byte";
+            std::vector<uint8_t> full(fullRef.size(), canary);
+            t.rgb24Full(y, f.yStride, u, v, f.uvStride, full.data(), 3 * f.dstStride, f.width,
+                        f.height);
+            EXPECT_EQ(-1, FirstDifference(fullRef, full)) << "rgb24Full: first differing byte";
 
             std::vector<uint16_t> r565(r565Ref.size(), canary * 0x101);
             if (f.height > 0) {
