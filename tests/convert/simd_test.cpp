@@ -281,6 +281,27 @@ TEST_F(SimdConverters, EveryDestinationAlignmentMatchesReference) {
     }
 }
 
+// Output beyond the caches' size is stored around them; rows 4 bytes longer
+// than a multiple of 32 start at every alignment the stores have to reach.
+TEST_F(SimdConverters, UyvyLargerThanTheCachesMatchesReference) {
+    const uint32_t seed = TestSeed();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    constexpr int w = 2047, h = 2051, pitch = 4 * 1024 + 4;
+    std::vector<uint8_t> y(size_t(w) * h), u(size_t(w / 2) * (h / 2)), v(u.size());
+    for (auto *plane : {&y, &u, &v})
+        for (uint8_t &b : *plane) b = static_cast<uint8_t>(rng());
+    const size_t bytes = size_t(h - 1) * pitch + 4 * ((w + 1) / 2);
+    std::vector<uint8_t> expected(bytes, 0x3C);
+    kestra::yv12_to_uyvy_c(y.data(), w, u.data(), v.data(), w / 2, expected.data(), pitch, w, h);
+    for (CpuLevel level : VectorLevels()) {
+        std::vector<uint8_t> actual(bytes, 0x3C);
+        kestra::ConverterTableFor(level)->uyvy(y.data(), w, u.data(), v.data(), w / 2,
+                                               actual.data(), pitch, w, h);
+        EXPECT_EQ(-1, FirstDifference(expected, actual)) << kestra::CpuLevelName(level);
+    }
+}
+
 // The display's UYVY entry point takes the dispatched packer.
 TEST_F(SimdConverters, UyvyEntryPointMatchesReference) {
     const uint32_t seed = TestSeed();
