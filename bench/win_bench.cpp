@@ -5,6 +5,7 @@
 // output bytes. Plain QueryPerformanceCounter timing: each round times every
 // variant in turn, and the table gives the median of the rounds. Prints the
 // converter rows of scripts/bench (no libyuv here, so that column is "-").
+// An argument keeps only the groups whose "kind/size" contains it.
 #include <windows.h>
 
 #include <algorithm>
@@ -114,12 +115,15 @@ Group MakeGroup(const std::string &kind, const Frame &frame, ExportFn exported) 
     return g;
 }
 
+std::string GroupName(const Group &g) {
+    return g.kind + "/" + std::to_string(g.frame->width) + "x" + std::to_string(g.frame->height);
+}
+
 void Print(const std::vector<Group> &groups) {
     std::printf("%-9s %-10s %-13s %8s %9s %7s\n", "converter", "size", "variant", "ms", "x libyuv",
                 "x copy");
     for (const Group &g : groups) {
-        const std::string size =
-            std::to_string(g.frame->width) + "x" + std::to_string(g.frame->height);
+        const std::string size = GroupName(g).substr(g.kind.size() + 1);
         const double copy = Median(g.variants.back().ms);
         for (const Variant &v : g.variants) {
             const double ms = Median(v.ms);
@@ -131,7 +135,7 @@ void Print(const std::vector<Group> &groups) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
     kestra::build_rgb24_tables();
     kestra::build_rgb565_tables();
     HMODULE dll = LoadLibraryA("kestra.dll");
@@ -142,6 +146,14 @@ int main() {
     for (const Frame *f : {&small, &hd, &uhd}) groups.push_back(MakeGroup("rgb24", *f, exported));
     groups.push_back(MakeGroup("rgb565", hd, nullptr));
     for (const Frame *f : {&hd, &uhd}) groups.push_back(MakeGroup("uyvy", *f, nullptr));
+    if (argc > 1) {
+        const std::string filter = argv[1];
+        groups.erase(std::remove_if(groups.begin(), groups.end(),
+                                    [&](const Group &g) {
+                                        return GroupName(g).find(filter) == std::string::npos;
+                                    }),
+                     groups.end());
+    }
     std::vector<uint8_t> out(static_cast<size_t>(uhd.width) * uhd.height * 3);
     for (int round = 0; round < kRounds; ++round)
         for (Group &g : groups)
