@@ -104,8 +104,8 @@ double OwnWorkMs(Path path, const Frame &f) {
         case Path::Gdi:
             return MillisecondsPerCall(
                 [&] {
-                    t.rgb24(f.y(), f.width, f.u(), f.v(), f.width / 2, out.data(), 3 * f.width,
-                            f.width, -f.height);
+                    t.rgb24Full(f.y(), f.width, f.u(), f.v(), f.width / 2, out.data(),
+                                (3 * f.width + 3) & ~3, f.width, -f.height);
                 },
                 20);
         case Path::Yv12:

@@ -12,6 +12,10 @@ namespace kestra {
 // of luma rows 2k and 2k+1, and a frame has height / 2 chroma rows.
 // - RGB24 (3 bytes, blue first) converts whole 2x2 blocks only; a negative
 //   height reads the source bottom-up into a top-down destination.
+// - Full-frame RGB24 does the same and also converts an odd last column,
+//   with the row's last chroma sample, and an odd lone row: the frame's last
+//   row with the last chroma row, or read bottom-up its first row with chroma
+//   row 0. A frame 1 pixel wide or high has no chroma: grey.
 // - RGB 5-6-5 (native 16-bit pixels) and UYVY (U Y0 V Y1 groups) convert an
 //   odd last row with the last chroma row and an odd last column with the
 //   row's last chroma sample (grey when there is none; UYVY gives that column
@@ -22,6 +26,7 @@ using ConvertFn = void (*)(const uint8_t *y, int32_t yStride, const uint8_t *u, 
                            int32_t height);
 
 extern const ConvertFn yv12_to_rgb24_c;
+extern const ConvertFn yv12_to_rgb24_full_c;
 extern const ConvertFn yv12_to_rgb565_c;
 extern const ConvertFn yv12_to_uyvy_c;
 
@@ -33,6 +38,8 @@ using RowPair = void(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, con
 using RowPairFn = RowPair *;
 
 RowPair rgb24_pair_c, rgb565_pair_c, uyvy_pair_c;
+// Column width - 1 of both rows when the width is odd, else nothing.
+RowPair rgb24_last_column_c;
 
 // RGB24 tables: step x (i - bias) in 13-bit fixed point.
 extern int32_t lumaTable24[256];

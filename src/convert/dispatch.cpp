@@ -13,14 +13,15 @@ namespace {
 // The converters are constants of other files, so the tables are filled at
 // first use rather than at compile time.
 const ConverterTable *Tables() {
-    static const ConverterTable c{yv12_to_rgb24_c, yv12_to_rgb565_c, yv12_to_uyvy_c};
+    static const ConverterTable c{yv12_to_rgb24_c, yv12_to_rgb565_c, yv12_to_uyvy_c,
+                                  yv12_to_rgb24_full_c};
 #if defined(KESTRA_X86_CONVERTERS)
     static const ConverterTable tables[kCpuLevelCount] = {
         c,
-        {yv12_to_rgb24_sse2, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
-        {yv12_to_rgb24_ssse3, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2},
-        {yv12_to_rgb24_avx2, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2},
-        {yv12_to_rgb24_avx512, yv12_to_rgb565_avx2, yv12_to_uyvy_avx512},
+        {yv12_to_rgb24_sse2, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2, yv12_to_rgb24_full_sse2},
+        {yv12_to_rgb24_ssse3, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2, yv12_to_rgb24_full_ssse3},
+        {yv12_to_rgb24_avx2, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2, yv12_to_rgb24_full_avx2},
+        {yv12_to_rgb24_avx512, yv12_to_rgb565_avx2, yv12_to_uyvy_avx512, yv12_to_rgb24_full_avx512},
     };
 #else
     static const ConverterTable tables[kCpuLevelCount] = {c, c, c, c, c};

@@ -10,6 +10,7 @@ namespace kestra {
 
 struct ConverterTable {
     ConvertFn rgb24, rgb565, uyvy;
+    ConvertFn rgb24Full;  // RGB24 with the odd edges (convert.h)
 };
 
 const ConverterTable &Converters();
@@ -39,6 +40,8 @@ CpuLevel ConverterLevel();
 // The vector levels, each in its own ISA file.
 extern const ConvertFn yv12_to_rgb24_sse2, yv12_to_rgb24_ssse3, yv12_to_rgb24_avx2,
     yv12_to_rgb24_avx512;
+extern const ConvertFn yv12_to_rgb24_full_sse2, yv12_to_rgb24_full_ssse3, yv12_to_rgb24_full_avx2,
+    yv12_to_rgb24_full_avx512;
 extern const ConvertFn yv12_to_rgb565_sse2, yv12_to_rgb565_avx2;
 extern const ConvertFn yv12_to_uyvy_sse2, yv12_to_uyvy_avx2, yv12_to_uyvy_avx512;
 

@@ -23,12 +23,18 @@ inline __m128i Compact4(__m128i p) {
                         _mm_andnot_si128(first6, _mm_srli_si128(lane, 2)));
 }
 
+// Pixels of a channel in order from the kernel's even-then-odd bytes.
+inline __m128i InOrder(__m128i packed) {
+    return _mm_unpacklo_epi8(packed, _mm_unpackhi_epi64(packed, packed));
+}
+
 // Without a byte shuffle: widen to B,G,R,0 dwords and squeeze out the zeros.
 // The first three 16-byte stores overlap their successor's start; the last
 // writes exactly 12 bytes, so nothing past the 48 bytes is touched.
 struct CompactStore {
     static constexpr bool kPrefetch = false;
-    static void Bgr(uint8_t *out, __m128i b, __m128i g, __m128i r) {
+    static void Bgr(uint8_t *out, __m128i bPacked, __m128i gPacked, __m128i rPacked) {
+        const __m128i b = InOrder(bPacked), g = InOrder(gPacked), r = InOrder(rPacked);
         const __m128i zero = _mm_setzero_si128();
         const __m128i bgLo = _mm_unpacklo_epi8(b, g);
         const __m128i bgHi = _mm_unpackhi_epi8(b, g);
@@ -49,6 +55,7 @@ struct CompactStore {
 }  // namespace
 
 const ConvertFn yv12_to_rgb24_sse2 = kRgb24<Vec128, CompactStore>;
+const ConvertFn yv12_to_rgb24_full_sse2 = kRgb24Full<Rgb24Kernel<Vec128, CompactStore>::Pair>;
 const ConvertFn yv12_to_rgb565_sse2 = kRgb565<Vec128>;
 const ConvertFn yv12_to_uyvy_sse2 = kUyvy<Vec128>;
 

@@ -27,5 +27,6 @@ struct ShuffleStore {
 }  // namespace
 
 const ConvertFn yv12_to_rgb24_ssse3 = kRgb24<Vec128, ShuffleStore>;
+const ConvertFn yv12_to_rgb24_full_ssse3 = kRgb24Full<Rgb24Kernel<Vec128, ShuffleStore>::Pair>;
 
 }  // namespace kestra

@@ -56,6 +56,17 @@ void rgb24_pair_c(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const 
     }
 }
 
+void rgb24_last_column_c(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
+                         uint8_t *d0, uint8_t *d1, int32_t, int32_t width) {
+    if (width % 2 == 0) return;
+    const intptr_t x = width - 1;
+    const uint8_t cu = x > 0 ? u[x / 2 - 1] : kGrey;
+    const uint8_t cv = x > 0 ? v[x / 2 - 1] : kGrey;
+    yuv_to_rgb24_pixel_c(y0[x], cu, cv, d0 + 3 * x);
+    yuv_to_rgb24_pixel_c(y1[x], cu, cv, d1 + 3 * x);
+}
+
 const ConvertFn yv12_to_rgb24_c = ConvertRowPairs<rgb24_pair_c, Rows::PairsOrFlipped>;
+const ConvertFn yv12_to_rgb24_full_c = kRgb24Full<rgb24_pair_c>;
 
 }  // namespace kestra

@@ -163,5 +163,6 @@ void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t 
 }  // namespace
 
 const ConvertFn yv12_to_rgb24_avx512 = ConvertRowPairs<Pair, Rows::PairsOrFlipped>;
+const ConvertFn yv12_to_rgb24_full_avx512 = kRgb24Full<Pair>;
 
 }  // namespace kestra

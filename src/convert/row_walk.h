@@ -14,19 +14,32 @@ namespace {
 
 // RGB24 converts row pairs only and may read bottom-up; the surface formats
 // (2 bytes a pixel, both) also convert an odd last row and refuse a negative
-// height.
-enum class Rows { PairsOrFlipped, PairsAndLoneRow };
+// height; the full-frame RGB24 converts every row either way.
+enum class Rows { PairsOrFlipped, PairsAndLoneRow, EveryRowEitherWay };
 
-// A frame 1 pixel high has no chroma at all: its row is shown in grey, a
-// stack row of grey chroma at a time.
-template <RowPairFn kPair>
-void ConvertLoneRowInGrey(const uint8_t *y, uint8_t *dst, int32_t width) {
-    constexpr int32_t kChunk = 128;
-    uint8_t grey[kChunk / 2];
-    for (uint8_t &sample : grey) sample = colour::kGrey;
-    for (int64_t x = 0; x < width; x += kChunk) {
-        const int32_t n = static_cast<int32_t>(width - x < kChunk ? width - x : kChunk);
-        kPair(y + x, y + x, grey, grey, dst + 2 * x, dst + 2 * x, 0, n);
+struct GreySamples {
+    static constexpr int32_t kCount = 64;
+    uint8_t s[kCount];
+};
+
+constexpr GreySamples MakeGreySamples() {
+    GreySamples g{};
+    for (uint8_t &s : g.s) s = colour::kGrey;
+    return g;
+}
+
+constexpr GreySamples kGreySamples = MakeGreySamples();
+
+// The one row of a frame one row high, which has no chroma row: grey chroma,
+// in pieces no wider than the grey samples at hand.
+template <RowPairFn kPair, int64_t kBytesPerPixel>
+void ConvertGreyRow(const uint8_t *y, uint8_t *dst, int32_t width) {
+    constexpr int32_t kPiece = 2 * GreySamples::kCount;
+    const uint8_t *grey = kGreySamples.s;
+    for (int64_t x = 0; x < width; x += kPiece) {
+        const int32_t n = static_cast<int32_t>(width - x < kPiece ? width - x : kPiece);
+        uint8_t *out = dst + kBytesPerPixel * x;
+        kPair(y + x, y + x, grey, grey, out, out, 0, n);
     }
 }
 
@@ -39,7 +52,8 @@ void ConvertRowPairs(const uint8_t *y, int32_t yStride, const uint8_t *u, const 
     const int64_t rows = flip ? -static_cast<int64_t>(height) : height;
     const int64_t pairs = rows / 2;
     if (pairs == 0) {
-        if (kRows == Rows::PairsAndLoneRow && rows == 1) ConvertLoneRowInGrey<kPair>(y, dst, width);
+        if (rows != 1 || kRows == Rows::PairsOrFlipped) return;
+        ConvertGreyRow<kPair, kRows == Rows::EveryRowEitherWay ? 3 : 2>(y, dst, width);
         return;
     }
     for (int64_t k = 0; k < pairs; ++k) {
@@ -53,11 +67,26 @@ void ConvertRowPairs(const uint8_t *y, int32_t yStride, const uint8_t *u, const 
     if (kRows == Rows::PairsOrFlipped || rows % 2 == 0) return;
     // The odd last row, with the last chroma row: as a pair of itself, the
     // second write of each pixel repeats the first and no row below is touched.
-    const uint8_t *yLast = y + (rows - 1) * yStride;
+    // Read bottom-up, the last row out is the frame's first, with chroma row 0.
+    const uint8_t *yLast = flip ? y : y + (rows - 1) * yStride;
     uint8_t *dLast = dst + (rows - 1) * dstStride;
-    const int64_t chroma = (pairs - 1) * uvStride;
+    const int64_t chroma = flip ? 0 : (pairs - 1) * uvStride;
     kPair(yLast, yLast, u + chroma, v + chroma, dLast, dLast, 0, width);
 }
+
+// An RGB24 row pair, then its odd last column if any.
+template <RowPairFn kPair>
+void Rgb24PairAndLastColumn(const uint8_t *y0, const uint8_t *y1, const uint8_t *u,
+                            const uint8_t *v, uint8_t *d0, uint8_t *d1, int32_t from,
+                            int32_t width) {
+    kPair(y0, y1, u, v, d0, d1, from, width);
+    rgb24_last_column_c(y0, y1, u, v, d0, d1, from, width);
+}
+
+// The full-frame RGB24 converter over a row pair of whole blocks.
+template <RowPairFn kPair>
+constexpr ConvertFn kRgb24Full =
+    ConvertRowPairs<Rgb24PairAndLastColumn<kPair>, Rows::EveryRowEitherWay>;
 
 // A vector row pair of any width: whole steps of kPixels from `from`, then
 // the C row pair for the columns left over, so kernels carry no tail code.
@@ -69,6 +98,16 @@ inline void StepsThenTail(const uint8_t *y0, const uint8_t *y1, const uint8_t *u
     const uintptr_t end = first + static_cast<uintptr_t>((width - from) / kPixels * (kPixels / 2));
     for (uintptr_t j = first; j < end; j += kPixels / 2) step(j);
     kTail(y0, y1, u, v, d0, d1, static_cast<int32_t>(2 * end), width);
+}
+
+// Output of more than this many bytes is stored around the caches (a 4K UYVY
+// frame's 16 MiB is, a 1080p frame's 4 MiB is not): it would evict the
+// planes it is made from, and each line written would first be read in.
+constexpr int64_t kStreamBytes = int64_t(8) << 20;
+
+inline bool StreamsOutput(int32_t dstStride, int32_t height) {
+    const int64_t pitch = dstStride < 0 ? -int64_t(dstStride) : dstStride;
+    return height > 0 && pitch * height > kStreamBytes;
 }
 
 // For frames that are not in the cache: the hardware prefetchers stop at each

@@ -103,71 +103,85 @@ struct UyvyKernel {
     }
 };
 
-// RGB24 on 16-bit lanes. Every table entry is step x (i - bias) in 13-bit
-// fixed point. A product p = step x d is split into q = floor(p / 8192)
-// (from the high half of (d << 3) x step) and r = p - 8192 q (from the low
-// half, 0..8191). The sum of a luma and a chroma term is then
-// q1 + q2 + ((r1 + r2) >> 13), exactly the arithmetic shift of the 32-bit
-// sum, and the saturating pack to bytes is exactly the clamp to 0..255.
-// Store::Bgr(out, b, g, r) interleaves the channel bytes into 3 V::kBytes
-// bytes; Store::kPrefetch asks for the lines ahead of each step.
+// RGB24 on 16-bit lanes. A 13-bit fixed-point value x is held as its
+// quotient q = floor(x / 8192) and its fraction r8 = 8 (x - 8192 q), an
+// unsigned word, so that both come from one multiply each: the high and low
+// halves of 8 d x step. Luma is split into even and odd columns (words of
+// 8 y straight from the bytes), so each chroma word lines up with one word of
+// either half and is never duplicated. Every bias sits in the chroma terms
+// (colour.h checks the sums). A channel is the two quotients plus the carry
+// of the fractions, which is one signed compare against a threshold made
+// once per chroma sample: exactly floor of the 32-bit sum / 8192, and the
+// saturating pack is exactly the clamp to 0..255. Channels come out as bytes
+// of the even columns, then the odd ones, in each 16-pixel lane; Store::Bgr
+// interleaves three such registers into 3 V::kBytes bytes, and
+// Store::kPrefetch asks for the lines ahead of each step.
 template <class V, class Store>
 struct Rgb24Kernel {
     using T = typename V::T;
 
     struct Split {
-        T q, r;
+        T q, r8;
     };
 
-    static Split Product(T d, int32_t step) {
+    // step x d for words d8 = 8 d.
+    static Split Product8(T d8, int32_t step) {
         const T k = V::Set16(static_cast<int16_t>(step));
-        const T q = V::MulHi(V::ShiftLeft(d, colour::kSplitShift), k);
-        return {q, V::Sub(V::MulLo(d, k), V::ShiftLeft(q, colour::kFixedBits))};
+        return {V::MulHi(d8, k), V::MulLo(d8, k)};
     }
 
-    static Split Sum(Split a, Split b) {
-        const T r = V::Add(a.r, b.r);
-        const T q = V::Add(V::Add(a.q, b.q), V::ShiftRight(r, colour::kFixedBits));
-        return {q, V::And(r, V::Set16(colour::kFractionMask))};
+    // step x s + bias for words s8 = 8 s, the bias adding to the quotient only.
+    static Split Affine8(T s8, int32_t step, colour::Affine a) {
+        const Split p = Product8(V::Add(s8, V::Set16(static_cast<int16_t>(8 * a.offset))), step);
+        return {V::Add(p.q, V::Set16(a.quotient)), p.r8};
     }
 
-    static void Duplicate(Split s, Split out[2]) {
-        out[0] = {V::UnpackLo16(s.q, s.q), V::UnpackLo16(s.r, s.r)};
-        out[1] = {V::UnpackHi16(s.q, s.q), V::UnpackHi16(s.r, s.r)};
+    // Fractions a + b carry out of 16 bits when a > ~b unsigned, which with
+    // the top bits flipped is a signed compare: (a ^ 0x8000) > (b ^ 0x7FFF).
+    static T FlipTop(T a) { return V::Xor(a, V::Set16(static_cast<int16_t>(0x8000))); }
+    static T CarryLimit(T b) { return V::Xor(b, V::Set16(0x7FFF)); }
+
+    static Split Add(Split a, Split b) {
+        const T carry = V::CompareGreater(FlipTop(a.r8), CarryLimit(b.r8));
+        return {V::Sub(V::Add(a.q, b.q), carry), V::Add(a.r8, b.r8)};
     }
+
+    // A chroma term for the luma lanes: its quotient and its carry limit.
+    struct Term {
+        T q, limit;
+    };
+    static Term Ready(Split s) { return {s.q, CarryLimit(s.r8)}; }
 
     struct Chroma {
-        Split blue[2];
-        Split green[2];  // negated: luma minus the green sum
-        Split red[2];
+        Term blue, green, red;  // green is negated: luma minus the green sum
     };
 
     static Chroma LoadChroma(const uint8_t *u, const uint8_t *v) {
-        const T bias = V::Set16(colour::kChromaBias);
-        const T du = V::Sub(V::LoadWords(u), bias);
-        const T dv = V::Sub(V::LoadWords(v), bias);
-        Chroma c;
-        Duplicate(Product(du, colour::kBlueFromU), c.blue);
-        Duplicate(Sum(Product(du, -colour::kGreenFromU), Product(dv, -colour::kGreenFromV)),
-                  c.green);
-        Duplicate(Product(dv, colour::kRedFromV), c.red);
-        return c;
+        using namespace colour;
+        const T u8 = V::ShiftLeft(V::LoadWords(u), 3);
+        const T v8 = V::ShiftLeft(V::LoadWords(v), 3);
+        return {Ready(Affine8(u8, kBlueFromU, kBlueAffine)),
+                Ready(Add(Affine8(u8, -kGreenFromU, kGreenAffine), Product8(v8, -kGreenFromV))),
+                Ready(Affine8(v8, kRedFromV, kRedAffine))};
     }
 
-    // Clamped bytes of floor((luma + chroma) / 8192), the quotients of the sums.
-    static T Pack(Split lo, Split hi, const Split chroma[2]) {
-        return V::PackUnsigned(Sum(lo, chroma[0]).q, Sum(hi, chroma[1]).q);
+    // Luma of one column parity: quotient and top-flipped fraction.
+    static Split Luma(T y8) {
+        const Split p = Product8(y8, colour::kLumaStep);
+        return {p.q, FlipTop(p.r8)};
+    }
+
+    static T Channel(Split luma, const Term &c) {
+        return V::Sub(V::Add(luma.q, c.q), V::CompareGreater(luma.r8, c.limit));
     }
 
     static void Row(const uint8_t *yRow, const Chroma &c, uint8_t *out) {
-        const T bias = V::Set16(colour::kLumaBias);
         const T y = V::Load(yRow);
-        const Split lo = Product(V::Sub(V::UnpackLo8(y, V::Zero()), bias), colour::kLumaStep);
-        const Split hi = Product(V::Sub(V::UnpackHi8(y, V::Zero()), bias), colour::kLumaStep);
-        // Blue first: as call arguments GCC would make red first, and SSE2 spills more.
-        const T b = Pack(lo, hi, c.blue);
-        const T g = Pack(lo, hi, c.green);
-        Store::Bgr(out, b, g, Pack(lo, hi, c.red));
+        const Split even = Luma(V::EvenBytes8(y));
+        const Split odd = Luma(V::OddBytes8(y));
+        const T b = V::PackUnsigned(Channel(even, c.blue), Channel(odd, c.blue));
+        const T g = V::PackUnsigned(Channel(even, c.green), Channel(odd, c.green));
+        Store::Bgr(out, b, g, V::PackUnsigned(Channel(even, c.red), Channel(odd, c.red)));
     }
 
     static void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
@@ -192,8 +206,13 @@ constexpr ConvertFn kRgb565 = ConvertRowPairs<Rgb565Kernel<V>::Pair, Rows::Pairs
 template <class V>
 constexpr ConvertFn kUyvy = ConvertRowPairs<UyvyKernel<V>::Pair, Rows::PairsAndLoneRow>;
 
-// Byte-shuffle masks that interleave 16 blue, green and red bytes into the
-// 48 bytes B0 G0 R0 B1 ...: part k is output bytes 16k..16k+15.
+// Where the kernel's packs put pixel p of a 16-pixel lane: even columns in
+// bytes 0-7, odd ones in 8-15.
+constexpr int PackedByte(int p) { return p % 2 * 8 + p / 2; }
+
+// Byte-shuffle masks that interleave 16 blue, green and red bytes, each in
+// that packed order, into the 48 bytes B0 G0 R0 B1 ...: part k is output
+// bytes 16k..16k+15.
 struct Rgb24Masks {
     alignas(16) int8_t b[3][3][16];  // [part][channel]
 };
@@ -202,7 +221,8 @@ constexpr Rgb24Masks MakeRgb24Masks() {
     Rgb24Masks m{};
     for (int p = 0; p < 48; ++p)
         for (int channel = 0; channel < 3; ++channel)
-            m.b[p / 16][channel][p % 16] = static_cast<int8_t>(p % 3 == channel ? p / 3 : -128);
+            m.b[p / 16][channel][p % 16] =
+                static_cast<int8_t>(p % 3 == channel ? PackedByte(p / 3) : -128);
     return m;
 }
 

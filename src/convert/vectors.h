@@ -21,6 +21,7 @@
     static T MulLo(T a, T b) { return P##_mullo_epi16(a, b); }                                \
     static T MulHi(T a, T b) { return P##_mulhi_epi16(a, b); }                                \
     static T MulHiUnsigned(T a, T b) { return P##_mulhi_epu16(a, b); }                        \
+    static T CompareGreater(T a, T b) { return P##_cmpgt_epi16(a, b); }                       \
     static T ShiftLeft(T a, int n) { return P##_slli_epi16(a, n); }                           \
     static T ShiftRight(T a, int n) { return P##_srli_epi16(a, n); }                          \
     static T ShiftRightSigned(T a, int n) { return P##_srai_epi16(a, n); }                    \
@@ -55,6 +56,16 @@ struct Vec128 {
         _mm_storeu_si128(reinterpret_cast<T *>(out), lo);
         _mm_storeu_si128(reinterpret_cast<T *>(out + kBytes), hi);
     }
+#if defined(__SSSE3__)
+    // 8 x the even bytes, and 8 x the odd ones, as words.
+    static T EvenBytes8(T a) { return _mm_maddubs_epi16(a, _mm_set1_epi16(8)); }
+    static T OddBytes8(T a) { return _mm_maddubs_epi16(a, _mm_set1_epi16(8 << 8)); }
+#else
+    static T EvenBytes8(T a) { return _mm_slli_epi16(_mm_and_si128(a, _mm_set1_epi16(0xFF)), 3); }
+    static T OddBytes8(T a) {
+        return _mm_and_si128(_mm_srli_epi16(a, 5), _mm_set1_epi16(0xFF << 3));
+    }
+#endif
 };
 
 #if defined(__AVX2__)
@@ -76,6 +87,8 @@ struct Vec256 {
         _mm256_storeu_si256(dst, _mm256_permute2x128_si256(lo, hi, 0x20));
         _mm256_storeu_si256(dst + 1, _mm256_permute2x128_si256(lo, hi, 0x31));
     }
+    static T EvenBytes8(T a) { return _mm256_maddubs_epi16(a, _mm256_set1_epi16(8)); }
+    static T OddBytes8(T a) { return _mm256_maddubs_epi16(a, _mm256_set1_epi16(8 << 8)); }
 };
 #endif
 

@@ -17,53 +17,13 @@ struct SourceRect {
     int x, y, width, height;
 };
 
-// Pixel (column, row) of the bottom-up buffer from its own luma (row 0 is the
-// frame's last luma row) and the chroma sample nearest to it in the pairing
-// the converter uses, which counts row pairs from the bottom.
-void ConvertEdgePixel(const FrameArgs &frame, uint8_t *buffer, int32_t width, int32_t height,
-                      int32_t column, int32_t row) {
-    const int32_t blocks = width / 2;
-    const int32_t pairs = height / 2;
-    uint8_t u = 0x80, v = 0x80;  // a frame 1 wide or high has no chroma: grey
-    if (blocks > 0 && pairs > 0) {
-        const int64_t chroma = int64_t(std::max(pairs - 1 - row / 2, 0)) * frame.uvStride +
-                               std::min(column / 2, blocks - 1);
-        u = frame.u[chroma];
-        v = frame.v[chroma];
-    }
-    const uint8_t luma = frame.y[int64_t(height - 1 - row) * frame.yStride + column];
-    yuv_to_rgb24_pixel_c(luma, u, v, buffer + (int64_t(row) * width + column) * 3);
-}
-
-// The converter fills whole 2x2 blocks only. What an odd size leaves out, the
-// last column and the frame's top row (the buffer's last), is converted here
-// every frame, so no byte of an earlier frame shows.
-void ConvertEdges(const FrameArgs &frame, uint8_t *buffer, int32_t width, int32_t height) {
-    if (width % 2)
-        for (int32_t row = 0; row < height; ++row)
-            ConvertEdgePixel(frame, buffer, width, height, width - 1, row);
-    if (height % 2)
-        for (int32_t column = 0; column < width - width % 2; ++column)
-            ConvertEdgePixel(frame, buffer, width, height, column, height - 1);
-}
-
-// Converts bottom-up into rows padded like a 24-bit DIB row. The converter
-// packs rows 3 x width bytes apart, so for widths that are not a multiple of
-// 4 the rows are spread out in place afterwards, last row first so that no
-// row is overwritten before it has moved; the padded image is at most
-// 4 x width bytes per row and so fits the buffer.
+// Converts bottom-up straight into the DIB's rows, each padded to a multiple
+// of 4 bytes; the full-frame converter also fills an odd last column and row,
+// so no byte of an earlier frame shows.
 void ConvertFrame(const FrameArgs &frame, uint8_t *buffer, int32_t width, int32_t height) {
-    Converters().rgb24(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, buffer, 3 * width,
-                       width, -height);
-    ConvertEdges(frame, buffer, width, height);
-    const size_t packed = size_t(width) * 3;
-    const size_t padded = (packed + 3) & ~size_t(3);
-    if (packed == padded) return;
-    for (size_t row = size_t(height); row-- > 1;) {
-        std::memmove(buffer + row * padded, buffer + row * packed, packed);
-        std::memset(buffer + row * padded + packed, 0, padded - packed);
-    }
-    std::memset(buffer + packed, 0, padded - packed);
+    const int64_t padded = (3 * int64_t(width) + 3) & ~int64_t(3);
+    Converters().rgb24Full(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, buffer,
+                           static_cast<int32_t>(padded), width, -height);
 }
 
 // The image is bottom-up, so a crop's top edge becomes H - bottom; a negative

@@ -195,6 +195,9 @@ TEST_F(SimdConverters, RandomFramesMatchReferenceAtEveryLevel) {
         std::vector<uint8_t> rgbRef(f.DstSize(3), canary);
         kestra::yv12_to_rgb24_c(y, f.yStride, u, v, f.uvStride, rgbRef.data(), 3 * f.dstStride,
                                 f.width, f.height);
+        std::vector<uint8_t> fullRef(f.DstSize(3), canary);
+        kestra::yv12_to_rgb24_full_c(y, f.yStride, u, v, f.uvStride, fullRef.data(),
+                                     3 * f.dstStride, f.width, f.height);
         std::vector<uint16_t> r565Ref(f.DstSize(2) / 2, canary * 0x101);
         std::vector<uint8_t> uyvyRef(f.UyvySize(), canary);
         const int rows = std::abs(f.height);
@@ -212,6 +215,10 @@ TEST_F(SimdConverters, RandomFramesMatchReferenceAtEveryLevel) {
             std::vector<uint8_t> rgb(rgbRef.size(), canary);
             t.rgb24(y, f.yStride, u, v, f.uvStride, rgb.data(), 3 * f.dstStride, f.width, f.height);
             EXPECT_EQ(-1, FirstDifference(rgbRef, rgb)) << "rgb24: first differing byte";
+            std::vector<uint8_t> full(fullRef.size(), canary);
+            t.rgb24Full(y, f.yStride, u, v, f.uvStride, full.data(), 3 * f.dstStride, f.width,
+                        f.height);
+            EXPECT_EQ(-1, FirstDifference(fullRef, full)) << "rgb24Full: first differing byte";
 
             std::vector<uint16_t> r565(r565Ref.size(), canary * 0x101);
             if (f.height > 0) {
@@ -271,6 +278,27 @@ TEST_F(SimdConverters, EveryDestinationAlignmentMatchesReference) {
                 if (HasFailure()) return;
             }
         }
+    }
+}
+
+// Output beyond the caches' size is stored around them; rows 4 bytes longer
+// than a multiple of 32 start at every alignment the stores have to reach.
+TEST_F(SimdConverters, UyvyLargerThanTheCachesMatchesReference) {
+    const uint32_t seed = TestSeed();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    constexpr int w = 2047, h = 2051, pitch = 4 * 1024 + 4;
+    std::vector<uint8_t> y(size_t(w) * h), u(size_t(w / 2) * (h / 2)), v(u.size());
+    for (auto *plane : {&y, &u, &v})
+        for (uint8_t &b : *plane) b = static_cast<uint8_t>(rng());
+    const size_t bytes = size_t(h - 1) * pitch + 4 * ((w + 1) / 2);
+    std::vector<uint8_t> expected(bytes, 0x3C);
+    kestra::yv12_to_uyvy_c(y.data(), w, u.data(), v.data(), w / 2, expected.data(), pitch, w, h);
+    for (CpuLevel level : VectorLevels()) {
+        std::vector<uint8_t> actual(bytes, 0x3C);
+        kestra::ConverterTableFor(level)->uyvy(y.data(), w, u.data(), v.data(), w / 2,
+                                               actual.data(), pitch, w, h);
+        EXPECT_EQ(-1, FirstDifference(expected, actual)) << kestra::CpuLevelName(level);
     }
 }
 
