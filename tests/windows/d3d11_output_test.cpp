@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <functional>
 #include <set>
 #include <string>
@@ -166,6 +167,33 @@ INSTANTIATE_TEST_SUITE_P(Paths, D3D11ColourTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool> &param) {
                              return std::string(param.param ? "ThroughOsd" : "FromPlanes");
                          });
+
+// Random bytes, odd sizes, 1:1 through the OSD picture: the last column and
+// row take the nearest chroma sample, as the converters' edge pixels do.
+TEST_F(D3D11OutputTest, OddFrameMatchesTheConverterPixelForPixel) {
+    constexpr int kWidth = 33, kHeight = 17;
+    Open(kWidth, kHeight, kWidth, kHeight);
+    const unsigned seed = GetTickCount();
+    std::srand(seed);
+    Planes planes(kWidth, kHeight);
+    for (auto *plane : {&planes.y, &planes.u, &planes.v})
+        for (uint8_t &byte : *plane) byte = uint8_t(std::rand());
+    auto check = [&](const std::vector<uint32_t> &client, int width) {
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const size_t chroma = size_t(std::min(y / 2, kHeight / 2 - 1)) * (kWidth / 2) +
+                                      size_t(std::min(x / 2, kWidth / 2 - 1));
+                const std::string problem = Mismatch(
+                    ("pixel " + std::to_string(x) + "," + std::to_string(y)).c_str(),
+                    Converted(planes.y[size_t(y) * kWidth + x], planes.u[chroma], planes.v[chroma]),
+                    At(client, width, x, y));
+                if (!problem.empty()) return problem;
+            }
+        return std::string();
+    };
+    EXPECT_EQ(ShowUntil(planes.Frame(), nullptr, false, PaintNothing, check), "")
+        << "seed " << seed;
+}
 
 TEST_F(D3D11OutputTest, LumaRampKeepsItsLevels) {
     Open(256, 16, 256, 16);
