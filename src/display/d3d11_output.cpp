@@ -233,6 +233,7 @@ struct D3D11Output::Device {
     bool MakePlane(int index, int32_t planeWidth, int32_t planeHeight);
     bool MakePicture();
     bool Attach(HWND window);
+    void ReleaseBackBuffer();
     bool MakeBackBufferView();
     bool Prime();
     HRESULT FollowClient(HWND window);
@@ -329,6 +330,12 @@ bool D3D11Output::Device::MakePicture() {
            SUCCEEDED(device->CreateShaderResourceView(picture.Get(), nullptr, pictureView.Out()));
 }
 
+// ResizeBuffers fails while anything, a bound view too, holds a buffer.
+void D3D11Output::Device::ReleaseBackBuffer() {
+    if (context) context->OMSetRenderTargets(0, nullptr, nullptr);
+    backBuffer.Reset();
+}
+
 bool D3D11Output::Device::MakeBackBufferView() {
     Com<ID3D11Texture2D> buffer;
     return SUCCEEDED(swapChain->GetBuffer(0, __uuidof(ID3D11Texture2D),
@@ -339,7 +346,7 @@ bool D3D11Output::Device::MakeBackBufferView() {
 // A blit-model swap chain: after a flip-model present GDI no longer draws
 // on the window, and the GDI output and hosts painting their windows need it.
 bool D3D11Output::Device::Attach(HWND window) {
-    backBuffer.Reset();
+    ReleaseBackBuffer();
     swapChain.Reset();
     RECT client = {};
     GetClientRect(window, &client);
@@ -361,8 +368,8 @@ bool D3D11Output::Device::Attach(HWND window) {
     return MakeBackBufferView() && Prime();
 }
 
-// Under Wine the first Present of a new swap chain, and any made before that
-// one is carried out, never reach the screen: a black one, waited for, takes the loss.
+// Under Wine the first Presents of a new swap chain are lost until one has
+// been carried out: a black one, waited for, takes most of that loss.
 bool D3D11Output::Device::Prime() {
     const float black[4] = {0, 0, 0, 1};
     context->ClearRenderTargetView(backBuffer.Get(), black);
@@ -383,7 +390,7 @@ HRESULT D3D11Output::Device::FollowClient(HWND window) {
     if (!GetClientRect(window, &client)) return E_HANDLE;
     if (client.right <= 0 || client.bottom <= 0) return S_FALSE;
     if (client.right == clientWidth && client.bottom == clientHeight) return S_OK;
-    backBuffer.Reset();
+    ReleaseBackBuffer();
     const HRESULT resized = swapChain->ResizeBuffers(0, UINT(client.right), UINT(client.bottom),
                                                      DXGI_FORMAT_UNKNOWN, 0);
     if (FAILED(resized)) return resized;
