@@ -1,0 +1,284 @@
+// The Direct3D 11 output on the machine's own Direct3D (Wine's, in the
+// harness), checked by what the screen shows in the client area.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "conformance/host_window.h"
+#include "convert/convert.h"
+#include "display/d3d11_output.h"
+
+namespace kestra {
+namespace {
+
+constexpr int kTolerance = 2;
+
+struct Planes {
+    int width, height;
+    std::vector<uint8_t> y, u, v;
+
+    Planes(int w, int h)
+        : width(w), height(h), y(size_t(w) * h), u(size_t(w / 2) * (h / 2)), v(u.size()) {}
+    D3D11Frame Frame() const { return D3D11Frame{y.data(), width, u.data(), v.data(), width / 2}; }
+    // Fills every pixel with yuv(x, y), the chroma from each 2x2 block's top-left pixel.
+    void Fill(const std::function<void(int, int, uint8_t *)> &yuv) {
+        uint8_t sample[3];
+        for (int row = 0; row < height; ++row)
+            for (int column = 0; column < width; ++column) {
+                yuv(column, row, sample);
+                y[size_t(row) * width + column] = sample[0];
+                if (row % 2 || column % 2 || row / 2 >= height / 2 || column / 2 >= width / 2)
+                    continue;
+                u[size_t(row / 2) * (width / 2) + column / 2] = sample[1];
+                v[size_t(row / 2) * (width / 2) + column / 2] = sample[2];
+            }
+    }
+};
+
+uint32_t Converted(uint8_t y, uint8_t u, uint8_t v) {
+    uint8_t bgr[3];
+    yuv_to_rgb24_pixel_c(y, u, v, bgr);
+    return uint32_t(bgr[2]) << 16 | uint32_t(bgr[1]) << 8 | bgr[0];
+}
+
+int Distance(uint32_t a, uint32_t b) {
+    int most = 0;
+    for (int shift = 0; shift < 24; shift += 8)
+        most = std::max(most, std::abs(int((a >> shift) & 255) - int((b >> shift) & 255)));
+    return most;
+}
+
+std::string Hex(uint32_t xrgb) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%06X", unsigned(xrgb));
+    return text;
+}
+
+bool OnWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+void PaintNothing(HDC, void *) {}
+
+// A white box at (8, 8)-(24, 16) and yellow text at (8, 32), in frame pixels.
+void PaintMarks(HDC dc, void *) {
+    RECT box = {8, 8, 24, 16};
+    FillRect(dc, &box, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(255, 255, 0));
+    TextOutA(dc, 8, 32, "OSD", 3);
+}
+
+// What a check found wrong with the client area, or "" when it holds.
+using Check = std::function<std::string(const std::vector<uint32_t> &client, int width)>;
+
+class D3D11OutputTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { build_rgb24_tables(); }
+    void TearDown() override {
+        output.reset();
+        host::DestroyHostWindow(window);
+    }
+    void Open(int clientWidth, int clientHeight, int frameWidth, int frameHeight) {
+        window = host::CreateHostWindow(clientWidth, clientHeight);
+        ASSERT_NE(window, nullptr);
+        output = D3D11Output::Create(window, frameWidth, frameHeight);
+        ASSERT_NE(output, nullptr) << "no Direct3D 11 output on this machine";
+    }
+
+    // Shows the frame and reads `target` until the check holds, for 3 s at
+    // most: under Wine a new swap chain's first frame is now and then never
+    // shown, and a player would show the next one 40 ms later, as this does.
+    std::string ShowUntil(const D3D11Frame &frame, const RECT *crop, bool mirror, OsdPaint paint,
+                          const Check &check, HWND target = nullptr) {
+        target = target ? target : window;
+        RECT client = {};
+        GetClientRect(target, &client);
+        std::string problem = "not presented";
+        for (const uint32_t start = host::TickMs(); host::TickMs() - start < 3000;) {
+            if (output->Show(frame, crop, mirror, paint, nullptr) != D3D11Shown::Presented)
+                return "not presented";
+            problem = check(host::ReadClient(target), client.right);
+            if (problem.empty()) break;
+        }
+        return problem;
+    }
+
+    HWND window = nullptr;
+    std::unique_ptr<D3D11Output> output;
+};
+
+uint32_t At(const std::vector<uint32_t> &client, int width, int x, int y) {
+    return client[size_t(y) * width + x];
+}
+
+std::string Mismatch(const char *what, uint32_t expected, uint32_t shown) {
+    if (Distance(expected, shown) <= kTolerance) return "";
+    return std::string(what) + ": expected " + Hex(expected) + ", shown " + Hex(shown);
+}
+
+// 16 x 8 x 8 (y, u, v) triples as 8x8 blocks, shown 1:1, straight from the
+// planes and through the OSD picture.
+class D3D11ColourTest : public D3D11OutputTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(D3D11ColourTest, EveryTripleWithinTwoOfTheConverter) {
+    Open(256, 256, 256, 256);
+    auto triple = [](int block, uint8_t *yuv) {
+        yuv[0] = uint8_t(block / 64 * 17);
+        yuv[1] = uint8_t(block / 8 % 8 * 36 + 2);
+        yuv[2] = uint8_t(block % 8 * 36 + 2);
+    };
+    Planes planes(256, 256);
+    planes.Fill([&](int x, int y, uint8_t *yuv) { triple(y / 8 * 32 + x / 8, yuv); });
+    int worst = 0;
+    auto check = [&](const std::vector<uint32_t> &client, int width) {
+        std::string first;
+        int off = 0;
+        worst = 0;
+        for (int block = 0; block < 1024; ++block) {
+            uint8_t yuv[3];
+            triple(block, yuv);
+            const uint32_t expected = Converted(yuv[0], yuv[1], yuv[2]);
+            const uint32_t shown = At(client, width, block % 32 * 8 + 4, block / 32 * 8 + 4);
+            worst = std::max(worst, Distance(shown, expected));
+            if (Distance(shown, expected) <= kTolerance || off++) continue;
+            first = Mismatch(("yuv " + std::to_string(yuv[0]) + "," + std::to_string(yuv[1]) + "," +
+                              std::to_string(yuv[2]))
+                                 .c_str(),
+                             expected, shown);
+        }
+        return off ? std::to_string(off) + " triples off, the first " + first : "";
+    };
+    EXPECT_EQ(ShowUntil(planes.Frame(), nullptr, false, GetParam() ? PaintNothing : nullptr, check),
+              "");
+    std::printf("worst channel difference %d\n", worst);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, D3D11ColourTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &param) {
+                             return std::string(param.param ? "ThroughOsd" : "FromPlanes");
+                         });
+
+// Random bytes, odd sizes, 1:1 through the OSD picture: the last column and
+// row take the nearest chroma sample, as the converters' edge pixels do.
+TEST_F(D3D11OutputTest, OddFrameMatchesTheConverterPixelForPixel) {
+    constexpr int kWidth = 33, kHeight = 17;
+    Open(kWidth, kHeight, kWidth, kHeight);
+    const unsigned seed = GetTickCount();
+    std::srand(seed);
+    Planes planes(kWidth, kHeight);
+    for (auto *plane : {&planes.y, &planes.u, &planes.v})
+        for (uint8_t &byte : *plane) byte = uint8_t(std::rand());
+    auto check = [&](const std::vector<uint32_t> &client, int width) {
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const size_t chroma = size_t(std::min(y / 2, kHeight / 2 - 1)) * (kWidth / 2) +
+                                      size_t(std::min(x / 2, kWidth / 2 - 1));
+                const std::string problem = Mismatch(
+                    ("pixel " + std::to_string(x) + "," + std::to_string(y)).c_str(),
+                    Converted(planes.y[size_t(y) * kWidth + x], planes.u[chroma], planes.v[chroma]),
+                    At(client, width, x, y));
+                if (!problem.empty()) return problem;
+            }
+        return std::string();
+    };
+    EXPECT_EQ(ShowUntil(planes.Frame(), nullptr, false, PaintNothing, check), "")
+        << "seed " << seed;
+}
+
+TEST_F(D3D11OutputTest, LumaRampKeepsItsLevels) {
+    Open(256, 16, 256, 16);
+    Planes planes(256, 16);
+    planes.Fill([](int x, int, uint8_t *yuv) { yuv[0] = uint8_t(x), yuv[1] = yuv[2] = 128; });
+    size_t levels = 0;
+    auto check = [&](const std::vector<uint32_t> &client, int width) {
+        std::set<uint32_t> seen;
+        for (int x = 0; x < 256; ++x) seen.insert(At(client, width, x, 8));
+        levels = seen.size();
+        return levels > 150 ? "" : std::to_string(levels) + " levels";
+    };
+    EXPECT_EQ(ShowUntil(planes.Frame(), nullptr, false, nullptr, check), "");
+    std::printf("%zu distinct levels\n", levels);
+}
+
+// Four grey stripes; the right two, mirrored, fill a client twice as wide.
+TEST_F(D3D11OutputTest, CropAndMirror) {
+    Open(128, 32, 64, 32);
+    Planes planes(64, 32);
+    planes.Fill([](int x, int, uint8_t *yuv) {
+        yuv[0] = uint8_t(40 + x / 16 * 50), yuv[1] = yuv[2] = 128;
+    });
+    const RECT crop = {32, 0, 64, 32};
+    auto check = [](const std::vector<uint32_t> &client, int width) {
+        return Mismatch("left", Converted(190, 128, 128), At(client, width, 16, 16)) +
+               Mismatch("right", Converted(140, 128, 128), At(client, width, 112, 16));
+    };
+    EXPECT_EQ(ShowUntil(planes.Frame(), &crop, true, nullptr, check), "");
+}
+
+TEST_F(D3D11OutputTest, OsdIsPaintedInFramePixelsAndScaled) {
+    Open(128, 128, 64, 64);
+    Planes planes(64, 64);
+    planes.Fill([](int, int, uint8_t *yuv) { yuv[0] = 16, yuv[1] = yuv[2] = 128; });
+    auto check = [](const std::vector<uint32_t> &client, int width) {
+        int yellow = 0, yellowOutside = 0;
+        for (int y = 0; y < 128; ++y)
+            for (int x = 0; x < 128; ++x) {
+                const uint32_t pixel = At(client, width, x, y);
+                if (Distance(pixel & 0xFFFF00u, 0xFFFF00u) > 64 || (pixel & 255) > 64) continue;
+                ++yellow;
+                yellowOutside += y < 64 || x < 16;
+            }
+        std::string problem = Mismatch("the box, doubled", 0xFFFFFF, At(client, width, 32, 24)) +
+                              Mismatch("outside the box", 0, At(client, width, 12, 12));
+        if (yellow <= 40) problem += " only " + std::to_string(yellow) + " text pixels";
+        if (yellowOutside) problem += " text above or left of (16, 64)";
+        return problem;
+    };
+    EXPECT_EQ(ShowUntil(planes.Frame(), nullptr, false, PaintMarks, check), "");
+}
+
+TEST_F(D3D11OutputTest, FollowsTheClientAreaAndItsWindow) {
+    Open(64, 64, 32, 32);
+    Planes planes(32, 32);
+    planes.Fill([](int, int, uint8_t *yuv) { yuv[0] = 81, yuv[1] = 90, yuv[2] = 240; });
+    const D3D11Frame frame = planes.Frame();
+    auto allRed = [](const std::vector<uint32_t> &client, int) {
+        int off = 0;
+        for (uint32_t pixel : client) off += Distance(pixel, Converted(81, 90, 240)) > kTolerance;
+        return off ? std::to_string(off) + " of " + std::to_string(client.size()) + " pixels off"
+                   : "";
+    };
+    EXPECT_EQ(output->Show(frame, nullptr, false, nullptr, nullptr), D3D11Shown::Presented);
+
+    host::ResizeHostWindow(window, 0, 0);
+    EXPECT_EQ(output->Show(frame, nullptr, false, nullptr, nullptr), D3D11Shown::Hidden);
+    host::ResizeHostWindow(window, 160, 120);
+    EXPECT_EQ(ShowUntil(frame, nullptr, false, nullptr, allRed), "");
+
+    HWND second = host::CreateHostWindow(48, 48);
+    ASSERT_TRUE(output->MoveTo(second));
+    EXPECT_EQ(ShowUntil(frame, nullptr, false, nullptr, allRed, second), "");
+    output.reset();
+    host::DestroyHostWindow(second);
+}
+
+// Wine draws a child window's Direct3D into an off-screen GL window.
+TEST_F(D3D11OutputTest, ChildWindowUnderWineIsRefused) {
+    window = host::CreateHostWindow(64, 64);
+    HWND child = host::CreateChildWindow(window, 8, 8, 32, 32);
+    output = D3D11Output::Create(child, 32, 32);
+    EXPECT_EQ(output == nullptr, OnWine());
+}
+
+}  // namespace
+}  // namespace kestra
