@@ -1,6 +1,7 @@
 // Direct3D 11 output. Per frame: three plane uploads, one draw (two and a GDI
 // round trip with an OSD), one Present; nothing is allocated after set-up.
 #include "display/d3d11_output.h"
+#include "display/presenter.h"
 
 #include <d3d11.h>
 #include <d3dcompiler.h>
@@ -51,17 +52,6 @@ bool Query(From *from, Com<T> *to) {
 template <typename Fn>
 Fn Entry(HMODULE module, const char *name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(module, name)));
-}
-
-// Wine's Direct3D, under its default OpenGL renderer, draws a child window
-// into an off-screen GL window that never reaches the screen.
-bool Direct3DHiddenInWindow(HWND window) {
-    if (!(GetWindowLongA(window, GWL_STYLE) & WS_CHILD)) return false;
-    HMODULE ntdll = LoadLibraryA("ntdll.dll");
-    if (!ntdll) return false;
-    const bool wine = GetProcAddress(ntdll, "wine_get_version") != nullptr;
-    FreeLibrary(ntdll);
-    return wine;
 }
 
 // The full-client triangle carries frame coordinates: `source` is the part
@@ -497,7 +487,7 @@ D3D11Output::~D3D11Output() {
 std::unique_ptr<D3D11Output> D3D11Output::Create(HWND window, int32_t width, int32_t height) {
     if (!IsWindow(window) || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
         return nullptr;
-    if (Direct3DHiddenInWindow(window)) return nullptr;
+    if (HiddenInChildWindowOnWine(window)) return nullptr;
     HMODULE d3d11 = LoadLibraryA("d3d11.dll");
     if (!d3d11) return nullptr;
     std::unique_ptr<D3D11Output> output(new (std::nothrow)
@@ -538,7 +528,7 @@ D3D11Shown D3D11Output::ShowOnce(const D3D11Frame &frame, const RECT *crop, bool
 
 bool D3D11Output::MoveTo(HWND target) {
     window = nullptr;
-    if (!IsWindow(target) || Direct3DHiddenInWindow(target)) return false;
+    if (!IsWindow(target) || HiddenInChildWindowOnWine(target)) return false;
     if (!device || !device->Attach(target)) device = Device::Make(d3d11, target, width, height);
     if (device) window = target;
     return device != nullptr;

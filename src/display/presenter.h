@@ -156,6 +156,11 @@ std::unique_ptr<Presenter> MakeD3D11Presenter(const PresenterSetUp &setUp);
 std::unique_ptr<Presenter> MakeSurfacePresenter(const PresenterSetUp &setUp);
 std::unique_ptr<Presenter> MakeGdiPresenter(const PresenterSetUp &setUp);
 
+// Wine's DirectDraw and Direct3D, under its default OpenGL renderer, draw a
+// child window into an off-screen GL window that never reaches the screen,
+// though they report the blit or present done; real Windows shows them.
+bool HiddenInChildWindowOnWine(HWND window);
+
 // The first presenter of the renderer chosen in LOG.INI that works.
 std::unique_ptr<Presenter> MakePresenter(const PresenterSetUp &setUp);
 

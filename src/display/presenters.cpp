@@ -26,6 +26,15 @@ const MakePresenterFn *PresentersFor(Renderer renderer) {
 
 }  // namespace
 
+bool HiddenInChildWindowOnWine(HWND window) {
+    if (!window || !(GetWindowLongA(window, GWL_STYLE) & WS_CHILD)) return false;
+    HMODULE ntdll = LoadLibraryA("ntdll.dll");
+    if (!ntdll) return false;
+    const bool wine = GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    FreeLibrary(ntdll);
+    return wine;
+}
+
 std::unique_ptr<Presenter> MakePresenter(const PresenterSetUp &setUp) {
     for (const MakePresenterFn *make = PresentersFor(ConfiguredRenderer()); *make; ++make)
         if (std::unique_ptr<Presenter> presenter = (*make)(setUp)) return presenter;

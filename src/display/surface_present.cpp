@@ -33,17 +33,6 @@ void ReleaseInto(Iface **object) {
     *object = nullptr;
 }
 
-// Wine's DirectDraw, under its default OpenGL renderer, never shows blits
-// clipped to a child window, though it reports them done; real Windows does.
-bool DirectDrawHiddenInWindow(HWND window) {
-    if (!window || !(GetWindowLongA(window, GWL_STYLE) & WS_CHILD)) return false;
-    HMODULE ntdll = LoadLibraryA("ntdll.dll");
-    if (!ntdll) return false;
-    const bool wine = GetProcAddress(ntdll, "wine_get_version") != nullptr;
-    FreeLibrary(ntdll);
-    return wine;
-}
-
 void CopyPlane(uint8_t *dst, int32_t dstPitch, const uint8_t *src, int32_t srcStride,
                int32_t rowBytes, int32_t rows) {
     for (int32_t r = 0; r < rows; ++r)
@@ -192,7 +181,7 @@ using Rgb565Presenter = FormatPresenter<ModeRGB565Surface, ChromaBlock::None>;
 // DirectDraw on the window and its primary surface; `fourcc` says whether the
 // adapter blits FOURCC surfaces.
 bool OpenDirectDraw(HWND window, DirectDrawObjects *dd, bool *fourcc) {
-    if (DirectDrawHiddenInWindow(window)) return false;
+    if (HiddenInChildWindowOnWine(window)) return false;
     // Loaded at run time so a system without DirectDraw still gets the GDI mode.
     dd->module = LoadLibraryA("ddraw.dll");
     if (!dd->module) return false;

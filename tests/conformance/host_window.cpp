@@ -38,11 +38,11 @@ void RegisterHostClass() {
 
 }  // namespace
 
-HWND CreateHostWindow(int clientWidth, int clientHeight) {
+HWND CreateHostWindow(int clientWidth, int clientHeight, int x, int y) {
     RegisterHostClass();
     // WS_BORDER on a popup is exactly one pixel wide on every side.
     HWND window = CreateWindowExA(WS_EX_NOACTIVATE, kClassName, "kestra conformance",
-                                  WS_POPUP | WS_BORDER, 40, 40, clientWidth + 2, clientHeight + 2,
+                                  WS_POPUP | WS_BORDER, x, y, clientWidth + 2, clientHeight + 2,
                                   nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     if (!window) return nullptr;
     ShowWindow(window, SW_SHOWNOACTIVATE);
@@ -188,8 +188,8 @@ bool AudioOutputIsPaced() { return std::getenv("KESTRA_AUDIO_UNPACED") == nullpt
 
 #else
 
-HWND CreateHostWindow(int clientWidth, int clientHeight) {
-    return kplat_create_window("kestra conformance", 40, 40, clientWidth, clientHeight, 1);
+HWND CreateHostWindow(int clientWidth, int clientHeight, int x, int y) {
+    return kplat_create_window("kestra conformance", x, y, clientWidth, clientHeight, 1);
 }
 
 HWND CreateChildWindow(HWND parent, int x, int y, int width, int height) {

@@ -10,8 +10,9 @@
 namespace host {
 
 // A visible top-level window whose client area is clientWidth x clientHeight
-// with a 1-pixel border, so GetWindowRect is the client rect grown by 1.
-HWND CreateHostWindow(int clientWidth, int clientHeight);
+// with a 1-pixel border, so GetWindowRect is the client rect grown by 1; its
+// outer top-left corner at (x, y) on the screen.
+HWND CreateHostWindow(int clientWidth, int clientHeight, int x = 40, int y = 40);
 // A child window at (x, y) in the parent's client area, without a border.
 // The stand-in has no child windows: there it is a top-level window at the
 // same place on the desktop.

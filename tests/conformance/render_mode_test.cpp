@@ -6,7 +6,8 @@
 // vtable (ddraw.dll has one, shared by every object): GetCaps adds
 // DDCAPS_BLTFOURCC and, for the UYVY run, CreateSurface refuses YV12. The
 // library is not told. KESTRA_TEST_RENDER_MODE names the run: yv12, uyvy,
-// rgb565 or gdi (the last two patch nothing; gdi runs without ddraw.dll).
+// rgb565, gdi (runs without ddraw.dll) or d3d11 (LOG.INI beside the host asks
+// for Direct3D 11, and no DirectDraw surface may be made).
 // The stand-in's adapter is chosen through its own host calls instead, so on
 // Linux this file holds no test.
 #include <windows.h>
@@ -106,7 +107,8 @@ class ShimEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         const std::string mode = RequestedMode();
-        if (mode == "yv12" || mode == "uyvy" || mode == "rgb565") shimInstalled = InstallShim(mode);
+        if (mode == "yv12" || mode == "uyvy" || mode == "rgb565" || mode == "d3d11")
+            shimInstalled = InstallShim(mode);
     }
 };
 
@@ -150,6 +152,8 @@ TEST(RenderMode, IsTheOneThisRunAskedFor) {
     if (mode == "yv12") {
         EXPECT_EQ(yv12, 1);
         EXPECT_EQ(uyvy + rgb565, 0);
+    } else if (mode == "d3d11") {
+        EXPECT_EQ(yv12 + uyvy + rgb565, 0) << "a DirectDraw surface in the Direct3D 11 run";
     } else if (mode == "uyvy") {
         EXPECT_EQ(seen.yv12Refused - before.yv12Refused, 1);
         EXPECT_EQ(uyvy, 1);

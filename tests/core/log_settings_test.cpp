@@ -77,11 +77,12 @@ struct IniCase {
     const char *ini;  // null: no LOG.INI at all
     int level;
     int maxSize;
+    const char *renderer = "ddraw";
 };
 
 class LogIni : public testing::TestWithParam<IniCase> {};
 
-TEST_P(LogIni, HostSeesLevelAndSize) {
+TEST_P(LogIni, HostSeesItsSettings) {
     const IniCase &c = GetParam();
     HostDir dir;
     ASSERT_FALSE(dir.path.empty());
@@ -90,6 +91,7 @@ TEST_P(LogIni, HostSeesLevelAndSize) {
     ASSERT_EQ("0", report["exit"]) << c.name;
     EXPECT_EQ(std::to_string(c.level), report["level"]) << c.name << ": LEVEL";
     EXPECT_EQ(std::to_string(c.maxSize), report["maxSize"]) << c.name << ": SIZE";
+    EXPECT_EQ(c.renderer, report["renderer"]) << c.name << ": RENDERER";
 }
 
 const IniCase kIniCases[] = {
@@ -109,6 +111,9 @@ const IniCase kIniCases[] = {
     {"EmptyValues", "[LOG]\nLEVEL=\nSIZE=\n", 2, 5},
     {"MixedCase", "[Log]\nLevel=4\nsIzE=300\n", 4, 300},
     {"WindowsLineEnds", "[LOG]\r\nLEVEL = 6\r\nSIZE = 512\r\n", 6, 512},
+    {"RendererD3d11", "[VIDEO]\nRENDERER=d3d11\n", 2, 5, "d3d11"},
+    {"RendererGdiAnyCase", "[Video]\nrenderer = GDI\n", 2, 5, "gdi"},
+    {"RendererUnknown", "[VIDEO]\nRENDERER=vulkan\n", 2, 5, "ddraw"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, LogIni, testing::ValuesIn(kIniCases),

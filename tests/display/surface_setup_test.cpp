@@ -3,6 +3,7 @@
 // descriptions handed to DirectDraw, re-initialisation and bad sizes.
 #include <gtest/gtest.h>
 
+#include "core/log_settings.h"
 #include "support/surface_test_support.h"
 
 namespace {
@@ -144,6 +145,28 @@ TEST_F(SetupTest, MissingDirectDrawModuleOrExportFallsToGdi) {
     dw.InitDraw(kWidth, kHeight);
     ExpectGdiWithNothingLeft("no DirectDrawCreateEx");
     EXPECT_EQ(DdrawCalls("DirectDrawCreateEx").size(), 0u);
+}
+
+// The renderer setting picks the presenters tried: the stand-in has no
+// Direct3D, so "d3d11" takes the DirectDraw modes, and "gdi" never opens DirectDraw.
+TEST_F(SetupTest, RendererSettingChoosesThePresenters) {
+    kestra::LogSettings *settings = kestra::AcquireLogSettings();
+    ASSERT_NE(settings, nullptr);
+    const struct {
+        kestra::Renderer renderer;
+        int32_t mode;
+    } kCases[] = {{kestra::Renderer::Direct3D11, kestra::ModeYV12Surface},
+                  {kestra::Renderer::Gdi, kestra::ModeGdi},
+                  {kestra::Renderer::DirectDraw, kestra::ModeYV12Surface}};
+    for (const auto &c : kCases) {
+        settings->renderer = c.renderer;
+        kplat_ddraw_clear_log();
+        dw.InitDraw(kWidth, kHeight);
+        EXPECT_EQ(dw.ViewPresenter().renderMode, c.mode) << int(c.renderer);
+        if (c.mode == kestra::ModeGdi) {
+            EXPECT_EQ(DdrawCalls("DirectDrawCreateEx").size(), 0u);
+        }
+    }
 }
 
 TEST_F(SetupTest, ResultsThatChangeNothingKeepTheSurfaceMode) {

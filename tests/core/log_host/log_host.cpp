@@ -16,5 +16,7 @@ int main() {
     std::printf("level=%d\n", settings->level);
     std::printf("maxSize=%d\n", settings->maxSize);
     std::printf("moduleName=%s\n", settings->moduleName);
+    const char *renderers[] = {"ddraw", "d3d11", "gdi"};
+    std::printf("renderer=%s\n", renderers[int(kestra::ConfiguredRenderer())]);
     return 0;
 }

@@ -1,0 +1,64 @@
+// The Direct3D 11 presenter: what a host sees is what the surface modes show
+// (crop, mirror and OSD in frame pixels, no display callback), drawn by the
+// GPU in full 8-bit colour with the converters' own arithmetic.
+#include "display/d3d11_output.h"
+#include "display/presenter.h"
+
+#include <new>
+
+namespace kestra {
+
+namespace {
+
+struct OsdOnFrame {
+    const OsdPainter &osd;
+    int32_t frameHeight;
+};
+
+void PaintOsd(HDC dc, void *context) {
+    const OsdOnFrame *on = static_cast<const OsdOnFrame *>(context);
+    on->osd.Paint(dc, on->frameHeight);
+}
+
+class D3D11Presenter : public Presenter {
+public:
+    D3D11Presenter(std::unique_ptr<D3D11Output> made, int32_t width, int32_t height)
+        : Presenter(ModeD3D11, width, height), output(std::move(made)) {}
+
+    int32_t Present(const FrameContext &context) override {
+        // Released by KESTRA_DWFreeDraw, like the surfaces of the DirectDraw modes.
+        if (!output) return kDrawNoSurfaces;
+        const FrameArgs &f = context.frame;
+        OsdOnFrame on{context.osd, frameHeight};
+        switch (output->Show(D3D11Frame{f.y, f.yStride, f.u, f.v, f.uvStride}, context.crop,
+                             context.mirror == 1, context.osd.HasText() ? PaintOsd : nullptr,
+                             &on)) {
+            case D3D11Shown::Presented:
+                return kDrawOk;
+            case D3D11Shown::Hidden:
+                // A minimised window: nothing to show, and nothing wrong, as for a
+                // surface blit into a client area of no size.
+                return kDrawOk;
+            case D3D11Shown::Failed:
+                break;
+        }
+        return kPresentSetUpAgain;
+    }
+    void Release() override { output.reset(); }
+    bool MoveTo(HWND window) override { return output && output->MoveTo(window); }
+
+private:
+    std::unique_ptr<D3D11Output> output;
+};
+
+}  // namespace
+
+std::unique_ptr<Presenter> MakeD3D11Presenter(const PresenterSetUp &setUp) {
+    std::unique_ptr<D3D11Output> output =
+        D3D11Output::Create(setUp.window, setUp.width, setUp.height);
+    if (!output) return nullptr;
+    return std::unique_ptr<Presenter>(
+        new (std::nothrow) D3D11Presenter(std::move(output), setUp.width, setUp.height));
+}
+
+}  // namespace kestra
