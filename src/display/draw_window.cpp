@@ -155,10 +155,7 @@ int32_t DrawWindow::Present(const FrameArgs &frame) {
 // each OSD slot and the crop as one of the values the host set.
 int32_t DrawWindow::PresentOnce(const FrameArgs &frame) {
     OsdPainter osd;
-    {
-        AutoLock lock(osdLock);
-        std::memcpy(osd.slots, state.osdSlots, sizeof osd.slots);
-    }
+    CopyOsd(&osd);
     RECT crop{0, 0, 0, 0};
     bool cropped = false;
     {
@@ -208,11 +205,14 @@ int DrawWindow::HasOsdText() const {
 
 void DrawWindow::DrawOsd(HDC dc, int32_t /*width*/, int32_t height) {
     OsdPainter osd;
-    {
-        AutoLock lock(osdLock);
-        std::memcpy(osd.slots, state.osdSlots, sizeof osd.slots);
-    }
+    CopyOsd(&osd);
     osd.Paint(dc, height);
+}
+
+// Each slot whole, as one of the values the host set.
+void DrawWindow::CopyOsd(OsdPainter *osd) {
+    AutoLock lock(osdLock);
+    std::memcpy(osd->slots, state.osdSlots, sizeof osd->slots);
 }
 
 bool OsdPainter::HasText() const {

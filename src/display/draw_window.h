@@ -68,6 +68,7 @@ private:
     void SetFrameSize(int32_t width, int32_t height);
     int32_t Present(const FrameArgs &frame);
     int32_t PresentOnce(const FrameArgs &frame);
+    void CopyOsd(OsdPainter *osd);
     // The drawing thread is inside the host's callback: what would free or
     // replace the presenter under the draw waits for the draw to return.
     bool InCallback() const { return callbackThread.load() == GetCurrentThreadId(); }
