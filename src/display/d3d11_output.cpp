@@ -227,13 +227,13 @@ struct D3D11Output::Device {
     bool MakeBackBufferView();
     bool Prime();
     HRESULT FollowClient(HWND window);
-    void Upload(const D3D11Frame &frame);
+    void Upload(const FrameArgs &frame);
     void Pass(ID3D11RenderTargetView *target, LONG targetWidth, LONG targetHeight,
               ID3D11PixelShader *shader, ID3D11ShaderResourceView *const *views, int viewCount,
               ID3D11SamplerState *sampler, ID3D11Buffer *constants);
     void SetView(const RECT &source);
     bool PaintOsd(OsdPaint paint, void *context);
-    Drawn Draw(HWND window, const D3D11Frame &frame, const RECT &source, OsdPaint paint,
+    Drawn Draw(HWND window, const FrameArgs &frame, const RECT &source, OsdPaint paint,
                void *context);
 };
 
@@ -389,7 +389,7 @@ HRESULT D3D11Output::Device::FollowClient(HWND window) {
     return MakeBackBufferView() ? S_OK : E_FAIL;
 }
 
-void D3D11Output::Device::Upload(const D3D11Frame &frame) {
+void D3D11Output::Device::Upload(const FrameArgs &frame) {
     context->UpdateSubresource(planes[0].Get(), 0, nullptr, frame.y, UINT(frame.yStride), 0);
     if (width < 2 || height < 2) return;  // no chroma samples: the planes stay grey
     context->UpdateSubresource(planes[1].Get(), 0, nullptr, frame.u, UINT(frame.uvStride), 0);
@@ -438,7 +438,7 @@ bool D3D11Output::Device::PaintOsd(OsdPaint paint, void *paintContext) {
     return true;
 }
 
-Drawn D3D11Output::Device::Draw(HWND window, const D3D11Frame &frame, const RECT &source,
+Drawn D3D11Output::Device::Draw(HWND window, const FrameArgs &frame, const RECT &source,
                                 OsdPaint paint, void *paintContext) {
     const HRESULT client = FollowClient(window);
     if (client == S_FALSE) return Drawn::Hidden;
@@ -500,7 +500,7 @@ std::unique_ptr<D3D11Output> D3D11Output::Create(HWND window, int32_t width, int
     return output->device ? std::move(output) : nullptr;
 }
 
-D3D11Shown D3D11Output::Show(const D3D11Frame &frame, const RECT *crop, bool mirror, OsdPaint paint,
+D3D11Shown D3D11Output::Show(const FrameArgs &frame, const RECT *crop, bool mirror, OsdPaint paint,
                              void *context) {
     const D3D11Shown shown = ShowOnce(frame, crop, mirror, paint, context);
     if (shown != D3D11Shown::Failed || !window) return shown;
@@ -509,7 +509,7 @@ D3D11Shown D3D11Output::Show(const D3D11Frame &frame, const RECT *crop, bool mir
     return device ? ShowOnce(frame, crop, mirror, paint, context) : D3D11Shown::Failed;
 }
 
-D3D11Shown D3D11Output::ShowOnce(const D3D11Frame &frame, const RECT *crop, bool mirror,
+D3D11Shown D3D11Output::ShowOnce(const FrameArgs &frame, const RECT *crop, bool mirror,
                                  OsdPaint paint, void *context) {
     if (!device || !device->swapChain) return D3D11Shown::Failed;
     RECT source = crop ? *crop : RECT{0, 0, width, height};

@@ -9,15 +9,9 @@
 #include <cstdint>
 #include <memory>
 
-namespace kestra {
+#include "display/presenter.h"
 
-struct D3D11Frame {
-    const uint8_t *y;
-    int32_t yStride;
-    const uint8_t *u;
-    const uint8_t *v;
-    int32_t uvStride;
-};
+namespace kestra {
 
 // Draws the OSD into `dc`, which holds the converted frame, in frame pixels.
 using OsdPaint = void (*)(HDC dc, void *context);
@@ -46,7 +40,7 @@ public:
     // frame; null for the whole frame) bilinearly over the client area,
     // mirrored left-right when asked, and presents without waiting for the
     // vertical blank. A lost device is made again, once, within the call.
-    D3D11Shown Show(const D3D11Frame &frame, const RECT *crop, bool mirror, OsdPaint paint,
+    D3D11Shown Show(const FrameArgs &frame, const RECT *crop, bool mirror, OsdPaint paint,
                     void *context);
     // Moves to another window: a new swap chain on the same device. False
     // when it cannot; Show then fails until a MoveTo succeeds.
@@ -55,7 +49,7 @@ public:
 private:
     struct Device;
     D3D11Output(HWND window, int32_t width, int32_t height, HMODULE d3d11);
-    D3D11Shown ShowOnce(const D3D11Frame &frame, const RECT *crop, bool mirror, OsdPaint paint,
+    D3D11Shown ShowOnce(const FrameArgs &frame, const RECT *crop, bool mirror, OsdPaint paint,
                         void *context);
 
     HWND window;

@@ -28,11 +28,9 @@ public:
     int32_t Present(const FrameContext &context) override {
         // Released by KESTRA_DWFreeDraw, like the surfaces of the DirectDraw modes.
         if (!output) return kDrawNoSurfaces;
-        const FrameArgs &f = context.frame;
         OsdOnFrame on{context.osd, frameHeight};
-        switch (output->Show(D3D11Frame{f.y, f.yStride, f.u, f.v, f.uvStride}, context.crop,
-                             context.mirror == 1, context.osd.HasText() ? PaintOsd : nullptr,
-                             &on)) {
+        switch (output->Show(context.frame, context.crop, context.mirror == 1,
+                             context.osd.HasText() ? PaintOsd : nullptr, &on)) {
             case D3D11Shown::Presented:
                 return kDrawOk;
             case D3D11Shown::Hidden:

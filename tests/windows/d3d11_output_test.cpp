@@ -27,7 +27,9 @@ struct Planes {
 
     Planes(int w, int h)
         : width(w), height(h), y(size_t(w) * h), u(size_t(w / 2) * (h / 2)), v(u.size()) {}
-    D3D11Frame Frame() const { return D3D11Frame{y.data(), width, u.data(), v.data(), width / 2}; }
+    FrameArgs Frame() const {
+        return FrameArgs{y.data(), width, u.data(), v.data(), width / 2, 0, 0, 0};
+    }
     // Fills every pixel with yuv(x, y), the chroma from each 2x2 block's top-left pixel.
     void Fill(const std::function<void(int, int, uint8_t *)> &yuv) {
         uint8_t sample[3];
@@ -98,7 +100,7 @@ protected:
     // Shows the frame and reads `target` until the check holds, for 3 s at
     // most: under Wine a new swap chain's first frame is now and then never
     // shown, and a player would show the next one 40 ms later, as this does.
-    std::string ShowUntil(const D3D11Frame &frame, const RECT *crop, bool mirror, OsdPaint paint,
+    std::string ShowUntil(const FrameArgs &frame, const RECT *crop, bool mirror, OsdPaint paint,
                           const Check &check, HWND target = nullptr) {
         target = target ? target : window;
         RECT client = {};
@@ -251,7 +253,7 @@ TEST_F(D3D11OutputTest, FollowsTheClientAreaAndItsWindow) {
     Open(64, 64, 32, 32);
     Planes planes(32, 32);
     planes.Fill([](int, int, uint8_t *yuv) { yuv[0] = 81, yuv[1] = 90, yuv[2] = 240; });
-    const D3D11Frame frame = planes.Frame();
+    const FrameArgs frame = planes.Frame();
     auto allRed = [](const std::vector<uint32_t> &client, int) {
         int off = 0;
         for (uint32_t pixel : client) off += Distance(pixel, Converted(81, 90, 240)) > kTolerance;
