@@ -389,11 +389,29 @@ HRESULT D3D11Output::Device::FollowClient(HWND window) {
     return MakeBackBufferView() ? S_OK : E_FAIL;
 }
 
+namespace {
+
+// Rows at base + row x stride, as every presenter reads them. A negative
+// stride cannot be a pitch, so such a plane goes up a row at a time.
+void UploadPlane(ID3D11DeviceContext *context, ID3D11Texture2D *plane, const uint8_t *base,
+                 int32_t stride, int32_t columns, int32_t rows) {
+    if (stride >= 0) {
+        context->UpdateSubresource(plane, 0, nullptr, base, UINT(stride), 0);
+        return;
+    }
+    for (int32_t r = 0; r < rows; ++r) {
+        const D3D11_BOX row = {0, UINT(r), 0, UINT(columns), UINT(r) + 1, 1};
+        context->UpdateSubresource(plane, 0, &row, base + ptrdiff_t(r) * stride, 0, 0);
+    }
+}
+
+}  // namespace
+
 void D3D11Output::Device::Upload(const FrameArgs &frame) {
-    context->UpdateSubresource(planes[0].Get(), 0, nullptr, frame.y, UINT(frame.yStride), 0);
+    UploadPlane(context.Get(), planes[0].Get(), frame.y, frame.yStride, width, height);
     if (width < 2 || height < 2) return;  // no chroma samples: the planes stay grey
-    context->UpdateSubresource(planes[1].Get(), 0, nullptr, frame.u, UINT(frame.uvStride), 0);
-    context->UpdateSubresource(planes[2].Get(), 0, nullptr, frame.v, UINT(frame.uvStride), 0);
+    UploadPlane(context.Get(), planes[1].Get(), frame.u, frame.uvStride, width / 2, height / 2);
+    UploadPlane(context.Get(), planes[2].Get(), frame.v, frame.uvStride, width / 2, height / 2);
 }
 
 void D3D11Output::Device::Pass(ID3D11RenderTargetView *target, LONG targetWidth, LONG targetHeight,

@@ -195,6 +195,34 @@ TEST_F(D3D11OutputTest, OddFrameMatchesTheConverterPixelForPixel) {
     };
     EXPECT_EQ(ShowUntil(planes.Frame(), nullptr, false, PaintNothing, check), "")
         << "seed " << seed;
+
+    // Negative strides read the rows upwards from the last one, as every
+    // presenter reads rows at base + row x stride: the picture upside down.
+    const int chromaRows = kHeight / 2, chromaColumns = kWidth / 2;
+    const FrameArgs upwards{&planes.y[size_t(kHeight - 1) * kWidth],
+                            -kWidth,
+                            &planes.u[size_t(chromaRows - 1) * chromaColumns],
+                            &planes.v[size_t(chromaRows - 1) * chromaColumns],
+                            -chromaColumns,
+                            0,
+                            0,
+                            0};
+    auto flipped = [&](const std::vector<uint32_t> &client, int width) {
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const size_t chroma =
+                    size_t(chromaRows - 1 - std::min(y / 2, chromaRows - 1)) * chromaColumns +
+                    size_t(std::min(x / 2, chromaColumns - 1));
+                const std::string problem = Mismatch(
+                    ("upwards pixel " + std::to_string(x) + "," + std::to_string(y)).c_str(),
+                    Converted(planes.y[size_t(kHeight - 1 - y) * kWidth + x], planes.u[chroma],
+                              planes.v[chroma]),
+                    At(client, width, x, y));
+                if (!problem.empty()) return problem;
+            }
+        return std::string();
+    };
+    EXPECT_EQ(ShowUntil(upwards, nullptr, false, PaintNothing, flipped), "") << "seed " << seed;
 }
 
 TEST_F(D3D11OutputTest, LumaRampKeepsItsLevels) {
