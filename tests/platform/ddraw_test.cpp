@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "support/adapter_modes.h"
+
 namespace {
 
 static_assert(sizeof(void *) != 4 || sizeof(DDSURFACEDESC2) == 124, "DDSURFACEDESC2");
@@ -101,13 +103,7 @@ protected:
     std::vector<IDirectDrawSurface7 *> made;
 };
 
-bool Near(uint32_t a, uint32_t b, int tol) {
-    for (int s = 0; s < 24; s += 8) {
-        int d = int((a >> s) & 0xFF) - int((b >> s) & 0xFF);
-        if (d > tol || d < -tol) return false;
-    }
-    return true;
-}
+using kestra_test::Near;
 
 // Red in BT.601 studio range; a swapped U and V would show blue.
 TEST_F(DdrawTest, Yv12LayoutIsYThenVThenUAtHalfPitch) {
