@@ -141,6 +141,7 @@ private:
     IDirectDrawSurface7 *ComposeSource(const OsdPainter &osd, DDSURFACEDESC2 *desc, bool mirror);
     IDirectDrawSurface7 *ComposeThroughAux(const OsdPainter &osd, DDSURFACEDESC2 *desc);
     HRESULT ConvertIntoAux();
+    HRESULT LockAux(DDSURFACEDESC2 *desc);
     template <typename Write>
     HRESULT LockFrame(Write write, DDSURFACEDESC2 *desc = nullptr);
     HRESULT Blit(IDirectDrawSurface7 *source, const RECT *crop, bool mirror);
@@ -396,11 +397,7 @@ IDirectDrawSurface7 *SurfacePresenter::ComposeThroughAux(const OsdPainter &osd,
     if (RestoreLost(hr)) hr = ConvertIntoAux();
     if (hr != DD_OK) return objects.frame;
     if (!osd.HasText()) return aux;
-    hr = aux->Lock(nullptr, desc, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr);
-    // A restored surface has lost its pixels: the frame goes in again.
-    if (hr == DDERR_SURFACELOST && (hr = aux->Restore()) == DD_OK &&
-        (hr = ConvertIntoAux()) == DD_OK)
-        hr = aux->Lock(nullptr, desc, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr);
+    hr = LockAux(desc);
     if (hr != DD_OK) return aux;
     HDC dc = nullptr;
     aux->GetDC(&dc);
@@ -410,6 +407,17 @@ IDirectDrawSurface7 *SurfacePresenter::ComposeThroughAux(const OsdPainter &osd,
     }
     aux->Unlock(nullptr);
     return aux;
+}
+
+// A restored surface has lost its pixels: the frame goes in again before the text.
+HRESULT SurfacePresenter::LockAux(DDSURFACEDESC2 *desc) {
+    const DWORD flags = DDLOCK_WAIT | DDLOCK_WRITEONLY;
+    HRESULT hr = objects.aux->Lock(nullptr, desc, flags, nullptr);
+    if (hr != DDERR_SURFACELOST) return hr;
+    hr = objects.aux->Restore();
+    if (hr == DD_OK) hr = ConvertIntoAux();
+    if (hr == DD_OK) hr = objects.aux->Lock(nullptr, desc, flags, nullptr);
+    return hr;
 }
 
 // The whole frame surface into the aux surface of the same size, unscaled.
