@@ -10,7 +10,7 @@
 #pragma once
 
 #include <windows.h>
-#include <kestra/platform.h>
+#include <kestra/platform_test.h>
 
 #include <atomic>
 #include <cstdint>

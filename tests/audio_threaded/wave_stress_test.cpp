@@ -4,7 +4,7 @@
 #include <mmsystem.h>
 
 #include <gtest/gtest.h>
-#include <kestra/platform.h>
+#include <kestra/platform_test.h>
 
 #include <atomic>
 #include <chrono>

@@ -1,6 +1,6 @@
 // DrawWindow itself: what it owns and gives back, and the play-rect rules.
 #include <windows.h>
-#include <kestra/platform.h>
+#include <kestra/platform_test.h>
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // crop and mirror, rows of every width, the display callback, and the
 // objects the path takes and gives back.
 #include <windows.h>
-#include <kestra/platform.h>
+#include <kestra/platform_test.h>
 
 #include <gtest/gtest.h>
 

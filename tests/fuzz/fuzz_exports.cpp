@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 #include <kestra/kestra.h>
-#include <kestra/platform.h>
+#include <kestra/platform_test.h>
 
 #include <climits>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 // buffers and the host's planes as laid out (ASan watches the exact-size
 // planes), and each case answers a documented result.
 #include <windows.h>
-#include <kestra/platform.h>
+#include <kestra/platform_test.h>
 
 #include <gtest/gtest.h>
 

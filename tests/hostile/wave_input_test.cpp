@@ -3,7 +3,7 @@
 // from inside its own write callback.
 #include <windows.h>
 #include <mmsystem.h>
-#include <kestra/platform.h>
+#include <kestra/platform_test.h>
 
 #include <gtest/gtest.h>
 

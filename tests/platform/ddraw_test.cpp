@@ -3,7 +3,7 @@
 // device contexts and reference counts.
 #include <windows.h>
 #include <ddraw.h>
-#include <kestra/platform.h>
+#include <kestra/platform_test.h>
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The stand-in GDI: DIB transfers (orientation, padding, mirror, stretch,
 // clipping), GetDIBits' row layout, and text metrics and output.
 #include <windows.h>
-#include <kestra/platform.h>
+#include <kestra/platform_test.h>
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <SDL.h>
-#include <kestra/platform.h>
+#include <kestra/platform_test.h>
 
 #include <cstdlib>
 #include <cstring>

@@ -3,7 +3,7 @@
 // to draw names the value it belongs to, so a slot drawn half-updated, or
 // drawn from two values at once, shows up as a line that is not whole.
 #include <windows.h>
-#include <kestra/platform.h>
+#include <kestra/platform_test.h>
 
 #include <gtest/gtest.h>
 

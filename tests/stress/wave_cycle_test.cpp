@@ -4,7 +4,7 @@
 // played byte is checked, and on the null device in real time.
 #include <windows.h>
 #include <mmsystem.h>
-#include <kestra/platform.h>
+#include <kestra/platform_test.h>
 
 #include <gtest/gtest.h>
 

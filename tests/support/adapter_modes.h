@@ -4,7 +4,7 @@
 
 #include <windows.h>
 #include <ddraw.h>
-#include <kestra/platform.h>
+#include <kestra/platform_test.h>
 
 #include <cstdint>
 

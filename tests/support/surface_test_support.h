@@ -3,7 +3,7 @@
 #pragma once
 
 #include <windows.h>
-#include <kestra/platform.h>
+#include <kestra/platform_test.h>
 
 #include <cstring>
 #include <string>

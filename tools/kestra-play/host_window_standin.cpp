@@ -2,7 +2,7 @@
 #include "host_window.h"
 
 #include <ddraw.h>
-#include <kestra/platform.h>
+#include <kestra/platform_test.h>
 
 #include <vector>
 

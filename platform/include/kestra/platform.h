@@ -1,7 +1,7 @@
-/* Host API of the stand-in platform: what a Linux host or a test needs that
- * Win32 gives through calls the library does not use (creating windows,
- * reading their pixels, choosing the audio sink), plus test-only knobs.
- * Library code never includes this header. */
+/* Host API of the stand-in platform: what a Linux host needs that Win32
+ * gives through calls the library does not use (creating windows, reading
+ * their pixels, showing them, choosing the audio sink). The test knobs are in
+ * <kestra/platform_test.h>. Library code never includes this header. */
 #ifndef KESTRA_PLATFORM_H
 #define KESTRA_PLATFORM_H
 
@@ -32,82 +32,7 @@ KPLAT_API BOOL kplat_read_window_pixels(HWND window, uint32_t *dst, int dstPitch
 KPLAT_API BOOL kplat_get_client_size(HWND window, int *width, int *height);
 /* The client pixel at (x, y) as 0x00RRGGBB; CLR_INVALID outside. */
 KPLAT_API DWORD kplat_window_pixel(HWND window, int x, int y);
-/* Fills the whole client area with 0x00RRGGBB. */
-KPLAT_API BOOL kplat_fill_window(HWND window, DWORD xrgb);
-
-/* Live object counts, for tests that prove nothing leaks. */
-typedef enum KplatObjectKind {
-    KPLAT_OBJ_WINDOW = 0,
-    KPLAT_OBJ_DC = 1,
-    KPLAT_OBJ_BITMAP = 2,
-    KPLAT_OBJ_FONT = 3,
-    KPLAT_OBJ_DDRAW = 4,
-    KPLAT_OBJ_SURFACE = 5,
-    KPLAT_OBJ_CLIPPER = 6,
-    KPLAT_OBJ_WAVEOUT = 7,
-    KPLAT_OBJ_KIND_COUNT = 8
-} KplatObjectKind;
-KPLAT_API int kplat_live_objects(KplatObjectKind kind);
-
-/* Test hook: the next `count` calls of the named platform function fail
- * (count < 0: until cleared). Functions report the failure the way the real
- * one does (NULL, FALSE, 0, or the HRESULT given). */
-KPLAT_API void kplat_fail_call(const char *function, int count, HRESULT result);
-KPLAT_API void kplat_clear_failures(void);
-
-/* ---- DirectDraw display adapter (capabilities, FOURCCs, faults) ---- */
-
-/* Format keys for the calls below: a FOURCC, an RGB bit count (16 or 32),
- * KPLAT_DDRAW_PRIMARY for the primary surface, or 0 for any surface. */
-#define KPLAT_DDRAW_PRIMARY 1u
-
-/* Back to the defaults: caps DDCAPS_BLT | DDCAPS_BLTFOURCC, FOURCCs YV12
- * and UYVY, DirectDraw available, no faults, empty call log. Live objects
- * are left alone. */
-KPLAT_API void kplat_ddraw_reset(void);
-/* The driver caps' dwCaps that GetCaps reports. */
-KPLAT_API void kplat_ddraw_set_caps(DWORD caps);
-/* The FOURCCs offscreen surfaces may be created in (YV12 and UYVY only are
- * implemented; others listed here are still refused). */
-KPLAT_API void kplat_ddraw_set_fourccs(const DWORD *codes, int count);
-/* FALSE: LoadLibraryA("ddraw.dll") fails, as on a system without it. */
-KPLAT_API void kplat_ddraw_set_available(BOOL available);
-/* The next `count` calls (count < 0: every call until reset) of `method`,
- * e.g. "IDirectDraw7::CreateSurface" or "IDirectDrawSurface7::Lock", on a
- * surface of format key `format` (for CreateSurface: the format asked for)
- * fail with `result`. kplat_fail_call with the same name fails any format. */
-KPLAT_API void kplat_ddraw_fail(const char *method, int count, HRESULT result, DWORD format);
-/* Marks every live surface of format key `format` lost: Lock, Blt and GetDC
- * answer DDERR_SURFACELOST until Restore. Returns how many were marked. */
-KPLAT_API int kplat_ddraw_mark_lost(DWORD format);
-
-/* One call into the adapter, as the caller passed it. */
-typedef struct KplatDdrawCall {
-    char method[48]; /* "IDirectDrawSurface7::Blt", "DirectDrawCreateEx", ... */
-    HRESULT result;
-    const void *object; /* the interface called; NULL for DirectDrawCreateEx */
-    DWORD format;       /* format key of the surface called, or created */
-    DWORD flags;        /* the dwFlags argument, if the method has one */
-    HWND window;        /* SetCooperativeLevel, SetHWnd */
-    const void *other;  /* Blt: source; SetClipper: clipper; Create*: the new object */
-    DWORD recordSize;   /* dwSize of the record passed (description, caps, effects) */
-    BOOL hasDestRect;
-    RECT destRect;
-    BOOL hasSrcRect;
-    RECT srcRect;
-    BOOL hasFx;
-    DDBLTFX fx;          /* Blt: the effects record passed */
-    DDSURFACEDESC2 desc; /* CreateSurface: as passed; Lock: as filled in */
-} KplatDdrawCall;
-/* The log keeps the last 4096 calls, oldest first. */
-KPLAT_API int kplat_ddraw_call_count(void);
-KPLAT_API BOOL kplat_ddraw_get_call(int index, KplatDdrawCall *call);
-KPLAT_API void kplat_ddraw_clear_log(void);
-
-/* ---- audio (waveOut sinks, manual stepping) ---- */
-
-struct HWAVEOUT__;
-struct tWAVEFORMATEX;
+/* ---- audio ---- */
 
 /* Where devices opened from now on send what they play:
  *   "sdl"      the default output device (falls back to "null" when none opens)
@@ -119,36 +44,6 @@ struct tWAVEFORMATEX;
  * NULL returns to the default: $KPLAT_AUDIO_SINK, else "sdl". FALSE for an
  * unknown name, which changes nothing. */
 KPLAT_API BOOL kplat_audio_set_sink(const char *sink);
-
-/* Manual sink: plays the next queued buffer of device (NULL: the most
- * recently opened live device) and returns once its WOM_DONE callback has
- * returned, so a refill queued by the callback is already in the queue.
- * Returns the bytes played; -1 when there is no such device, it is paused
- * or nothing is queued. copy (may be NULL) receives up to capacity of them. */
-KPLAT_API int kplat_audio_manual_step(struct HWAVEOUT__ *device, void *copy, int capacity);
-/* Headers queued on device (NULL: the most recent); -1 for no device. */
-KPLAT_API int kplat_audio_queued(struct HWAVEOUT__ *device);
-
-/* Every byte manual devices played since the last clear: copies up to
- * capacity bytes to dst (may be NULL) and returns the total. */
-KPLAT_API size_t kplat_audio_played(void *dst, size_t capacity);
-KPLAT_API void kplat_audio_clear_played(void);
-
-/* Successful waveOutOpen calls since the process started, and the format
- * record the last of them received. */
-KPLAT_API int kplat_audio_open_count(void);
-KPLAT_API BOOL kplat_audio_last_format(struct tWAVEFORMATEX *format);
-/* The last level any device got from waveOutSetVolume, and how many such
- * calls succeeded since the process started. */
-KPLAT_API DWORD kplat_audio_last_volume(void);
-KPLAT_API int kplat_audio_volume_calls(void);
-
-/* Test hook: while on, waveOutClose keeps its WOM_CLOSE report back instead
- * of sending it; kplat_audio_deliver_closes sends the held reports on the
- * calling thread and returns how many. Models a platform whose close
- * report arrives late. */
-KPLAT_API void kplat_audio_hold_close_reports(BOOL hold);
-KPLAT_API int kplat_audio_deliver_closes(void);
 
 /* ---- on-screen presentation (SDL2) ---- */
 
@@ -164,14 +59,6 @@ KPLAT_API BOOL kplat_hide_window(HWND window);
  * FALSE once the user closed a shown window or pressed Escape in it (until
  * the next kplat_show_window); TRUE otherwise, also when nothing is shown. */
 KPLAT_API BOOL kplat_pump_events(void);
-
-/* ---- text (test hooks) ---- */
-
-/* Test hook: every TextOutA call hands its string (count bytes, not
- * terminated) to hook before drawing it, on the drawing thread; NULL
- * removes it. The hook must not call the text functions. */
-typedef void (*KplatTextHook)(const char *text, int count, void *user);
-KPLAT_API void kplat_set_text_hook(KplatTextHook hook, void *user);
 
 KPLAT_END_DECLS
 
