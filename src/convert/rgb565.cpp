@@ -23,6 +23,7 @@ int32_t packGreen[768];
 int32_t packBlue[768];
 
 void BuildPackTable(int32_t *table, uint32_t mask) {
+    if (mask == 0) return;  // no bits, no channel: nothing to shift into place
     const int r = 8 - count_bits(mask);
     const int s = count_trailing_zeros(mask);
     int32_t *zero = table + 256;

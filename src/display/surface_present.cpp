@@ -121,7 +121,7 @@ public:
           objects(from) {
         from = DirectDrawObjects();
     }
-    ~SurfacePresenter() override { Release(); }
+    ~SurfacePresenter() override { objects.Release(); }
     int32_t Present(const FrameContext &context) override;
     void Release() override { objects.Release(); }
     PresenterView View() const override {
