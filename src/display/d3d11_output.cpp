@@ -189,8 +189,6 @@ ViewConstants MakeView(const RECT &source, int32_t width, int32_t height) {
          0.5f / float(ChromaSide(height))}};
 }
 
-enum class Drawn { Shown, Hidden, Lost };
-
 }  // namespace
 
 // Everything that lives on one device; made again from scratch when it is lost.
@@ -233,8 +231,8 @@ struct D3D11Output::Device {
               ID3D11SamplerState *sampler, ID3D11Buffer *constants);
     void SetView(const RECT &source);
     bool PaintOsd(OsdPaint paint, void *context);
-    Drawn Draw(HWND window, const FrameArgs &frame, const RECT &source, OsdPaint paint,
-               void *context);
+    D3D11Shown Draw(HWND window, const FrameArgs &frame, const RECT &source, OsdPaint paint,
+                    void *context);
 };
 
 bool D3D11Output::Device::Open(HMODULE d3d11) {
@@ -456,13 +454,13 @@ bool D3D11Output::Device::PaintOsd(OsdPaint paint, void *paintContext) {
     return true;
 }
 
-Drawn D3D11Output::Device::Draw(HWND window, const FrameArgs &frame, const RECT &source,
-                                OsdPaint paint, void *paintContext) {
+D3D11Shown D3D11Output::Device::Draw(HWND window, const FrameArgs &frame, const RECT &source,
+                                     OsdPaint paint, void *paintContext) {
     const HRESULT client = FollowClient(window);
-    if (client == S_FALSE) return Drawn::Hidden;
-    if (FAILED(client)) return Drawn::Lost;
+    if (client == S_FALSE) return D3D11Shown::Hidden;
+    if (FAILED(client)) return D3D11Shown::Failed;
     Upload(frame);
-    if (paint && !PaintOsd(paint, paintContext)) return Drawn::Lost;
+    if (paint && !PaintOsd(paint, paintContext)) return D3D11Shown::Failed;
     SetView(source);
     if (paint) {
         ID3D11ShaderResourceView *const views[1] = {pictureView.Get()};
@@ -475,8 +473,8 @@ Drawn D3D11Output::Device::Draw(HWND window, const FrameArgs &frame, const RECT 
              view.Get());
     }
     const HRESULT presented = swapChain->Present(0, 0);
-    if (presented == DXGI_STATUS_OCCLUDED) return Drawn::Hidden;
-    return SUCCEEDED(presented) ? Drawn::Shown : Drawn::Lost;
+    if (presented == DXGI_STATUS_OCCLUDED) return D3D11Shown::Hidden;
+    return SUCCEEDED(presented) ? D3D11Shown::Presented : D3D11Shown::Failed;
 }
 
 std::unique_ptr<D3D11Output::Device> D3D11Output::Device::Make(HMODULE d3d11, HWND window,
@@ -520,28 +518,12 @@ std::unique_ptr<D3D11Output> D3D11Output::Create(HWND window, int32_t width, int
 
 D3D11Shown D3D11Output::Show(const FrameArgs &frame, const RECT *crop, bool mirror, OsdPaint paint,
                              void *context) {
-    const D3D11Shown shown = ShowOnce(frame, crop, mirror, paint, context);
-    if (shown != D3D11Shown::Failed || !window) return shown;
-    // A removed or reset device, or a call it refused: a new device, and one more try.
-    device = Device::Make(d3d11, window, width, height);
-    return device ? ShowOnce(frame, crop, mirror, paint, context) : D3D11Shown::Failed;
-}
-
-D3D11Shown D3D11Output::ShowOnce(const FrameArgs &frame, const RECT *crop, bool mirror,
-                                 OsdPaint paint, void *context) {
-    if (!device || !device->swapChain) return D3D11Shown::Failed;
+    if (!device || !device->swapChain || !window) return D3D11Shown::Failed;
     RECT source = crop ? *crop : RECT{0, 0, width, height};
     if (mirror) std::swap(source.left, source.right);
-    switch (device->Draw(window, frame, source, paint, context)) {
-        case Drawn::Shown:
-            return D3D11Shown::Presented;
-        case Drawn::Hidden:
-            return D3D11Shown::Hidden;
-        case Drawn::Lost:
-            break;
-    }
-    device.reset();
-    return D3D11Shown::Failed;
+    const D3D11Shown shown = device->Draw(window, frame, source, paint, context);
+    if (shown == D3D11Shown::Failed) device.reset();
+    return shown;
 }
 
 bool D3D11Output::MoveTo(HWND target) {

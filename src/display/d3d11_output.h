@@ -19,7 +19,7 @@ using OsdPaint = void (*)(HDC dc, void *context);
 enum class D3D11Shown : int32_t {
     Presented,  // the frame reached Present
     Hidden,     // an empty (minimised) or occluded client area: not shown, not a fault
-    Failed,     // the device is gone and could not be made again: use another output
+    Failed,     // the device is gone, or refused a call: this output shows nothing more
 };
 
 // One display's output. Its own device and immediate context, so outputs on
@@ -39,7 +39,9 @@ public:
     // stretches `crop` (frame pixels, right and bottom exclusive, inside the
     // frame; null for the whole frame) bilinearly over the client area,
     // mirrored left-right when asked, and presents without waiting for the
-    // vertical blank. A lost device is made again, once, within the call.
+    // vertical blank. A removed or reset device fails the output for good:
+    // the display then sets its presenters up anew, Direct3D 11 first, so the
+    // same draw gets a new device or the next presenter.
     D3D11Shown Show(const FrameArgs &frame, const RECT *crop, bool mirror, OsdPaint paint,
                     void *context);
     // Moves to another window: a new swap chain on the same device. False
@@ -49,14 +51,12 @@ public:
 private:
     struct Device;
     D3D11Output(HWND window, int32_t width, int32_t height, HMODULE d3d11);
-    D3D11Shown ShowOnce(const FrameArgs &frame, const RECT *crop, bool mirror, OsdPaint paint,
-                        void *context);
 
     HWND window;
     const int32_t width;
     const int32_t height;
     HMODULE d3d11;
-    std::unique_ptr<Device> device;  // null while lost
+    std::unique_ptr<Device> device;  // null once lost
 };
 
 }  // namespace kestra

@@ -29,18 +29,11 @@ public:
         // Released by KESTRA_DWFreeDraw, like the surfaces of the DirectDraw modes.
         if (!output) return kDrawNoSurfaces;
         OsdOnFrame on{context.osd, frameHeight};
-        switch (output->Show(context.frame, context.crop, context.mirror == 1,
-                             context.osd.HasText() ? PaintOsd : nullptr, &on)) {
-            case D3D11Shown::Presented:
-                return kDrawOk;
-            case D3D11Shown::Hidden:
-                // A minimised window: nothing to show, and nothing wrong, as for a
-                // surface blit into a client area of no size.
-                return kDrawOk;
-            case D3D11Shown::Failed:
-                break;
-        }
-        return kPresentSetUpAgain;
+        const D3D11Shown shown = output->Show(context.frame, context.crop, context.mirror == 1,
+                                              context.osd.HasText() ? PaintOsd : nullptr, &on);
+        // Hidden is a minimised window: nothing to show, and nothing wrong, as
+        // for a surface blit into a client area of no size.
+        return shown == D3D11Shown::Failed ? kPresentSetUpAgain : kDrawOk;
     }
     void Release() override { output.reset(); }
     bool MoveTo(HWND window) override { return output && output->MoveTo(window); }
