@@ -197,10 +197,10 @@ void DrawWindow::SetOsdText(int32_t index, const char *text, int32_t x, int32_t 
     slot.colour = colour;
 }
 
-int DrawWindow::HasOsdText() const {
-    for (const OsdSlot &slot : state.osdSlots)
-        if (slot.text[0] != '\0') return 1;
-    return 0;
+int DrawWindow::HasOsdText() {
+    OsdPainter osd;
+    CopyOsd(&osd);
+    return osd.HasText() ? 1 : 0;
 }
 
 void DrawWindow::DrawOsd(HDC dc, int32_t /*width*/, int32_t height) {

@@ -59,7 +59,7 @@ public:
 
     void SetOsdText(int32_t index, const char *text, int32_t x, int32_t y, int32_t anchor,
                     COLORREF colour);
-    int HasOsdText() const;
+    int HasOsdText();
     // The OSD text as it stands, drawn into `dc` in frame pixels.
     void DrawOsd(HDC dc, int32_t width, int32_t height);
 
