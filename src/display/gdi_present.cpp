@@ -3,7 +3,6 @@
 // the result into the window.
 #include "display/presenter.h"
 
-#include <algorithm>
 #include <cstring>
 #include <new>
 
