@@ -27,9 +27,11 @@ namespace kplat {
 // Counted per kind so tests can prove that nothing leaks.
 void CountObject(KplatObjectKind kind, int delta);
 
-// Test fault injection: when the named call must fail now, the HRESULT the
-// test asked for.
-std::optional<HRESULT> ShouldFail(const char *function);
+// Test fault injection: when the named call (on a DirectDraw surface of
+// format key `format`) must fail now, the HRESULT the test asked for.
+std::optional<HRESULT> ShouldFail(const char *function, DWORD format = 0);
+// Drops the injected failures of the functions `which` picks.
+void ClearFailures(bool (*which)(const std::string &function));
 
 // Hands TextOutA's string to the test's text hook, if one is set.
 void CallTextHook(const char *text, int count);

@@ -1,5 +1,5 @@
 // The software display adapter behind DirectDraw 7: its objects and the
-// adapter-wide state (caps, FOURCCs, faults, call log), all guarded by
+// adapter-wide state (caps, FOURCCs, call log), all guarded by
 // AdapterLock(). Blits to the primary also take user32's window lock.
 #pragma once
 
@@ -33,19 +33,11 @@ inline constexpr FormatInfo kFormats[] = {
 
 class Surface;
 
-struct DdrawFault {
-    std::string method;
-    int count;
-    HRESULT result;
-    DWORD format;
-};
-
 // What tests set and what they read back.
 struct Adapter {
     DWORD caps = DDCAPS_BLT | DDCAPS_BLTFOURCC;
     std::vector<DWORD> fourccs{kFourccYv12, kFourccUyvy};
     bool available = true;
-    std::vector<DdrawFault> faults;
     std::deque<KplatDdrawCall> log;
     std::vector<Surface *> surfaces;  // live, for kplat_ddraw_mark_lost
 };

@@ -31,16 +31,7 @@ Adapter &TheAdapter() {
 }
 
 std::optional<HRESULT> Injected(const KplatDdrawCall &call) {
-    if (std::optional<HRESULT> any = ShouldFail(call.method)) return any;
-    Guard guard(AdapterLock());
-    std::vector<DdrawFault> &faults = TheAdapter().faults;
-    for (auto it = faults.begin(); it != faults.end(); ++it) {
-        if (it->method != call.method || (it->format != 0 && it->format != call.format)) continue;
-        HRESULT result = it->result;
-        if (it->count > 0 && --it->count == 0) faults.erase(it);
-        return result;
-    }
-    return std::nullopt;
+    return ShouldFail(call.method, call.format);
 }
 
 Call::Call(const char *name, const void *called, DWORD formatKey) {

@@ -1,4 +1,4 @@
-// Host controls of the DirectDraw adapter: capabilities, FOURCCs, faults,
+// Host controls of the DirectDraw adapter: capabilities, FOURCCs,
 // lost surfaces and the call log.
 #include "ddraw/ddraw_internal.h"
 
@@ -12,6 +12,9 @@ void kplat_ddraw_reset(void) {
     Adapter fresh;
     fresh.surfaces.swap(TheAdapter().surfaces);
     TheAdapter() = std::move(fresh);
+    ClearFailures([](const std::string &function) {
+        return function.find("DirectDraw") != std::string::npos;
+    });
 }
 
 void kplat_ddraw_set_caps(DWORD caps) {
@@ -27,12 +30,6 @@ void kplat_ddraw_set_fourccs(const DWORD *codes, int count) {
 void kplat_ddraw_set_available(BOOL available) {
     Guard guard(AdapterLock());
     TheAdapter().available = available != FALSE;
-}
-
-void kplat_ddraw_fail(const char *method, int count, HRESULT result, DWORD format) {
-    if (!method || count == 0) return;
-    Guard guard(AdapterLock());
-    TheAdapter().faults.push_back(DdrawFault{method, count, result, format});
 }
 
 int kplat_ddraw_mark_lost(DWORD format) {

@@ -2,7 +2,8 @@
 // and the text hook.
 #include "internal.h"
 
-#include <map>
+#include <algorithm>
+#include <vector>
 
 namespace kplat {
 
@@ -11,11 +12,13 @@ namespace {
 std::atomic<int> liveCounts[KPLAT_OBJ_KIND_COUNT];
 
 struct Failure {
+    std::string function;
+    DWORD format;
     int count;
     HRESULT result;
 };
 std::mutex failureMutex;
-std::map<std::string, Failure> failures;
+std::vector<Failure> failures;
 std::atomic<bool> anyFailure{false};
 
 std::mutex textHookMutex;
@@ -26,14 +29,23 @@ void *textHookUser = nullptr;
 
 void CountObject(KplatObjectKind kind, int delta) { liveCounts[kind] += delta; }
 
-std::optional<HRESULT> ShouldFail(const char *function) {
+std::optional<HRESULT> ShouldFail(const char *function, DWORD format) {
     if (!anyFailure.load(std::memory_order_relaxed)) return std::nullopt;
     std::lock_guard<std::mutex> guard(failureMutex);
-    auto it = failures.find(function);
-    if (it == failures.end() || it->second.count == 0) return std::nullopt;
-    HRESULT result = it->second.result;
-    if (it->second.count > 0 && --it->second.count == 0) failures.erase(it);
-    return result;
+    for (auto it = failures.begin(); it != failures.end(); ++it) {
+        if (it->function != function || (it->format != 0 && it->format != format)) continue;
+        HRESULT result = it->result;
+        if (it->count > 0 && --it->count == 0) failures.erase(it);
+        return result;
+    }
+    return std::nullopt;
+}
+
+void ClearFailures(bool (*which)(const std::string &function)) {
+    std::lock_guard<std::mutex> guard(failureMutex);
+    failures.erase(std::remove_if(failures.begin(), failures.end(),
+                                  [which](const Failure &f) { return which(f.function); }),
+                   failures.end());
 }
 
 void CallTextHook(const char *text, int count) {
@@ -52,10 +64,17 @@ int kplat_live_objects(KplatObjectKind kind) {
     return liveCounts[kind].load();
 }
 
-void kplat_fail_call(const char *function, int count, HRESULT result) {
+void kplat_fail_call(const char *function, int count, HRESULT result, DWORD format) {
     if (!function || count == 0) return;
     std::lock_guard<std::mutex> guard(failureMutex);
-    failures[function] = Failure{count, result};
+    // A second order for the same call and format replaces the first.
+    for (Failure &f : failures)
+        if (f.function == function && f.format == format) {
+            f.count = count;
+            f.result = result;
+            return;
+        }
+    failures.push_back(Failure{function, format, count, result});
     anyFailure = true;
 }
 

@@ -237,7 +237,7 @@ TEST_F(WavePlayerTest, RefusedFormatLeavesNothingAllocated) {
 }
 
 TEST_F(WavePlayerTest, PrepareFailureOtherThanInvalidHandleClosesTheDevice) {
-    kplat_fail_call("waveOutPrepareHeader", 1, MMSYSERR_NOMEM);
+    kplat_fail_call("waveOutPrepareHeader", 1, MMSYSERR_NOMEM, 0);
     player->Play();
     EXPECT_EQ(kestra::WaveClosed, player->state.load());
     EXPECT_EQ(nullptr, player->waveOut);
@@ -247,7 +247,7 @@ TEST_F(WavePlayerTest, PrepareFailureOtherThanInvalidHandleClosesTheDevice) {
 }
 
 TEST_F(WavePlayerTest, InvalidHandleOnPrepareLeavesThatHeaderOut) {
-    kplat_fail_call("waveOutPrepareHeader", 1, MMSYSERR_INVALHANDLE);
+    kplat_fail_call("waveOutPrepareHeader", 1, MMSYSERR_INVALHANDLE, 0);
     player->Play();
     EXPECT_EQ(kestra::WavePlaying, player->state.load());
     EXPECT_EQ(1, kplat_audio_queued(player->waveOut)) << "only header 1 went out";

@@ -22,7 +22,7 @@ public:
 // Initialised on a window; set-up's choice of render mode does not matter here.
 void Initialise(DrawWindow &dw, HWND window) {
     dw.SetHwnd(window);
-    kplat_fail_call("LoadLibraryA", -1, 0);
+    kplat_fail_call("LoadLibraryA", -1, 0, 0);
     dw.InitDraw(kFrameWidth, kFrameHeight);
     kplat_clear_failures();
 }

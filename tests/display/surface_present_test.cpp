@@ -238,7 +238,7 @@ TEST_P(SurfaceModeTest, FrameLockFailureDropsTheFrameAfterRestore) {
     SurfaceDisplay d(GetParam(), kFw, kFh);
     kestra::DrawWindow *dw = d.object();
     kplat_ddraw_clear_log();
-    kplat_ddraw_fail("IDirectDrawSurface7::Lock", 1, DDERR_SURFACELOST, 0);
+    kplat_fail_call("IDirectDrawSurface7::Lock", 1, DDERR_SURFACELOST, 0);
     YuvFrame f(kFw, kFh);
     EXPECT_EQ(d.Draw(f), -3);
     std::vector<KplatDdrawCall> restores = DdrawCalls("IDirectDrawSurface7::Restore");
@@ -300,7 +300,7 @@ TEST_P(FourccOsdTest, GoesThroughTheAuxSurface) {
 TEST_P(FourccOsdTest, AuxBlitFailingShowsTheFrameWithoutText) {
     SurfaceDisplay d(GetParam(), kFw, kFh);
     d.SetOsd();
-    kplat_ddraw_fail("IDirectDrawSurface7::Blt", -1, DDERR_GENERIC, 32);
+    kplat_fail_call("IDirectDrawSurface7::Blt", -1, DDERR_GENERIC, 32);
     EXPECT_EQ(d.Draw(YuvFrame(kFw, kFh, 16)), 0);
     EXPECT_EQ(d.GreenPixels(), 0);
     EXPECT_EQ(d.LastPresentedSource(), d.object()->ViewPresenter().frameSurface);
@@ -310,7 +310,7 @@ TEST_P(FourccOsdTest, AuxLockLostRestoresAndDrawsText) {
     SurfaceDisplay d(GetParam(), kFw, kFh);
     d.SetOsd();
     kplat_ddraw_clear_log();
-    kplat_ddraw_fail("IDirectDrawSurface7::Lock", 1, DDERR_SURFACELOST, 32);
+    kplat_fail_call("IDirectDrawSurface7::Lock", 1, DDERR_SURFACELOST, 32);
     EXPECT_EQ(d.Draw(YuvFrame(kFw, kFh, 16)), 0);
     std::vector<KplatDdrawCall> restores = DdrawCalls("IDirectDrawSurface7::Restore");
     ASSERT_EQ(restores.size(), 1u);
@@ -321,7 +321,7 @@ TEST_P(FourccOsdTest, AuxLockLostRestoresAndDrawsText) {
 TEST_P(FourccOsdTest, AuxLockFailingShowsTheConvertedFrameWithoutText) {
     SurfaceDisplay d(GetParam(), kFw, kFh);
     d.SetOsd();
-    kplat_ddraw_fail("IDirectDrawSurface7::Lock", 1, DDERR_GENERIC, 32);
+    kplat_fail_call("IDirectDrawSurface7::Lock", 1, DDERR_GENERIC, 32);
     EXPECT_EQ(d.Draw(YuvFrame(kFw, kFh, 16)), 0);
     EXPECT_EQ(d.GreenPixels(), 0);
     EXPECT_EQ(d.LastPresentedSource(), d.object()->ViewPresenter().auxSurface);
@@ -358,7 +358,7 @@ TEST_P(LostSurfaceTest, NextFramesShowAgain) {
     ASSERT_EQ(d.Draw(grey), 0);
     kplat_fill_window(d.window, 0x123456);
     ASSERT_GT(kplat_ddraw_mark_lost(c.format), 0);
-    if (c.restoreFails) kplat_ddraw_fail("IDirectDrawSurface7::Restore", -1, DDERR_WRONGMODE, 0);
+    if (c.restoreFails) kplat_fail_call("IDirectDrawSurface7::Restore", -1, DDERR_WRONGMODE, 0);
     EXPECT_EQ(d.Draw(grey), c.firstDraw) << c.name;
     if (c.firstDraw != 0) {
         EXPECT_EQ(d.At(kFw - 1, kFh - 1), 0x123456u) << "not shown, not reported";
@@ -380,7 +380,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Rgb565SurfaceTest, GetDcFailingShowsTheFrameWithoutText) {
     SurfaceDisplay d(kestra::ModeRGB565Surface, kFw, kFh);
     d.SetOsd();
-    kplat_ddraw_fail("IDirectDrawSurface7::GetDC", -1, DDERR_CANTCREATEDC, 16);
+    kplat_fail_call("IDirectDrawSurface7::GetDC", -1, DDERR_CANTCREATEDC, 16);
     EXPECT_EQ(d.Draw(YuvFrame(kFw, kFh, 16)), 0);
     EXPECT_EQ(d.GreenPixels(), 0);
 }

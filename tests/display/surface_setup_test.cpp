@@ -60,7 +60,7 @@ TEST_P(ModeMatrixTest, ChoosesModeFromCapsAndCreatableSurfaces) {
     kplat_ddraw_set_caps(c.caps);
     kplat_ddraw_set_fourccs(c.fourccs.data(), int(c.fourccs.size()));
     if (c.failingFormat)
-        kplat_ddraw_fail("IDirectDraw7::CreateSurface", -1, DDERR_OUTOFMEMORY, c.failingFormat);
+        kplat_fail_call("IDirectDraw7::CreateSurface", -1, DDERR_OUTOFMEMORY, c.failingFormat);
 
     EXPECT_EQ(dw.InitDraw(kWidth, kHeight), 0);
 
@@ -102,7 +102,7 @@ class FailingStepTest : public SetupTest, public ::testing::WithParamInterface<S
 
 TEST_P(FailingStepTest, EndsInGdiWithNoDirectDrawObject) {
     const StepFailure &f = GetParam();
-    kplat_ddraw_fail(f.method, -1, f.result, f.format);
+    kplat_fail_call(f.method, -1, f.result, f.format);
     EXPECT_EQ(dw.InitDraw(kWidth, kHeight), 0);
     ExpectGdiWithNothingLeft(f.name);
 }
@@ -126,8 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<StepFailure> &p) { return std::string(p.param.name); });
 
 TEST_F(SetupTest, FrameBothFailingMeansYv12ThenUyvyWereTried) {
-    kplat_ddraw_fail("IDirectDraw7::CreateSurface", -1, DDERR_OUTOFMEMORY, kUyvy);
-    kplat_ddraw_fail("IDirectDraw7::CreateSurface", -1, DDERR_OUTOFMEMORY, kYv12);
+    kplat_fail_call("IDirectDraw7::CreateSurface", -1, DDERR_OUTOFMEMORY, kUyvy);
+    kplat_fail_call("IDirectDraw7::CreateSurface", -1, DDERR_OUTOFMEMORY, kYv12);
     dw.InitDraw(kWidth, kHeight);
     ExpectGdiWithNothingLeft("both FOURCC surfaces fail");
     std::vector<KplatDdrawCall> creates = DdrawCalls("IDirectDraw7::CreateSurface");
@@ -141,7 +141,7 @@ TEST_F(SetupTest, MissingDirectDrawModuleOrExportFallsToGdi) {
     dw.InitDraw(kWidth, kHeight);
     ExpectGdiWithNothingLeft("no ddraw.dll");
     kplat_ddraw_set_available(TRUE);
-    kplat_fail_call("GetProcAddress", -1, 0);
+    kplat_fail_call("GetProcAddress", -1, 0, 0);
     dw.InitDraw(kWidth, kHeight);
     ExpectGdiWithNothingLeft("no DirectDrawCreateEx");
     EXPECT_EQ(DdrawCalls("DirectDrawCreateEx").size(), 0u);
@@ -171,7 +171,7 @@ TEST_F(SetupTest, RendererSettingChoosesThePresenters) {
 
 TEST_F(SetupTest, ResultsThatChangeNothingKeepTheSurfaceMode) {
     // A failing test blit other than E_NOTIMPL and failing colour fills are ignored.
-    kplat_ddraw_fail("IDirectDrawSurface7::Blt", -1, DDERR_GENERIC, 0);
+    kplat_fail_call("IDirectDrawSurface7::Blt", -1, DDERR_GENERIC, 0);
     dw.InitDraw(kWidth, kHeight);
     EXPECT_EQ(dw.ViewPresenter().renderMode, kestra::ModeYV12Surface);
     EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_SURFACE), 3);

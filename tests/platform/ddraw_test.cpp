@@ -183,7 +183,7 @@ TEST_F(DdrawTest, FaultsHitTheirFormatOnceOrAlways) {
     IDirectDrawSurface7 *rgb16 = nullptr, *rgb32 = nullptr;
     ASSERT_EQ(Make(8, 8, 0, 16, &rgb16), DD_OK);
     ASSERT_EQ(Make(8, 8, 0, 0, &rgb32), DD_OK);
-    kplat_ddraw_fail("IDirectDrawSurface7::Lock", 1, DDERR_SURFACEBUSY, 16);
+    kplat_fail_call("IDirectDrawSurface7::Lock", 1, DDERR_SURFACEBUSY, 16);
     HRESULT hr;
     Lock(rgb32, &hr);
     EXPECT_EQ(hr, DD_OK) << "another format";
@@ -194,7 +194,7 @@ TEST_F(DdrawTest, FaultsHitTheirFormatOnceOrAlways) {
     EXPECT_EQ(hr, DD_OK) << "once only";
     rgb16->Unlock(nullptr);
 
-    kplat_ddraw_fail("IDirectDraw7::CreateSurface", -1, E_NOTIMPL, kUyvy);
+    kplat_fail_call("IDirectDraw7::CreateSurface", -1, E_NOTIMPL, kUyvy);
     IDirectDrawSurface7 *s = nullptr;
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Make(8, 8, kUyvy, 0, &s), E_NOTIMPL) << "try " << i;
     EXPECT_EQ(s, nullptr);

@@ -195,7 +195,7 @@ TEST_F(WaveOut, WriteFromInsideTheCallbackKeepsTheBufferGoing) {
 }
 
 TEST_F(WaveOut, InjectedFailuresReturnTheGivenResult) {
-    kplat_fail_call("waveOutOpen", 1, MMSYSERR_NOMEM);
+    kplat_fail_call("waveOutOpen", 1, MMSYSERR_NOMEM, 0);
     WAVEFORMATEX f = Pcm(2, 44100, 16);
     HWAVEOUT device = nullptr;
     EXPECT_EQ(static_cast<MMRESULT>(MMSYSERR_NOMEM),
@@ -203,7 +203,7 @@ TEST_F(WaveOut, InjectedFailuresReturnTheGivenResult) {
     device = Open();
     std::vector<char> bytes(4, 0);
     WAVEHDR h = Header(bytes);
-    kplat_fail_call("waveOutPrepareHeader", 1, MMSYSERR_INVALHANDLE);
+    kplat_fail_call("waveOutPrepareHeader", 1, MMSYSERR_INVALHANDLE, 0);
     EXPECT_EQ(static_cast<MMRESULT>(MMSYSERR_INVALHANDLE),
               waveOutPrepareHeader(device, &h, sizeof(h)));
     EXPECT_EQ(0u, h.dwFlags);

@@ -20,7 +20,7 @@ inline void ConfigureAdapter(int mode) {
     const DWORD uyvyOnly[] = {MAKEFOURCC('U', 'Y', 'V', 'Y')};
     if (mode == kestra::ModeUYVYSurface) kplat_ddraw_set_fourccs(uyvyOnly, 1);
     if (mode == kestra::ModeRGB565Surface) kplat_ddraw_set_caps(DDCAPS_BLT);
-    if (mode == kestra::ModeGdi) kplat_fail_call("LoadLibraryA", -1, 0);
+    if (mode == kestra::ModeGdi) kplat_fail_call("LoadLibraryA", -1, 0, 0);
 }
 
 inline void RestoreAdapter() {

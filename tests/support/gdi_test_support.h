@@ -96,7 +96,7 @@ public:
         if (KESTRA_DWOpenDraw(&handle) != 0) return;
         KESTRA_DWSetHwnd(handle, window);
         // Without ddraw.dll set-up settles on the GDI mode.
-        kplat_fail_call("LoadLibraryA", -1, 0);
+        kplat_fail_call("LoadLibraryA", -1, 0, 0);
         KESTRA_DWInitDraw(handle, frameWidth, frameHeight);
         kplat_clear_failures();
     }

@@ -28,8 +28,12 @@ KPLAT_API int kplat_live_objects(KplatObjectKind kind);
 
 /* Test hook: the next `count` calls of the named platform function fail
  * (count < 0: until cleared). Functions report the failure the way the real
- * one does (NULL, FALSE, 0, or the HRESULT given). */
-KPLAT_API void kplat_fail_call(const char *function, int count, HRESULT result);
+ * one does (NULL, FALSE, 0, or the HRESULT given). DirectDraw methods are
+ * named as "IDirectDraw7::CreateSurface" or "IDirectDrawSurface7::Lock";
+ * for them `format`, a format key (see below), limits the failure to
+ * surfaces of that format (for CreateSurface: the format asked for). 0 is
+ * any format, and the only one other functions match. */
+KPLAT_API void kplat_fail_call(const char *function, int count, HRESULT result, DWORD format);
 KPLAT_API void kplat_clear_failures(void);
 
 /* ---- DirectDraw display adapter (capabilities, FOURCCs, faults) ---- */
@@ -39,7 +43,8 @@ KPLAT_API void kplat_clear_failures(void);
 #define KPLAT_DDRAW_PRIMARY 1u
 
 /* Back to the defaults: caps DDCAPS_BLT | DDCAPS_BLTFOURCC, FOURCCs YV12
- * and UYVY, DirectDraw available, no faults, empty call log. Live objects
+ * and UYVY, DirectDraw available, no failures of DirectDraw methods, empty
+ * call log. Live objects
  * are left alone. */
 KPLAT_API void kplat_ddraw_reset(void);
 /* The driver caps' dwCaps that GetCaps reports. */
@@ -49,11 +54,6 @@ KPLAT_API void kplat_ddraw_set_caps(DWORD caps);
 KPLAT_API void kplat_ddraw_set_fourccs(const DWORD *codes, int count);
 /* FALSE: LoadLibraryA("ddraw.dll") fails, as on a system without it. */
 KPLAT_API void kplat_ddraw_set_available(BOOL available);
-/* The next `count` calls (count < 0: every call until reset) of `method`,
- * e.g. "IDirectDraw7::CreateSurface" or "IDirectDrawSurface7::Lock", on a
- * surface of format key `format` (for CreateSurface: the format asked for)
- * fail with `result`. kplat_fail_call with the same name fails any format. */
-KPLAT_API void kplat_ddraw_fail(const char *method, int count, HRESULT result, DWORD format);
 /* Marks every live surface of format key `format` lost: Lock, Blt and GetDC
  * answer DDERR_SURFACELOST until Restore. Returns how many were marked. */
 KPLAT_API int kplat_ddraw_mark_lost(DWORD format);
