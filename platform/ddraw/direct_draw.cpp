@@ -202,7 +202,9 @@ HRESULT DirectDraw::CreateSurface(LPDDSURFACEDESC2 desc, LPDIRECTDRAWSURFACE7 *s
     call.format = surface->FormatKey();
     std::optional<HRESULT> injected = Injected(call);
     if (injected || !surface->Allocate()) {
+        // Release drops the only reference, which deletes it.
         surface->Release();
+        // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDeleteLeaks)
         return FinishCall(call, injected && FAILED(*injected) ? *injected : DDERR_OUTOFMEMORY);
     }
     *surfaceOut = surface;

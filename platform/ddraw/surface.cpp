@@ -209,7 +209,7 @@ HRESULT Surface::CheckBlt(LPRECT destRect, Surface *source, DWORD flags, LPDDBLT
     if (!(flags & DDBLT_COLORFILL) && !source) return DDERR_INVALIDPARAMS;
     if (destRect && (destRect->left >= destRect->right || destRect->top >= destRect->bottom))
         return DDERR_INVALIDRECT;
-    if ((flags & DDBLT_DDFX) && (fx->dwDDFX & ~DWORD(DDBLTFX_MIRRORLEFTRIGHT)))
+    if ((flags & DDBLT_DDFX) && fx && (fx->dwDDFX & ~DWORD(DDBLTFX_MIRRORLEFTRIGHT)))
         return DDERR_NOBLTHW;
     if (lost || (source && !(flags & DDBLT_COLORFILL) && source->lost)) return DDERR_SURFACELOST;
     if (locked || (source && source->locked)) return DDERR_SURFACEBUSY;
@@ -237,8 +237,10 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 sourceIface, LPRECT s
     if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
     HRESULT hr = CheckBlt(destRect, source, flags, fx);
     if (FAILED(hr)) return FinishCall(call, hr);
-    if (flags & DDBLT_COLORFILL) return FinishCall(call, ColorFill(destRect, fx->dwFillColor));
-    bool mirror = (flags & DDBLT_DDFX) && (fx->dwDDFX & DDBLTFX_MIRRORLEFTRIGHT);
+    // CheckBlt has refused a fill or an effect without its record.
+    if (flags & DDBLT_COLORFILL)
+        return FinishCall(call, ColorFill(destRect, fx ? fx->dwFillColor : 0));
+    bool mirror = (flags & DDBLT_DDFX) && fx && (fx->dwDDFX & DDBLTFX_MIRRORLEFTRIGHT);
     return FinishCall(call, StretchFrom(source, destRect, srcRect, mirror));
 }
 

@@ -107,14 +107,14 @@ void LoadFallback(Glyph *g, unsigned char c) {
     g->top = kFallbackAscent;
     g->width = kFallbackAdvance;
     g->rows = kFallbackHeight;
-    g->alpha.assign(static_cast<size_t>(g->width * g->rows), 0);
+    g->alpha.assign(static_cast<size_t>(g->width) * g->rows, 0);
     for (int y = 0; y < g->rows; ++y)
         for (int x = 0; x < g->width; ++x) {
             // Outside ASCII the cell gets a box, so the text's extent still shows.
             bool set = c <= kFallbackLast ? (kFallbackFont[c - kFallbackFirst][y] >> (7 - x)) & 1
                                           : (y == 2 || y == 13 || x == 1 || x == 6) && y >= 2 &&
                                                 y <= 13 && x >= 1 && x <= 6;
-            if (set) g->alpha[static_cast<size_t>(y * g->width + x)] = 255;
+            if (set) g->alpha[static_cast<size_t>(y) * g->width + x] = 255;
         }
 }
 

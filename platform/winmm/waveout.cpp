@@ -54,7 +54,8 @@ void PlayOne(WaveDevice &d, std::unique_lock<std::mutex> &lock) {
     }
 }
 
-void EngineLoop(DevicePtr device) {
+// The device is the thread's own copy of the pointer, which keeps it alive.
+void EngineLoop(const DevicePtr &device) {
     WaveDevice &d = *device;
     std::unique_lock<std::mutex> lock(d.mutex);
     for (;;) {
