@@ -25,7 +25,22 @@ public:
     // LEVEL and SIZE from section LOG of iniPath, and the renderer.
     void ReadSettings();
     void SetModuleName(const char *name);
+    Renderer RendererSetting() const { return renderer; }
+    // Tests pick the renderer here: a LOG.INI beside the shared test executables would reach
+    // every suite that runs at the same time.
+    void SetRenderer(Renderer choice) { renderer = choice; }
 
+    // The log's settings as read. Nothing the library does shows them yet (it
+    // writes no log), so this is the one place a host or a test can see them.
+    struct Config {
+        int32_t level;
+        int32_t maxSize;  // MB
+        const char *logDirectory;
+        const char *moduleName;
+    };
+    Config LogConfig() const { return {level, maxSize, logDirectory, moduleName}; }
+
+private:
     char iniPath[MAX_PATH];
     int32_t maxSize;
     int32_t level;

@@ -14,18 +14,14 @@
 #include <thread>
 #include <vector>
 
-#include "audio/wave_player.h"
 #include "kestra/kestra.h"
 #include "support/pcm_format.h"
 
 namespace {
 
-using kestra::WavePlayer;
 constexpr uint8_t kFill = 0x64;
 
 WAVEFORMATEX Stereo16() { return kestra_test::PcmFormat(2, 44100, 16); }
-
-WavePlayer *Player(KestraWave wave) { return reinterpret_cast<WavePlayer *>(wave); }
 
 class HostileWave : public ::testing::Test {
 protected:
@@ -64,9 +60,10 @@ const FormatCase kFormats[] = {
 
 class BadFormats : public HostileWave, public ::testing::WithParamInterface<FormatCase> {};
 
-// The device refuses the format: play still answers 0, opens nothing, keeps
-// nothing allocated and leaves the player as it was; stop and close are quiet.
-TEST_P(BadFormats, PlayOpensNothingAndKeepsNothing) {
+// The device refuses the format: play still answers 0 and opens nothing;
+// volume, pause and stop are quiet, and the player plays once given a good
+// format (LeakSanitizer reports buffers a refused play kept).
+TEST_P(BadFormats, PlayOpensNothingAndLeavesThePlayerAsItWas) {
     WAVEFORMATEX format = Stereo16();
     GetParam().spoil(&format);
     ASSERT_EQ(0, KESTRA_WVOpenWave(&wave));
@@ -75,13 +72,14 @@ TEST_P(BadFormats, PlayOpensNothingAndKeepsNothing) {
     const int volumes = kplat_audio_volume_calls();
     EXPECT_EQ(0, KESTRA_WVPlayWave(wave));
     EXPECT_EQ(opens, kplat_audio_open_count()) << GetParam().name << " reached a device";
-    EXPECT_EQ(nullptr, Player(wave)->buffers[0]);
-    EXPECT_EQ(nullptr, Player(wave)->buffers[1]);
-    EXPECT_EQ(kestra::WaveClosed, Player(wave)->state.load());
     EXPECT_EQ(0, KESTRA_WVSetVolume(wave, 50));
     EXPECT_EQ(volumes, kplat_audio_volume_calls()) << "volume reached no device";
     EXPECT_EQ(0, KESTRA_WVPauseWave(wave, 1));
     EXPECT_EQ(0, KESTRA_WVStopWave(wave));
+    const WAVEFORMATEX good = Stereo16();
+    KESTRA_WVSetWaveFormat(wave, &good, 64);
+    KESTRA_WVPlayWave(wave);
+    EXPECT_EQ(64, kplat_audio_manual_step(nullptr, nullptr, 0)) << "a good format plays";
 }
 
 INSTANTIATE_TEST_SUITE_P(Spoilt, BadFormats, ::testing::ValuesIn(kFormats),
@@ -140,7 +138,6 @@ TEST_F(HostileWave, ZeroByteBuffersPlayNothing) {
     const int opens = kplat_audio_open_count();
     EXPECT_EQ(0, KESTRA_WVPlayWave(wave));
     EXPECT_EQ(opens, kplat_audio_open_count());
-    EXPECT_EQ(kestra::WaveClosed, Player(wave)->state.load());
     EXPECT_EQ(0, KESTRA_WVStopWave(wave));
     KESTRA_WVSetWaveFormat(wave, &format, 64);
     KESTRA_WVPlayWave(wave);
@@ -238,12 +235,11 @@ TEST_P(Reentrant, PlaybackGoesOnAndTheHostCanStillStop) {
         ASSERT_EQ(int(kSize), kplat_audio_manual_step(nullptr, nullptr, 0))
             << GetParam().name << ": step " << step << " found no buffer";
     EXPECT_EQ(2, kplat_audio_queued(nullptr)) << "both buffers stay in flight";
-    EXPECT_EQ(kestra::WavePlaying, Player(wave)->state.load());
     const size_t expectedCalls = GetParam().refillsGoToTheHost ? 6u : 1u;
     EXPECT_EQ(expectedCalls, host.sizes.size()) << GetParam().name;
     EXPECT_EQ(std::vector<uint32_t>(host.sizes.size(), kSize), host.sizes) << GetParam().name;
     EXPECT_EQ(0, KESTRA_WVStopWave(wave));
-    EXPECT_EQ(kestra::WaveClosed, Player(wave)->state.load());
+    EXPECT_EQ(-1, kplat_audio_queued(nullptr)) << "the device is closed";
 }
 
 INSTANTIATE_TEST_SUITE_P(FromTheCallback, Reentrant, ::testing::ValuesIn(kReentries),
