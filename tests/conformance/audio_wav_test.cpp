@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/pcm_format.h"
 #include "kestra/kestra.h"
 
 #ifndef _WIN32
@@ -94,13 +95,7 @@ TEST(AudioConformance, ToneFromTheCallbackIsPlayedByteForByte) {
     const std::string path = TempWavPath();
     if (!CaptureToWav(path)) GTEST_SKIP() << "device capture is done by the runner here";
 
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = 1;
-    format.nSamplesPerSec = kRate;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = 2;
-    format.nAvgBytesPerSec = kRate * 2;
+    const WAVEFORMATEX format = kestra_test::PcmFormat(1, kRate, 16);
     ToneHost host;
     KestraWave wave = nullptr;
     ASSERT_EQ(0, KESTRA_WVOpenWave(&wave));
