@@ -26,17 +26,14 @@ public:
     void ReadSettings();
     void SetModuleName(const char *name);
     Renderer RendererSetting() const { return renderer; }
-    // Tests pick the renderer here: a LOG.INI beside the shared test executables would reach
-    // every suite that runs at the same time.
+    // For tests: a LOG.INI beside the shared test executables would reach every suite running.
     void SetRenderer(Renderer choice) { renderer = choice; }
 
     // The log's settings as read. Nothing the library does shows them yet (it
     // writes no log), so this is the one place a host or a test can see them.
     struct Config {
-        int32_t level;
-        int32_t maxSize;  // MB
-        const char *logDirectory;
-        const char *moduleName;
+        int32_t level, maxSize;  // maxSize in MB
+        const char *logDirectory, *moduleName;
     };
     Config LogConfig() const { return {level, maxSize, logDirectory, moduleName}; }
 

@@ -109,7 +109,7 @@ TEST_F(WaveTest, PullsComeAtTheDevicePace) {
                                      << " ms; the device plays them in about " << playedMs << " ms";
 }
 
-TEST_F(WaveTest, PauseStopsThePullsAndResumeRestartsThem) {
+TEST_F(WaveTest, PauseStopsThePullsResumeRestartsThemAndCloseEndsThem) {
     ASSERT_EQ(KESTRA_WVPlayWave(wave_), 0);
     ASSERT_TRUE(WaitForPulls(puller_, 2));
     ASSERT_EQ(KESTRA_WVPauseWave(wave_, 1), 0);
@@ -117,46 +117,26 @@ TEST_F(WaveTest, PauseStopsThePullsAndResumeRestartsThem) {
     EXPECT_EQ(PullsAfterQuiet(), atPause) << "pulls while paused";
     ASSERT_EQ(KESTRA_WVPauseWave(wave_, 0), 0);
     EXPECT_TRUE(WaitForPulls(puller_, atPause + 2)) << "no pulls after resume";
-}
-
-TEST_F(WaveTest, StopReturnsAndNoPullFollowsIt) {
-    ASSERT_EQ(KESTRA_WVPlayWave(wave_), 0);
-    ASSERT_TRUE(WaitForPulls(puller_, 3));
-    const uint32_t before = host::TickMs();
-    ASSERT_EQ(KESTRA_WVStopWave(wave_), 0);
-    const uint32_t stopMs = host::TickMs() - before;
-    RecordProperty("stop_ms", int(stopMs));
-    const int atStop = puller_.pulls.load();
-    EXPECT_EQ(PullsAfterQuiet(), atStop) << "pulls after stop returned";
-    EXPECT_EQ(KESTRA_WVStopWave(wave_), 0) << "second stop";
-}
-
-TEST_F(WaveTest, PlayAgainAfterStopPullsAgain) {
-    ASSERT_EQ(KESTRA_WVPlayWave(wave_), 0);
-    ASSERT_TRUE(WaitForPulls(puller_, 2));
-    ASSERT_EQ(KESTRA_WVStopWave(wave_), 0);
-    const int atStop = puller_.pulls.load();
-    ASSERT_EQ(KESTRA_WVPlayWave(wave_), 0);
-    EXPECT_TRUE(WaitForPulls(puller_, atStop + 2)) << "no pulls after the second play";
-}
-
-TEST_F(WaveTest, PlayWhilePlayingKeepsOneStream) {
-    ASSERT_EQ(KESTRA_WVPlayWave(wave_), 0);
-    ASSERT_TRUE(WaitForPulls(puller_, 2));
-    ASSERT_EQ(KESTRA_WVPlayWave(wave_), 0);
-    ASSERT_EQ(KESTRA_WVStopWave(wave_), 0);
-    const int atStop = puller_.pulls.load();
-    EXPECT_EQ(PullsAfterQuiet(), atStop) << "a second device kept pulling";
-}
-
-TEST_F(WaveTest, CloseWhilePlayingEndsThePulls) {
-    ASSERT_EQ(KESTRA_WVPlayWave(wave_), 0);
-    ASSERT_TRUE(WaitForPulls(puller_, 2));
     ASSERT_EQ(KESTRA_WVSetVolume(wave_, 50), 0);
-    ASSERT_EQ(KESTRA_WVCloseWave(wave_), 0);
+    ASSERT_EQ(KESTRA_WVCloseWave(wave_), 0);  // while playing
     wave_ = nullptr;
     const int atClose = puller_.pulls.load();
     EXPECT_EQ(PullsAfterQuiet(), atClose) << "pulls after close";
+}
+
+// A second play while playing keeps one stream: after stop nothing pulls.
+TEST_F(WaveTest, StopEndsThePullsOfOneStreamAndPlayStartsThemAgain) {
+    ASSERT_EQ(KESTRA_WVPlayWave(wave_), 0);
+    ASSERT_TRUE(WaitForPulls(puller_, 3));
+    ASSERT_EQ(KESTRA_WVPlayWave(wave_), 0);
+    const uint32_t before = host::TickMs();
+    ASSERT_EQ(KESTRA_WVStopWave(wave_), 0);
+    RecordProperty("stop_ms", int(host::TickMs() - before));
+    const int atStop = puller_.pulls.load();
+    EXPECT_EQ(PullsAfterQuiet(), atStop) << "pulls after stop returned";
+    EXPECT_EQ(KESTRA_WVStopWave(wave_), 0) << "second stop";
+    ASSERT_EQ(KESTRA_WVPlayWave(wave_), 0);
+    EXPECT_TRUE(WaitForPulls(puller_, atStop + 2)) << "no pulls after the next play";
 }
 
 class WaveWithoutFormat : public WaveTest {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -78,13 +79,11 @@ std::string CheckBytes(const std::vector<uint8_t> &played, int bytes, uint32_t s
     if (bytes != int(size))
         return "played " + std::to_string(bytes) + " bytes of a " + std::to_string(size) +
                "-byte buffer";
-    for (uint32_t i = 0; i < size; ++i) {
-        const uint8_t b = played[i];
-        if (b == kFill || (!fillOnly && b == pattern)) continue;
-        return "byte " + std::to_string(i) + " is " + std::to_string(b) +
-               (fillOnly ? " where only fill may be" : " (neither fill nor the host's)");
-    }
-    return "";
+    auto bad = std::find_if(played.begin(), played.end(),
+                            [&](uint8_t b) { return b != kFill && (fillOnly || b != pattern); });
+    if (bad == played.end()) return "";
+    return "byte " + std::to_string(bad - played.begin()) + " is " + std::to_string(*bad) +
+           (fillOnly ? " where only fill may be" : " (neither fill nor the host's)");
 }
 
 class WaveCycles : public ::testing::Test {
@@ -144,7 +143,6 @@ TEST_F(WaveCycles, ManualDeviceTwoThousandCyclesPlayOnlyFillAndHostBytes) {
             if (plan & 8) KESTRA_WVStopWave(wave);
         }
         ASSERT_EQ(0, KESTRA_WVCloseWave(wave));
-        host.closed = true;
         EXPECT_EQ(0, host.wrongSize.load()) << "cycle " << cycle;
         kplat_audio_clear_played();
     }

@@ -10,9 +10,8 @@ namespace {
 
 void Print(const char *prefix, const kestra::LogSettings &settings) {
     const kestra::LogSettings::Config c = settings.LogConfig();
-    std::printf("%slevel=%d\n%smaxSize=%d\n", prefix, c.level, prefix, c.maxSize);
-    std::printf("%slogDirectory=%s\n%smoduleName=%s\n", prefix, c.logDirectory, prefix,
-                c.moduleName);
+    std::printf("%slevel=%d\n%smaxSize=%d\n%slogDirectory=%s\n%smoduleName=%s\n", prefix, c.level,
+                prefix, c.maxSize, prefix, c.logDirectory, prefix, c.moduleName);
 }
 
 }  // namespace
