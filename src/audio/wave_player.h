@@ -54,7 +54,8 @@ public:
     static void CALLBACK WaveOutProc(HWAVEOUT device, UINT message, DWORD_PTR instance,
                                      DWORD_PTR param1, DWORD_PTR param2);
 
-    // Public so the tests can look at the same record the device thread uses.
+private:
+    // The records the device holds while playing; WOM_DONE names a buffer by their address.
     WAVEHDR waveHeaders[2];
     // seq_cst: written on both sides; WaveClosed publishes the unprepared headers.
     std::atomic<uint8_t> state{WaveClosed};
@@ -79,7 +80,6 @@ public:
     // relaxed: only the thread inside the write callback can find its own id here.
     std::atomic<DWORD> callbackThread{0};
 
-private:
     void OnMessage(HWAVEOUT device, UINT message, DWORD_PTR param);
     void RefillBuffer(WAVEHDR *header);
     void FillFromHost(uint8_t *data, uint32_t size);

@@ -123,6 +123,8 @@ void ReleaseLogSettings() {
     instance = nullptr;
 }
 
-Renderer ConfiguredRenderer() { return instance ? instance->renderer : Renderer::DirectDraw; }
+Renderer ConfiguredRenderer() {
+    return instance ? instance->RendererSetting() : Renderer::DirectDraw;
+}
 
 }  // namespace kestra

@@ -25,7 +25,19 @@ public:
     // LEVEL and SIZE from section LOG of iniPath, and the renderer.
     void ReadSettings();
     void SetModuleName(const char *name);
+    Renderer RendererSetting() const { return renderer; }
+    // For tests: a LOG.INI beside the shared test executables would reach every suite running.
+    void SetRenderer(Renderer choice) { renderer = choice; }
 
+    // The log's settings as read. Nothing the library does shows them yet (it
+    // writes no log), so this is the one place a host or a test can see them.
+    struct Config {
+        int32_t level, maxSize;  // maxSize in MB
+        const char *logDirectory, *moduleName;
+    };
+    Config LogConfig() const { return {level, maxSize, logDirectory, moduleName}; }
+
+private:
     char iniPath[MAX_PATH];
     int32_t maxSize;
     int32_t level;

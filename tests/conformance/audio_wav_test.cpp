@@ -10,10 +10,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../support/pcm_format.h"
 #include "kestra/kestra.h"
 
 #ifndef _WIN32
@@ -23,28 +26,20 @@
 
 namespace {
 
-// Sends what the default output device plays to a WAV file; false where the
-// runner captures the device its own way.
-bool CaptureToWav(const std::string &path) {
+// Sends what the default output device plays to a WAV file and returns its
+// path; empty where the runner captures the device its own way.
+std::string CaptureToWav() {
 #ifdef _WIN32
-    (void)path;
-    return false;
+    return "";
 #else
-    return kplat_audio_set_sink(("wav:" + path).c_str()) != FALSE;
+    const std::string path = "/tmp/kestra_tone_" + std::to_string(getpid()) + ".wav";
+    return kplat_audio_set_sink(("wav:" + path).c_str()) ? path : "";
 #endif
 }
 
 void EndCapture() {
 #ifndef _WIN32
     kplat_audio_set_sink(nullptr);
-#endif
-}
-
-std::string TempWavPath() {
-#ifdef _WIN32
-    return "kestra_tone.wav";
-#else
-    return "/tmp/kestra_tone_" + std::to_string(getpid()) + ".wav";
 #endif
 }
 
@@ -78,29 +73,11 @@ struct ToneHost {
     }
 };
 
-std::vector<uint8_t> ReadFile(const std::string &path) {
-    std::vector<uint8_t> bytes;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) return bytes;
-    uint8_t chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof(chunk), f)) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    std::fclose(f);
-    return bytes;
-}
-
 TEST(AudioConformance, ToneFromTheCallbackIsPlayedByteForByte) {
-    const std::string path = TempWavPath();
-    if (!CaptureToWav(path)) GTEST_SKIP() << "device capture is done by the runner here";
+    const std::string path = CaptureToWav();
+    if (path.empty()) GTEST_SKIP() << "device capture is done by the runner here";
 
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = 1;
-    format.nSamplesPerSec = kRate;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = 2;
-    format.nAvgBytesPerSec = kRate * 2;
+    const WAVEFORMATEX format = kestra_test::PcmFormat(1, kRate, 16);
     ToneHost host;
     KestraWave wave = nullptr;
     ASSERT_EQ(0, KESTRA_WVOpenWave(&wave));
@@ -114,7 +91,9 @@ TEST(AudioConformance, ToneFromTheCallbackIsPlayedByteForByte) {
     ASSERT_EQ(0, KESTRA_WVCloseWave(wave));
     EndCapture();
 
-    std::vector<uint8_t> file = ReadFile(path);
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), {}};
+    in.close();
     std::remove(path.c_str());
     ASSERT_GE(file.size(), 44u + (2 + kToneBuffers) * kBufferBytes) << "file too short";
     EXPECT_EQ(0, std::memcmp(file.data(), "RIFF", 4));

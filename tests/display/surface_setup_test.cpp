@@ -159,7 +159,7 @@ TEST_F(SetupTest, RendererSettingChoosesThePresenters) {
                   {kestra::Renderer::Gdi, kestra::ModeGdi},
                   {kestra::Renderer::DirectDraw, kestra::ModeYV12Surface}};
     for (const auto &c : kCases) {
-        settings->renderer = c.renderer;
+        settings->SetRenderer(c.renderer);
         kplat_ddraw_clear_log();
         dw.InitDraw(kWidth, kHeight);
         EXPECT_EQ(dw.ViewPresenter().renderMode, c.mode) << int(c.renderer);

@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 #include <kestra/platform_test.h>
 
-#include <cctype>
 #include <cstring>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,7 +21,15 @@ struct Report {
     UINT message;
     WAVEHDR *header;
     std::thread::id thread;
+    bool operator==(const Report &o) const {
+        return message == o.message && header == o.header && thread == o.thread;
+    }
+    friend std::ostream &operator<<(std::ostream &os, const Report &r) {
+        return os << "{message " << r.message << ", header " << r.header << ", thread " << r.thread
+                  << "}";
+    }
 };
+using Reports = std::vector<Report>;
 
 // Records every report; optionally queues a finished header again.
 struct Recorder {
@@ -49,9 +57,7 @@ struct Recorder {
     }
 };
 
-WAVEFORMATEX Pcm(WORD channels, DWORD rate, WORD bits) {
-    return kestra_test::PcmFormat(channels, rate, bits);
-}
+constexpr auto Pcm = kestra_test::PcmFormat;
 
 class WaveOut : public ::testing::Test {
 protected:
@@ -65,13 +71,13 @@ protected:
         kplat_audio_set_sink(nullptr);
         EXPECT_EQ(liveBefore, kplat_live_objects(KPLAT_OBJ_WAVEOUT)) << "a device leaked";
     }
+    // A device reporting to recorder; null if the open failed, so that the
+    // caller's next call on it fails.
     HWAVEOUT Open() {
         WAVEFORMATEX f = Pcm(1, 8000, 8);
         HWAVEOUT device = nullptr;
-        EXPECT_EQ(
-            MMSYSERR_NOERROR,
-            waveOutOpen(&device, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(&Recorder::Proc),
-                        reinterpret_cast<DWORD_PTR>(&recorder), CALLBACK_FUNCTION));
+        waveOutOpen(&device, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(&Recorder::Proc),
+                    reinterpret_cast<DWORD_PTR>(&recorder), CALLBACK_FUNCTION);
         return device;
     }
     WAVEHDR Header(std::vector<char> &bytes) {
@@ -88,16 +94,11 @@ TEST_F(WaveOut, OpenAndCloseReportOnTheCallingThread) {
     HWAVEOUT device = Open();
     ASSERT_NE(nullptr, device);
     EXPECT_EQ(liveBefore + 1, kplat_live_objects(KPLAT_OBJ_WAVEOUT));
-    std::vector<Report> r = recorder.Take();
-    ASSERT_EQ(1u, r.size());
-    EXPECT_EQ(static_cast<UINT>(WOM_OPEN), r[0].message);
-    EXPECT_EQ(std::this_thread::get_id(), r[0].thread);
-
+    const std::thread::id me = std::this_thread::get_id();
+    EXPECT_EQ((Reports{{WOM_OPEN, nullptr, me}}), recorder.Take());
     EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(device));
-    r = recorder.Take();
-    ASSERT_EQ(1u, r.size()) << "WOM_CLOSE must be sent before waveOutClose returns";
-    EXPECT_EQ(static_cast<UINT>(WOM_CLOSE), r[0].message);
-    EXPECT_EQ(std::this_thread::get_id(), r[0].thread);
+    EXPECT_EQ((Reports{{WOM_CLOSE, nullptr, me}}), recorder.Take())
+        << "WOM_CLOSE must be sent before waveOutClose returns";
 }
 
 TEST_F(WaveOut, HeaderFlagsThroughPrepareWritePlayUnprepare) {
@@ -151,25 +152,19 @@ TEST_F(WaveOut, RefusesWhatThePlatformRefuses) {
 
 TEST_F(WaveOut, ResetReturnsEveryHeaderInOrderBeforeItReturns) {
     HWAVEOUT device = Open();
-    std::vector<char> bytes(3 * 8, 0);
-    WAVEHDR h[3];
-    for (int i = 0; i < 3; ++i) {
-        h[i] = WAVEHDR{};
-        h[i].lpData = bytes.data() + 8 * i;
-        h[i].dwBufferLength = 8;
-        ASSERT_EQ(MMSYSERR_NOERROR, waveOutPrepareHeader(device, &h[i], sizeof(WAVEHDR)));
-        ASSERT_EQ(MMSYSERR_NOERROR, waveOutWrite(device, &h[i], sizeof(WAVEHDR)));
+    std::vector<char> bytes(8, 0);
+    WAVEHDR h[3] = {Header(bytes), Header(bytes), Header(bytes)};
+    for (WAVEHDR &header : h) {
+        ASSERT_EQ(MMSYSERR_NOERROR, waveOutPrepareHeader(device, &header, sizeof(WAVEHDR)));
+        ASSERT_EQ(MMSYSERR_NOERROR, waveOutWrite(device, &header, sizeof(WAVEHDR)));
     }
     recorder.Take();
     EXPECT_EQ(MMSYSERR_NOERROR, waveOutReset(device));
-    std::vector<Report> r = recorder.Take();
-    ASSERT_EQ(3u, r.size());
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(static_cast<UINT>(WOM_DONE), r[i].message) << "header " << i;
-        EXPECT_EQ(&h[i], r[i].header) << "header " << i;
-        EXPECT_EQ(std::this_thread::get_id(), r[i].thread) << "header " << i;
-        EXPECT_EQ(static_cast<DWORD>(WHDR_PREPARED | WHDR_DONE), h[i].dwFlags) << "header " << i;
-    }
+    const std::thread::id me = std::this_thread::get_id();
+    EXPECT_EQ((Reports{{WOM_DONE, &h[0], me}, {WOM_DONE, &h[1], me}, {WOM_DONE, &h[2], me}}),
+              recorder.Take());
+    for (const WAVEHDR &header : h)
+        EXPECT_EQ(static_cast<DWORD>(WHDR_PREPARED | WHDR_DONE), header.dwFlags);
     EXPECT_EQ(-1, kplat_audio_manual_step(device, nullptr, 0)) << "nothing left to play";
     EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(device));
 }
@@ -216,24 +211,12 @@ struct FormatCase {
     MMRESULT expected;
 };
 
-WAVEFORMATEX With(WAVEFORMATEX f, int field, DWORD value) {
-    switch (field) {
-        case 0:
-            f.wFormatTag = static_cast<WORD>(value);
-            break;
-        case 1:
-            f.nChannels = static_cast<WORD>(value);
-            break;
-        case 2:
-            f.nBlockAlign = static_cast<WORD>(value);
-            break;
-        case 3:
-            f.nAvgBytesPerSec = value;
-            break;
-        case 4:
-            f.cbSize = static_cast<WORD>(value);
-            break;
-    }
+using F = WAVEFORMATEX;
+
+// f with one field changed.
+template <class T>
+F With(F f, T F::*field, DWORD value) {
+    f.*field = static_cast<T>(value);
     return f;
 }
 
@@ -258,24 +241,21 @@ TEST_P(WaveOutFormat, OpenChecksTheFormatLikeADevice) {
 INSTANTIATE_TEST_SUITE_P(
     Table, WaveOutFormat,
     ::testing::Values(
-        FormatCase{"8-bit mono 8000", Pcm(1, 8000, 8), MMSYSERR_NOERROR},
-        FormatCase{"16-bit stereo 44100", Pcm(2, 44100, 16), MMSYSERR_NOERROR},
-        FormatCase{"16-bit 8ch 384000", Pcm(8, 384000, 16), MMSYSERR_NOERROR},
-        FormatCase{"cbSize ignored for PCM", With(Pcm(2, 22050, 16), 4, 22), MMSYSERR_NOERROR},
-        FormatCase{"all zero", WAVEFORMATEX{}, WAVERR_BADFORMAT},
-        FormatCase{"not PCM", With(Pcm(2, 44100, 16), 0, 3), WAVERR_BADFORMAT},
-        FormatCase{"24-bit", Pcm(2, 44100, 24), WAVERR_BADFORMAT},
-        FormatCase{"0 channels", With(Pcm(1, 8000, 8), 1, 0), WAVERR_BADFORMAT},
-        FormatCase{"9 channels", Pcm(9, 8000, 8), WAVERR_BADFORMAT},
-        FormatCase{"rate 0", Pcm(1, 0, 8), WAVERR_BADFORMAT},
-        FormatCase{"rate 10 MHz", Pcm(1, 10000000, 8), WAVERR_BADFORMAT},
-        FormatCase{"block align off", With(Pcm(2, 44100, 16), 2, 2), WAVERR_BADFORMAT},
-        FormatCase{"byte rate off", With(Pcm(2, 44100, 16), 3, 44100), WAVERR_BADFORMAT}),
-    [](const ::testing::TestParamInfo<FormatCase> &param) {
-        std::string n;
-        for (const char *p = param.param.name; *p; ++p)
-            n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-        return n;
-    });
+        FormatCase{"Mono8Bit8000", Pcm(1, 8000, 8), MMSYSERR_NOERROR},
+        FormatCase{"Stereo16Bit44100", Pcm(2, 44100, 16), MMSYSERR_NOERROR},
+        FormatCase{"EightChannels16Bit384000", Pcm(8, 384000, 16), MMSYSERR_NOERROR},
+        FormatCase{"CbSizeIgnoredForPcm", With(Pcm(2, 22050, 16), &F::cbSize, 22),
+                   MMSYSERR_NOERROR},
+        FormatCase{"AllZero", WAVEFORMATEX{}, WAVERR_BADFORMAT},
+        FormatCase{"NotPcm", With(Pcm(2, 44100, 16), &F::wFormatTag, 3), WAVERR_BADFORMAT},
+        FormatCase{"Bits24", Pcm(2, 44100, 24), WAVERR_BADFORMAT},
+        FormatCase{"NoChannels", With(Pcm(1, 8000, 8), &F::nChannels, 0), WAVERR_BADFORMAT},
+        FormatCase{"NineChannels", Pcm(9, 8000, 8), WAVERR_BADFORMAT},
+        FormatCase{"Rate0", Pcm(1, 0, 8), WAVERR_BADFORMAT},
+        FormatCase{"Rate10MHz", Pcm(1, 10000000, 8), WAVERR_BADFORMAT},
+        FormatCase{"BlockAlignOff", With(Pcm(2, 44100, 16), &F::nBlockAlign, 2), WAVERR_BADFORMAT},
+        FormatCase{"ByteRateOff", With(Pcm(2, 44100, 16), &F::nAvgBytesPerSec, 44100),
+                   WAVERR_BADFORMAT}),
+    [](const ::testing::TestParamInfo<FormatCase> &p) { return std::string(p.param.name); });
 
 }  // namespace

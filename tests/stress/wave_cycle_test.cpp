@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -58,8 +59,18 @@ int32_t KESTRA_CALLBACK Write(uint8_t *buffer, uint32_t size, void *user) {
     return int32_t(count);
 }
 
-WAVEFORMATEX Pcm(uint16_t channels, uint32_t rate, uint16_t bits) {
-    return kestra_test::PcmFormat(channels, rate, bits);
+// A player of host.expectedSize-byte buffers in `format` that asks host; null if none opened.
+KestraWave OpenFor(Host &host, const WAVEFORMATEX &format) {
+    KestraWave wave = nullptr;
+    if (KESTRA_WVOpenWave(&wave) != 0) return nullptr;
+    KESTRA_WVSetWaveFormat(wave, &format, host.expectedSize);
+    KESTRA_WVSetWriteWaveCB(wave, &host, &Write);
+    return wave;
+}
+
+std::minstd_rand Seeded(unsigned seed) {
+    std::printf("seed %u\n", seed);
+    return std::minstd_rand(seed);
 }
 
 // Every byte a buffer may hold: fill, or what this host wrote.
@@ -68,13 +79,11 @@ std::string CheckBytes(const std::vector<uint8_t> &played, int bytes, uint32_t s
     if (bytes != int(size))
         return "played " + std::to_string(bytes) + " bytes of a " + std::to_string(size) +
                "-byte buffer";
-    for (uint32_t i = 0; i < size; ++i) {
-        const uint8_t b = played[i];
-        if (b == kFill || (!fillOnly && b == pattern)) continue;
-        return "byte " + std::to_string(i) + " is " + std::to_string(b) +
-               (fillOnly ? " where only fill may be" : " (neither fill nor the host's)");
-    }
-    return "";
+    auto bad = std::find_if(played.begin(), played.end(),
+                            [&](uint8_t b) { return b != kFill && (fillOnly || b != pattern); });
+    if (bad == played.end()) return "";
+    return "byte " + std::to_string(bad - played.begin()) + " is " + std::to_string(*bad) +
+           (fillOnly ? " where only fill may be" : " (neither fill nor the host's)");
 }
 
 class WaveCycles : public ::testing::Test {
@@ -89,9 +98,8 @@ protected:
 TEST_F(WaveCycles, ManualDeviceTwoThousandCyclesPlayOnlyFillAndHostBytes) {
     constexpr int kCycles = 2000;
     ASSERT_TRUE(kplat_audio_set_sink("manual"));
-    std::minstd_rand random(9001);
-    std::printf("seed 9001\n");
-    const WAVEFORMATEX format = Pcm(2, 44100, 16);
+    std::minstd_rand random = Seeded(9001);
+    const WAVEFORMATEX format = kestra_test::PcmFormat(2, 44100, 16);
     std::vector<uint8_t> played;
     int steps = 0;
     std::string error;
@@ -101,10 +109,8 @@ TEST_F(WaveCycles, ManualDeviceTwoThousandCyclesPlayOnlyFillAndHostBytes) {
         host.maxSleepUs = 300;
         host.expectedSize = 1 + random() % 3000;
         played.assign(host.expectedSize, 0);
-        KestraWave wave = nullptr;
-        ASSERT_EQ(0, KESTRA_WVOpenWave(&wave));
-        KESTRA_WVSetWaveFormat(wave, &format, host.expectedSize);
-        KESTRA_WVSetWriteWaveCB(wave, &host, &Write);
+        KestraWave wave = OpenFor(host, format);
+        ASSERT_NE(nullptr, wave);
         const unsigned plan = random();
         // A second round only after a stop: only a fresh play starts on fill.
         const unsigned rounds = plan & 8 ? 1 + plan % 2 : 1;
@@ -137,7 +143,6 @@ TEST_F(WaveCycles, ManualDeviceTwoThousandCyclesPlayOnlyFillAndHostBytes) {
             if (plan & 8) KESTRA_WVStopWave(wave);
         }
         ASSERT_EQ(0, KESTRA_WVCloseWave(wave));
-        host.closed = true;
         EXPECT_EQ(0, host.wrongSize.load()) << "cycle " << cycle;
         kplat_audio_clear_played();
     }
@@ -146,16 +151,16 @@ TEST_F(WaveCycles, ManualDeviceTwoThousandCyclesPlayOnlyFillAndHostBytes) {
 }
 
 // Real time: the device runs on its own and the host callback sleeps, so
-// stop and close meet refills under way. No call may reach the host after
-// close returns, and every call must carry the size of the buffers.
+// stop and close meet refills under way. Every call answers 0, no call may
+// reach the host after close returns, and every call must carry the size of
+// the buffers.
 TEST_F(WaveCycles, NullDeviceInRealTimeStopsAndClosesUnderRefills) {
     // Half the manual count: each cycle here waits in real time.
     constexpr int kCycles = 1000;
     ASSERT_TRUE(kplat_audio_set_sink("null"));
-    std::minstd_rand random(9002);
-    std::printf("seed 9002\n");
+    std::minstd_rand random = Seeded(9002);
     // The fastest format the device takes: a 256-byte buffer lasts 40 us.
-    const WAVEFORMATEX format = Pcm(8, 384000, 16);
+    const WAVEFORMATEX format = kestra_test::PcmFormat(8, 384000, 16);
     int calls = 0, late = 0, wrong = 0;
     // More cycles (bounded) while no device has asked its host yet.
     int cycle = 0;
@@ -163,22 +168,20 @@ TEST_F(WaveCycles, NullDeviceInRealTimeStopsAndClosesUnderRefills) {
         Host host(uint32_t(cycle) * 17u + 3u);
         host.maxSleepUs = 400;
         host.expectedSize = 64 + 16 * (random() % 64);
-        KestraWave wave = nullptr;
-        ASSERT_EQ(0, KESTRA_WVOpenWave(&wave));
-        KESTRA_WVSetWaveFormat(wave, &format, host.expectedSize);
-        KESTRA_WVSetWriteWaveCB(wave, &host, &Write);
+        KestraWave wave = OpenFor(host, format);
+        ASSERT_NE(nullptr, wave);
         const unsigned plan = random();
-        for (unsigned round = 0; round <= plan % 2; ++round) {
-            KESTRA_WVPlayWave(wave);
+        for (unsigned round = 0; round <= plan % 3; ++round) {
+            EXPECT_EQ(0, KESTRA_WVPlayWave(wave));
             // Half the time until the host has been asked (bounded in polls),
             // so the stop below meets a callback that may still be sleeping.
             for (int poll = 0; plan & 32 && host.calls.load() == 0 && poll < 20000; ++poll)
                 std::this_thread::sleep_for(std::chrono::microseconds(50));
             std::this_thread::sleep_for(std::chrono::microseconds(random() % 600));
-            if (plan & 4) KESTRA_WVPauseWave(wave, 1);
-            KESTRA_WVSetVolume(wave, random() % 300);
-            if (plan & 8) KESTRA_WVPauseWave(wave, 0);
-            if (plan & 16) KESTRA_WVStopWave(wave);
+            EXPECT_EQ(0, plan & 4 ? KESTRA_WVPauseWave(wave, 1) : 0);
+            EXPECT_EQ(0, KESTRA_WVSetVolume(wave, random() % 300));
+            EXPECT_EQ(0, plan & 8 ? KESTRA_WVPauseWave(wave, 0) : 0);
+            EXPECT_EQ(0, plan & 16 ? KESTRA_WVStopWave(wave) : 0);
         }
         ASSERT_EQ(0, KESTRA_WVCloseWave(wave));
         host.closed = true;
