@@ -59,6 +59,7 @@ TEST(Exports, DrawRefusesWithMinusOneUntilWindowAndInit) {
     EXPECT_EQ(nullptr, DdrawCalls("IDirectDraw7::SetCooperativeLevel")[0].window);
     EXPECT_EQ(0, KESTRA_DWSetHwnd(d.handle, d.window));
     EXPECT_EQ(0, d.Draw(frame)) << "the window given after the set-up";
+    EXPECT_EQ(kYv12, ShownFormat()) << "the frame surface: a new display has no OSD text";
 }
 
 }  // namespace

@@ -63,8 +63,6 @@ std::vector<uint32_t> Expected(int mode, const YuvFrame &f) {
     return out;
 }
 
-std::string ModeLabel(const ::testing::TestParamInfo<int> &p) { return ModeName(p.param); }
-
 // Every display of these tests gives back all it took from DirectDraw.
 class SurfaceTest : public ::testing::Test {
 protected:
@@ -138,7 +136,7 @@ TEST_P(EveryModeTest, OddEdgesShowTheirOwnFrameOnly) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, EveryModeTest, ::testing::ValuesIn(kAllModes), ModeLabel);
+INSTANTIATE_TEST_SUITE_P(Modes, EveryModeTest, ::testing::ValuesIn(kAllModes), ModeParamName);
 
 // Bar order[i] of the frame's eight shows at the centre of the i-th eighth of
 // a window of width x height.
@@ -239,7 +237,7 @@ TEST_P(SurfaceModeTest, WritesAPicture) {
 INSTANTIATE_TEST_SUITE_P(Modes, SurfaceModeTest,
                          ::testing::Values(kestra::ModeYV12Surface, kestra::ModeUYVYSurface,
                                            kestra::ModeRGB565Surface),
-                         ModeLabel);
+                         ModeParamName);
 
 class FourccTest : public SurfaceModeTest {};
 
@@ -268,7 +266,7 @@ TEST_P(FourccTest, TextGoesThroughTheAuxSurface) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, FourccTest,
                          ::testing::Values(kestra::ModeYV12Surface, kestra::ModeUYVYSurface),
-                         ModeLabel);
+                         ModeParamName);
 
 // OSD text through the surface that takes it (the aux surface in the FOURCC
 // modes, the frame surface in 5-6-5), and what each failure on the way leaves.
@@ -368,10 +366,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, LostSurfaceTest,
                                                               kestra::ModeUYVYSurface,
                                                               kestra::ModeRGB565Surface),
                                             ::testing::ValuesIn(kLost)),
-                         [](const ::testing::TestParamInfo<std::tuple<int, LostCase>> &p) {
-                             return std::string(ModeName(std::get<0>(p.param))) + "_" +
-                                    std::get<1>(p.param).name;
-                         });
+                         ModeAndRowName<LostCase>);
 
 // Hosts pad rows; the picture must be the one of packed planes.
 TEST_F(SurfaceTest, Rgb565PaddedStridesShowAnUnshearedPicture) {

@@ -23,11 +23,6 @@ protected:
     const Case &Row() const { return std::get<1>(this->GetParam()); }
 };
 
-template <typename Case>
-std::string ModeAndRow(const ::testing::TestParamInfo<std::tuple<int, Case>> &param) {
-    return std::string(ModeName(std::get<0>(param.param))) + "_" + std::get<1>(param.param).name;
-}
-
 struct SizeCase {
     const char *name;
     int32_t width, height;
@@ -85,7 +80,7 @@ TEST_P(InitSizes, RefusedSizesAreNotReadyAcceptedOnesDraw) {
 INSTANTIATE_TEST_SUITE_P(EveryMode, InitSizes,
                          ::testing::Combine(::testing::ValuesIn(kAllModes),
                                             ::testing::ValuesIn(kSizes)),
-                         ModeAndRow<SizeCase>);
+                         ModeAndRowName<SizeCase>);
 
 // The largest frame whose buffer stays under 2 GiB is accepted. Set-up only
 // reserves the buffer, so this runs in the GDI mode, where no surface of that
@@ -176,10 +171,7 @@ TEST_P(PerMode, WindowDestroyedUnderTheDisplay) {
     EXPECT_EQ(before, LiveObjects()) << "a DC, bitmap or DirectDraw object outlived the display";
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryMode, PerMode, ::testing::ValuesIn(kAllModes),
-                         [](const ::testing::TestParamInfo<int> &param) {
-                             return std::string(ModeName(param.param));
-                         });
+INSTANTIATE_TEST_SUITE_P(EveryMode, PerMode, ::testing::ValuesIn(kAllModes), ModeParamName);
 
 // Stride cases narrower than the frame, zero, or negative (the host's rows
 // bottom-up), and OSD text so far off the frame that the layout's own sums
@@ -227,6 +219,6 @@ TEST_P(HostileDraws, ReadOnlyTheHostsRowsAndWriteOnlyOurs) {
 INSTANTIATE_TEST_SUITE_P(EveryMode, HostileDraws,
                          ::testing::Combine(::testing::ValuesIn(kAllModes),
                                             ::testing::ValuesIn(kDraws)),
-                         ModeAndRow<DrawCase>);
+                         ModeAndRowName<DrawCase>);
 
 }  // namespace

@@ -202,10 +202,7 @@ TEST_P(OsdRace, NoSlotIsEverDrawnTorn) {
                 linesChecked, serials.load() - 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryMode, OsdRace, ::testing::ValuesIn(kAllModes),
-                         [](const ::testing::TestParamInfo<int> &param) {
-                             return std::string(ModeName(param.param));
-                         });
+INSTANTIATE_TEST_SUITE_P(EveryMode, OsdRace, ::testing::ValuesIn(kAllModes), ModeParamName);
 
 TEST(OsdRaceChecker, CatchesTornAndPartialSlots) {
     size_t checked = 0;

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <kestra/platform_test.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "convert/convert.h"
@@ -157,6 +160,16 @@ inline uint32_t ExpectedColour(uint8_t y, uint8_t u, uint8_t v) {
     return uint32_t(bgr[2]) << 16 | uint32_t(bgr[1]) << 8 | bgr[0];
 }
 
+inline std::string ModeParamName(const testing::TestParamInfo<int> &param) {
+    return ModeName(param.param);
+}
+
+// A mode and a table row with a name.
+template <typename Row>
+std::string ModeAndRowName(const testing::TestParamInfo<std::tuple<int, Row>> &param) {
+    return std::string(ModeName(std::get<0>(param.param))) + "_" + std::get<1>(param.param).name;
+}
+
 inline std::string Hex(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof(text), "0x%06X", value);
@@ -187,7 +200,7 @@ public:
     TestDisplay &operator=(const TestDisplay &) = delete;
 
     // The log starts afresh, so Mode() tells what this set-up chose.
-    KestraResult Init(int width, int height) const {
+    KestraResult Init(int width, int height) {
         kplat_ddraw_clear_log();
         return KESTRA_DWInitDraw(handle, width, height);
     }
