@@ -240,7 +240,7 @@ TEST_F(SetupTest, Rgb565PixelFormat) {
     kplat_ddraw_set_caps(DDCAPS_BLT);
     d.Init(kWidth, kHeight);
     ASSERT_EQ(d.Mode(), kestra::ModeRGB565Surface);
-    const DDPIXELFORMAT &pf = DdrawCalls("IDirectDraw7::CreateSurface")[1].desc.ddpfPixelFormat;
+    const DDPIXELFORMAT pf = DdrawCalls("IDirectDraw7::CreateSurface")[1].desc.ddpfPixelFormat;
     EXPECT_EQ(pf.dwFlags, DWORD(DDPF_RGB));
     EXPECT_EQ(pf.dwFourCC, 0u);
     EXPECT_EQ(pf.dwRGBBitCount, 16u);
@@ -262,7 +262,7 @@ TEST_F(SetupTest, SecondInitReleasesEverythingFirst) {
     EXPECT_STREQ(calls[0].method, "IDirectDraw7::SetCooperativeLevel");
     EXPECT_EQ(calls[0].window, nullptr);
     EXPECT_STREQ(calls[1].method, "DirectDrawCreateEx");
-    const DDSURFACEDESC2 &frame = DdrawCalls("IDirectDraw7::CreateSurface")[1].desc;
+    const DDSURFACEDESC2 frame = DdrawCalls("IDirectDraw7::CreateSurface")[1].desc;
     EXPECT_EQ(frame.dwWidth, 32u);
     EXPECT_EQ(frame.dwHeight, 16u);
     EXPECT_EQ(d.Draw(YuvFrame(32, 16)), 0);

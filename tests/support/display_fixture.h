@@ -1,6 +1,7 @@
-// A display on a stand-in window in a chosen render mode, and the YV12 frames
-// the display tests draw: patterned ones whose every pixel is known through
-// the scalar converter, and uniform ones in exactly-sized host planes.
+// A display on a stand-in window in a chosen render mode, the YV12 frames the
+// display tests draw (patterned ones whose every pixel is known through the
+// scalar converter, uniform ones in exactly-sized host planes), and the text
+// the displays draw.
 #pragma once
 
 #include <windows.h>
