@@ -256,12 +256,6 @@ void HostDrawing::Call(HDC dc, int32_t windowWidth, int32_t windowHeight) const 
     *callingThread = 0;
 }
 
-// Before its first set-up a display reports the UYVY mode.
-PresenterView DrawWindow::ViewPresenter() const {
-    return presenter ? presenter->View()
-                     : PresenterView{ModeUYVYSurface, nullptr, {}, {}, {}, {}, {}};
-}
-
 // Cleared: an odd last row or column is never converted, and must not show
 // whatever the heap held before. The old buffer goes first: two of up to
 // 2 GiB need not fit together.

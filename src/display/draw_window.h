@@ -15,7 +15,7 @@
 
 namespace kestra {
 
-// The display's own record, which DrawWindow shows read-only.
+// The display's own record.
 struct DisplayState {
     HWND hwnd = nullptr;
     HDC windowDC = nullptr;
@@ -52,10 +52,6 @@ public:
     void FreeDraw();
     void UpdateWindowRect();
     int32_t DrawYUV420(const FrameArgs &frame);
-    // Read-only looks, for tests and diagnostics.
-    const DisplayState &State() const { return state; }
-    PresenterView ViewPresenter() const;
-    uint32_t DrawIndex() const { return drawIndex; }
 
     void SetOsdText(int32_t index, const char *text, int32_t x, int32_t y, int32_t anchor,
                     COLORREF colour);

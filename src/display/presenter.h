@@ -104,15 +104,6 @@ struct FrameContext {
     const WindowTarget &window;
 };
 
-// What a presenter shows of itself, for diagnostics; the pointers only
-// identify its objects.
-struct PresenterView {
-    int32_t renderMode;
-    const uint8_t *frameBuffer;
-    RECT clientRect;  // the client area in screen coordinates at the last surface draw
-    const void *ddraw, *primarySurface, *frameSurface, *auxSurface;
-};
-
 class Presenter {
 public:
     Presenter(int32_t mode, int32_t width, int32_t height)
@@ -125,9 +116,6 @@ public:
     // Shows the next frames in `window`; false when it cannot, and the
     // display then sets up a presenter anew for it.
     virtual bool MoveTo(HWND /*window*/) { return false; }
-    virtual PresenterView View() const {
-        return PresenterView{renderMode, frameBuffer.get(), {}, {}, {}, {}, {}};
-    }
 
     bool AllocFrameBuffer();
     // A presenter chosen again for the same frame size takes over the buffer.

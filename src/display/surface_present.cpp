@@ -124,10 +124,6 @@ public:
     ~SurfacePresenter() override { objects.Release(); }
     int32_t Present(const FrameContext &context) override;
     void Release() override { objects.Release(); }
-    PresenterView View() const override {
-        return PresenterView{renderMode,      frameBuffer.get(), clientRect, objects.ddraw,
-                             objects.primary, objects.frame,     objects.aux};
-    }
     // The aux surface and the clipper, then a test blit.
     bool Attach(HWND window, const RECT &testTarget);
 

@@ -1,15 +1,11 @@
-// The export layer: null handles, result codes, registration order.
+// The export layer: null handles and result codes.
 #include <gtest/gtest.h>
-#include <kestra/platform.h>
 
-#include "display/draw_window.h"
-#include "kestra/kestra.h"
+#include "support/display_fixture.h"
 
 namespace {
 
-using kestra::DrawWindow;
-
-DrawWindow *Object(KestraDisplay display) { return reinterpret_cast<DrawWindow *>(display); }
+using namespace kestra_test;
 
 TEST(Exports, NullHandleIsOneForEveryHandleExport) {
     RECT rect{0, 0, 1, 1};
@@ -43,38 +39,27 @@ TEST(Exports, SetUpPairAndConverterResults) {
     EXPECT_EQ(0, KESTRA_yv12_to_rgb24_c(dst, 2, y, &u, &v, 2, 1, 2, 2));
 }
 
+// -1 until the display has a window and a set-up, in either order; opening
+// alone takes nothing from the platform.
 TEST(Exports, DrawRefusesWithMinusOneUntilWindowAndInit) {
+    const YuvFrame frame(8, 8);
+    const int objects = LiveObjects();
     KestraDisplay display = nullptr;
     ASSERT_EQ(0, KESTRA_DWOpenDraw(&display));
-    uint8_t plane[64] = {};
-    EXPECT_EQ(-1, KESTRA_DWDrawYUV420(display, plane, 8, plane, plane, 4, 0, 0, 0));
-    HWND window = kplat_create_window("t", 10, 10, 64, 48, 1);
-    ASSERT_NE(nullptr, window);
-    EXPECT_EQ(0, KESTRA_DWSetHwnd(display, window));
-    EXPECT_EQ(-1, KESTRA_DWDrawYUV420(display, plane, 8, plane, plane, 4, 0, 0, 0));
+    EXPECT_EQ(objects, LiveObjects());
+    EXPECT_EQ(-1, KESTRA_DWDrawYUV420(display, frame.y.data(), frame.yStride, frame.u.data(),
+                                      frame.v.data(), frame.uvStride, 0, 0, 0));
     EXPECT_EQ(0, KESTRA_DWCloseDraw(display));
-    kplat_destroy_window(window);
 
-    ASSERT_EQ(0, KESTRA_DWOpenDraw(&display));
-    EXPECT_EQ(0, KESTRA_DWInitDraw(display, 8, 8));
-    EXPECT_EQ(-1, KESTRA_DWDrawYUV420(display, plane, 8, plane, plane, 4, 0, 0, 0))
-        << "initialised but no window";
-    EXPECT_EQ(0, KESTRA_DWCloseDraw(display));
-}
-
-void KESTRA_CALLBACK NoOpDisplay(int32_t, HDC, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
-                                 int32_t, void *) {}
-
-TEST(Exports, CallbackRegistrationTakesUserValueFirst) {
-    KestraDisplay display = nullptr;
-    ASSERT_EQ(0, KESTRA_DWOpenDraw(&display));
-    int marker = 0;
-    EXPECT_EQ(0, KESTRA_DWSetDisplayCB(display, &marker, NoOpDisplay));
-    EXPECT_EQ(&marker, Object(display)->State().callbackUser);
-    EXPECT_EQ(&NoOpDisplay, Object(display)->State().displayCallback);
-    EXPECT_EQ(0, KESTRA_DWSetIndex(display, 42));
-    EXPECT_EQ(42u, Object(display)->DrawIndex());
-    EXPECT_EQ(0, KESTRA_DWCloseDraw(display));
+    TestDisplay d(kestra::ModeYV12Surface, 0, 0, 64, 48);
+    EXPECT_EQ(-1, d.Draw(frame)) << "a window, no set-up";
+    EXPECT_EQ(0, KESTRA_DWSetHwnd(d.handle, nullptr));
+    EXPECT_EQ(0, d.Init(8, 8));
+    EXPECT_EQ(-1, d.Draw(frame)) << "set up, no window";
+    EXPECT_EQ(nullptr, DdrawCalls("IDirectDraw7::SetCooperativeLevel")[0].window);
+    EXPECT_EQ(0, KESTRA_DWSetHwnd(d.handle, d.window));
+    EXPECT_EQ(0, d.Draw(frame)) << "the window given after the set-up";
+    EXPECT_EQ(kYv12, ShownFormat()) << "the frame surface: a new display has no OSD text";
 }
 
 }  // namespace

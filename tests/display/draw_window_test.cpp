@@ -1,63 +1,56 @@
-// DrawWindow itself: what it owns and gives back, and the play-rect rules.
-#include <windows.h>
-#include <kestra/platform_test.h>
-
+// The display itself: the play-rect rules, seen in the rectangle the frame is
+// shown from, and the device contexts and objects it holds and gives back.
 #include <gtest/gtest.h>
 
-#include "display/draw_window.h"
+#include <string>
+
+#include "support/display_fixture.h"
 
 namespace {
 
-using kestra::DrawWindow;
+using namespace kestra_test;
 
 constexpr int kFrameWidth = 64, kFrameHeight = 48;
+const RECT kWhole{0, 0, kFrameWidth, kFrameHeight};
 
-class Window {
-public:
-    Window() : handle(kplat_create_window("draw", 20, 20, 80, 60, 2)) {}
-    ~Window() { kplat_destroy_window(handle); }
-    HWND handle;
-};
+std::string Text(const RECT &r) {
+    return "{" + std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+           std::to_string(r.right) + "," + std::to_string(r.bottom) + "}";
+}
 
-// Initialised on a window; set-up's choice of render mode does not matter here.
-void Initialise(DrawWindow &dw, HWND window) {
-    dw.SetHwnd(window);
-    kplat_fail_call("LoadLibraryA", -1, 0, 0);
-    dw.InitDraw(kFrameWidth, kFrameHeight);
-    kplat_clear_failures();
+// The frame rectangle the last frame was shown from, through the 5-6-5
+// surface, which takes a crop as it is.
+std::string ShownSource() {
+    const KplatDdrawCall shown = LastBlitToScreen();
+    return Text(shown.hasSrcRect ? shown.srcRect : kWhole);
 }
 
 struct RectCase {
     const char *name;
-    RECT rect;
+    RECT rect;  // right 0: null
     bool accepted;
 };
 
 class PlayRect : public testing::TestWithParam<RectCase> {};
 
+// A refused rect turns the crop off; so does null.
 TEST_P(PlayRect, AcceptedOnlyInsideTheFrame) {
     const RectCase &c = GetParam();
-    Window window;
-    DrawWindow dw;
-    Initialise(dw, window.handle);
+    TestDisplay d(kestra::ModeRGB565Surface, kFrameWidth, kFrameHeight, 80, 60, 2);
+    const YuvFrame frame(kFrameWidth, kFrameHeight);
     const RECT previous{1, 2, 3, 4};
-    dw.SetPlayRect(&previous);
-    ASSERT_EQ(1u, dw.State().playRectEnabled);
+    KESTRA_DWSetPlayRect(d.handle, &previous);
+    ASSERT_EQ(d.Draw(frame), 0);
+    ASSERT_EQ(ShownSource(), Text(previous));
 
-    dw.SetPlayRect(&c.rect);
-    const RECT want = c.accepted ? c.rect : previous;
-    EXPECT_EQ(c.accepted ? 1u : 0u, dw.State().playRectEnabled) << c.name;
-    EXPECT_TRUE(dw.State().playRect.left == want.left && dw.State().playRect.top == want.top &&
-                dw.State().playRect.right == want.right &&
-                dw.State().playRect.bottom == want.bottom)
-        << c.name << ": expected {" << want.left << "," << want.top << "," << want.right << ","
-        << want.bottom << "} got {" << dw.State().playRect.left << "," << dw.State().playRect.top
-        << "," << dw.State().playRect.right << "," << dw.State().playRect.bottom << "}";
+    KESTRA_DWSetPlayRect(d.handle, c.rect.right ? &c.rect : nullptr);
+    ASSERT_EQ(d.Draw(frame), 0);
+    EXPECT_EQ(ShownSource(), Text(c.accepted ? c.rect : kWhole)) << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PlayRect,
-    testing::Values(RectCase{"FullFrame", {0, 0, kFrameWidth, kFrameHeight}, true},
+    testing::Values(RectCase{"FullFrame", kWhole, true},
                     RectCase{"RightAtWidth", {0, 0, kFrameWidth, 10}, true},
                     RectCase{"BottomAtHeight", {0, 0, 10, kFrameHeight}, true},
                     RectCase{"RightPastWidth", {0, 0, kFrameWidth + 1, 10}, false},
@@ -67,92 +60,43 @@ INSTANTIATE_TEST_SUITE_P(
                     RectCase{"LeftAtWidth", {kFrameWidth, 0, 10, 10}, false},
                     RectCase{"Inverted", {50, 40, 10, 5}, false},
                     RectCase{"Empty", {10, 10, 10, 10}, false},
-                    RectCase{"OneColumn", {10, 10, 11, 20}, true}),
+                    RectCase{"OneColumn", {10, 10, 11, 20}, true}, RectCase{"Null", {}, false}),
     [](const testing::TestParamInfo<RectCase> &p) { return std::string(p.param.name); });
 
-TEST(PlayRectState, NullTurnsTheCropOffAndKeepsTheValues) {
-    Window window;
-    DrawWindow dw;
-    Initialise(dw, window.handle);
-    const RECT rect{5, 6, 7, 8};
-    dw.SetPlayRect(&rect);
-    dw.SetPlayRect(nullptr);
-    EXPECT_EQ(0u, dw.State().playRectEnabled);
-    EXPECT_EQ(7, dw.State().playRect.right);
-}
-
-TEST(PlayRectState, RejectedBeforeInitialisation) {
-    DrawWindow dw;
+TEST(PlayRectBeforeSetUp, IsRefused) {
+    TestDisplay d(kestra::ModeRGB565Surface, 0, 0, 80, 60, 2);
     const RECT rect{0, 0, 1, 1};
-    dw.SetPlayRect(&rect);
-    EXPECT_EQ(0u, dw.State().playRectEnabled);
-    EXPECT_EQ(0, dw.State().playRect.right) << "values untouched";
+    KESTRA_DWSetPlayRect(d.handle, &rect);
+    d.Init(kFrameWidth, kFrameHeight);
+    ASSERT_EQ(d.Draw(YuvFrame(kFrameWidth, kFrameHeight)), 0);
+    EXPECT_EQ(ShownSource(), Text(kWhole));
 }
 
-TEST(DrawWindowObject, ConstructedIdle) {
-    DrawWindow dw;
-    EXPECT_EQ(kestra::ModeUYVYSurface, dw.ViewPresenter().renderMode);
-    EXPECT_EQ(0u, dw.State().initialised);
-    EXPECT_EQ(nullptr, dw.State().hwnd);
-    EXPECT_EQ(nullptr, dw.State().windowDC);
-    EXPECT_EQ(nullptr, dw.ViewPresenter().frameBuffer);
-    EXPECT_EQ(nullptr, dw.ViewPresenter().ddraw);
-    for (const auto &slot : dw.State().osdSlots) EXPECT_EQ('\0', slot.text[0]);
-}
-
-TEST(DrawWindowObject, SettingTheWindowTwiceReleasesTheFirstDC) {
-    Window first, second;
-    const int before = kplat_live_objects(KPLAT_OBJ_DC);
-    {
-        DrawWindow dw;
-        dw.SetHwnd(first.handle);
-        const HDC firstDC = dw.State().windowDC;
-        ASSERT_NE(nullptr, firstDC);
-        EXPECT_EQ(before + 1, kplat_live_objects(KPLAT_OBJ_DC));
-        dw.SetHwnd(second.handle);
-        EXPECT_EQ(before + 1, kplat_live_objects(KPLAT_OBJ_DC)) << "first DC not released";
-        EXPECT_EQ(second.handle, dw.State().hwnd);
-        EXPECT_NE(nullptr, dw.State().windowDC);
-        EXPECT_EQ(0, ReleaseDC(first.handle, firstDC)) << "first DC still live";
+// One DC at a time: the window's, or the screen's while there is none; a
+// window set anew is drawn into; closing, set up or not, gives everything back.
+TEST(DisplayWindow, HoldsOneDcAtATimeAndGivesEverythingBack) {
+    for (bool setUp : {false, true}) {
+        const int dcs = kplat_live_objects(KPLAT_OBJ_DC), objects = LiveObjects();
+        {
+            TestDisplay d(kestra::ModeGdi, 0, 0, 64, 48);
+            EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_DC), dcs + 1);
+            HWND other = kplat_create_window("other", 200, 30, 64, 48, 1);
+            KESTRA_DWSetHwnd(d.handle, nullptr);
+            EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_DC), dcs + 1) << "the screen's DC";
+            KESTRA_DWSetHwnd(d.handle, other);
+            EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_DC), dcs + 1) << "the first DC is let go";
+            if (setUp) {
+                const YuvFrame frame(64, 48);
+                d.Init(64, 48);
+                ASSERT_EQ(d.Draw(frame), 0);
+                EXPECT_EQ(kplat_window_pixel(other, 5, 5), frame.Rgb(5, 5));
+                EXPECT_EQ(d.At(5, 5), 0u) << "the first window";
+            }
+            d.Close();
+            DestroyWindow(other);
+        }
+        EXPECT_EQ(LiveObjects(), objects) << (setUp ? "set up" : "never set up");
     }
-    EXPECT_EQ(before, kplat_live_objects(KPLAT_OBJ_DC)) << "second DC not released on close";
-}
-
-TEST(DrawWindowObject, NullWindowTakesTheScreenDCAndGivesItBack) {
-    const int before = kplat_live_objects(KPLAT_OBJ_DC);
-    {
-        DrawWindow dw;
-        dw.SetHwnd(nullptr);
-        EXPECT_EQ(nullptr, dw.State().hwnd);
-        EXPECT_NE(nullptr, dw.State().windowDC);
-    }
-    EXPECT_EQ(before, kplat_live_objects(KPLAT_OBJ_DC));
-}
-
-int LiveObjects(int kind) { return kplat_live_objects(static_cast<KplatObjectKind>(kind)); }
-
-TEST(DrawWindowObject, ClosingANeverInitialisedObjectReleasesOnlyItsDC) {
-    Window window;
-    int before[KPLAT_OBJ_KIND_COUNT];
-    for (int k = 0; k < KPLAT_OBJ_KIND_COUNT; ++k) before[k] = LiveObjects(k);
-    auto *dw = new DrawWindow;
-    dw->SetHwnd(window.handle);
-    EXPECT_EQ(before[KPLAT_OBJ_DC] + 1, LiveObjects(KPLAT_OBJ_DC));
-    delete dw;
-    for (int k = 0; k < KPLAT_OBJ_KIND_COUNT; ++k)
-        EXPECT_EQ(before[k], LiveObjects(k)) << "object kind " << k;
-}
-
-TEST(DrawWindowObject, ClosingAnInitialisedObjectLeavesNothingBehind) {
-    Window window;
-    int before[KPLAT_OBJ_KIND_COUNT];
-    for (int k = 0; k < KPLAT_OBJ_KIND_COUNT; ++k) before[k] = LiveObjects(k);
-    {
-        DrawWindow dw;
-        Initialise(dw, window.handle);
-    }
-    for (int k = 0; k < KPLAT_OBJ_KIND_COUNT; ++k)
-        EXPECT_EQ(before[k], LiveObjects(k)) << "object kind " << k;
 }
 
 }  // namespace

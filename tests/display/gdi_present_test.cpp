@@ -1,9 +1,6 @@
 // GDI presentation, read back from the stand-in window: placement, scaling,
-// crop and mirror, rows of every width, the display callback, and the
-// objects the path takes and gives back.
-#include <windows.h>
-#include <kestra/platform_test.h>
-
+// crop and mirror, rows of every width, and the display callback with what
+// it may ask of its own display.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,17 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "convert/convert.h"
-#include "display/draw_window.h"
-#include "support/gdi_test_support.h"
-#include "kestra/kestra.h"
-#include "support/png_writer.h"
+#include "support/display_fixture.h"
 
 namespace {
 
-using kestra::DrawWindow;
-using kestra_test::GdiDisplay;
+using kestra_test::TestDisplay;
 using kestra_test::YuvFrame;
+constexpr int kGdi = kestra::ModeGdi;
 
 struct PresentCase {
     const char *name;
@@ -47,8 +40,7 @@ class GdiPresentTest : public ::testing::TestWithParam<PresentCase> {};
 // The window shows the (cropped, mirrored) frame pixel by pixel.
 TEST_P(GdiPresentTest, WindowShowsTheFrame) {
     const PresentCase &c = GetParam();
-    GdiDisplay display(c.frameWidth, c.frameHeight, c.clientWidth, c.clientHeight);
-    ASSERT_TRUE(display.ready());
+    TestDisplay display(kGdi, c.frameWidth, c.frameHeight, c.clientWidth, c.clientHeight);
     if (c.crop) KESTRA_DWSetPlayRect(display.handle, &c.playRect);
     KESTRA_DWSetMirrorMode(display.handle, c.mirror);
     YuvFrame frame(c.frameWidth, c.frameHeight);
@@ -85,66 +77,12 @@ const PresentCase kPresentCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, GdiPresentTest, ::testing::ValuesIn(kPresentCases), CaseName);
 
-// What whole 2x2 blocks leave out at an odd size (the last column, the top
-// row) shows the frame being drawn: its own luma with the nearest chroma, or
-// grey when a frame 1 pixel wide or high has no chroma. The frame before has
-// other luma and chroma, so a byte left over from it shows.
-TEST(GdiPresent, OddEdgesShowTheirOwnFrameOnly) {
-    auto colour = [](uint8_t luma, uint8_t u, uint8_t v) {
-        uint8_t bgr[3];
-        kestra::yuv_to_rgb24_pixel_c(luma, u, v, bgr);
-        return uint32_t(bgr[2]) << 16 | uint32_t(bgr[1]) << 8 | bgr[0];
-    };
-    const int kSizes[][2] = {{1, 1}, {1, 2}, {2, 1}, {1, 6}, {6, 1},   {2, 3},
-                             {3, 2}, {5, 5}, {7, 4}, {4, 7}, {175, 3}, {33, 17}};
-    for (const auto &size : kSizes) {
-        const int w = size[0], h = size[1];
-        GdiDisplay display(w, h, w, h);
-        ASSERT_TRUE(display.ready()) << w << "x" << h;
-        ASSERT_EQ(display.Draw(YuvFrame(w, h)), 0);
-        // Luma differs from pixel to pixel, chroma is one colour throughout.
-        const YuvFrame next = YuvFrame::InvertedOnOneColour(w, h);
-        const uint8_t u = w > 1 && h > 1 ? 90 : 128, v = w > 1 && h > 1 ? 240 : 128;
-        ASSERT_EQ(display.Draw(next), 0);
-        const std::vector<uint32_t> window = display.Pixels();
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                ASSERT_EQ(window[static_cast<size_t>(y) * w + x],
-                          colour(next.y[static_cast<size_t>(y) * next.yStride + x], u, v))
-                    << w << "x" << h << " frame, pixel " << x << "," << y;
-    }
-}
-
 TEST(GdiPresent, TwoPixelWindowDrawsNothingAndSucceeds) {
-    GdiDisplay display(16, 16, 2, 2, /*border=*/0);
-    ASSERT_TRUE(display.ready());
+    TestDisplay display(kGdi, 16, 16, 2, 2, /*border=*/0);
     kplat_fill_window(display.window, 0x345678);
     YuvFrame frame(16, 16);
     EXPECT_EQ(display.Draw(frame), 0);
     for (uint32_t p : display.Pixels()) ASSERT_EQ(p, 0x345678u);
-}
-
-TEST(GdiPresent, EveryObjectTakenIsGivenBack) {
-    GdiDisplay display(64, 48, 64, 48);
-    ASSERT_TRUE(display.ready());
-    KESTRA_DWSetOSDText(display.handle, 0, "leak", 2, 2, 0, RGB(255, 255, 255));
-    const int dcs = kplat_live_objects(KPLAT_OBJ_DC);
-    const int bitmaps = kplat_live_objects(KPLAT_OBJ_BITMAP);
-    YuvFrame frame(64, 48);
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(display.Draw(frame), 0);
-    EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_DC), dcs);
-    EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_BITMAP), bitmaps);
-}
-
-TEST(GdiPresent, MissingPlanesTouchNothing) {
-    GdiDisplay display(32, 32, 32, 32);
-    ASSERT_TRUE(display.ready());
-    kplat_fill_window(display.window, 0x010203);
-    YuvFrame frame(32, 32);
-    EXPECT_EQ(KESTRA_DWDrawYUV420(display.handle, nullptr, 32, frame.u.data(), frame.v.data(), 16,
-                                  0, 0, 0),
-              -1);
-    EXPECT_EQ(kplat_window_pixel(display.window, 5, 5), 0x010203u);
 }
 
 struct CallbackLog {
@@ -170,8 +108,7 @@ void KESTRA_CALLBACK Record(int32_t index, HDC dc, int32_t frameWidth, int32_t f
 }
 
 TEST(GdiPresent, CallbackGetsTenValuesAndItsDrawingIsPresented) {
-    GdiDisplay display(160, 120, 80, 70);
-    ASSERT_TRUE(display.ready());
+    TestDisplay display(kGdi, 160, 120, 80, 70);
     CallbackLog log;
     KESTRA_DWSetIndex(display.handle, 77);
     KESTRA_DWSetDisplayCB(display.handle, &log, Record);
@@ -197,7 +134,7 @@ TEST(GdiPresent, CallbackGetsTenValuesAndItsDrawingIsPresented) {
     for (int y = 0; y < 70; ++y)
         for (int x = 0; x < 80; ++x) {
             bool red = x >= 60 && x < 70 && y >= 10 && y < 20;
-            uint32_t p = kplat_window_pixel(display.window, x, y);
+            uint32_t p = display.At(x, y);
             ASSERT_EQ(p == 0xFF0000u, red) << "window " << x << "," << y << " is " << std::hex << p;
         }
     KESTRA_DWSetMirrorMode(display.handle, 2);
@@ -245,7 +182,7 @@ const ReentryCase kReentries[] = {
      64, false, 30},
     {"draw",
      [](Reentry &r) {
-         YuvFrame inner(64, 48);
+         const YuvFrame inner(64, 48);
          r.innerDraw = KESTRA_DWDrawYUV420(r.display, inner.y.data(), inner.yStride, inner.u.data(),
                                            inner.v.data(), inner.uvStride, 0, 0, 0);
      },
@@ -256,8 +193,7 @@ class ReentryTest : public ::testing::TestWithParam<ReentryCase> {};
 
 TEST_P(ReentryTest, CallbackCallingIntoItsDisplayIsSafe) {
     const ReentryCase &c = GetParam();
-    GdiDisplay display(64, 48, 64, 48);
-    ASSERT_TRUE(display.ready());
+    TestDisplay display(kGdi, 64, 48);
     HWND other = kplat_create_window("other", 300, 30, 64, 48, 1);
     Reentry reentry{display.handle, other, &c, 1};
     KESTRA_DWSetDisplayCB(display.handle, &reentry, AskOnce);

@@ -2,70 +2,69 @@
 // lines drawn by hand), what the DC is left with, and OSD text carried
 // through the GDI path with the picture.
 #include <windows.h>
-#include <kestra/platform.h>
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "display/draw_window.h"
-#include "support/gdi_test_support.h"
-#include "kestra/kestra.h"
+#include "support/display_fixture.h"
 #include "support/png_writer.h"
 
 namespace {
 
 using kestra::DrawWindow;
-using kestra::OsdSlot;
-using kestra_test::GdiDisplay;
+using kestra_test::DrawnText;
+using kestra_test::TestDisplay;
 using kestra_test::YuvFrame;
+using Lines = std::vector<std::string>;
 
-class OsdSetTest : public ::testing::Test {
+// What the host's OSD calls leave to be drawn: the strings the text renderer
+// is asked for, and in the YV12 mode whether the frame goes through the aux
+// surface, which only text sends it to.
+class OsdSlotTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(KESTRA_DWOpenDraw(&handle), 0); }
-    void TearDown() override { KESTRA_DWCloseDraw(handle); }
-    DrawWindow *object() const { return reinterpret_cast<DrawWindow *>(handle); }
-    KestraDisplay handle = nullptr;
+    Lines DrawnInAFrame() {
+        const KestraResult drawn = d.Draw(frame);
+        Lines lines = text.Take();
+        if (drawn != 0) lines.push_back("draw answered " + std::to_string(drawn));
+        return lines;
+    }
+    TestDisplay d{kestra::ModeYV12Surface, 64, 48};
+    const YuvFrame frame{64, 48};
+    DrawnText text;
 };
 
-TEST_F(OsdSetTest, CopyIsBoundedAndPadded) {
+TEST_F(OsdSlotTest, TextIsCutAt511CharactersAndReplacedWhole) {
     std::string longText;
     for (int i = 0; i < 600; ++i) longText += static_cast<char>('a' + i % 26);
-    ASSERT_EQ(KESTRA_DWSetOSDText(handle, 2, longText.c_str(), 1, 2, 0, 3), 0);
-    const OsdSlot &slot = object()->State().osdSlots[2];
-    EXPECT_EQ(std::string(slot.text), longText.substr(0, 511)) << "600 characters keep 511";
-
-    ASSERT_EQ(KESTRA_DWSetOSDText(handle, 2, "short", 1, 2, 0, 3), 0);
-    EXPECT_STREQ(slot.text, "short");
-    for (int i = 5; i < kestra::kOsdTextBytes; ++i)
-        ASSERT_EQ(slot.text[i], '\0') << "byte " << i << " of a shorter text";
+    ASSERT_EQ(d.Osd(2, longText.c_str(), 1, 2), 0);
+    EXPECT_EQ(DrawnInAFrame(), Lines{longText.substr(0, 511)});
+    ASSERT_EQ(d.Osd(2, "short", 1, 2), 0);
+    EXPECT_EQ(DrawnInAFrame(), Lines{"short"}) << "nothing of the longer text stays";
 }
 
-TEST_F(OsdSetTest, EmptyOrNullTextEmptiesTheSlotButStoresTheRest) {
-    for (const char *text : {"", static_cast<const char *>(nullptr)}) {
-        KESTRA_DWSetOSDText(handle, 5, "old", 1, 1, 1, 1);
-        ASSERT_EQ(KESTRA_DWSetOSDText(handle, 5, text, 11, 22, 2, RGB(1, 2, 3)), 0);
-        const OsdSlot &slot = object()->State().osdSlots[5];
-        const char *name = text ? "empty" : "null";
-        EXPECT_EQ(slot.text[0], '\0') << name;
-        EXPECT_EQ(slot.x, 11) << name;
-        EXPECT_EQ(slot.y, 22) << name;
-        EXPECT_EQ(slot.anchor, 2) << name;
-        EXPECT_EQ(slot.colour, RGB(1, 2, 3)) << name;
-        EXPECT_EQ(object()->HasOsdText(), 0) << name;
+TEST_F(OsdSlotTest, EmptyOrNullTextEmptiesTheSlot) {
+    for (const char *empty : {"", static_cast<const char *>(nullptr)}) {
+        d.Osd(5, "old", 1, 1, 1);
+        ASSERT_EQ(d.Osd(5, empty, 11, 22, 2, RGB(1, 2, 3)), 0);
+        const char *name = empty ? "empty" : "null";
+        EXPECT_EQ(DrawnInAFrame(), Lines{}) << name;
+        EXPECT_EQ(kestra_test::ShownFormat(), kestra_test::kYv12) << name << ": no text to compose";
     }
 }
 
-TEST_F(OsdSetTest, IndexesOutsideTheSlotsChangeNothing) {
-    KESTRA_DWSetOSDText(handle, 0, "keep", 1, 2, 0, 3);
-    std::vector<char> before(sizeof(object()->State().osdSlots));
-    std::memcpy(before.data(), object()->State().osdSlots, before.size());
+TEST_F(OsdSlotTest, IndexesOutsideTheSlotsChangeNothing) {
+    d.Osd(0, "keep", 1, 2);
+    ASSERT_EQ(DrawnInAFrame(), Lines{"keep"});
+    const std::vector<uint32_t> picture = d.Pixels();
     for (int32_t index : {6, -1, 1 << 30, INT32_MIN}) {
-        EXPECT_EQ(KESTRA_DWSetOSDText(handle, index, "x", 9, 9, 1, 9), 0) << "index " << index;
-        EXPECT_EQ(std::memcmp(before.data(), object()->State().osdSlots, before.size()), 0)
-            << "index " << index;
+        EXPECT_EQ(d.Osd(index, "x", 9, 9, 1, 9), 0) << "index " << index;
+        EXPECT_EQ(DrawnInAFrame(), Lines{"keep"}) << "index " << index;
+        EXPECT_TRUE(d.Pixels() == picture) << "index " << index;
     }
 }
 
@@ -190,32 +189,28 @@ TEST(OsdDraw, AllSlotsEmptyLeavesTheDcAlone) {
 }
 
 // OSD text is part of the frame before the stretch: cropped, mirrored and
-// scaled with the picture. Also writes the picture a person can check.
+// scaled with the picture. The same frame and text unscaled, uncropped show
+// the composed frame. Also writes the picture a person can check.
 TEST(OsdGdi, TextTravelsWithThePicture) {
     const COLORREF orange = RGB(255, 128, 0), azure = RGB(0, 128, 255);
-    GdiDisplay display(160, 120, 160, 140);
-    ASSERT_TRUE(display.ready());
-    KESTRA_DWSetOSDText(display.handle, 0, "OSD 42\nline 2", 26, 16, 0, orange);
-    KESTRA_DWSetOSDText(display.handle, 1, "cut", 110, 20, 1, azure);  // below the crop
+    TestDisplay whole(kestra::ModeGdi, 160, 120), display(kestra::ModeGdi, 160, 120, 160, 140);
+    for (const TestDisplay *d : {&whole, &display}) {
+        d->Osd(0, "OSD 42\nline 2", 26, 16, 0, orange);
+        d->Osd(1, "cut", 110, 20, 1, azure);  // below the crop
+    }
     const RECT crop{20, 10, 100, 80};
     KESTRA_DWSetPlayRect(display.handle, &crop);
     KESTRA_DWSetMirrorMode(display.handle, 1);
-    YuvFrame frame = YuvFrame::Bars(160, 120);
+    const YuvFrame frame = YuvFrame::Bars(160, 120);
+    ASSERT_EQ(whole.Draw(frame), 0);
     ASSERT_EQ(display.Draw(frame), 0);
 
-    // The composed frame stays in the buffer, bottom-up in padded rows.
-    const uint8_t *buffer = display.object()->ViewPresenter().frameBuffer;
-    const int stride = (160 * 3 + 3) & ~3;
-    auto composed = [&](int x, int y) {
-        const uint8_t *p = buffer + static_cast<size_t>(119 - y) * stride + 3 * x;
-        return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
-    };
+    const std::vector<uint32_t> composed = whole.Pixels();
     int orangeInFrame = 0, azureInFrame = 0;
-    for (int y = 0; y < 120; ++y)
-        for (int x = 0; x < 160; ++x) {
-            orangeInFrame += composed(x, y) == 0xFF8000u;
-            azureInFrame += composed(x, y) == 0x0080FFu;
-        }
+    for (uint32_t p : composed) {
+        orangeInFrame += p == 0xFF8000u;
+        azureInFrame += p == 0x0080FFu;
+    }
     EXPECT_GT(orangeInFrame, 0);
     EXPECT_GT(azureInFrame, 0) << "the second slot is drawn, only cropped away later";
 
@@ -224,7 +219,8 @@ TEST(OsdGdi, TextTravelsWithThePicture) {
     for (int y = 0; y < 140; ++y)
         for (int x = 0; x < 160; ++x) {
             uint32_t p = window[static_cast<size_t>(y) * 160 + x];
-            ASSERT_EQ(p, composed(99 - x / 2, 10 + y / 2)) << "window " << x << "," << y;
+            ASSERT_EQ(p, composed[static_cast<size_t>(10 + y / 2) * 160 + 99 - x / 2])
+                << "window " << x << "," << y;
             ASSERT_NE(p, 0x0080FFu) << "text outside the crop shows at " << x << "," << y;
             if (p == 0xFF8000u) {
                 ++orangeInWindow;

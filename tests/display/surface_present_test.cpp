@@ -1,13 +1,14 @@
 // Frames shown through the surface modes, read back from the stand-in
 // window: picture, stretch, crop, mirror, a window that moved, the OSD
-// through the frame or aux surface with each fallback, and the result codes.
+// through the frame or aux surface with each fallback, and the result codes;
+// and the odd edges of a frame in every mode.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
+#include <tuple>
 
+#include "support/display_fixture.h"
 #include "support/png_writer.h"
-#include "support/surface_test_support.h"
 
 namespace {
 
@@ -15,70 +16,20 @@ using namespace kestra_test;
 
 constexpr int kFw = 64;
 constexpr int kFh = 48;
-constexpr COLORREF kOsdGreen = RGB(0, 255, 0);
 
-int callbackCalls = 0;
-void CountingCallback(int32_t, HDC, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
-                      void *) {
-    ++callbackCalls;
+int GreenPixels(const TestDisplay &d) {
+    int n = 0;
+    for (uint32_t p : d.Pixels())
+        if (((p >> 8) & 0xFF) > 200 && (p >> 16) < 60 && (p & 0xFF) < 60) ++n;
+    return n;
+}
+void SetGreenText(const TestDisplay &d) {
+    KESTRA_DWSetOSDText(d.handle, 0, "HHHH", 4, 4, 0, RGB(0, 255, 0));
 }
 
-class SurfaceDisplay {
-public:
-    SurfaceDisplay(int mode, int clientWidth, int clientHeight, int frameWidth = kFw,
-                   int frameHeight = kFh) {
-        ConfigureAdapter(mode);
-        window = kplat_create_window("surface", 40, 30, clientWidth, clientHeight, 1);
-        KESTRA_DWOpenDraw(&handle);
-        KESTRA_DWSetHwnd(handle, window);
-        KESTRA_DWSetDisplayCB(handle, nullptr, CountingCallback);
-        KESTRA_DWInitDraw(handle, frameWidth, frameHeight);
-    }
-    ~SurfaceDisplay() {
-        KESTRA_DWCloseDraw(handle);
-        DestroyWindow(window);
-        EXPECT_EQ(LiveDdrawObjects(), 0) << "DirectDraw objects outlive the display";
-        kplat_ddraw_reset();
-        kplat_clear_failures();
-    }
-    SurfaceDisplay(const SurfaceDisplay &) = delete;
-    SurfaceDisplay &operator=(const SurfaceDisplay &) = delete;
-
-    kestra::DrawWindow *object() const { return reinterpret_cast<kestra::DrawWindow *>(handle); }
-    int32_t Draw(const YuvFrame &f) {
-        return KESTRA_DWDrawYUV420(handle, f.y.data(), f.yStride, f.u.data(), f.v.data(),
-                                   f.uvStride, 6, 7, 8);
-    }
-    std::vector<uint32_t> Pixels(int *w = nullptr, int *h = nullptr) const {
-        int cw = 0, ch = 0;
-        kplat_get_client_size(window, &cw, &ch);
-        std::vector<uint32_t> out(size_t(cw) * ch);
-        kplat_read_window_pixels(window, out.data(), cw);
-        if (w) *w = cw;
-        if (h) *h = ch;
-        return out;
-    }
-    uint32_t At(int x, int y) const { return kplat_window_pixel(window, x, y); }
-    int GreenPixels() const {
-        int n = 0;
-        for (uint32_t p : Pixels())
-            if (((p >> 8) & 0xFF) > 200 && (p >> 16) < 60 && (p & 0xFF) < 60) ++n;
-        return n;
-    }
-    void SetOsd() { KESTRA_DWSetOSDText(handle, 0, "HHHH", 4, 4, 0, kOsdGreen); }
-    // The source of the last blit to the primary.
-    const void *LastPresentedSource() const {
-        const void *source = nullptr;
-        for (const KplatDdrawCall &c : DdrawCalls("IDirectDrawSurface7::Blt"))
-            if (c.object == object()->ViewPresenter().primarySurface) source = c.other;
-        return source;
-    }
-
-    HWND window = nullptr;
-    KestraDisplay handle = nullptr;
-};
-
-int Tolerance(int mode) { return mode == kestra::ModeRGB565Surface ? 1 : 4; }
+int Tolerance(int mode) {
+    return mode == kestra::ModeGdi ? 0 : mode == kestra::ModeRGB565Surface ? 1 : 4;
+}
 
 YuvFrame Packed(const YuvFrame &padded) {
     YuvFrame packed(padded.width, padded.height);
@@ -94,8 +45,9 @@ YuvFrame Packed(const YuvFrame &padded) {
     return packed;
 }
 
-// The picture each mode should show: the YUV frame in the FOURCC modes (the
-// adapter converts it), the library's own 5-6-5 conversion widened to 8 bits.
+// The picture each mode should show: the library's own RGB conversion in the
+// GDI mode, the YUV frame in the FOURCC modes (the adapter converts it), the
+// library's own 5-6-5 conversion widened to 8 bits.
 std::vector<uint32_t> Expected(int mode, const YuvFrame &f) {
     if (mode != kestra::ModeRGB565Surface) return f.rgb;
     YuvFrame p = Packed(f);
@@ -111,23 +63,30 @@ std::vector<uint32_t> Expected(int mode, const YuvFrame &f) {
     return out;
 }
 
-std::string ModeName(const ::testing::TestParamInfo<int> &p) {
-    static const char *names[] = {"Yv12", "Uyvy", "Rgb565"};
-    return names[p.param];
-}
-
-class SurfaceModeTest : public ::testing::TestWithParam<int> {
+// Every display of these tests gives back all it took from DirectDraw.
+class SurfaceTest : public ::testing::Test {
 protected:
-    void SetUp() override { callbackCalls = 0; }
+    void TearDown() override {
+        EXPECT_EQ(LiveDdrawObjects(), 0) << "DirectDraw objects outlive the display";
+    }
 };
+
+class SurfaceModeTest : public SurfaceTest, public ::testing::WithParamInterface<int> {};
+
+void KESTRA_CALLBACK CountCalls(int32_t, HDC, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
+                                int32_t, void *user) {
+    ++*static_cast<int *>(user);
+}
 
 // Frame and client area of the same size: every pixel must be the frame's,
 // read from padded planes in every mode.
 TEST_P(SurfaceModeTest, ShowsTheFramePixelForPixel) {
-    SurfaceDisplay d(GetParam(), kFw, kFh);
-    ASSERT_EQ(d.object()->ViewPresenter().renderMode, GetParam());
+    TestDisplay d(GetParam(), kFw, kFh);
+    ASSERT_EQ(d.Mode(), GetParam());
+    int callbackCalls = 0;
+    KESTRA_DWSetDisplayCB(d.handle, &callbackCalls, CountCalls);
     YuvFrame f(kFw, kFh);
-    ASSERT_EQ(d.Draw(f), 0);
+    ASSERT_EQ(d.Draw(f, 6, 7, 8), 0);
     std::vector<uint32_t> px = d.Pixels();
     std::vector<uint32_t> want = Expected(GetParam(), f);
     int bad = 0;
@@ -143,11 +102,11 @@ TEST_P(SurfaceModeTest, ShowsTheFramePixelForPixel) {
 // row) shows the frame being drawn: its own luma with the nearest chroma, or
 // grey when a frame 1 pixel wide or high has none. The frame before has other
 // luma and chroma, so a byte left over from it shows.
-TEST_P(SurfaceModeTest, OddEdgesShowTheirOwnFrameOnly) {
+class EveryModeTest : public SurfaceModeTest {};
+
+TEST_P(EveryModeTest, OddEdgesShowTheirOwnFrameOnly) {
     const int mode = GetParam();
-    // One pixel in each mode's own terms: the adapter's conversion of the
-    // YUV value in the FOURCC modes, a whole 2x2 block through the 5-6-5
-    // converter (widened to 8 bits) in the RGB mode.
+    // One pixel in each mode's own terms: a whole 2x2 block of one colour.
     auto colour = [mode](uint8_t luma, uint8_t u, uint8_t v) {
         YuvFrame block(2, 2);
         for (int r = 0; r < 2; ++r) block.y[size_t(r) * block.yStride] = luma;
@@ -157,11 +116,12 @@ TEST_P(SurfaceModeTest, OddEdgesShowTheirOwnFrameOnly) {
         block.Reference();
         return Expected(mode, block)[0];
     };
-    const int kSizes[][2] = {{5, 5}, {1, 3}, {7, 4}, {4, 7}, {3, 2}, {33, 17}, {5, 1}, {1, 1}};
+    const int kSizes[][2] = {{1, 1}, {1, 2}, {2, 1}, {1, 3}, {1, 6}, {6, 1},   {5, 1},
+                             {2, 3}, {3, 2}, {5, 5}, {7, 4}, {4, 7}, {175, 3}, {33, 17}};
     for (const auto &size : kSizes) {
         const int w = size[0], h = size[1];
-        SurfaceDisplay d(mode, w, h, w, h);
-        ASSERT_EQ(d.object()->ViewPresenter().renderMode, mode) << w << "x" << h;
+        TestDisplay d(mode, w, h);
+        ASSERT_EQ(d.Mode(), mode) << w << "x" << h;
         ASSERT_EQ(d.Draw(YuvFrame(w, h)), 0);
         const YuvFrame next = YuvFrame::InvertedOnOneColour(w, h);
         const uint8_t u = w > 1 && h > 1 ? 90 : 128, v = w > 1 && h > 1 ? 240 : 128;
@@ -176,158 +136,188 @@ TEST_P(SurfaceModeTest, OddEdgesShowTheirOwnFrameOnly) {
     }
 }
 
-// Bar i of eight shows at the centre of the i-th eighth of `width`.
-void ExpectBars(const SurfaceDisplay &d, int mode, const int order[8], int width, int height,
-                const char *what) {
+INSTANTIATE_TEST_SUITE_P(Modes, EveryModeTest, ::testing::ValuesIn(kAllModes), ModeParamName);
+
+// Bar order[i] of the frame's eight shows at the centre of the i-th eighth of
+// a window of width x height.
+testing::AssertionResult ShowsBars(const TestDisplay &d, int mode, const int order[8], int width,
+                                   int height) {
     std::vector<uint32_t> picture = Expected(mode, YuvFrame::Bars(kFw, kFh));
     for (int i = 0; i < 8; ++i)
         for (int y : {1, height / 2, height - 2}) {
-            int x = (2 * i + 1) * width / 16;
-            uint32_t want = picture[size_t(kFh / 2) * kFw + (2 * order[i] + 1) * kFw / 16];
-            int tolerance = Tolerance(mode);
-            EXPECT_TRUE(Near(d.At(x, y), want, tolerance))
-                << what << ": at (" << x << "," << y << ") expected bar " << order[i] << " "
-                << std::hex << want << " got " << d.At(x, y);
+            const int x = (2 * i + 1) * width / 16;
+            const uint32_t want = picture[size_t(kFh / 2) * kFw + (2 * order[i] + 1) * kFw / 16];
+            if (!Near(d.At(x, y), want, Tolerance(mode)))
+                return testing::AssertionFailure()
+                       << "at (" << x << "," << y << ") expected bar " << order[i] << " "
+                       << Hex(want) << " got " << Hex(d.At(x, y));
         }
+    return testing::AssertionSuccess();
 }
 
+const int kPlain[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+
 TEST_P(SurfaceModeTest, StretchesCropsAndMirrorsOnlyWithModeOne) {
-    SurfaceDisplay d(GetParam(), 160, 120);
-    YuvFrame bars = YuvFrame::Bars(kFw, kFh);
-    const int plain[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+    TestDisplay d(GetParam(), kFw, kFh, 160, 120);
+    const YuvFrame bars = YuvFrame::Bars(kFw, kFh);
     const int mirrored[8] = {7, 6, 5, 4, 3, 2, 1, 0};
-    std::vector<uint32_t> picture = Expected(GetParam(), bars);
     ASSERT_EQ(d.Draw(bars), 0);
-    ExpectBars(d, GetParam(), plain, 160, 120, "stretched");
+    EXPECT_TRUE(ShowsBars(d, GetParam(), kPlain, 160, 120)) << "stretched";
 
     KESTRA_DWSetMirrorMode(d.handle, 1);
     d.Draw(bars);
-    ExpectBars(d, GetParam(), mirrored, 160, 120, "mirror mode 1");
+    EXPECT_TRUE(ShowsBars(d, GetParam(), mirrored, 160, 120)) << "mirror mode 1";
     KESTRA_DWSetMirrorMode(d.handle, 2);
     d.Draw(bars);
-    ExpectBars(d, GetParam(), plain, 160, 120, "mirror mode 2");
+    EXPECT_TRUE(ShowsBars(d, GetParam(), kPlain, 160, 120)) << "mirror mode 2";
 
     // The left half of the frame fills the window: four bars, each twice as wide.
     KESTRA_DWSetMirrorMode(d.handle, 0);
-    RECT crop{0, 0, kFw / 2, kFh - 1};
+    const RECT crop{0, 0, kFw / 2, kFh - 1};
     KESTRA_DWSetPlayRect(d.handle, &crop);
     d.Draw(bars);
-    for (int i = 0; i < 4; ++i) {
-        uint32_t want = picture[size_t(kFh / 2) * kFw + (2 * i + 1) * kFw / 16];
-        int x = (2 * i + 1) * 160 / 8;
-        EXPECT_TRUE(Near(d.At(x, 60), want, Tolerance(GetParam())))
-            << "crop: bar " << i << " expected " << std::hex << want << " got " << d.At(x, 60);
-    }
+    const int leftHalf[8] = {0, 0, 1, 1, 2, 2, 3, 3};
+    EXPECT_TRUE(ShowsBars(d, GetParam(), leftHalf, 160, 120)) << "crop";
 }
 
 TEST_P(SurfaceModeTest, FollowsAWindowMovedAndResizedSinceTheLastFrame) {
-    SurfaceDisplay d(GetParam(), 160, 120);
+    TestDisplay d(GetParam(), kFw, kFh, 160, 120);
     YuvFrame bars = YuvFrame::Bars(kFw, kFh);
     d.Draw(bars);
     kplat_move_window(d.window, 500, 300);
     kplat_resize_window(d.window, 200, 100);
     ASSERT_EQ(d.Draw(bars), 0);
-    const int plain[8] = {0, 1, 2, 3, 4, 5, 6, 7};
-    ExpectBars(d, GetParam(), plain, 200, 100, "after move and resize");
-    RECT r = d.object()->ViewPresenter().clientRect;
-    EXPECT_EQ(r.left, 500);
-    EXPECT_EQ(r.bottom, 400);
+    EXPECT_TRUE(ShowsBars(d, GetParam(), kPlain, 200, 100));
+    const RECT onScreen = LastBlitToScreen().destRect;
+    EXPECT_EQ(onScreen.left, 500);
+    EXPECT_EQ(onScreen.bottom, 400);
 }
 
 TEST_P(SurfaceModeTest, FrameLockFailureDropsTheFrameAfterRestore) {
-    SurfaceDisplay d(GetParam(), kFw, kFh);
-    kestra::DrawWindow *dw = d.object();
+    TestDisplay d(GetParam(), kFw, kFh);
     kplat_ddraw_clear_log();
     kplat_fail_call("IDirectDrawSurface7::Lock", 1, DDERR_SURFACELOST, 0);
     YuvFrame f(kFw, kFh);
     EXPECT_EQ(d.Draw(f), -3);
     std::vector<KplatDdrawCall> restores = DdrawCalls("IDirectDrawSurface7::Restore");
     ASSERT_EQ(restores.size(), 1u);
-    EXPECT_EQ(restores[0].object, dw->ViewPresenter().frameSurface);
+    EXPECT_EQ(restores[0].format, FrameFormat(GetParam()));
     EXPECT_EQ(DdrawCalls("IDirectDrawSurface7::Blt").size(), 0u) << "nothing presented";
     EXPECT_EQ(d.At(10, 10), 0u);
     EXPECT_EQ(d.Draw(f), 0) << "the next frame goes through";
 }
 
+// The mode and the set-up stay: the surfaces only come back with the next one.
 TEST_P(SurfaceModeTest, FreeDrawGivesMinusNineUntilTheNextInit) {
-    SurfaceDisplay d(GetParam(), kFw, kFh);
+    TestDisplay d(GetParam(), kFw, kFh);
     YuvFrame f(kFw, kFh);
     KESTRA_DWFreeDraw(d.handle);
+    EXPECT_EQ(LiveDdrawObjects(), 0);
     EXPECT_EQ(d.Draw(f), -9);
-    KESTRA_DWInitDraw(d.handle, kFw, kFh);
+    d.Init(kFw, kFh);
     EXPECT_EQ(d.Draw(f), 0);
 }
 
-TEST_P(SurfaceModeTest, OsdTextAppearsInTheFrame) {
-    SurfaceDisplay d(GetParam(), kFw, kFh);
-    d.SetOsd();
-    ASSERT_EQ(d.Draw(YuvFrame(kFw, kFh, 16)), 0);
-    EXPECT_GT(d.GreenPixels(), 0) << "no OSD text in the window";
-    const void *expected = GetParam() == kestra::ModeRGB565Surface
-                               ? static_cast<const void *>(d.object()->ViewPresenter().frameSurface)
-                               : static_cast<const void *>(d.object()->ViewPresenter().auxSurface);
-    EXPECT_EQ(d.LastPresentedSource(), expected);
+// One picture per surface mode, with OSD text, crop and mirror, for a person to look at.
+TEST_P(SurfaceModeTest, WritesAPicture) {
+    static const char *files[] = {"surface_yv12.png", "surface_uyvy.png", "surface_rgb565.png"};
+    const std::string file = files[GetParam()];
+    TestDisplay d(GetParam(), kFw, kFh, 320, 240);
+    KESTRA_DWSetOSDText(d.handle, 0, "OSD text\nline 2", 4, 4, 0, RGB(255, 255, 0));
+    KESTRA_DWSetOSDText(d.handle, 1, file.c_str(), 4, 20, 1, RGB(255, 255, 255));
+    RECT crop{8, 4, kFw - 1, kFh - 1};
+    KESTRA_DWSetPlayRect(d.handle, &crop);
+    KESTRA_DWSetMirrorMode(d.handle, 1);
+    ASSERT_EQ(d.Draw(YuvFrame::Bars(kFw, kFh)), 0);
+    std::vector<uint32_t> px = d.Pixels();
+    std::string path = std::string(KESTRA_TEST_OUTPUT_DIR) + "/" + file;
+    EXPECT_TRUE(WritePng(path, px.data(), 320, 240, 320)) << path;
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, SurfaceModeTest, ::testing::Values(0, 1, 2), ModeName);
+INSTANTIATE_TEST_SUITE_P(Modes, SurfaceModeTest,
+                         ::testing::Values(kestra::ModeYV12Surface, kestra::ModeUYVYSurface,
+                                           kestra::ModeRGB565Surface),
+                         ModeParamName);
 
-class FourccOsdTest : public SurfaceModeTest {};
+class FourccTest : public SurfaceModeTest {};
 
-TEST_P(FourccOsdTest, GoesThroughTheAuxSurface) {
-    SurfaceDisplay d(GetParam(), kFw, kFh);
-    kestra::DrawWindow *dw = d.object();
+TEST_P(FourccTest, TextGoesThroughTheAuxSurface) {
+    TestDisplay d(GetParam(), kFw, kFh);
     d.Draw(YuvFrame(kFw, kFh, 16));
-    EXPECT_EQ(d.LastPresentedSource(), dw->ViewPresenter().frameSurface)
-        << "no text: the frame surface";
+    EXPECT_EQ(ShownFormat(), FrameFormat(GetParam())) << "no text: the frame surface";
 
-    d.SetOsd();
+    SetGreenText(d);
     kplat_ddraw_clear_log();
     d.Draw(YuvFrame(kFw, kFh, 16));
     std::vector<KplatDdrawCall> blts = DdrawCalls("IDirectDrawSurface7::Blt");
     ASSERT_EQ(blts.size(), 2u);
-    EXPECT_EQ(blts[0].object, dw->ViewPresenter().auxSurface);
-    EXPECT_EQ(blts[0].other, dw->ViewPresenter().frameSurface);
+    EXPECT_EQ(blts[0].format, kAux);
+    EXPECT_EQ(FormatKeyOf(blts[0].other), FrameFormat(GetParam()));
     EXPECT_EQ(blts[0].flags, DWORD(DDBLT_WAIT));
     RECT whole{0, 0, kFw, kFh};
     EXPECT_EQ(std::memcmp(&blts[0].destRect, &whole, sizeof(RECT)), 0);
     std::vector<KplatDdrawCall> locks = DdrawCalls("IDirectDrawSurface7::Lock");
     ASSERT_EQ(locks.size(), 2u);
-    EXPECT_EQ(locks[1].object, dw->ViewPresenter().auxSurface);
+    EXPECT_EQ(locks[1].format, kAux);
     EXPECT_EQ(locks[1].flags, DWORD(DDLOCK_WAIT | DDLOCK_WRITEONLY));
-    EXPECT_EQ(blts[1].other, dw->ViewPresenter().auxSurface);
+    EXPECT_EQ(blts[1].format, KPLAT_DDRAW_PRIMARY);
+    EXPECT_EQ(blts[1].other, blts[0].object) << "the aux surface is shown";
 }
 
-TEST_P(FourccOsdTest, AuxBlitFailingShowsTheFrameWithoutText) {
-    SurfaceDisplay d(GetParam(), kFw, kFh);
-    d.SetOsd();
-    kplat_fail_call("IDirectDrawSurface7::Blt", -1, DDERR_GENERIC, 32);
-    EXPECT_EQ(d.Draw(YuvFrame(kFw, kFh, 16)), 0);
-    EXPECT_EQ(d.GreenPixels(), 0);
-    EXPECT_EQ(d.LastPresentedSource(), d.object()->ViewPresenter().frameSurface);
-}
+INSTANTIATE_TEST_SUITE_P(Modes, FourccTest,
+                         ::testing::Values(kestra::ModeYV12Surface, kestra::ModeUYVYSurface),
+                         ModeParamName);
 
-TEST_P(FourccOsdTest, AuxLockLostRestoresAndDrawsText) {
-    SurfaceDisplay d(GetParam(), kFw, kFh);
-    d.SetOsd();
+// OSD text through the surface that takes it (the aux surface in the FOURCC
+// modes, the frame surface in 5-6-5), and what each failure on the way leaves.
+struct OsdCase {
+    const char *name;
+    int32_t mode;
+    const char *failing;  // on the surface of format key `format`, `count` times
+    DWORD format;
+    int count;
+    HRESULT result;
+    bool textShown;
+    bool auxShown;   // else the frame surface
+    DWORD restored;  // the format key of the surface restored, 0 for none
+};
+
+const OsdCase kOsdCases[] = {
+    {"Yv12", kestra::ModeYV12Surface, nullptr, 0, 0, 0, true, true, 0},
+    {"Uyvy", kestra::ModeUYVYSurface, nullptr, 0, 0, 0, true, true, 0},
+    {"Rgb565", kestra::ModeRGB565Surface, nullptr, 0, 0, 0, true, false, 0},
+    {"Yv12AuxBlitFails", 0, "IDirectDrawSurface7::Blt", kAux, -1, DDERR_GENERIC, false, false, 0},
+    {"UyvyAuxBlitFails", 1, "IDirectDrawSurface7::Blt", kAux, -1, DDERR_GENERIC, false, false, 0},
+    {"Yv12AuxLockLost", 0, "IDirectDrawSurface7::Lock", kAux, 1, DDERR_SURFACELOST, true, true,
+     kAux},
+    {"UyvyAuxLockLost", 1, "IDirectDrawSurface7::Lock", kAux, 1, DDERR_SURFACELOST, true, true,
+     kAux},
+    // The converted frame, without the text.
+    {"Yv12AuxLockFails", 0, "IDirectDrawSurface7::Lock", kAux, 1, DDERR_GENERIC, false, true, 0},
+    {"UyvyAuxLockFails", 1, "IDirectDrawSurface7::Lock", kAux, 1, DDERR_GENERIC, false, true, 0},
+    {"Rgb565GetDcFails", 2, "IDirectDrawSurface7::GetDC", kRgb565, -1, DDERR_CANTCREATEDC, false,
+     false, 0},
+};
+
+class OsdSurfaceTest : public SurfaceTest, public ::testing::WithParamInterface<OsdCase> {};
+
+TEST_P(OsdSurfaceTest, TextShowsOrTheFrameDoes) {
+    const OsdCase &c = GetParam();
+    TestDisplay d(c.mode, kFw, kFh);
+    SetGreenText(d);
     kplat_ddraw_clear_log();
-    kplat_fail_call("IDirectDrawSurface7::Lock", 1, DDERR_SURFACELOST, 32);
-    EXPECT_EQ(d.Draw(YuvFrame(kFw, kFh, 16)), 0);
-    std::vector<KplatDdrawCall> restores = DdrawCalls("IDirectDrawSurface7::Restore");
-    ASSERT_EQ(restores.size(), 1u);
-    EXPECT_EQ(restores[0].object, d.object()->ViewPresenter().auxSurface);
-    EXPECT_GT(d.GreenPixels(), 0);
+    if (c.failing) kplat_fail_call(c.failing, c.count, c.result, c.format);
+    ASSERT_EQ(d.Draw(YuvFrame(kFw, kFh, 16)), 0);
+    EXPECT_EQ(GreenPixels(d) > 0, c.textShown);
+    EXPECT_EQ(ShownFormat(), c.auxShown ? kAux : FrameFormat(c.mode));
+    const std::vector<KplatDdrawCall> restores = DdrawCalls("IDirectDrawSurface7::Restore");
+    EXPECT_EQ(restores.empty() ? 0 : restores[0].format, c.restored);
 }
 
-TEST_P(FourccOsdTest, AuxLockFailingShowsTheConvertedFrameWithoutText) {
-    SurfaceDisplay d(GetParam(), kFw, kFh);
-    d.SetOsd();
-    kplat_fail_call("IDirectDrawSurface7::Lock", 1, DDERR_GENERIC, 32);
-    EXPECT_EQ(d.Draw(YuvFrame(kFw, kFh, 16)), 0);
-    EXPECT_EQ(d.GreenPixels(), 0);
-    EXPECT_EQ(d.LastPresentedSource(), d.object()->ViewPresenter().auxSurface);
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, FourccOsdTest, ::testing::Values(0, 1), ModeName);
+INSTANTIATE_TEST_SUITE_P(Cases, OsdSurfaceTest, ::testing::ValuesIn(kOsdCases),
+                         [](const ::testing::TestParamInfo<OsdCase> &p) {
+                             return std::string(p.param.name);
+                         });
 
 // A display-mode change, the secure desktop or a full-screen game takes the
 // surfaces. Whatever was lost, the next frames show again, text and all; a
@@ -342,18 +332,19 @@ struct LostCase {
 
 const LostCase kLost[] = {
     {"primary", KPLAT_DDRAW_PRIMARY, false, 0},
-    {"aux", 32, false, 0},
+    {"aux", kAux, false, 0},
     {"every_surface", 0, false, -3},
     {"every_surface_for_good", 0, true, 0},
 };
 
-class LostSurfaceTest : public ::testing::TestWithParam<std::tuple<int, LostCase>> {};
+class LostSurfaceTest : public SurfaceTest,
+                        public ::testing::WithParamInterface<std::tuple<int, LostCase>> {};
 
 TEST_P(LostSurfaceTest, NextFramesShowAgain) {
     const int mode = std::get<0>(GetParam());
     const LostCase &c = std::get<1>(GetParam());
-    SurfaceDisplay d(mode, kFw, kFh);
-    d.SetOsd();
+    TestDisplay d(mode, kFw, kFh);
+    SetGreenText(d);
     const YuvFrame grey(kFw, kFh, 16);
     ASSERT_EQ(d.Draw(grey), 0);
     kplat_fill_window(d.window, 0x123456);
@@ -364,52 +355,27 @@ TEST_P(LostSurfaceTest, NextFramesShowAgain) {
         EXPECT_EQ(d.At(kFw - 1, kFh - 1), 0x123456u) << "not shown, not reported";
     }
     ASSERT_EQ(d.Draw(grey), 0) << c.name;
-    EXPECT_EQ(d.object()->ViewPresenter().renderMode, mode) << c.name;
+    EXPECT_EQ(d.Mode(), mode) << c.name;
     EXPECT_TRUE(Near(d.At(kFw - 1, kFh - 1), Expected(mode, grey).back(), Tolerance(mode)))
         << c.name << ": got " << std::hex << d.At(kFw - 1, kFh - 1);
-    EXPECT_GT(d.GreenPixels(), 0) << c.name << ": the OSD text";
+    EXPECT_GT(GreenPixels(d), 0) << c.name << ": the OSD text";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, LostSurfaceTest,
-    ::testing::Combine(::testing::Values(0, 1, 2), ::testing::ValuesIn(kLost)),
-    [](const ::testing::TestParamInfo<std::tuple<int, LostCase>> &p) {
-        return ModeName({std::get<0>(p.param), p.index}) + "_" + std::get<1>(p.param).name;
-    });
-
-TEST(Rgb565SurfaceTest, GetDcFailingShowsTheFrameWithoutText) {
-    SurfaceDisplay d(kestra::ModeRGB565Surface, kFw, kFh);
-    d.SetOsd();
-    kplat_fail_call("IDirectDrawSurface7::GetDC", -1, DDERR_CANTCREATEDC, 16);
-    EXPECT_EQ(d.Draw(YuvFrame(kFw, kFh, 16)), 0);
-    EXPECT_EQ(d.GreenPixels(), 0);
-}
+INSTANTIATE_TEST_SUITE_P(Modes, LostSurfaceTest,
+                         ::testing::Combine(::testing::Values(kestra::ModeYV12Surface,
+                                                              kestra::ModeUYVYSurface,
+                                                              kestra::ModeRGB565Surface),
+                                            ::testing::ValuesIn(kLost)),
+                         ModeAndRowName<LostCase>);
 
 // Hosts pad rows; the picture must be the one of packed planes.
-TEST(Rgb565SurfaceTest, PaddedStridesShowAnUnshearedPicture) {
-    SurfaceDisplay d(kestra::ModeRGB565Surface, kFw, kFh);
+TEST_F(SurfaceTest, Rgb565PaddedStridesShowAnUnshearedPicture) {
+    TestDisplay d(kestra::ModeRGB565Surface, kFw, kFh);
     YuvFrame padded(kFw, kFh);
-    YuvFrame packed = Packed(padded);
-    d.Draw(packed);
+    d.Draw(Packed(padded));
     std::vector<uint32_t> fromPacked = d.Pixels();
     d.Draw(padded);
     EXPECT_EQ(d.Pixels(), fromPacked);
-}
-
-// One picture per surface mode, with OSD text, crop and mirror, for a person to look at.
-TEST_P(SurfaceModeTest, WritesAPicture) {
-    static const char *files[] = {"surface_yv12.png", "surface_uyvy.png", "surface_rgb565.png"};
-    SurfaceDisplay d(GetParam(), 320, 240);
-    KESTRA_DWSetOSDText(d.handle, 0, "OSD text\nline 2", 4, 4, 0, RGB(255, 255, 0));
-    KESTRA_DWSetOSDText(d.handle, 1, files[GetParam()], 4, 20, 1, RGB(255, 255, 255));
-    RECT crop{8, 4, kFw - 1, kFh - 1};
-    KESTRA_DWSetPlayRect(d.handle, &crop);
-    KESTRA_DWSetMirrorMode(d.handle, 1);
-    ASSERT_EQ(d.Draw(YuvFrame::Bars(kFw, kFh)), 0);
-    int w = 0, h = 0;
-    std::vector<uint32_t> px = d.Pixels(&w, &h);
-    std::string path = std::string(KESTRA_TEST_OUTPUT_DIR) + "/" + files[GetParam()];
-    EXPECT_TRUE(WritePng(path, px.data(), w, h, w)) << path;
 }
 
 }  // namespace

@@ -2,15 +2,11 @@
 // rect and the mirror mode at random. Every line the text renderer is asked
 // to draw names the value it belongs to, so a slot drawn half-updated, or
 // drawn from two values at once, shows up as a line that is not whole.
-#include <windows.h>
-#include <kestra/platform_test.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -141,22 +137,6 @@ std::string CheckFrame(const std::vector<std::string> &drawn, size_t *checked) {
     return "";
 }
 
-struct Recorder {
-    std::mutex mutex;
-    std::vector<std::string> lines;
-    static void Hook(const char *text, int count, void *user) {
-        Recorder *self = static_cast<Recorder *>(user);
-        std::lock_guard<std::mutex> guard(self->mutex);
-        self->lines.emplace_back(text, size_t(count));
-    }
-    std::vector<std::string> Take() {
-        std::lock_guard<std::mutex> guard(mutex);
-        std::vector<std::string> out;
-        out.swap(lines);
-        return out;
-    }
-};
-
 void ChangeAtRandom(KestraDisplay display, uint32_t seed, std::atomic<uint32_t> *serials,
                     const std::atomic<bool> *done) {
     std::minstd_rand random(seed);
@@ -179,39 +159,20 @@ void ChangeAtRandom(KestraDisplay display, uint32_t seed, std::atomic<uint32_t> 
     }
 }
 
-class OsdRace : public ::testing::TestWithParam<int> {
-protected:
-    void SetUp() override {
-        ConfigureAdapter(GetParam());
-        window = kplat_create_window("osd race", 40, 40, 48, 36, 1);
-        ASSERT_NE(nullptr, window);
-        ASSERT_EQ(0, KESTRA_DWOpenDraw(&display));
-        KESTRA_DWSetHwnd(display, window);
-        KESTRA_DWInitDraw(display, kFrameWidth, kFrameHeight);
-        ASSERT_EQ(GetParam(), Object(display)->ViewPresenter().renderMode)
-            << "adapter set-up missed the mode";
-        kplat_set_text_hook(&Recorder::Hook, &recorder);
-    }
-    void TearDown() override {
-        kplat_set_text_hook(nullptr, nullptr);
-        if (display) KESTRA_DWCloseDraw(display);
-        if (window) kplat_destroy_window(window);
-        RestoreAdapter();
-    }
-    HWND window = nullptr;
-    KestraDisplay display = nullptr;
-    Recorder recorder;
-};
+class OsdRace : public ::testing::TestWithParam<int> {};
 
 TEST_P(OsdRace, NoSlotIsEverDrawnTorn) {
+    TestDisplay d(GetParam(), kFrameWidth, kFrameHeight, 48, 36);
+    ASSERT_EQ(GetParam(), d.Mode()) << "adapter set-up missed the mode";
+    DrawnText recorder;
     const uint32_t seed = 7001u + uint32_t(GetParam());
     std::printf("mode %s, seeds %u and %u\n", ModeName(GetParam()), seed, seed + 1);
     Frame frame(kFrameWidth, kFrameHeight);
     frame.Paint(120, 90, 160);
     std::atomic<uint32_t> serials{1};
     std::atomic<bool> done{false};
-    std::thread first(ChangeAtRandom, display, seed, &serials, &done);
-    std::thread second(ChangeAtRandom, display, seed + 1, &serials, &done);
+    std::thread first(ChangeAtRandom, d.handle, seed, &serials, &done);
+    std::thread second(ChangeAtRandom, d.handle, seed + 1, &serials, &done);
 
     std::string error;
     int frames = 0, badResults = 0, framesWithText = 0;
@@ -222,8 +183,8 @@ TEST_P(OsdRace, NoSlotIsEverDrawnTorn) {
     for (; frames < kMaxFrames && error.empty() && !bothDone(); ++frames) {
         // Now and then set up again, as a host does for a new clip, while the
         // setters change the crop against the frame size.
-        if (frames % 1000 == 999) KESTRA_DWInitDraw(display, kFrameWidth, kFrameHeight);
-        if (frame.DrawOn(display) != 0) ++badResults;
+        if (frames % 1000 == 999) KESTRA_DWInitDraw(d.handle, kFrameWidth, kFrameHeight);
+        if (d.Draw(frame) != 0) ++badResults;
         std::vector<std::string> drawn = recorder.Take();
         framesWithText += !drawn.empty();
         error = CheckFrame(drawn, &linesChecked);
@@ -241,10 +202,7 @@ TEST_P(OsdRace, NoSlotIsEverDrawnTorn) {
                 linesChecked, serials.load() - 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryMode, OsdRace, ::testing::ValuesIn(kAllModes),
-                         [](const ::testing::TestParamInfo<int> &param) {
-                             return std::string(ModeName(param.param));
-                         });
+INSTANTIATE_TEST_SUITE_P(EveryMode, OsdRace, ::testing::ValuesIn(kAllModes), ModeParamName);
 
 TEST(OsdRaceChecker, CatchesTornAndPartialSlots) {
     size_t checked = 0;
