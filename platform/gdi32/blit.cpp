@@ -23,14 +23,16 @@ struct AxisMap {
     int64_t destSize = 0;
     bool flip = false;
 
+    // As in GDI, a negative extent counts back from its origin, which it
+    // still covers: (x, -n) is x - n + 1 to x.
     AxisMap(int64_t src, int64_t srcLen, int64_t dest, int64_t destLen) {
         if (srcLen < 0) {
-            src += srcLen;
+            src += srcLen + 1;
             srcLen = -srcLen;
             flip = !flip;
         }
         if (destLen < 0) {
-            dest += destLen;
+            dest += destLen + 1;
             destLen = -destLen;
             flip = !flip;
         }

@@ -25,13 +25,14 @@ void ConvertFrame(const FrameArgs &frame, uint8_t *buffer, int32_t width, int32_
                            static_cast<int32_t>(padded), width, -height);
 }
 
-// The image is bottom-up, so a crop's top edge becomes H - bottom; a negative
-// width mirrors the same columns.
+// The image is bottom-up, so a crop's top edge becomes H - bottom. A negative
+// width mirrors: GDI counts it back from the origin column, which it still
+// covers, so the origin is the last column shown, not the edge after it.
 SourceRect ChooseSource(const RECT *crop, int32_t mirror, int32_t w, int32_t h) {
-    if (!crop) return mirror == 1 ? SourceRect{w, 0, -w, h} : SourceRect{0, 0, w, h};
+    if (!crop) return mirror == 1 ? SourceRect{w - 1, 0, -w, h} : SourceRect{0, 0, w, h};
     const int y = h - crop->bottom;
     const int height = crop->bottom - crop->top;
-    if (mirror == 1) return SourceRect{crop->right, y, crop->left - crop->right, height};
+    if (mirror == 1) return SourceRect{crop->right - 1, y, crop->left - crop->right, height};
     return SourceRect{crop->left, y, crop->right - crop->left, height};
 }
 

@@ -72,7 +72,8 @@ protected:
 };
 
 // Each case: the transfer, and for a window pixel the image pixel expected
-// there (or none when it must keep the canvas).
+// there (or none when it must keep the canvas). A negative extent counts back
+// from its origin and covers it, as Windows does: (4, -5) is 0 to 4.
 struct BlitCase {
     const char *name;
     int xd, yd, wd, hd, xs, ys, ws, hs;
@@ -109,13 +110,13 @@ const BlitCase kBlits[] = {
     {"one to one, odd width", 0, 0, 5, 3, 0, 0, 5, 3, 5, 3,
      [](int x, int y) { return In(x, 0, 5) && In(y, 0, 3) ? x : -1; },
      [](int x, int y) { return In(x, 0, 5) && In(y, 0, 3) ? y : -1; }},
-    {"source width negative mirrors", 0, 0, 5, 3, 5, 0, -5, 3, 5, 3,
+    {"source width negative mirrors", 0, 0, 5, 3, 4, 0, -5, 3, 5, 3,
      [](int x, int y) { return In(x, 0, 5) && In(y, 0, 3) ? 4 - x : -1; },
      [](int x, int y) { return In(x, 0, 5) && In(y, 0, 3) ? y : -1; }},
-    {"destination width negative mirrors", 5, 0, -5, 3, 0, 0, 5, 3, 5, 3,
+    {"destination width negative mirrors", 4, 0, -5, 3, 0, 0, 5, 3, 5, 3,
      [](int x, int y) { return In(x, 0, 5) && In(y, 0, 3) ? 4 - x : -1; },
      [](int x, int y) { return In(x, 0, 5) && In(y, 0, 3) ? y : -1; }},
-    {"both negative cancel", 5, 0, -5, 3, 5, 0, -5, 3, 5, 3,
+    {"both negative cancel", 4, 0, -5, 3, 4, 0, -5, 3, 5, 3,
      [](int x, int y) { return In(x, 0, 5) && In(y, 0, 3) ? x : -1; },
      [](int x, int y) { return In(x, 0, 5) && In(y, 0, 3) ? y : -1; }},
     {"sub-rectangle at an offset", 2, 1, 3, 2, 1, 2, 3, 2, 6, 5,
