@@ -290,12 +290,17 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// Text set outside the six slots is ignored.
 TEST_F(DisplayTest, OsdTextShowsInItsColourAndGoesAwayWhenEmptied) {
+    const COLORREF yellow = RGB(0xFF, 0xFF, 0x00);
+    for (int32_t index : {-1, 6, 1000}) {
+        EXPECT_EQ(KESTRA_DWSetOSDText(display_, index, "MMMM", 8, 8, 0, yellow), 0)
+            << "index " << index;
+    }
     const Yv12Frame frame(kFrameWidth, kFrameHeight, {kBlue});
     ASSERT_TRUE(DrawAndShow(frame));
-    ASSERT_EQ(CountNear(kYellow, 40, true), 0) << "yellow before any text";
+    ASSERT_EQ(CountNear(kYellow, 40, true), 0) << "yellow before any text in a slot";
 
-    const COLORREF yellow = RGB(0xFF, 0xFF, 0x00);
     ASSERT_EQ(KESTRA_DWSetOSDText(display_, 2, "HW#@\nMMMM", 8, 8, 0, yellow), 0);
     ASSERT_TRUE(DrawAndShow(frame));
     const int textPixels = CountNear(kYellow, 40, false);
@@ -306,15 +311,6 @@ TEST_F(DisplayTest, OsdTextShowsInItsColourAndGoesAwayWhenEmptied) {
     ASSERT_EQ(KESTRA_DWSetOSDText(display_, 2, "", 8, 8, 0, yellow), 0);
     ASSERT_TRUE(DrawAndShow(frame));
     EXPECT_EQ(CountNear(kYellow, 40, true), 0) << "yellow after the slot was emptied";
-}
-
-TEST_F(DisplayTest, OsdIndexOutsideTheSixSlotsIsIgnored) {
-    for (int32_t index : {-1, 6, 1000}) {
-        EXPECT_EQ(KESTRA_DWSetOSDText(display_, index, "MMMM", 8, 8, 0, RGB(0xFF, 0xFF, 0)), 0)
-            << "index " << index;
-    }
-    ASSERT_TRUE(DrawAndShow(Yv12Frame(kFrameWidth, kFrameHeight, {kBlue})));
-    EXPECT_EQ(CountNear(kYellow, 40, true), 0);
 }
 
 TEST_F(DisplayTest, DisplayCallbackGetsItsArgumentsAndItsDrawingShowsOnlyInGdiMode) {

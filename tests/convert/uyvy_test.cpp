@@ -80,20 +80,6 @@ TEST_P(UyvyBytes, OddLastColumnReusesTheLastChromaSample) {
     EXPECT_EQ(0, std::memcmp(want1, dst, 16)) << "width 1 is one whole grey group a row";
 }
 
-// A lone row has no chroma row of its own in a YV12 frame: it is packed grey.
-TEST_P(UyvyBytes, SingleRowPacksGrey) {
-    uint8_t y[16];
-    for (int i = 0; i < 16; ++i) y[i] = uint8_t(20 + i);
-    uint8_t dst[32];
-    std::memset(dst, kCanary, sizeof(dst));
-    GetParam().fn(y, 16, nullptr, nullptr, 0, dst, 32, 11, 1);
-    for (int i = 0; i < 32; ++i) {
-        const int pixel = std::min(i / 2, 10);  // the odd last column is its group's both luma
-        const uint8_t want = i >= 24 ? kCanary : i % 2 ? y[pixel] : 0x80;
-        ASSERT_EQ(want, dst[i]) << "byte " << i;
-    }
-}
-
 INSTANTIATE_TEST_SUITE_P(Packers, UyvyBytes, testing::ValuesIn(kPackers),
                          [](const testing::TestParamInfo<Packer> &p) {
                              return std::string(p.param.name);
