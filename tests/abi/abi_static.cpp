@@ -19,20 +19,6 @@ ABI_EQ(TRANSPARENT, 1);
 ABI_EQ(BI_RGB, 0);
 ABI_EQ(GWL_STYLE, -16);
 ABI_EQ(WS_CHILD, 0x40000000L);
-ABI_EQ(sizeof(RECT), 16);
-ABI_EQ(offsetof(RECT, right), 8);
-ABI_EQ(sizeof(SIZE), 8);
-ABI_EQ(sizeof(COLORREF), 4);
-ABI_EQ(sizeof(DWORD), 4);
-ABI_EQ(sizeof(LONG), 4);
-ABI_EQ(sizeof(BITMAPINFOHEADER), 40);
-ABI_EQ(offsetof(BITMAPINFOHEADER, biWidth), 4);
-ABI_EQ(offsetof(BITMAPINFOHEADER, biHeight), 8);
-ABI_EQ(offsetof(BITMAPINFOHEADER, biPlanes), 12);
-ABI_EQ(offsetof(BITMAPINFOHEADER, biBitCount), 14);
-ABI_EQ(offsetof(BITMAPINFOHEADER, biCompression), 16);
-ABI_EQ(offsetof(BITMAPINFOHEADER, biSizeImage), 20);
-ABI_EQ(offsetof(BITMAPINFO, bmiColors), 40);
 ABI_EQ(RGB(1, 2, 3), 0x00030201);
 
 // Kernel
@@ -62,9 +48,37 @@ ABI_EQ(DDLOCK_WRITEONLY, 0x20);
 ABI_EQ(MAKEFOURCC('Y', 'V', '1', '2'), 0x32315659);
 ABI_EQ(MAKEFOURCC('U', 'Y', 'V', 'Y'), 0x59565955);
 
-// DirectDraw records: the sizes are the 32-bit platform's; field offsets
-// that precede any pointer hold on both widths.
+// Wave output
+ABI_EQ(WAVE_MAPPER, UINT(0xFFFFFFFF));
+ABI_EQ(CALLBACK_FUNCTION, 0x00030000);
+ABI_EQ(WOM_OPEN, 0x3BB);
+ABI_EQ(WOM_CLOSE, 0x3BC);
+ABI_EQ(WOM_DONE, 0x3BD);
+ABI_EQ(MMSYSERR_NOERROR, 0);
+ABI_EQ(MMSYSERR_INVALHANDLE, 5);
+ABI_EQ(WAVE_FORMAT_PCM, 1);
+
+// Record sizes and field offsets, on both pointer widths.
+ABI_EQ(sizeof(RECT), 16);
+ABI_EQ(sizeof(SIZE), 8);
+ABI_EQ(sizeof(COLORREF), 4);
+ABI_EQ(sizeof(DWORD), 4);
+ABI_EQ(sizeof(LONG), 4);
+ABI_EQ(sizeof(BITMAPINFOHEADER), 40);
 ABI_EQ(sizeof(DDPIXELFORMAT), 32);
+ABI_EQ(sizeof(DDSURFACEDESC2), kIs32Bit ? 124 : 136);
+ABI_EQ(sizeof(DDBLTFX), kIs32Bit ? 100 : 128);
+ABI_EQ(sizeof(DDCAPS), 380);
+ABI_EQ(sizeof(WAVEFORMATEX), 18);
+ABI_EQ(sizeof(WAVEHDR), kIs32Bit ? 32 : 48);
+ABI_EQ(offsetof(RECT, right), 8);
+ABI_EQ(offsetof(BITMAPINFOHEADER, biWidth), 4);
+ABI_EQ(offsetof(BITMAPINFOHEADER, biHeight), 8);
+ABI_EQ(offsetof(BITMAPINFOHEADER, biPlanes), 12);
+ABI_EQ(offsetof(BITMAPINFOHEADER, biBitCount), 14);
+ABI_EQ(offsetof(BITMAPINFOHEADER, biCompression), 16);
+ABI_EQ(offsetof(BITMAPINFOHEADER, biSizeImage), 20);
+ABI_EQ(offsetof(BITMAPINFO, bmiColors), 40);
 ABI_EQ(offsetof(DDPIXELFORMAT, dwFlags), 4);
 ABI_EQ(offsetof(DDPIXELFORMAT, dwFourCC), 8);
 ABI_EQ(offsetof(DDPIXELFORMAT, dwRGBBitCount), 12);
@@ -76,33 +90,17 @@ ABI_EQ(offsetof(DDSURFACEDESC2, dwFlags), 4);
 ABI_EQ(offsetof(DDSURFACEDESC2, dwHeight), 8);
 ABI_EQ(offsetof(DDSURFACEDESC2, dwWidth), 12);
 ABI_EQ(offsetof(DDSURFACEDESC2, lPitch), 16);
+ABI_EQ(offsetof(DDSURFACEDESC2, lpSurface), kIs32Bit ? 36 : 40);
+ABI_EQ(offsetof(DDSURFACEDESC2, ddpfPixelFormat), kIs32Bit ? 72 : 80);
+ABI_EQ(offsetof(DDSURFACEDESC2, ddsCaps), kIs32Bit ? 104 : 112);
 ABI_EQ(offsetof(DDBLTFX, dwDDFX), 4);
+ABI_EQ(offsetof(DDBLTFX, dwFillColor), kIs32Bit ? 80 : 104);
 ABI_EQ(offsetof(DDCAPS, dwCaps), 4);
-ABI_EQ(sizeof(DDCAPS), 380);
-static_assert(!kIs32Bit || sizeof(DDSURFACEDESC2) == 124, "DDSURFACEDESC2 is 124 bytes");
-static_assert(!kIs32Bit || offsetof(DDSURFACEDESC2, lpSurface) == 36, "lpSurface at 36");
-static_assert(!kIs32Bit || offsetof(DDSURFACEDESC2, ddpfPixelFormat) == 72,
-              "ddpfPixelFormat at 72");
-static_assert(!kIs32Bit || offsetof(DDSURFACEDESC2, ddsCaps) == 104, "ddsCaps at 104");
-static_assert(!kIs32Bit || sizeof(DDBLTFX) == 100, "DDBLTFX is 100 bytes");
-static_assert(!kIs32Bit || offsetof(DDBLTFX, dwFillColor) == 80, "dwFillColor at 80");
-
-// Wave output
-ABI_EQ(WAVE_MAPPER, UINT(0xFFFFFFFF));
-ABI_EQ(CALLBACK_FUNCTION, 0x00030000);
-ABI_EQ(WOM_OPEN, 0x3BB);
-ABI_EQ(WOM_CLOSE, 0x3BC);
-ABI_EQ(WOM_DONE, 0x3BD);
-ABI_EQ(MMSYSERR_NOERROR, 0);
-ABI_EQ(MMSYSERR_INVALHANDLE, 5);
-ABI_EQ(WAVE_FORMAT_PCM, 1);
-ABI_EQ(sizeof(WAVEFORMATEX), 18);
 ABI_EQ(offsetof(WAVEFORMATEX, nChannels), 2);
 ABI_EQ(offsetof(WAVEFORMATEX, nSamplesPerSec), 4);
 ABI_EQ(offsetof(WAVEFORMATEX, nAvgBytesPerSec), 8);
 ABI_EQ(offsetof(WAVEFORMATEX, nBlockAlign), 12);
 ABI_EQ(offsetof(WAVEFORMATEX, wBitsPerSample), 14);
 ABI_EQ(offsetof(WAVEFORMATEX, cbSize), 16);
-ABI_EQ(sizeof(WAVEHDR), kIs32Bit ? 32 : 48);
 ABI_EQ(offsetof(WAVEHDR, dwBufferLength), sizeof(void *));
-static_assert(!kIs32Bit || offsetof(WAVEHDR, dwLoops) == 20, "dwLoops at 20");
+ABI_EQ(offsetof(WAVEHDR, dwLoops), kIs32Bit ? 20 : 28);

@@ -64,23 +64,21 @@ TEST(SetUpPair, InitializeIsZeroUnInitializeIsOne) {
     EXPECT_EQ(KESTRA_Initialize(), 0) << "after UnInitialize: still nothing torn down";
 }
 
+// 2x2 white over black, one chroma sample at the neutral point.
+const uint8_t kY[4] = {235, 235, 16, 16}, kU[1] = {128}, kV[1] = {128};
+
 TEST(Converter, ExportedConverterWritesBgrTopDown) {
-    // 2x2 white over black, one chroma sample at the neutral point.
-    const uint8_t y[4] = {235, 235, 16, 16};
-    const uint8_t u[1] = {128}, v[1] = {128};
     uint8_t out[2 * 2 * 3];
     std::fill(std::begin(out), std::end(out), uint8_t(0x5A));
-    ASSERT_EQ(KESTRA_yv12_to_rgb24_c(out, 2, y, u, v, 2, 1, 2, 2), 0);
+    ASSERT_EQ(KESTRA_yv12_to_rgb24_c(out, 2, kY, kU, kV, 2, 1, 2, 2), 0);
     for (int i = 0; i < 6; ++i) EXPECT_GE(out[i], 250) << "top row byte " << i;
     for (int i = 6; i < 12; ++i) EXPECT_LE(out[i], 5) << "bottom row byte " << i;
-    ASSERT_EQ(KESTRA_yv12_to_rgb24_c(out, 2, y, u, v, 2, 1, 2, -2), 0);
+    ASSERT_EQ(KESTRA_yv12_to_rgb24_c(out, 2, kY, kU, kV, 2, 1, 2, -2), 0);
     for (int i = 0; i < 6; ++i) EXPECT_LE(out[i], 5) << "flipped top row byte " << i;
 }
 
 // What the exported converter refuses: 0, and nothing read or written.
 TEST(Converter, ExportedConverterRefusesWithoutTouching) {
-    const uint8_t y[4] = {235, 235, 16, 16};
-    const uint8_t u[1] = {128}, v[1] = {128};
     uint8_t out[2 * 2 * 3];
     const struct {
         const char *name;
@@ -88,9 +86,9 @@ TEST(Converter, ExportedConverterRefusesWithoutTouching) {
         const uint8_t *y, *u, *v;
         int32_t dstStride;
     } kRefusals[] = {
-        {"no destination", nullptr, y, u, v, 2},     {"no Y plane", out, nullptr, u, v, 2},
-        {"no U plane", out, y, nullptr, v, 2},       {"no V plane", out, y, u, nullptr, 2},
-        {"rows 3 GiB apart", out, y, u, v, 1 << 30},
+        {"no destination", nullptr, kY, kU, kV, 2},     {"no Y plane", out, nullptr, kU, kV, 2},
+        {"no U plane", out, kY, nullptr, kV, 2},        {"no V plane", out, kY, kU, nullptr, 2},
+        {"rows 3 GiB apart", out, kY, kU, kV, 1 << 30},
     };
     for (const auto &c : kRefusals) {
         std::fill(std::begin(out), std::end(out), uint8_t(0x5A));

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,33 +47,66 @@ bool Near(uint32_t actual, uint32_t expected, int tolerance = kTolerance) {
 // must already hold.
 std::vector<uint32_t> ReadWhen(HWND window,
                                const std::function<bool(const std::vector<uint32_t> &)> &holds,
-                               const std::function<void()> &redraw = nullptr) {
+                               const std::function<void()> &redraw) {
     std::vector<uint32_t> pixels = host::ReadClient(window);
     for (const uint32_t start = host::TickMs(); !holds(pixels) && host::TickMs() - start < 3000;) {
-        if (redraw && host::PresentsLate()) redraw();
+        if (host::PresentsLate()) redraw();
         pixels = host::ReadClient(window);
     }
     return pixels;
 }
 
-// A studio-range YV12 frame made of flat vertical bars.
+struct Probe {
+    int x, y;
+    uint32_t colour;
+};
+
+// What differs from the probes in a client area width pixels wide; "" when
+// every probe holds.
+std::string Mismatches(const std::vector<uint32_t> &pixels, int width, int height,
+                       const std::vector<Probe> &probes) {
+    if (pixels.size() != size_t(width) * size_t(height)) return "client area of another size";
+    std::string mismatches;
+    for (const Probe &p : probes) {
+        const uint32_t actual = pixels[size_t(p.y) * size_t(width) + size_t(p.x)];
+        if (Near(actual, p.colour)) continue;
+        mismatches += " at (" + std::to_string(p.x) + "," + std::to_string(p.y) + ") expected " +
+                      Hex(p.colour) + " got " + Hex(actual) + ";";
+    }
+    return mismatches;
+}
+
+// The window's width x height client area shows the probes' colours, read
+// as ReadWhen reads it.
+::testing::AssertionResult Shows(HWND window, int width, int height,
+                                 const std::vector<Probe> &probes,
+                                 const std::function<void()> &redraw) {
+    const std::string mismatches =
+        Mismatches(ReadWhen(
+                       window,
+                       [&](const std::vector<uint32_t> &p) {
+                           return Mismatches(p, width, height, probes).empty();
+                       },
+                       redraw),
+                   width, height, probes);
+    if (mismatches.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << mismatches;
+}
+
+// A studio-range YV12 frame of flat vertical bars: bar i covers columns
+// [i * width / n, (i + 1) * width / n).
 class Yv12Frame {
 public:
-    Yv12Frame(int width, int height)
+    Yv12Frame(int width, int height, const std::vector<uint32_t> &bars)
         : width_(width),
           height_(height),
           y_(size_t(width) * height),
           u_(size_t(width / 2) * (height / 2)),
-          v_(u_.size()) {}
-
-    void Fill(uint32_t xrgb) { Bars({xrgb}); }
-
-    // Bar i covers columns [i * width / n, (i + 1) * width / n).
-    void Bars(const std::vector<uint32_t> &colours) {
-        const int n = int(colours.size());
+          v_(u_.size()) {
+        const int n = int(bars.size());
         for (int x = 0; x < width_; ++x) {
             int yv, uv, vv;
-            ToYuv(colours[size_t(x * n / width_)], &yv, &uv, &vv);
+            ToYuv(bars[size_t(x * n / width_)], &yv, &uv, &vv);
             for (int row = 0; row < height_; ++row) y_[size_t(row) * width_ + x] = uint8_t(yv);
             if (x % 2 || x / 2 >= width_ / 2) continue;
             for (int row = 0; row < height_ / 2; ++row) {
@@ -99,10 +133,12 @@ private:
     std::vector<uint8_t> y_, u_, v_;
 };
 
+// The display callback's calls, and a square it draws on the frame.
 struct CallbackRecord {
     int calls = 0;
-    int32_t drawIndex = 0, frameWidth = 0, frameHeight = 0, value7 = 0, value8 = 0;
-    int32_t windowWidth = 0, windowHeight = 0, mirrorMode = 0;
+    // drawIndex, frame width and height, value7, value8, window width and
+    // height, mirror mode: as the last call got them.
+    std::vector<int32_t> args;
     void *user = nullptr;
     bool hadDc = false;
     // Square drawn by the callback, in frame pixels; none when size is 0.
@@ -115,14 +151,8 @@ void KESTRA_CALLBACK RecordAndDraw(int32_t drawIndex, HDC__ *dc, int32_t frameWi
                                    void *user) {
     CallbackRecord *record = static_cast<CallbackRecord *>(user);
     ++record->calls;
-    record->drawIndex = drawIndex;
-    record->frameWidth = frameWidth;
-    record->frameHeight = frameHeight;
-    record->value7 = value7;
-    record->value8 = value8;
-    record->windowWidth = windowWidth;
-    record->windowHeight = windowHeight;
-    record->mirrorMode = mirrorMode;
+    record->args = {drawIndex, frameWidth,  frameHeight,  value7,
+                    value8,    windowWidth, windowHeight, mirrorMode};
     record->user = user;
     record->hadDc = dc != nullptr;
     const COLORREF magenta = RGB(0xFF, 0x00, 0xFF);
@@ -152,46 +182,33 @@ protected:
         host::DestroyHostWindow(window_);
     }
 
-    // Draws and lets the window catch up before it is read.
-    void DrawAndShow(const Yv12Frame &frame, int32_t value7 = 0, int32_t value8 = 0) {
-        ASSERT_EQ(frame.Draw(display_, value7, value8), 0);
-        shown_ = &frame;
+    // Draws and lets the window catch up before it is read; the frame is
+    // kept for redraws.
+    ::testing::AssertionResult DrawAndShow(const Yv12Frame &frame, int32_t value7 = 0,
+                                           int32_t value8 = 0) {
+        shown_.emplace(frame);
         shownValue7_ = value7;
         shownValue8_ = value8;
+        const KestraResult result = frame.Draw(display_, value7, value8);
         host::PumpMessages();
+        if (result == 0) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "the draw answered " << result;
     }
 
-    // Colours across the client area at the centre of each of n equal columns,
-    // sampled on three rows.
-    void ExpectColumns(const std::vector<uint32_t> &expected, const char *what) {
-        const std::vector<uint32_t> pixels = ReadWhen(
-            window_,
-            [&](const std::vector<uint32_t> &p) {
-                return ColumnMismatches(p, expected, what).empty();
-            },
-            [this] { Redraw(); });
-        for (const std::string &mismatch : ColumnMismatches(pixels, expected, what))
-            ADD_FAILURE() << mismatch;
-    }
-
-    static std::vector<std::string> ColumnMismatches(const std::vector<uint32_t> &pixels,
-                                                     const std::vector<uint32_t> &expected,
-                                                     const char *what) {
-        if (pixels.size() != size_t(kClientWidth) * kClientHeight)
-            return {std::string(what) + ": client area of another size"};
+    // The colours across the client area at the centre of each of n equal
+    // columns, sampled on three rows; with corners, the outer columns' colours
+    // reach the corners.
+    ::testing::AssertionResult ShowsColumns(const std::vector<uint32_t> &expected,
+                                            bool corners = false) {
+        std::vector<Probe> probes;
+        if (corners)
+            probes = {{0, 0, expected.front()},
+                      {kClientWidth - 1, kClientHeight - 1, expected.back()}};
         const int n = int(expected.size());
-        std::vector<std::string> mismatches;
-        for (int i = 0; i < n; ++i) {
-            const int x = (2 * i + 1) * kClientWidth / (2 * n);
-            for (int y : {kClientHeight / 4, kClientHeight / 2, 3 * kClientHeight / 4}) {
-                const uint32_t actual = pixels[size_t(y) * kClientWidth + x];
-                if (Near(actual, expected[size_t(i)])) continue;
-                mismatches.push_back(std::string(what) + ": column " + std::to_string(i) + " at (" +
-                                     std::to_string(x) + "," + std::to_string(y) + ") expected " +
-                                     Hex(expected[size_t(i)]) + " got " + Hex(actual));
-            }
-        }
-        return mismatches;
+        for (int i = 0; i < n; ++i)
+            for (int y : {kClientHeight / 4, kClientHeight / 2, 3 * kClientHeight / 4})
+                probes.push_back({(2 * i + 1) * kClientWidth / (2 * n), y, expected[size_t(i)]});
+        return Shows(window_, kClientWidth, kClientHeight, probes, [this] { Redraw(); });
     }
 
     // Pixels near colour, read once the screen shows some (or, wanting none, none).
@@ -211,33 +228,12 @@ protected:
         if (shown_) shown_->Draw(display_, shownValue7_, shownValue8_);
     }
 
-    // True in the GDI mode: the only mode that calls the display callback.
-    bool CallbackRuns(CallbackRecord *record) {
-        KESTRA_DWSetDisplayCB(display_, record, RecordAndDraw);
-        Yv12Frame frame(kFrameWidth, kFrameHeight);
-        frame.Fill(kBlack);
-        EXPECT_EQ(frame.Draw(display_), 0);
-        return record->calls > 0;
-    }
-
     HWND window_ = nullptr;
     KestraDisplay display_ = nullptr;
-    // The frame last drawn by DrawAndShow, still alive while its test checks it.
-    const Yv12Frame *shown_ = nullptr;
+    // The frame last drawn by DrawAndShow.
+    std::optional<Yv12Frame> shown_;
     int32_t shownValue7_ = 0, shownValue8_ = 0;
 };
-
-TEST_F(DisplayTest, FrameOfBarsReachesTheWindowStretched) {
-    Yv12Frame frame(kFrameWidth, kFrameHeight);
-    frame.Bars(kBars);
-    DrawAndShow(frame);
-    ExpectColumns(kBars, "bars");
-    // The whole client area is the picture: its corners are the outer bars.
-    EXPECT_TRUE(Near(host::ReadPixel(window_, 0, 0), kRed))
-        << "top-left got " << Hex(host::ReadPixel(window_, 0, 0));
-    const uint32_t corner = host::ReadPixel(window_, kClientWidth - 1, kClientHeight - 1);
-    EXPECT_TRUE(Near(corner, kWhite)) << "bottom-right got " << Hex(corner);
-}
 
 struct MirrorCase {
     int32_t mode;
@@ -246,14 +242,14 @@ struct MirrorCase {
 
 class MirrorTest : public DisplayTest, public ::testing::WithParamInterface<MirrorCase> {};
 
-TEST_P(MirrorTest, OnlyModeOneMirrors) {
-    Yv12Frame frame(kFrameWidth, kFrameHeight);
-    frame.Bars(kBars);
+// The frame fills the whole client area, stretched, corners included; only
+// mode 1 mirrors it.
+TEST_P(MirrorTest, BarsFillTheWindowAndOnlyModeOneMirrors) {
     ASSERT_EQ(KESTRA_DWSetMirrorMode(display_, GetParam().mode), 0);
-    DrawAndShow(frame);
+    ASSERT_TRUE(DrawAndShow(Yv12Frame(kFrameWidth, kFrameHeight, kBars)));
     const std::vector<uint32_t> expected =
         GetParam().mirrored ? std::vector<uint32_t>(kBars.rbegin(), kBars.rend()) : kBars;
-    ExpectColumns(expected, ("mirror mode " + std::to_string(GetParam().mode)).c_str());
+    EXPECT_TRUE(ShowsColumns(expected, true)) << "mirror mode " << GetParam().mode;
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, MirrorTest,
@@ -264,27 +260,34 @@ struct PlayRectCase {
     const char *name;
     RECT rect;
     std::vector<uint32_t> expected;
+    bool turnedOff;  // after a frame drawn with it
 };
 
 class PlayRectTest : public DisplayTest, public ::testing::WithParamInterface<PlayRectCase> {};
 
 TEST_P(PlayRectTest, CropsTheSourceOrIsRefused) {
-    Yv12Frame frame(kFrameWidth, kFrameHeight);
-    frame.Bars(kBars);
+    const Yv12Frame frame(kFrameWidth, kFrameHeight, kBars);
     ASSERT_EQ(KESTRA_DWSetPlayRect(display_, &GetParam().rect), 0);
-    DrawAndShow(frame);
-    ExpectColumns(GetParam().expected, GetParam().name);
+    ASSERT_TRUE(DrawAndShow(frame));
+    if (GetParam().turnedOff) {
+        ASSERT_EQ(KESTRA_DWSetPlayRect(display_, nullptr), 0);
+        ASSERT_TRUE(DrawAndShow(frame));
+    }
+    EXPECT_TRUE(ShowsColumns(GetParam().expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rects, PlayRectTest,
-    ::testing::Values(
-        PlayRectCase{"second bar only", {44, 10, 76, 100}, {kGreen, kGreen}},
-        PlayRectCase{"last two bars", {80, 0, 159, 119}, {kBlue, kWhite}},
-        PlayRectCase{"to the frame's right and bottom edges", {80, 60, 160, 120}, {kBlue, kWhite}},
-        PlayRectCase{"whole frame", {0, 0, 160, 120}, kBars},
-        PlayRectCase{"inside out is refused", {76, 100, 44, 10}, kBars},
-        PlayRectCase{"edge outside the frame", {-1, 0, 50, 50}, kBars}),
+    ::testing::Values(PlayRectCase{"second bar only", {44, 10, 76, 100}, {kGreen, kGreen}, false},
+                      PlayRectCase{"last two bars", {80, 0, 159, 119}, {kBlue, kWhite}, false},
+                      PlayRectCase{"to the frame's right and bottom edges",
+                                   {80, 60, 160, 120},
+                                   {kBlue, kWhite},
+                                   false},
+                      PlayRectCase{"whole frame", {0, 0, 160, 120}, kBars, false},
+                      PlayRectCase{"inside out is refused", {76, 100, 44, 10}, kBars, false},
+                      PlayRectCase{"edge outside the frame", {-1, 0, 50, 50}, kBars, false},
+                      PlayRectCase{"turned off again", {44, 10, 76, 100}, kBars, true}),
     [](const ::testing::TestParamInfo<PlayRectCase> &p) {
         std::string name = p.param.name;
         for (char &c : name)
@@ -292,45 +295,27 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST_F(DisplayTest, PlayRectCanBeTurnedOffAgain) {
-    Yv12Frame frame(kFrameWidth, kFrameHeight);
-    frame.Bars(kBars);
-    const RECT crop = {44, 10, 76, 100};
-    ASSERT_EQ(KESTRA_DWSetPlayRect(display_, &crop), 0);
-    DrawAndShow(frame);
-    ASSERT_EQ(KESTRA_DWSetPlayRect(display_, nullptr), 0);
-    DrawAndShow(frame);
-    ExpectColumns(kBars, "crop off");
-}
-
+// Text set outside the six slots is ignored.
 TEST_F(DisplayTest, OsdTextShowsInItsColourAndGoesAwayWhenEmptied) {
-    Yv12Frame frame(kFrameWidth, kFrameHeight);
-    frame.Fill(kBlue);
-    DrawAndShow(frame);
-    ASSERT_EQ(CountNear(kYellow, 40, true), 0) << "yellow before any text";
-
     const COLORREF yellow = RGB(0xFF, 0xFF, 0x00);
+    for (int32_t index : {-1, 6, 1000}) {
+        EXPECT_EQ(KESTRA_DWSetOSDText(display_, index, "MMMM", 8, 8, 0, yellow), 0)
+            << "index " << index;
+    }
+    const Yv12Frame frame(kFrameWidth, kFrameHeight, {kBlue});
+    ASSERT_TRUE(DrawAndShow(frame));
+    ASSERT_EQ(CountNear(kYellow, 40, true), 0) << "yellow before any text in a slot";
+
     ASSERT_EQ(KESTRA_DWSetOSDText(display_, 2, "HW#@\nMMMM", 8, 8, 0, yellow), 0);
-    DrawAndShow(frame);
+    ASSERT_TRUE(DrawAndShow(frame));
     const int textPixels = CountNear(kYellow, 40, false);
     EXPECT_GT(textPixels, 40) << "yellow pixels of the OSD text";
     // The text sits in the top-left quarter (frame pixels 8.. scaled by 2).
     EXPECT_TRUE(Near(host::ReadPixel(window_, kClientWidth - 4, kClientHeight - 4), kBlue));
 
     ASSERT_EQ(KESTRA_DWSetOSDText(display_, 2, "", 8, 8, 0, yellow), 0);
-    DrawAndShow(frame);
+    ASSERT_TRUE(DrawAndShow(frame));
     EXPECT_EQ(CountNear(kYellow, 40, true), 0) << "yellow after the slot was emptied";
-}
-
-TEST_F(DisplayTest, OsdIndexOutsideTheSixSlotsIsIgnored) {
-    Yv12Frame frame(kFrameWidth, kFrameHeight);
-    frame.Fill(kBlue);
-    for (int32_t index : {-1, 6, 1000}) {
-        EXPECT_EQ(KESTRA_DWSetOSDText(display_, index, "MMMM", 8, 8, 0, RGB(0xFF, 0xFF, 0)), 0)
-            << "index " << index;
-    }
-    DrawAndShow(frame);
-    EXPECT_EQ(CountNear(kYellow, 40, true), 0);
 }
 
 TEST_F(DisplayTest, DisplayCallbackGetsItsArgumentsAndItsDrawingShowsOnlyInGdiMode) {
@@ -341,27 +326,21 @@ TEST_F(DisplayTest, DisplayCallbackGetsItsArgumentsAndItsDrawingShowsOnlyInGdiMo
     ASSERT_EQ(KESTRA_DWSetIndex(display_, 7), 0);
     ASSERT_EQ(KESTRA_DWSetMirrorMode(display_, 2), 0);
     ASSERT_EQ(KESTRA_DWSetDisplayCB(display_, &record, RecordAndDraw), 0);
-    Yv12Frame frame(kFrameWidth, kFrameHeight);
-    frame.Fill(kGreen);
-    DrawAndShow(frame, 1234, -5678);
-    DrawAndShow(frame, 1234, -5678);
+    const Yv12Frame frame(kFrameWidth, kFrameHeight, {kGreen});
+    ASSERT_TRUE(DrawAndShow(frame, 1234, -5678));
+    ASSERT_TRUE(DrawAndShow(frame, 1234, -5678));
 
     if (record.calls == 0) {
         // A surface mode: the callback never runs and the frame shows as drawn.
         EXPECT_EQ(CountNear(kMagenta, 40, true), 0);
-        ExpectColumns({kGreen, kGreen}, "surface mode");
+        EXPECT_TRUE(ShowsColumns({kGreen, kGreen})) << "surface mode";
         return;
     }
     EXPECT_EQ(record.calls, 2) << "one call per frame";
-    EXPECT_EQ(record.drawIndex, 7);
+    // The window's outer size, border included; the mirror mode as stored.
+    EXPECT_EQ(record.args, (std::vector<int32_t>{7, kFrameWidth, kFrameHeight, 1234, -5678,
+                                                 kClientWidth + 2, kClientHeight + 2, 2}));
     EXPECT_TRUE(record.hadDc);
-    EXPECT_EQ(record.frameWidth, kFrameWidth);
-    EXPECT_EQ(record.frameHeight, kFrameHeight);
-    EXPECT_EQ(record.value7, 1234);
-    EXPECT_EQ(record.value8, -5678);
-    EXPECT_EQ(record.windowWidth, kClientWidth + 2) << "outer width, border included";
-    EXPECT_EQ(record.windowHeight, kClientHeight + 2) << "outer height, border included";
-    EXPECT_EQ(record.mirrorMode, 2) << "passed as stored";
     EXPECT_EQ(record.user, &record);
     // Frame square (8..24) is window (16..48) at 2x.
     const uint32_t inside = host::ReadPixel(window_, 32, 32);
@@ -370,35 +349,37 @@ TEST_F(DisplayTest, DisplayCallbackGetsItsArgumentsAndItsDrawingShowsOnlyInGdiMo
     EXPECT_TRUE(Near(outside, kGreen)) << "picture got " << Hex(outside);
 }
 
+// Only the GDI mode, the one that calls the display callback, draws after FreeDraw.
 TEST_F(DisplayTest, FreeDrawThenDrawAnswersByModeAndInitDrawRecovers) {
     CallbackRecord record;
-    const bool gdi = CallbackRuns(&record);
+    ASSERT_EQ(KESTRA_DWSetDisplayCB(display_, &record, RecordAndDraw), 0);
+    const Yv12Frame frame(kFrameWidth, kFrameHeight, kBars);
+    ASSERT_EQ(frame.Draw(display_), 0);
+    const bool gdi = record.calls > 0;
     ASSERT_EQ(KESTRA_DWFreeDraw(display_), 0);
-    Yv12Frame frame(kFrameWidth, kFrameHeight);
-    frame.Bars(kBars);
     EXPECT_EQ(frame.Draw(display_), gdi ? 0 : -9) << (gdi ? "GDI mode" : "surface mode");
 
     ASSERT_EQ(KESTRA_DWInitDraw(display_, kFrameWidth, kFrameHeight), 0);
-    DrawAndShow(frame);
-    ExpectColumns(kBars, "after a second init");
+    ASSERT_TRUE(DrawAndShow(frame));
+    EXPECT_TRUE(ShowsColumns(kBars)) << "after a second init";
 }
 
 TEST_F(DisplayTest, ReinitDropsAPlayRectThatNoLongerFitsAndKeepsOneThatDoes) {
-    const RECT lastBars = {80, 0, 159, 119};
-    ASSERT_EQ(KESTRA_DWSetPlayRect(display_, &lastBars), 0);
-    ASSERT_EQ(KESTRA_DWInitDraw(display_, 64, 48), 0);
-    Yv12Frame smaller(64, 48);
-    smaller.Bars({kRed, kBlue});
-    DrawAndShow(smaller);
-    ExpectColumns({kRed, kBlue}, "64x48 after a crop of the 160x120 frame");
-
-    const RECT leftHalf = {0, 0, 31, 47};
-    ASSERT_EQ(KESTRA_DWSetPlayRect(display_, &leftHalf), 0);
-    ASSERT_EQ(KESTRA_DWInitDraw(display_, 96, 64), 0);
-    Yv12Frame larger(96, 64);
-    larger.Bars({kRed, kBlue});
-    DrawAndShow(larger);
-    ExpectColumns({kRed, kRed}, "96x64 keeps the crop that still fits");
+    const struct {
+        RECT crop;
+        int width, height;
+        std::vector<uint32_t> shown;
+        const char *what;
+    } steps[] = {
+        {{80, 0, 159, 119}, 64, 48, {kRed, kBlue}, "64x48 after a crop of the 160x120 frame"},
+        {{0, 0, 31, 47}, 96, 64, {kRed, kRed}, "96x64 keeps the crop that still fits"},
+    };
+    for (const auto &step : steps) {
+        ASSERT_EQ(KESTRA_DWSetPlayRect(display_, &step.crop), 0);
+        ASSERT_EQ(KESTRA_DWInitDraw(display_, step.width, step.height), 0);
+        ASSERT_TRUE(DrawAndShow(Yv12Frame(step.width, step.height, {kRed, kBlue})));
+        EXPECT_TRUE(ShowsColumns(step.shown)) << step.what;
+    }
 }
 
 // Whatever window the display was set up on, and whether a window was set
@@ -407,8 +388,7 @@ class NewWindowTest : public DisplayTest, public ::testing::WithParamInterface<b
 
 TEST_P(NewWindowTest, NextFrameFillsTheWindowSetLast) {
     const bool initFirst = GetParam();
-    Yv12Frame frame(kFrameWidth, kFrameHeight);
-    frame.Bars(kBars);
+    const Yv12Frame frame(kFrameWidth, kFrameHeight, kBars);
     ASSERT_EQ(KESTRA_DWCloseDraw(display_), 0);
     ASSERT_EQ(KESTRA_DWOpenDraw(&display_), 0);
     // The smaller window goes before the screen is read: it may lie over the larger one.
@@ -424,8 +404,8 @@ TEST_P(NewWindowTest, NextFrameFillsTheWindowSetLast) {
     }
     ASSERT_EQ(KESTRA_DWSetHwnd(display_, window_), 0);
     if (smaller) host::DestroyHostWindow(smaller);
-    DrawAndShow(frame);
-    ExpectColumns(kBars, initFirst ? "window set after InitDraw" : "second, larger window");
+    ASSERT_TRUE(DrawAndShow(frame));
+    EXPECT_TRUE(ShowsColumns(kBars));
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, NewWindowTest, ::testing::Bool(),
@@ -451,27 +431,13 @@ TEST(OddFrame, LastRowAndColumnShowTheirOwnLuma) {
     };
     ASSERT_EQ(draw(), 0);
     host::PumpMessages();
-    struct Probe {
-        int x, y;
-        uint32_t colour;
-        const char *what;
-    };
-    const Probe probes[] = {{2 * w - 1, h, kWhite, "last column"},
-                            {w, 2 * h - 1, kWhite, "last row"},
-                            {2 * w - 1, 2 * h - 1, kWhite, "corner"},
-                            {w, h, kBlack, "inside"}};
-    auto mismatch = [&](const std::vector<uint32_t> &pixels) -> std::string {
-        if (pixels.size() != size_t(4) * w * h) return "client area of another size";
-        for (const Probe &p : probes) {
-            const uint32_t got = pixels[size_t(p.y) * 2 * w + p.x];
-            if (!Near(got, p.colour)) return std::string(p.what) + ": got " + Hex(got);
-        }
-        return "";
-    };
-    const std::vector<uint32_t> pixels = ReadWhen(
-        window, [&](const std::vector<uint32_t> &p) { return mismatch(p).empty(); },
-        [&] { draw(); });
-    EXPECT_EQ(mismatch(pixels), "");
+    // The last column, the last row, the corner, and inside.
+    EXPECT_TRUE(Shows(window, 2 * w, 2 * h,
+                      {{2 * w - 1, h, kWhite},
+                       {w, 2 * h - 1, kWhite},
+                       {2 * w - 1, 2 * h - 1, kWhite},
+                       {w, h, kBlack}},
+                      [&] { draw(); }));
     EXPECT_EQ(KESTRA_DWCloseDraw(display), 0);
     host::DestroyHostWindow(window);
 }
@@ -484,16 +450,10 @@ class ReinitTest : public DisplayTest, public ::testing::WithParamInterface<Size
 
 TEST_P(ReinitTest, AnotherFrameSizeFillsTheWindow) {
     const SizeCase size = GetParam();
-    Yv12Frame first(kFrameWidth, kFrameHeight);
-    first.Fill(kWhite);
-    DrawAndShow(first);
-
+    ASSERT_TRUE(DrawAndShow(Yv12Frame(kFrameWidth, kFrameHeight, {kWhite})));
     ASSERT_EQ(KESTRA_DWInitDraw(display_, size.width, size.height), 0);
-    Yv12Frame frame(size.width, size.height);
-    frame.Bars({kRed, kBlue});
-    DrawAndShow(frame);
-    ExpectColumns({kRed, kBlue},
-                  (std::to_string(size.width) + "x" + std::to_string(size.height)).c_str());
+    ASSERT_TRUE(DrawAndShow(Yv12Frame(size.width, size.height, {kRed, kBlue})));
+    EXPECT_TRUE(ShowsColumns({kRed, kBlue}));
 }
 
 // 90 and 54 are not multiples of 4: 24-bit rows then need padding.
@@ -516,7 +476,6 @@ struct Wall {
     HWND cells[kDisplays] = {};
     KestraDisplay displays[kDisplays] = {};
     std::vector<Yv12Frame> frames;
-    std::vector<uint32_t> colours;
     std::atomic<int> refused{0};
 };
 
@@ -532,6 +491,14 @@ void DrawWallRows(int thread, void *context) {
     }
 }
 
+// Display d's colour: channels of 0, 0x80 and 0xFF, so any two colours differ
+// by far more than the tolerance; 16 of the 27 codes, none of them black.
+uint32_t WallColour(int d) {
+    const uint32_t levels[3] = {0x00, 0x80, 0xFF};
+    const int code = d + 1 + d / 4;
+    return levels[code % 3] << 16 | levels[code / 3 % 3] << 8 | levels[code / 9 % 3];
+}
+
 // In child windows of one window, as a video wall host lays them out, or in
 // top-level windows of their own side by side.
 class WallTest : public ::testing::TestWithParam<bool> {};
@@ -544,13 +511,8 @@ TEST_P(WallTest, SixteenDisplaysEachShowItsOwnFrame) {
         ASSERT_NE(wall.parent, nullptr);
     }
     for (int d = 0; d < Wall::kDisplays; ++d) {
-        // Channels of 0, 0x80 and 0xFF: any two colours differ by far more than the tolerance.
-        const uint32_t levels[3] = {0x00, 0x80, 0xFF};
-        const int code = d + 1 + d / 4;  // 16 of the 27 codes, none of them black
-        wall.colours.push_back(levels[code % 3] << 16 | levels[code / 3 % 3] << 8 |
-                               levels[code / 9 % 3]);
-        wall.frames.emplace_back(Wall::kFrameWidth, Wall::kFrameHeight);
-        wall.frames.back().Fill(wall.colours.back());
+        wall.frames.emplace_back(Wall::kFrameWidth, Wall::kFrameHeight,
+                                 std::vector<uint32_t>{WallColour(d)});
         const int column = d % Wall::kColumns, row = d / Wall::kColumns;
         wall.cells[d] = children ? host::CreateChildWindow(wall.parent, column * Wall::kCellWidth,
                                                            row * Wall::kCellHeight,
@@ -575,28 +537,17 @@ TEST_P(WallTest, SixteenDisplaysEachShowItsOwnFrame) {
         Wall::kFrames, wallMs, 1000.0 * Wall::kFrames / wallMs, 100.0 * cpuMs / wallMs);
     EXPECT_EQ(wall.refused.load(), 0) << "draws that did not answer 0";
 
-    // Near the left or top edge, the middle, near the far edge.
-    const int xs[3] = {2, Wall::kCellWidth / 2, Wall::kCellWidth - 3};
-    const int ys[3] = {2, Wall::kCellHeight / 2, Wall::kCellHeight - 3};
-    auto at = [&](const std::vector<uint32_t> &pixels, int i, int j) {
-        return pixels[size_t(ys[j]) * Wall::kCellWidth + size_t(xs[i])];
-    };
     for (int d = 0; d < Wall::kDisplays; ++d) {
-        const uint32_t colour = wall.colours[size_t(d)];
-        auto shows = [&](const std::vector<uint32_t> &pixels) {
-            if (pixels.size() != size_t(Wall::kCellWidth) * Wall::kCellHeight) return false;
-            for (int i = 0; i < 3; ++i)
-                for (int j = 0; j < 3; ++j)
-                    if (!Near(at(pixels, i, j), colour)) return false;
-            return true;
-        };
+        // Near the left or top edge, the middle, near the far edge.
+        std::vector<Probe> probes;
+        for (int x : {2, Wall::kCellWidth / 2, Wall::kCellWidth - 3})
+            for (int y : {2, Wall::kCellHeight / 2, Wall::kCellHeight - 3})
+                probes.push_back({x, y, WallColour(d)});
         // A window whose paint is handled after its last frame shows its
         // background until the next frame, as a player would send.
-        const std::vector<uint32_t> pixels =
-            ReadWhen(wall.cells[d], shows, [&] { wall.frames[size_t(d)].Draw(wall.displays[d]); });
-        EXPECT_TRUE(shows(pixels))
-            << "display " << d << " expected " << Hex(colour) << " got "
-            << Hex(pixels.empty() ? 0 : at(pixels, 1, 1)) << " in its middle";
+        EXPECT_TRUE(Shows(wall.cells[d], Wall::kCellWidth, Wall::kCellHeight, probes,
+                          [&] { wall.frames[size_t(d)].Draw(wall.displays[d]); }))
+            << "display " << d;
     }
     for (int d = 0; d < Wall::kDisplays; ++d) {
         EXPECT_EQ(KESTRA_DWCloseDraw(wall.displays[d]), 0);
@@ -613,8 +564,7 @@ INSTANTIATE_TEST_SUITE_P(Windows, WallTest, ::testing::Bool(),
 TEST(DisplayReadiness, DrawIsRefusedUntilBothWindowAndInitAreThere) {
     HWND window = host::CreateHostWindow(64, 48);
     ASSERT_NE(window, nullptr);
-    Yv12Frame frame(32, 24);
-    frame.Fill(kRed);
+    const Yv12Frame frame(32, 24, {kRed});
 
     KestraDisplay display = nullptr;
     ASSERT_EQ(KESTRA_DWOpenDraw(&display), 0);

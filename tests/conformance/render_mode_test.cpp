@@ -17,6 +17,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -147,21 +148,16 @@ TEST(RenderMode, IsTheOneThisRunAskedFor) {
     }
     ASSERT_TRUE(shimInstalled) << "ddraw.dll could not be patched";
     EXPECT_FALSE(gdi) << mode << " run fell back to GDI";
-    const LONG yv12 = seen.yv12 - before.yv12, uyvy = seen.uyvy - before.uyvy;
-    const LONG rgb565 = seen.rgb565 - before.rgb565;
-    if (mode == "yv12") {
-        EXPECT_EQ(yv12, 1);
-        EXPECT_EQ(uyvy + rgb565, 0);
-    } else if (mode == "d3d11") {
-        EXPECT_EQ(yv12 + uyvy + rgb565, 0) << "a DirectDraw surface in the Direct3D 11 run";
-    } else if (mode == "uyvy") {
-        EXPECT_EQ(seen.yv12Refused - before.yv12Refused, 1);
-        EXPECT_EQ(uyvy, 1);
-        EXPECT_EQ(yv12 + rgb565, 0);
-    } else {
-        EXPECT_EQ(rgb565, 1);
-        EXPECT_EQ(yv12 + uyvy, 0);
-    }
+    // Surfaces made in YV12, UYVY and RGB 5-6-5, and YV12 ones the shim refused.
+    const std::vector<LONG> made = {seen.yv12 - before.yv12, seen.uyvy - before.uyvy,
+                                    seen.rgb565 - before.rgb565,
+                                    seen.yv12Refused - before.yv12Refused};
+    const std::map<std::string, std::vector<LONG>> expected = {{"yv12", {1, 0, 0, 0}},
+                                                               {"uyvy", {0, 1, 0, 1}},
+                                                               {"rgb565", {0, 0, 1, 0}},
+                                                               {"d3d11", {0, 0, 0, 0}}};
+    ASSERT_EQ(expected.count(mode), 1u) << "unknown run " << mode;
+    EXPECT_EQ(made, expected.at(mode)) << mode << " run";
 }
 
 }  // namespace

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <vector>
 
 #include "convert/convert.h"
+#include "support/convert_cases.h"
 #include "support/guarded_buffer.h"
 
 namespace {
@@ -30,35 +30,14 @@ Bgr Expected(int y, int u, int v) {
             clamp(l + 13074 * (v - 128))};
 }
 
-struct PixelCase {
-    int y, u, v;
-    Bgr stored;
-};
-
-class Rgb24Pixel : public testing::TestWithParam<PixelCase> {};
-
-TEST_P(Rgb24Pixel, AllFourPixelsOfABlock) {
-    const PixelCase &c = GetParam();
-    const uint8_t y[4] = {uint8_t(c.y), uint8_t(c.y), uint8_t(c.y), uint8_t(c.y)};
-    const uint8_t u = uint8_t(c.u), v = uint8_t(c.v);
-    uint8_t dst[12];
-    std::fill(dst, dst + 12, kCanary);
-    kestra::yv12_to_rgb24_c(y, 2, &u, &v, 1, dst, 6, 2, 2);
-    for (int p = 0; p < 4; ++p) {
-        EXPECT_EQ(c.stored.b, dst[3 * p])
-            << "yuv " << c.y << "," << c.u << "," << c.v << " px " << p;
-        EXPECT_EQ(c.stored.g, dst[3 * p + 1]) << "yuv " << c.y << "," << c.u << "," << c.v;
-        EXPECT_EQ(c.stored.r, dst[3 * p + 2]) << "yuv " << c.y << "," << c.u << "," << c.v;
-    }
+// Stored blue first: 0xRRGGBB.
+TEST(Rgb24Pixel, AllFourPixelsOfABlock) {
+    const std::vector<kestra_test::PixelCase> cases = {
+        {16, 128, 128, 0x000000}, {235, 128, 128, 0xFEFEFE}, {255, 128, 128, 0xFFFFFF},
+        {0, 128, 128, 0x000000},  {128, 128, 128, 0x828282}, {100, 128, 127, 0x606261},
+        {128, 0, 0, 0x00FF00},    {128, 255, 255, 0xFF00FF}};
+    EXPECT_TRUE(kestra_test::BlocksConvertTo(kestra::yv12_to_rgb24_c, 3, cases));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, Rgb24Pixel,
-    testing::Values(PixelCase{16, 128, 128, {0, 0, 0}}, PixelCase{235, 128, 128, {254, 254, 254}},
-                    PixelCase{255, 128, 128, {255, 255, 255}}, PixelCase{0, 128, 128, {0, 0, 0}},
-                    PixelCase{128, 128, 128, {130, 130, 130}},
-                    PixelCase{100, 128, 127, {97, 98, 96}}, PixelCase{128, 0, 0, {0, 255, 0}},
-                    PixelCase{128, 255, 255, {255, 0, 255}}));
 
 TEST(Rgb24Tables, EndsOfEveryTable) {
     EXPECT_EQ(-152560, kestra::lumaTable24[0]);
@@ -136,10 +115,7 @@ TEST_P(Rgb24Walk, WritesExactlyTheWalkedPixels) {
             written[at] = written[at + 1] = written[at + 2] = true;
         }
     }
-    for (size_t i = 0; i < dstSize; ++i) {
-        if (written[i]) continue;
-        ASSERT_EQ(kCanary, dstBuf.data()[i]) << w.name << ": byte " << i << " overwritten";
-    }
+    EXPECT_TRUE(kestra_test::KeepsCanary(dstBuf.data(), written, kCanary)) << w.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -154,31 +130,5 @@ INSTANTIATE_TEST_SUITE_P(
                     Walk{"PaddedPlanes", 10, 6, 13, 24, 17},
                     Walk{"PaddedPlanesFlippedOdd", 9, -7, 12, 16, 9}),
     [](const testing::TestParamInfo<Walk> &p) { return std::string(p.param.name); });
-
-uint8_t Grey(int y) { return uint8_t(Expected(y, 128, 128).b); }
-
-TEST(Rgb24Walk, MinusTwoSwapsTheTwoRows) {
-    const uint8_t y[4] = {50, 60, 200, 210}, u = 128, v = 128;
-    uint8_t dst[12] = {};
-    kestra::yv12_to_rgb24_c(y, 2, &u, &v, 1, dst, 6, 2, -2);
-    const uint8_t expected[4] = {Grey(200), Grey(210), Grey(50), Grey(60)};
-    for (int p = 0; p < 4; ++p)
-        EXPECT_EQ(expected[p], dst[3 * p]) << "pixel " << p << " (row " << p / 2 << ")";
-}
-
-TEST(Rgb24Walk, FourAndMinusFourAreMirrorImages) {
-    constexpr int kWidth = 6, kHeight = 4;
-    std::mt19937 rng(42);
-    uint8_t y[kWidth * kHeight], u[kWidth / 2 * kHeight / 2], v[sizeof(u)];
-    for (auto &b : y) b = uint8_t(rng());
-    for (size_t i = 0; i < sizeof(u); ++i) u[i] = uint8_t(rng()), v[i] = uint8_t(rng());
-    uint8_t down[kWidth * kHeight * 3], up[sizeof(down)];
-    kestra::yv12_to_rgb24_c(y, kWidth, u, v, kWidth / 2, down, 3 * kWidth, kWidth, kHeight);
-    kestra::yv12_to_rgb24_c(y, kWidth, u, v, kWidth / 2, up, 3 * kWidth, kWidth, -kHeight);
-    for (int r = 0; r < kHeight; ++r)
-        EXPECT_EQ(
-            0, std::memcmp(down + r * kWidth * 3, up + (kHeight - 1 - r) * kWidth * 3, kWidth * 3))
-            << "row " << r << " of +4 differs from row " << kHeight - 1 - r << " of -4";
-}
 
 }  // namespace

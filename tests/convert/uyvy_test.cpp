@@ -60,26 +60,6 @@ TEST_P(UyvyBytes, RowPairSharesChromaAndKeepsItsLuma) {
             EXPECT_EQ(kCanary, dst[r * kPitch + i]) << "row " << r << " byte " << i;
 }
 
-TEST_P(UyvyBytes, ChromaRowsAreUvStrideApart) {
-    constexpr int kWidth = 32, kYStride = 64, kUvStride = 48, kHeight = 4;
-    std::vector<uint8_t> y(kYStride * kHeight, 0x10), u(kUvStride * 2, 0), v(kUvStride * 2, 0);
-    for (int j = 0; j < kWidth / 2; ++j) {
-        u[j] = 0x20, v[j] = 0x30;                          // chroma row 0
-        u[kUvStride + j] = 0xA0, v[kUvStride + j] = 0xB0;  // chroma row 1
-    }
-    std::vector<uint8_t> dst(kWidth * 2 * kHeight, kCanary);
-    GetParam().fn(y.data(), kYStride, u.data(), v.data(), kUvStride, dst.data(), kWidth * 2, kWidth,
-                  kHeight);
-    for (int r = 0; r < kHeight; ++r) {
-        const uint8_t wantU = r < 2 ? 0x20 : 0xA0, wantV = r < 2 ? 0x30 : 0xB0;
-        for (int j = 0; j < kWidth / 2; ++j) {
-            const uint8_t *p = &dst[r * kWidth * 2 + 4 * j];
-            ASSERT_TRUE(p[0] == wantU && p[2] == wantV)
-                << "row " << r << " pair " << j << ": U " << int(p[0]) << " V " << int(p[2]);
-        }
-    }
-}
-
 // An odd last column has no chroma sample of its own: it repeats the row's
 // last one, or takes neutral grey when the row has none, and its group is
 // whole, the second luma a copy of its own.
@@ -98,20 +78,6 @@ TEST_P(UyvyBytes, OddLastColumnReusesTheLastChromaSample) {
     const uint8_t want1[16] = {0x80, 9,  0x80, 9,  kCanary, kCanary, kCanary, kCanary,
                                0x80, 10, 0x80, 10, kCanary, kCanary, kCanary, kCanary};
     EXPECT_EQ(0, std::memcmp(want1, dst, 16)) << "width 1 is one whole grey group a row";
-}
-
-// A lone row has no chroma row of its own in a YV12 frame: it is packed grey.
-TEST_P(UyvyBytes, SingleRowPacksGrey) {
-    uint8_t y[16];
-    for (int i = 0; i < 16; ++i) y[i] = uint8_t(20 + i);
-    uint8_t dst[32];
-    std::memset(dst, kCanary, sizeof(dst));
-    GetParam().fn(y, 16, nullptr, nullptr, 0, dst, 32, 11, 1);
-    for (int i = 0; i < 32; ++i) {
-        const int pixel = std::min(i / 2, 10);  // the odd last column is its group's both luma
-        const uint8_t want = i >= 24 ? kCanary : i % 2 ? y[pixel] : 0x80;
-        ASSERT_EQ(want, dst[i]) << "byte " << i;
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Packers, UyvyBytes, testing::ValuesIn(kPackers),

@@ -1,31 +1,17 @@
-// The stand-in DirectDraw adapter: record layouts, surface memory layout,
-// conversion and stretch to the window, lost surfaces, fault injection,
-// device contexts and reference counts.
+// The stand-in DirectDraw adapter (tests/abi checks its record layouts):
+// surface memory layout, conversion and stretch to the window, lost surfaces,
+// fault injection, device contexts and reference counts.
 #include <windows.h>
 #include <ddraw.h>
 #include <kestra/platform_test.h>
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <cstring>
 
 #include "support/adapter_modes.h"
 
 namespace {
-
-static_assert(sizeof(void *) != 4 || sizeof(DDSURFACEDESC2) == 124, "DDSURFACEDESC2");
-static_assert(sizeof(void *) != 4 || sizeof(DDBLTFX) == 100, "DDBLTFX");
-static_assert(sizeof(DDCAPS) == 380, "DDCAPS");
-static_assert(sizeof(DDPIXELFORMAT) == 32, "DDPIXELFORMAT");
-// 64-bit layouts of the SDK: pointer fields grow and align.
-static_assert(sizeof(void *) != 8 || sizeof(DDSURFACEDESC2) == 136, "DDSURFACEDESC2 LP64");
-static_assert(sizeof(void *) != 8 || sizeof(DDBLTFX) == 128, "DDBLTFX LP64");
-static_assert(sizeof(void *) != 8 || offsetof(DDSURFACEDESC2, lpSurface) == 40, "lpSurface");
-static_assert(offsetof(DDSURFACEDESC2, lPitch) == 16, "lPitch");
-static_assert(DDERR_SURFACELOST == HRESULT(0x887601C2), "DDERR_SURFACELOST");
-static_assert(DDBLT_WAIT == 0x01000000 && DDBLT_DDFX == 0x800 && DDBLT_COLORFILL == 0x400,
-              "DDBLT_*");
 
 constexpr DWORD kYv12 = MAKEFOURCC('Y', 'V', '1', '2');
 constexpr DWORD kUyvy = MAKEFOURCC('U', 'Y', 'V', 'Y');
@@ -77,16 +63,16 @@ protected:
         if (*out) made.push_back(*out);
         return hr;
     }
-    IDirectDrawSurface7 *Primary() {
+    HRESULT MakePrimary(IDirectDrawSurface7 **out) {
         DDSURFACEDESC2 desc;
         std::memset(&desc, 0, sizeof(desc));
         desc.dwSize = sizeof(desc);
         desc.dwFlags = DDSD_CAPS;
         desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
-        IDirectDrawSurface7 *p = nullptr;
-        EXPECT_EQ(dd->CreateSurface(&desc, &p, nullptr), DD_OK);
-        if (p) made.push_back(p);
-        return p;
+        *out = nullptr;
+        const HRESULT hr = dd->CreateSurface(&desc, out, nullptr);
+        if (*out) made.push_back(*out);
+        return hr;
     }
     static DDSURFACEDESC2 Lock(IDirectDrawSurface7 *s, HRESULT *hr = nullptr) {
         DDSURFACEDESC2 desc;
@@ -136,7 +122,8 @@ TEST_F(DdrawTest, BlitToThePrimaryStretchesMirrorsAndClipsToTheWindow) {
     window = kplat_create_window("clip", 100, 100, 40, 30, 0);
     ASSERT_EQ(dd->CreateClipper(0, &clipper, nullptr), DD_OK);
     ASSERT_EQ(clipper->SetHWnd(0, window), DD_OK);
-    IDirectDrawSurface7 *primary = Primary(), *src = nullptr;
+    IDirectDrawSurface7 *primary = nullptr, *src = nullptr;
+    ASSERT_EQ(MakePrimary(&primary), DD_OK);
     ASSERT_EQ(primary->SetClipper(clipper), DD_OK);
     ASSERT_EQ(Make(4, 2, 0, 0, &src), DD_OK);
     DDSURFACEDESC2 d = Lock(src);

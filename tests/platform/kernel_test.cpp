@@ -24,52 +24,51 @@ fs::path WriteTempIni(const std::string &name, const std::string &text) {
     return path;
 }
 
+// LEVEL of section LOG, read from `text`.
 struct ProfileCase {
     const char *name;
     const char *text;
-    const char *section;
-    const char *key;
     INT defaultValue;
     UINT expected;
 };
 
-class ProfileInt : public testing::TestWithParam<ProfileCase> {};
+using ProfileInt = testing::TestWithParam<ProfileCase>;
 
 TEST_P(ProfileInt, ReadsLikeWindows) {
     const ProfileCase &c = GetParam();
     const fs::path path = WriteTempIni(c.name, c.text);
-    const UINT got = GetPrivateProfileIntA(c.section, c.key, c.defaultValue, path.c_str());
+    const UINT got = GetPrivateProfileIntA("LOG", "LEVEL", c.defaultValue, path.c_str());
     fs::remove(path);
     EXPECT_EQ(c.expected, got) << c.name << ": expected " << int(c.expected) << " got " << int(got);
 }
 
 const ProfileCase kProfileCases[] = {
-    {"Plain", "[LOG]\nLEVEL=9\n", "LOG", "LEVEL", 2, 9},
-    {"MissingKey", "[LOG]\nSIZE=9\n", "LOG", "LEVEL", 2, 2},
-    {"MissingSection", "[OTHER]\nLEVEL=9\n", "LOG", "LEVEL", 2, 2},
-    {"KeyBeforeAnySection", "LEVEL=9\n[LOG]\n", "LOG", "LEVEL", 2, 2},
-    {"KeyInLaterSection", "[LOG]\nA=1\n[X]\nLEVEL=3\n", "LOG", "LEVEL", 2, 2},
-    {"SectionCase", "[lOg]\nLEVEL=9\n", "LOG", "LEVEL", 2, 9},
-    {"KeyCase", "[LOG]\nlevel=9\n", "LOG", "LeVeL", 2, 9},
-    {"SpacesAroundNamesAndValue", "  [ LOG ]  \n  LEVEL  =   41  \n", "LOG", "LEVEL", 2, 41},
-    {"EmptyValueGivesDefault", "[LOG]\nLEVEL=\n", "LOG", "LEVEL", 7, 7},
-    {"NoEqualsGivesDefault", "[LOG]\nLEVEL\n", "LOG", "LEVEL", 7, 7},
-    {"NonNumericIsZero", "[LOG]\nLEVEL=abc\n", "LOG", "LEVEL", 7, 0},
-    {"HexIsNotParsed", "[LOG]\nLEVEL=0x10\n", "LOG", "LEVEL", 7, 0},
-    {"DigitsThenText", "[LOG]\nLEVEL=12abc\n", "LOG", "LEVEL", 7, 12},
-    {"Plus", "[LOG]\nLEVEL=+15\n", "LOG", "LEVEL", 7, 15},
-    {"Minus", "[LOG]\nLEVEL=-15\n", "LOG", "LEVEL", 7, UINT(-15)},
-    {"SignAlone", "[LOG]\nLEVEL=-\n", "LOG", "LEVEL", 7, 0},
-    {"DoubleSign", "[LOG]\nLEVEL=--3\n", "LOG", "LEVEL", 7, 0},
-    {"Wraps", "[LOG]\nLEVEL=4294967297\n", "LOG", "LEVEL", 7, 1},
-    {"QuotedValue", "[LOG]\nLEVEL=\"42\"\n", "LOG", "LEVEL", 7, 42},
-    {"SingleQuotedBlank", "[LOG]\nLEVEL=' 42'\n", "LOG", "LEVEL", 7, 42},
-    {"UnmatchedQuote", "[LOG]\nLEVEL=\"42\n", "LOG", "LEVEL", 7, 0},
-    {"CrLf", "[LOG]\r\nLEVEL=8\r\n", "LOG", "LEVEL", 7, 8},
-    {"Utf8Bom", "\xEF\xBB\xBF[LOG]\nLEVEL=8\n", "LOG", "LEVEL", 7, 8},
-    {"FirstOfTwo", "[LOG]\nLEVEL=1\nLEVEL=2\n", "LOG", "LEVEL", 7, 1},
-    {"CommentLine", "[LOG]\n;LEVEL=1\nLEVEL=5\n", "LOG", "LEVEL", 7, 5},
-    {"NegativeDefault", "", "LOG", "LEVEL", -1, UINT(-1)},
+    {"Plain", "[LOG]\nLEVEL=9\n", 2, 9},
+    {"MissingKey", "[LOG]\nSIZE=9\n", 2, 2},
+    {"MissingSection", "[OTHER]\nLEVEL=9\n", 2, 2},
+    {"KeyBeforeAnySection", "LEVEL=9\n[LOG]\n", 2, 2},
+    {"KeyInLaterSection", "[LOG]\nA=1\n[X]\nLEVEL=3\n", 2, 2},
+    {"SectionCase", "[lOg]\nLEVEL=9\n", 2, 9},
+    {"KeyCase", "[LOG]\nlEvEl=9\n", 2, 9},
+    {"SpacesAroundNamesAndValue", "  [ LOG ]  \n  LEVEL  =   41  \n", 2, 41},
+    {"EmptyValueGivesDefault", "[LOG]\nLEVEL=\n", 7, 7},
+    {"NoEqualsGivesDefault", "[LOG]\nLEVEL\n", 7, 7},
+    {"NonNumericIsZero", "[LOG]\nLEVEL=abc\n", 7, 0},
+    {"HexIsNotParsed", "[LOG]\nLEVEL=0x10\n", 7, 0},
+    {"DigitsThenText", "[LOG]\nLEVEL=12abc\n", 7, 12},
+    {"Plus", "[LOG]\nLEVEL=+15\n", 7, 15},
+    {"Minus", "[LOG]\nLEVEL=-15\n", 7, UINT(-15)},
+    {"SignAlone", "[LOG]\nLEVEL=-\n", 7, 0},
+    {"DoubleSign", "[LOG]\nLEVEL=--3\n", 7, 0},
+    {"Wraps", "[LOG]\nLEVEL=4294967297\n", 7, 1},
+    {"QuotedValue", "[LOG]\nLEVEL=\"42\"\n", 7, 42},
+    {"SingleQuotedBlank", "[LOG]\nLEVEL=' 42'\n", 7, 42},
+    {"UnmatchedQuote", "[LOG]\nLEVEL=\"42\n", 7, 0},
+    {"CrLf", "[LOG]\r\nLEVEL=8\r\n", 7, 8},
+    {"Utf8Bom", "\xEF\xBB\xBF[LOG]\nLEVEL=8\n", 7, 8},
+    {"FirstOfTwo", "[LOG]\nLEVEL=1\nLEVEL=2\n", 7, 1},
+    {"CommentLine", "[LOG]\n;LEVEL=1\nLEVEL=5\n", 7, 5},
+    {"NegativeDefault", "", -1, UINT(-1)},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ProfileInt, testing::ValuesIn(kProfileCases),

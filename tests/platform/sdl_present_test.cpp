@@ -90,21 +90,19 @@ struct CloseEvent {
     SDL_Event event;
 };
 
-SDL_Event Escape() {
+SDL_Event Event(Uint32 type) {
     SDL_Event e{};
-    e.type = SDL_KEYDOWN;
+    e.type = type;
+    return e;
+}
+SDL_Event Escape() {
+    SDL_Event e = Event(SDL_KEYDOWN);
     e.key.keysym.sym = SDLK_ESCAPE;
     return e;
 }
 SDL_Event CloseBox() {
-    SDL_Event e{};
-    e.type = SDL_WINDOWEVENT;
+    SDL_Event e = Event(SDL_WINDOWEVENT);
     e.window.event = SDL_WINDOWEVENT_CLOSE;
-    return e;
-}
-SDL_Event Quit() {
-    SDL_Event e{};
-    e.type = SDL_QUIT;
     return e;
 }
 
@@ -126,7 +124,7 @@ TEST_P(OnScreenClose, EndsPlaybackUntilShownAgain) {
 INSTANTIATE_TEST_SUITE_P(Events, OnScreenClose,
                          ::testing::Values(CloseEvent{"Escape", Escape()},
                                            CloseEvent{"CloseBox", CloseBox()},
-                                           CloseEvent{"Quit", Quit()}),
+                                           CloseEvent{"Quit", Event(SDL_QUIT)}),
                          [](const ::testing::TestParamInfo<CloseEvent> &p) {
                              return std::string(p.param.name);
                          });

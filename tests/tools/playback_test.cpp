@@ -103,15 +103,21 @@ int ChannelDistance(uint32_t a, uint32_t b) {
     return worst;
 }
 
-class Playback : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = MakeScratchDir();
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override { kestra_test::RemoveScratchDir(dir_); }
-    std::string dir_;
-};
+// The format and the samples of a WAV file the tool wrote.
+::testing::AssertionResult ReadWav(const std::string &path, int rate, int channels, int bits,
+                                   std::string *samples) {
+    kplay::WavReader wav;
+    if (!wav.Open(path)) return ::testing::AssertionFailure() << wav.error();
+    const kplay::WavFormat &f = wav.format();
+    if (f.sampleRate != rate || f.channels != channels || f.bitsPerSample != bits)
+        return ::testing::AssertionFailure() << f.sampleRate << " Hz, " << f.channels
+                                             << " channels, " << f.bitsPerSample << " bits";
+    samples->assign(static_cast<size_t>(wav.dataSize()), '\0');
+    samples->resize(wav.Read(reinterpret_cast<uint8_t *>(&(*samples)[0]), samples->size()));
+    return ::testing::AssertionSuccess();
+}
+
+using Playback = ScratchFiles;
 
 struct AdapterCase {
     const char *adapter;
@@ -198,13 +204,8 @@ TEST_F(Playback, AudioOutHoldsTheTone) {
     RunResult run = RunPlay(dir_, {"--headless", "--frames", "25", "--audio-out", wavPath});
     ASSERT_EQ(run.exitCode, 0) << run.stderrText;
 
-    kplay::WavReader wav;
-    ASSERT_TRUE(wav.Open(wavPath)) << wav.error();
-    EXPECT_EQ(wav.format().sampleRate, 44100);
-    EXPECT_EQ(wav.format().channels, 2);
-    EXPECT_EQ(wav.format().bitsPerSample, 16);
-    std::string bytes(static_cast<size_t>(wav.dataSize()), '\0');
-    bytes.resize(wav.Read(reinterpret_cast<uint8_t *>(&bytes[0]), bytes.size()));
+    std::string bytes;
+    ASSERT_TRUE(ReadWav(wavPath, 44100, 2, 16, &bytes));
     std::vector<int16_t> tone = ToneSamples(bytes);
     ASSERT_GT(tone.size(), 44100u / 4) << "expected at least a quarter second of tone";
     // One second of clip: the recording follows the playback, not the speed of
@@ -250,13 +251,8 @@ TEST_F(Playback, WrittenClipAndWavPlayAndLoop) {
     const uint32_t want = Reference(first)[48 / 2 * 64 + 32];
     EXPECT_EQ(shot.At(32, 24), want) << std::hex << "got 0x" << shot.At(32, 24);
 
-    kplay::WavReader played;
-    ASSERT_TRUE(played.Open(out)) << played.error();
-    EXPECT_EQ(played.format().sampleRate, 8000);
-    EXPECT_EQ(played.format().channels, 1);
-    EXPECT_EQ(played.format().bitsPerSample, 8);
-    std::string got(static_cast<size_t>(played.dataSize()), '\0');
-    got.resize(played.Read(reinterpret_cast<uint8_t *>(&got[0]), got.size()));
+    std::string got;
+    ASSERT_TRUE(ReadWav(out, 8000, 1, 8, &got));
     EXPECT_NE(got.find(samples.substr(0, 400)), std::string::npos)
         << "the file's samples should reach the device unchanged";
 }
@@ -281,31 +277,36 @@ TEST_F(Playback, CropToTheFrameEdgeIsShown) {
         << std::hex << "bottom row shows 0x" << shot.At(4, 5) << ", not the top rows' colour";
 }
 
+// The clip and the sound file, when given, are written to the scratch
+// directory and passed after the arguments ("@" stands for the directory).
 struct BadRun {
     const char *name;
-    std::vector<std::string> args;  // "@" stands for the scratch directory
-    std::string clipBytes;          // written to @/clip.y4m when not empty
-    std::string wavBytes;           // written to @/sound.wav when not empty
-    int exitCode;
+    std::string clipBytes;
     const char *reason;
+    std::vector<std::string> args = {};
+    std::string wavBytes = "";
+    int exitCode = 1;
 };
 
 class PlaybackRefuses : public Playback, public ::testing::WithParamInterface<BadRun> {};
 
 TEST_P(PlaybackRefuses, WithOneLineAndAFailingExit) {
     const BadRun &c = GetParam();
+    // Without --no-audio when there is a WAV to read.
+    std::vector<std::string> args = {"--headless"};
+    if (c.wavBytes.empty()) args.push_back("--no-audio");
+    for (std::string a : c.args) {
+        if (a[0] == '@') a.replace(0, 1, dir_);
+        args.push_back(a);
+    }
     if (!c.clipBytes.empty()) {
         ASSERT_TRUE(WriteFile(dir_ + "/clip.y4m", c.clipBytes));
+        args.push_back(dir_ + "/clip.y4m");
     }
     if (!c.wavBytes.empty()) {
         ASSERT_TRUE(WriteFile(dir_ + "/sound.wav", c.wavBytes));
+        args.push_back(dir_ + "/sound.wav");
     }
-    std::vector<std::string> args = {"--headless", "--no-audio"};
-    for (std::string a : c.args) {
-        if (a.find('@') != std::string::npos) a.replace(a.find('@'), 1, dir_);
-        args.push_back(a);
-    }
-    if (!c.wavBytes.empty()) args.erase(args.begin() + 1);  // let the WAV be read
     RunResult run = RunPlay(dir_, args);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.stderrText;
     EXPECT_EQ(run.stderrText.rfind("kestra-play: ", 0), 0u) << run.stderrText;
@@ -322,45 +323,28 @@ const std::string kGoodClip = Y4mBytes("W8 H4 F25:1", {SolidFrame(8, 4, 0), Soli
 INSTANTIATE_TEST_SUITE_P(
     Inputs, PlaybackRefuses,
     ::testing::Values(
-        BadRun{"MissingClip", {"@/absent.y4m"}, "", "", 1, "absent.y4m: No such file"},
-        BadRun{"NotAClip", {"@/clip.y4m"}, "RIFF....WAVE", "", 1, "not a YUV4MPEG2 file"},
-        BadRun{"Chroma411",
-               {"@/clip.y4m"},
-               "YUV4MPEG2 W8 H4 F25:1 C411\n",
-               "",
-               1,
-               "unsupported chroma 'C411'"},
-        BadRun{"TinySize", {"@/clip.y4m"}, "YUV4MPEG2 W1 H4 F25:1\n", "", 1, "too small"},
-        BadRun{"HugeSize", {"@/clip.y4m"}, "YUV4MPEG2 W8192 H8192 F25:1\n", "", 1, "too large"},
-        BadRun{"TruncatedFrame",
-               {"@/clip.y4m"},
-               kGoodClip.substr(0, kGoodClip.size() - 10),
-               "",
-               1,
+        BadRun{"MissingClip", "", "absent.y4m: No such file", {"@/absent.y4m"}},
+        BadRun{"NotAClip", "RIFF....WAVE", "not a YUV4MPEG2 file"},
+        BadRun{"Chroma411", "YUV4MPEG2 W8 H4 F25:1 C411\n", "unsupported chroma 'C411'"},
+        BadRun{"TinySize", "YUV4MPEG2 W1 H4 F25:1\n", "too small"},
+        BadRun{"HugeSize", "YUV4MPEG2 W8192 H8192 F25:1\n", "too large"},
+        BadRun{"TruncatedFrame", kGoodClip.substr(0, kGoodClip.size() - 10),
                "frame 2 is truncated"},
-        BadRun{"NoFrames", {"@/clip.y4m"}, "YUV4MPEG2 W8 H4 F25:1\n", "", 1, "has no frames"},
-        BadRun{"FrameLargerThanFile",
-               {"@/clip.y4m"},
-               "YUV4MPEG2 W8192 H4096 F25:1 C444\nFRAME\n",
-               "",
-               1,
+        BadRun{"NoFrames", "YUV4MPEG2 W8 H4 F25:1\n", "has no frames"},
+        BadRun{"FrameLargerThanFile", "YUV4MPEG2 W8192 H4096 F25:1 C444\nFRAME\n",
                "frame 1 is truncated (0 of 100663296 bytes)"},
         BadRun{
             "WavFloat64",
-            {"@/clip.y4m", "@/sound.wav"},
             kGoodClip,
-            Riff(Chunk("fmt ", FmtBody(3, 2, 44100, 64, 16)) + Chunk("data", "abcdefghijklmnop")),
-            1,
-            "64-bit float samples"},
+            "64-bit float samples",
+            {},
+            Riff(Chunk("fmt ", FmtBody(3, 2, 44100, 64, 16)) + Chunk("data", "abcdefghijklmnop"))},
         BadRun{"CropOutsideFrame",
-               {"--crop", "0,0,16,4", "@/clip.y4m"},
                kGoodClip,
-               "",
-               1,
-               "--crop right edge 16 lies outside the 8x4 frame"},
-        BadRun{
-            "SnapshotUnwritable", {"--snapshot", "@/no/such/dir/s.png"}, "", "", 1, "cannot write"},
-        BadRun{"BadOption", {"--frames", "-3"}, "", "", 2, "bad value '-3' for --frames"}),
+               "--crop right edge 16 lies outside the 8x4 frame",
+               {"--crop", "0,0,16,4"}},
+        BadRun{"SnapshotUnwritable", "", "cannot write", {"--snapshot", "@/no/such/dir/s.png"}},
+        BadRun{"BadOption", "", "bad value '-3' for --frames", {"--frames", "-3"}, "", 2}),
     kestra_test::CaseName());
 
 }  // namespace

@@ -2,6 +2,8 @@
 // scratch directory.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +24,24 @@ void RemoveScratchDir(const std::string &dir);
 
 bool WriteFile(const std::string &path, const std::string &bytes);
 std::string ReadFile(const std::string &path);
+
+// A scratch directory of the test's own, gone after it.
+class ScratchFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = MakeScratchDir();
+        ASSERT_FALSE(dir_.empty());
+    }
+    void TearDown() override { RemoveScratchDir(dir_); }
+    // A new file of the directory holding bytes; "" when it could not be
+    // written, which the reader under test then fails to open.
+    std::string Write(const std::string &bytes, const std::string &extension) {
+        const std::string path = dir_ + "/file" + std::to_string(count_++) + extension;
+        return WriteFile(path, bytes) ? path : std::string();
+    }
+    std::string dir_;
+    int count_ = 0;
+};
 
 // A .y4m file: header fields after the signature, then `frames` frames whose
 // bytes are frameBytes(i) each, each behind a marker line `marker`.

@@ -1,4 +1,5 @@
-// The WAV reader against files it must play and files it must refuse.
+// The WAV reader against files it must play and files it must refuse, and
+// both readers on a file that is not there.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -6,6 +7,7 @@
 
 #include "tool_files.h"
 #include "wav.h"
+#include "y4m.h"
 
 using namespace kestra_test;
 using kplay::WavReader;
@@ -28,47 +30,21 @@ std::string ExtensibleBody(uint16_t subTag, uint16_t channels = 2, uint16_t bits
            Le16(subTag) + guidTail;
 }
 
-// Little-endian samples of 16, 24 and 32 bits, and 32-bit floats.
-std::string S16(std::initializer_list<int> v) {
+// Little-endian samples of `bytes` bytes each: the low bytes of every value.
+std::string Ints(size_t bytes, std::initializer_list<int64_t> values) {
     std::string s;
-    for (int x : v) s += Le16(static_cast<uint16_t>(x));
+    for (int64_t x : values) s += Le32(static_cast<uint32_t>(x)).substr(0, bytes);
     return s;
 }
-std::string S24(std::initializer_list<int> v) {
+std::string F32(std::initializer_list<float> values) {
     std::string s;
-    for (int x : v) s += Le32(static_cast<uint32_t>(x)).substr(0, 3);
-    return s;
-}
-std::string S32(std::initializer_list<int64_t> v) {
-    std::string s;
-    for (int64_t x : v) s += Le32(static_cast<uint32_t>(x));
-    return s;
-}
-std::string F32(std::initializer_list<float> v) {
-    std::string s;
-    for (float x : v) {
+    for (float x : values) {
         uint32_t bits;
         std::memcpy(&bits, &x, sizeof bits);
         s += Le32(bits);
     }
     return s;
 }
-
-class WavFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = MakeScratchDir();
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override { kestra_test::RemoveScratchDir(dir_); }
-    std::string Write(const std::string &bytes) {
-        std::string path = dir_ + "/sound" + std::to_string(count_++) + ".wav";
-        EXPECT_TRUE(WriteFile(path, bytes));
-        return path;
-    }
-    std::string dir_;
-    int count_ = 0;
-};
 
 struct GoodWav {
     const char *name;
@@ -78,12 +54,12 @@ struct GoodWav {
     std::string out;           // what Read hands out; "": Samples(dataBytes) as they are
 };
 
-class WavGood : public WavFiles, public ::testing::WithParamInterface<GoodWav> {};
+class WavGood : public ScratchFiles, public ::testing::WithParamInterface<GoodWav> {};
 
 TEST_P(WavGood, ReadsFormatAndEverySampleThenRewinds) {
     const GoodWav &c = GetParam();
     WavReader reader;
-    ASSERT_TRUE(reader.Open(Write(c.bytes))) << reader.error();
+    ASSERT_TRUE(reader.Open(Write(c.bytes, ".wav"))) << reader.error();
     EXPECT_EQ(reader.format().channels, c.channels);
     EXPECT_EQ(reader.format().sampleRate, c.rate);
     EXPECT_EQ(reader.format().bitsPerSample, c.bits);
@@ -135,35 +111,35 @@ INSTANTIATE_TEST_SUITE_P(
         // 24 and 32 bits keep their top 16 bits.
         GoodWav{"Int24Stereo",
                 Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 24, 6)) +
-                     Chunk("data", S24({0x7FFFFF, -1, -0x800000, 0x123456}))),
-                2, 44100, 16, 12, S16({0x7FFF, -1, -0x8000, 0x1234})},
+                     Chunk("data", Ints(3, {0x7FFFFF, -1, -0x800000, 0x123456}))),
+                2, 44100, 16, 12, Ints(2, {0x7FFF, -1, -0x8000, 0x1234})},
         GoodWav{"Int32Mono",
                 Riff(Chunk("fmt ", FmtBody(1, 1, 8000, 32, 4)) +
-                     Chunk("data", S32({INT32_MAX, INT32_MIN, 0x10000}))),
-                1, 8000, 16, 12, S16({0x7FFF, -0x8000, 1})},
+                     Chunk("data", Ints(4, {INT32_MAX, INT32_MIN, 0x10000}))),
+                1, 8000, 16, 12, Ints(2, {0x7FFF, -0x8000, 1})},
         // Beyond full scale saturates; NaN is silence.
         GoodWav{"Float32Stereo",
                 Riff(Chunk("fmt ", FmtBody(3, 2, 48000, 32, 8)) +
                      Chunk("data", F32({1.5f, -2.0f, 0.5f, NAN}))),
-                2, 48000, 16, 16, S16({32767, -32768, 16384, 0})},
+                2, 48000, 16, 16, Ints(2, {32767, -32768, 16384, 0})},
         GoodWav{"ExtensibleFloatMono",
                 Riff(Chunk("fmt ", ExtensibleBody(3, 1, 32, 0x4)) + Chunk("data", F32({-0.25f}))),
-                1, 48000, 16, 4, S16({-8192})},
+                1, 48000, 16, 4, Ints(2, {-8192})},
         // 5.1 without a mask: FL + FC/sqrt2 + BL, saturated, and the LFE left out.
         GoodWav{"FiveOneDownmixSaturates",
                 Riff(Chunk("fmt ", FmtBody(1, 6, 44100, 16, 12)) +
-                     Chunk("data", S16({30000, -30000, 20000, 32767, 100, -100, 1000, 2000, 256,
-                                        5000, 10, 20}))),
-                2, 44100, 16, 24, S16({32767, -15960, 1191, 2201})},
+                     Chunk("data", Ints(2, {30000, -30000, 20000, 32767, 100, -100, 1000, 2000, 256,
+                                            5000, 10, 20}))),
+                2, 44100, 16, 24, Ints(2, {32767, -15960, 1191, 2201})},
         GoodWav{"SevenOneFrom8Bit",
                 Riff(Chunk("fmt ", FmtBody(1, 8, 22050, 8, 8)) +
                      Chunk("data", std::string("\x8A\x76\x80\xFF\x81\x80\x80\x82", 8))),
-                2, 22050, 16, 8, S16({2816, -2048})},
+                2, 22050, 16, 8, Ints(2, {2816, -2048})},
         // The mask says which channel is the LFE.
         GoodWav{"ExtensibleMaskDropsLfe",
                 Riff(Chunk("fmt ", ExtensibleBody(1, 3, 16, 0xB)) +
-                     Chunk("data", S16({100, 200, 30000}))),
-                2, 48000, 16, 6, S16({100, 200})}),
+                     Chunk("data", Ints(2, {100, 200, 30000}))),
+                2, 48000, 16, 6, Ints(2, {100, 200})}),
     kestra_test::CaseName());
 
 struct BadWav {
@@ -172,12 +148,12 @@ struct BadWav {
     const char *reason;
 };
 
-class WavBad : public WavFiles, public ::testing::WithParamInterface<BadWav> {};
+class WavBad : public ScratchFiles, public ::testing::WithParamInterface<BadWav> {};
 
 TEST_P(WavBad, IsRefusedWithAReason) {
     const BadWav &c = GetParam();
     WavReader reader;
-    EXPECT_FALSE(reader.Open(Write(c.bytes)));
+    EXPECT_FALSE(reader.Open(Write(c.bytes, ".wav")));
     EXPECT_NE(reader.error().find(c.reason), std::string::npos)
         << "expected '" << c.reason << "' in: " << reader.error();
     uint8_t buffer[16];
@@ -218,10 +194,13 @@ INSTANTIATE_TEST_SUITE_P(
                "block align 3"}),
     kestra_test::CaseName());
 
-TEST_F(WavFiles, MissingFileIsAnError) {
-    WavReader reader;
-    EXPECT_FALSE(reader.Open(dir_ + "/absent.wav"));
-    EXPECT_NE(reader.error().find("absent.wav"), std::string::npos) << reader.error();
+TEST_F(ScratchFiles, MissingFilesAreRefusedNamingThem) {
+    WavReader wav;
+    EXPECT_FALSE(wav.Open(dir_ + "/absent.wav"));
+    EXPECT_NE(wav.error().find("absent.wav"), std::string::npos) << wav.error();
+    kplay::Y4mReader clip;
+    EXPECT_FALSE(clip.Open(dir_ + "/absent.y4m"));
+    EXPECT_NE(clip.error().find("absent.y4m"), std::string::npos) << clip.error();
 }
 
 }  // namespace

@@ -4,27 +4,12 @@
 #include "tool_files.h"
 #include "y4m.h"
 
+using kestra_test::ScratchFiles;
 using kestra_test::SolidFrame;
 using kestra_test::Y4mBytes;
 using kplay::Y4mReader;
 
 namespace {
-
-class Y4mFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = kestra_test::MakeScratchDir();
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override { kestra_test::RemoveScratchDir(dir_); }
-    std::string Write(const std::string &bytes) {
-        std::string path = dir_ + "/clip" + std::to_string(count_++) + ".y4m";
-        EXPECT_TRUE(kestra_test::WriteFile(path, bytes));
-        return path;
-    }
-    std::string dir_;
-    int count_ = 0;
-};
 
 struct GoodClip {
     const char *name;
@@ -41,7 +26,7 @@ std::string Bytes(std::initializer_list<int> v) {
     return s;
 }
 
-class Y4mGoodClip : public Y4mFiles, public ::testing::WithParamInterface<GoodClip> {};
+class Y4mGoodClip : public ScratchFiles, public ::testing::WithParamInterface<GoodClip> {};
 
 TEST_P(Y4mGoodClip, ReadsEveryFrameThenEndsAndRewinds) {
     const GoodClip &c = GetParam();
@@ -51,7 +36,7 @@ TEST_P(Y4mGoodClip, ReadsEveryFrameThenEndsAndRewinds) {
         expected.push_back(c.raw.empty() ? frames.back() : c.out);
     }
     Y4mReader reader;
-    ASSERT_TRUE(reader.Open(Write(Y4mBytes(c.fields, frames, c.marker)))) << reader.error();
+    ASSERT_TRUE(reader.Open(Write(Y4mBytes(c.fields, frames, c.marker), ".y4m"))) << reader.error();
     EXPECT_EQ(reader.header().width, c.width);
     EXPECT_EQ(reader.header().height, c.height);
     EXPECT_EQ(reader.header().fpsNum, c.fpsNum);
@@ -102,11 +87,11 @@ struct BadHeader {
     const char *reason;  // expected within the error line
 };
 
-class Y4mBadHeader : public Y4mFiles, public ::testing::WithParamInterface<BadHeader> {};
+class Y4mBadHeader : public ScratchFiles, public ::testing::WithParamInterface<BadHeader> {};
 
 TEST_P(Y4mBadHeader, IsRefusedWithAReason) {
     const BadHeader &c = GetParam();
-    const std::string path = Write(c.bytes);
+    const std::string path = Write(c.bytes, ".y4m");
     Y4mReader reader;
     EXPECT_FALSE(reader.Open(path));
     EXPECT_NE(reader.error().find(c.reason), std::string::npos)
@@ -146,24 +131,19 @@ INSTANTIATE_TEST_SUITE_P(
                   "too long"}),
     kestra_test::CaseName());
 
-TEST_F(Y4mFiles, MissingFileIsAnError) {
-    Y4mReader reader;
-    EXPECT_FALSE(reader.Open(dir_ + "/absent.y4m"));
-    EXPECT_NE(reader.error().find("absent.y4m"), std::string::npos) << reader.error();
-}
-
 struct BadBody {
     const char *name;
     std::string tail;  // after one good 4x2 frame
     const char *reason;
 };
 
-class Y4mBadBody : public Y4mFiles, public ::testing::WithParamInterface<BadBody> {};
+class Y4mBadBody : public ScratchFiles, public ::testing::WithParamInterface<BadBody> {};
 
 TEST_P(Y4mBadBody, SecondFrameIsAnErrorNotAnEnd) {
     const BadBody &c = GetParam();
     Y4mReader reader;
-    ASSERT_TRUE(reader.Open(Write(Y4mBytes("W4 H2 F25:1", {SolidFrame(4, 2, 0)}) + c.tail)));
+    ASSERT_TRUE(
+        reader.Open(Write(Y4mBytes("W4 H2 F25:1", {SolidFrame(4, 2, 0)}) + c.tail, ".y4m")));
     kplay::YuvFrame frame;
     ASSERT_EQ(reader.ReadFrame(&frame), Y4mReader::Result::Frame) << reader.error();
     EXPECT_EQ(reader.ReadFrame(&frame), Y4mReader::Result::Error);
@@ -182,10 +162,10 @@ INSTANTIATE_TEST_SUITE_P(
                       BadBody{"EndlessMarker", "FRAME " + std::string(10000, 'p'), "too long"}),
     kestra_test::CaseName());
 
-TEST_F(Y4mFiles, EstimatesFramesFromTheFileSize) {
+TEST_F(ScratchFiles, Y4mReaderEstimatesFramesFromTheFileSize) {
     std::vector<std::string> frames(7, SolidFrame(6, 4, 1));
     Y4mReader reader;
-    ASSERT_TRUE(reader.Open(Write(Y4mBytes("W6 H4 F25:1", frames))));
+    ASSERT_TRUE(reader.Open(Write(Y4mBytes("W6 H4 F25:1", frames), ".y4m")));
     EXPECT_EQ(reader.EstimatedFrames(), 7);
 }
 

@@ -90,11 +90,14 @@ protected:
         output.reset();
         host::DestroyHostWindow(window);
     }
-    void Open(int clientWidth, int clientHeight, int frameWidth, int frameHeight) {
+    ::testing::AssertionResult Open(int clientWidth, int clientHeight, int frameWidth,
+                                    int frameHeight) {
         window = host::CreateHostWindow(clientWidth, clientHeight);
-        ASSERT_NE(window, nullptr);
+        if (!window) return ::testing::AssertionFailure() << "no window";
         output = D3D11Output::Create(window, frameWidth, frameHeight);
-        ASSERT_NE(output, nullptr) << "no Direct3D 11 output on this machine";
+        if (!output)
+            return ::testing::AssertionFailure() << "no Direct3D 11 output on this machine";
+        return ::testing::AssertionSuccess();
     }
 
     // Shows the frame and reads `target` until the check holds, for 3 s at
@@ -123,9 +126,9 @@ uint32_t At(const std::vector<uint32_t> &client, int width, int x, int y) {
     return client[size_t(y) * width + x];
 }
 
-std::string Mismatch(const char *what, uint32_t expected, uint32_t shown) {
+std::string Mismatch(const std::string &what, uint32_t expected, uint32_t shown) {
     if (Distance(expected, shown) <= kTolerance) return "";
-    return std::string(what) + ": expected " + Hex(expected) + ", shown " + Hex(shown);
+    return what + ": expected " + Hex(expected) + ", shown " + Hex(shown);
 }
 
 // 16 x 8 x 8 (y, u, v) triples as 8x8 blocks, shown 1:1, straight from the
@@ -133,7 +136,7 @@ std::string Mismatch(const char *what, uint32_t expected, uint32_t shown) {
 class D3D11ColourTest : public D3D11OutputTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(D3D11ColourTest, EveryTripleWithinTwoOfTheConverter) {
-    Open(256, 256, 256, 256);
+    ASSERT_TRUE(Open(256, 256, 256, 256));
     auto triple = [](int block, uint8_t *yuv) {
         yuv[0] = uint8_t(block / 64 * 17);
         yuv[1] = uint8_t(block / 8 % 8 * 36 + 2);
@@ -153,9 +156,8 @@ TEST_P(D3D11ColourTest, EveryTripleWithinTwoOfTheConverter) {
             const uint32_t shown = At(client, width, block % 32 * 8 + 4, block / 32 * 8 + 4);
             worst = std::max(worst, Distance(shown, expected));
             if (Distance(shown, expected) <= kTolerance || off++) continue;
-            first = Mismatch(("yuv " + std::to_string(yuv[0]) + "," + std::to_string(yuv[1]) + "," +
-                              std::to_string(yuv[2]))
-                                 .c_str(),
+            first = Mismatch("yuv " + std::to_string(yuv[0]) + "," + std::to_string(yuv[1]) + "," +
+                                 std::to_string(yuv[2]),
                              expected, shown);
         }
         return off ? std::to_string(off) + " triples off, the first " + first : "";
@@ -174,59 +176,50 @@ INSTANTIATE_TEST_SUITE_P(Paths, D3D11ColourTest, ::testing::Values(false, true),
 // row take the nearest chroma sample, as the converters' edge pixels do.
 TEST_F(D3D11OutputTest, OddFrameMatchesTheConverterPixelForPixel) {
     constexpr int kWidth = 33, kHeight = 17;
-    Open(kWidth, kHeight, kWidth, kHeight);
+    ASSERT_TRUE(Open(kWidth, kHeight, kWidth, kHeight));
     const unsigned seed = GetTickCount();
+    SCOPED_TRACE("seed " + std::to_string(seed));
     std::srand(seed);
     Planes planes(kWidth, kHeight);
     for (auto *plane : {&planes.y, &planes.u, &planes.v})
         for (uint8_t &byte : *plane) byte = uint8_t(std::rand());
-    auto check = [&](const std::vector<uint32_t> &client, int width) {
-        for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x) {
-                const size_t chroma = size_t(std::min(y / 2, kHeight / 2 - 1)) * (kWidth / 2) +
-                                      size_t(std::min(x / 2, kWidth / 2 - 1));
-                const std::string problem = Mismatch(
-                    ("pixel " + std::to_string(x) + "," + std::to_string(y)).c_str(),
-                    Converted(planes.y[size_t(y) * kWidth + x], planes.u[chroma], planes.v[chroma]),
-                    At(client, width, x, y));
-                if (!problem.empty()) return problem;
-            }
-        return std::string();
+    // Picture row y is plane row y, or, read upwards, row kHeight - 1 - y.
+    const int chromaRows = kHeight / 2, chromaColumns = kWidth / 2;
+    auto matches = [&](bool upwards) {
+        return [&, upwards](const std::vector<uint32_t> &client, int width) {
+            for (int y = 0; y < kHeight; ++y)
+                for (int x = 0; x < kWidth; ++x) {
+                    const int row = upwards ? kHeight - 1 - y : y;
+                    const int chromaRow = std::min(y / 2, chromaRows - 1);
+                    const size_t chroma =
+                        size_t(upwards ? chromaRows - 1 - chromaRow : chromaRow) * chromaColumns +
+                        size_t(std::min(x / 2, chromaColumns - 1));
+                    const std::string problem =
+                        Mismatch((upwards ? "upwards pixel " : "pixel ") + std::to_string(x) + "," +
+                                     std::to_string(y),
+                                 Converted(planes.y[size_t(row) * kWidth + x], planes.u[chroma],
+                                           planes.v[chroma]),
+                                 At(client, width, x, y));
+                    if (!problem.empty()) return problem;
+                }
+            return std::string();
+        };
     };
-    EXPECT_EQ(ShowUntil(planes.Frame(), nullptr, false, PaintNothing, check), "")
-        << "seed " << seed;
+    EXPECT_EQ(ShowUntil(planes.Frame(), nullptr, false, PaintNothing, matches(false)), "");
 
     // Negative strides read the rows upwards from the last one, as every
     // presenter reads rows at base + row x stride: the picture upside down.
-    const int chromaRows = kHeight / 2, chromaColumns = kWidth / 2;
-    const FrameArgs upwards{&planes.y[size_t(kHeight - 1) * kWidth],
-                            -kWidth,
-                            &planes.u[size_t(chromaRows - 1) * chromaColumns],
-                            &planes.v[size_t(chromaRows - 1) * chromaColumns],
-                            -chromaColumns,
-                            0,
-                            0,
-                            0};
-    auto flipped = [&](const std::vector<uint32_t> &client, int width) {
-        for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x) {
-                const size_t chroma =
-                    size_t(chromaRows - 1 - std::min(y / 2, chromaRows - 1)) * chromaColumns +
-                    size_t(std::min(x / 2, chromaColumns - 1));
-                const std::string problem = Mismatch(
-                    ("upwards pixel " + std::to_string(x) + "," + std::to_string(y)).c_str(),
-                    Converted(planes.y[size_t(kHeight - 1 - y) * kWidth + x], planes.u[chroma],
-                              planes.v[chroma]),
-                    At(client, width, x, y));
-                if (!problem.empty()) return problem;
-            }
-        return std::string();
-    };
-    EXPECT_EQ(ShowUntil(upwards, nullptr, false, PaintNothing, flipped), "") << "seed " << seed;
+    FrameArgs upwards = planes.Frame();
+    upwards.y += size_t(kHeight - 1) * kWidth;
+    upwards.u += size_t(chromaRows - 1) * chromaColumns;
+    upwards.v += size_t(chromaRows - 1) * chromaColumns;
+    upwards.yStride = -kWidth;
+    upwards.uvStride = -chromaColumns;
+    EXPECT_EQ(ShowUntil(upwards, nullptr, false, PaintNothing, matches(true)), "");
 }
 
 TEST_F(D3D11OutputTest, LumaRampKeepsItsLevels) {
-    Open(256, 16, 256, 16);
+    ASSERT_TRUE(Open(256, 16, 256, 16));
     Planes planes(256, 16);
     planes.Fill([](int x, int, uint8_t *yuv) { yuv[0] = uint8_t(x), yuv[1] = yuv[2] = 128; });
     size_t levels = 0;
@@ -242,7 +235,7 @@ TEST_F(D3D11OutputTest, LumaRampKeepsItsLevels) {
 
 // Four grey stripes; the right two, mirrored, fill a client twice as wide.
 TEST_F(D3D11OutputTest, CropAndMirror) {
-    Open(128, 32, 64, 32);
+    ASSERT_TRUE(Open(128, 32, 64, 32));
     Planes planes(64, 32);
     planes.Fill([](int x, int, uint8_t *yuv) {
         yuv[0] = uint8_t(40 + x / 16 * 50), yuv[1] = yuv[2] = 128;
@@ -256,7 +249,7 @@ TEST_F(D3D11OutputTest, CropAndMirror) {
 }
 
 TEST_F(D3D11OutputTest, OsdIsPaintedInFramePixelsAndScaled) {
-    Open(128, 128, 64, 64);
+    ASSERT_TRUE(Open(128, 128, 64, 64));
     Planes planes(64, 64);
     planes.Fill([](int, int, uint8_t *yuv) { yuv[0] = 16, yuv[1] = yuv[2] = 128; });
     auto check = [](const std::vector<uint32_t> &client, int width) {
@@ -278,7 +271,7 @@ TEST_F(D3D11OutputTest, OsdIsPaintedInFramePixelsAndScaled) {
 }
 
 TEST_F(D3D11OutputTest, FollowsTheClientAreaAndItsWindow) {
-    Open(64, 64, 32, 32);
+    ASSERT_TRUE(Open(64, 64, 32, 32));
     Planes planes(32, 32);
     planes.Fill([](int, int, uint8_t *yuv) { yuv[0] = 81, yuv[1] = 90, yuv[2] = 240; });
     const FrameArgs frame = planes.Frame();
