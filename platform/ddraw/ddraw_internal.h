@@ -48,7 +48,7 @@ Adapter &TheAdapter();  // needs AdapterLock()
 using Guard = std::lock_guard<std::recursive_mutex>;
 
 // The failure a test injected for this call (its method on a surface of its
-// format key), if any.
+// format key), if any; DDERR_SURFACELOST also loses every surface.
 std::optional<HRESULT> Injected(const KplatDdrawCall &call);
 // One call into the adapter, as FinishCall logs it; holds the adapter lock
 // for the whole call.

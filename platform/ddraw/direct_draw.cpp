@@ -30,8 +30,15 @@ Adapter &TheAdapter() {
     return *adapter;
 }
 
+// A surface is lost with every other, as a display-mode change takes them:
+// an injected DDERR_SURFACELOST is such a change, made at that call.
 std::optional<HRESULT> Injected(const KplatDdrawCall &call) {
-    return ShouldFail(call.method, call.format);
+    std::optional<HRESULT> result = ShouldFail(call.method, call.format);
+    if (result == DDERR_SURFACELOST) {
+        Guard guard(AdapterLock());
+        for (Surface *surface : TheAdapter().surfaces) surface->lost = true;
+    }
+    return result;
 }
 
 Call::Call(const char *name, const void *called, DWORD formatKey) {

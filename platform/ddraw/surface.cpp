@@ -12,6 +12,8 @@ namespace {
 
 constexpr LONG kPitchAlign = 64;
 constexpr size_t kMaxSurfaceBytes = size_t(1) << 28;
+// Magenta-ish in every format the adapter makes.
+constexpr uint8_t kRestoredByte = 0xC5;
 
 LONG AlignPitch(int64_t bytes) {
     return static_cast<LONG>((bytes + kPitchAlign - 1) / kPitchAlign * kPitchAlign);
@@ -188,6 +190,8 @@ HRESULT Surface::ReleaseDC(HDC handle) {
 HRESULT Surface::Restore() {
     Call call("IDirectDrawSurface7::Restore", this, FormatKey());
     if (std::optional<HRESULT> hr = Injected(call)) return FinishCall(call, *hr);
+    // What a restored surface holds is undefined: a pattern no frame has.
+    if (lost) std::fill(memory.begin(), memory.end(), kRestoredByte);
     lost = false;
     return FinishCall(call, DD_OK);
 }

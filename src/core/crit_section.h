@@ -14,6 +14,8 @@ public:
 
     void Enter() { EnterCriticalSection(&section); }
     void Leave() { LeaveCriticalSection(&section); }
+    // Enters only when no other thread holds it.
+    bool TryEnter() { return TryEnterCriticalSection(&section) != FALSE; }
 
 private:
     CRITICAL_SECTION section;

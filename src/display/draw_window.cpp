@@ -31,37 +31,43 @@ bool InsideFrame(const RECT &rect, int32_t width, int32_t height) {
 }
 
 DrawWindow::~DrawWindow() {
-    FreeDraw();
+    if (presenter) presenter->Release();
     if (state.windowDC) ReleaseDC(state.hwnd, state.windowDC);
 }
 
 void DrawWindow::Close(DrawWindow *display) {
     if (display->InCallback())
-        display->closeDeferred = true;
+        display->Submit(QueuedCall{QueuedCall::Kind::Close, nullptr, 0, 0, false, {}});
     else
         delete display;
 }
 
 void DrawWindow::SetHwnd(HWND window) {
-    // The frame being drawn still paints into the old window's DC.
-    if (InCallback()) {
-        windowDeferred = true;
-        deferredWindow = window;
+    Submit(QueuedCall{QueuedCall::Kind::Window, window, 0, 0, false, {}});
+}
+
+void DrawWindow::UpdateWindowRect() {
+    Submit(QueuedCall{QueuedCall::Kind::Adjust, nullptr, 0, 0, false, {}});
+}
+
+int32_t DrawWindow::InitDraw(int32_t width, int32_t height) {
+    Submit(QueuedCall{QueuedCall::Kind::Init, nullptr, width, height, false, {}});
+    return 0;
+}
+
+void DrawWindow::FreeDraw() {
+    Submit(QueuedCall{QueuedCall::Kind::Free, nullptr, 0, 0, false, {}});
+}
+
+// A crop set from inside the callback, or behind a queued set-up, is checked
+// against the frame size that set-up leaves; otherwise it takes effect at once.
+void DrawWindow::SetPlayRect(const RECT *rect) {
+    if (!InCallback() && QueueEmpty()) {
+        ApplyPlayRect(rect);
         return;
     }
-    if (state.windowDC) {
-        ReleaseDC(state.hwnd, state.windowDC);
-        state.windowDC = nullptr;
-    }
-    const bool moved = window != state.hwnd;
-    state.hwnd = window;
-    state.windowDC = GetDC(state.hwnd);
-    if (!moved || !window) return;
-    UpdateWindowRect();
-    // Whatever the presenter holds (a clipper, a swap chain) belongs to the
-    // old window: frames would show nowhere.
-    if (state.initialised && !(presenter && presenter->MoveTo(window)))
-        SetUpPresenter(state.frameWidth, state.frameHeight);
+    Submit(QueuedCall{QueuedCall::Kind::Crop, nullptr, 0, 0, rect != nullptr,
+                      rect ? *rect : RECT{0, 0, 0, 0}});
 }
 
 void DrawWindow::SetDisplayCallback(void *user, KestraDisplayCallback callback) {
@@ -69,7 +75,108 @@ void DrawWindow::SetDisplayCallback(void *user, KestraDisplayCallback callback) 
     state.displayCallback = callback;
 }
 
-void DrawWindow::SetPlayRect(const RECT *rect) {
+// A host moving its window while another thread draws must not free what the
+// draw uses, nor wait for it: the draw may be inside the host's callback, or
+// in a platform call that waits for this very thread's messages.
+void DrawWindow::Submit(const QueuedCall &call) {
+    {
+        AutoLock hold(queueLock);
+        using Kind = QueuedCall::Kind;
+        // A call that only replaces the one before it stands for both; the
+        // first entry may be running, so it is never replaced.
+        const bool replaces = queued > 1 && queue[queued - 1].kind == call.kind &&
+                              call.kind != Kind::Init && call.kind != Kind::Close;
+        if (replaces)
+            queue[queued - 1] = call;
+        else if (queued < kQueueLength)
+            queue[queued++] = call;
+        else if (call.kind == Kind::Close)
+            queue[queued - 1] = call;  // nothing after it matters
+    }
+    if (InCallback() || !drawLock.TryEnter()) return;
+    if (LeaveDraw()) delete this;
+}
+
+bool DrawWindow::QueueEmpty() {
+    AutoLock hold(queueLock);
+    return queued == 0;
+}
+
+// Each call leaves the queue only once it is made, so a crop set meanwhile
+// from another thread queues behind it.
+bool DrawWindow::RunQueued() {
+    for (;;) {
+        QueuedCall call;
+        {
+            AutoLock hold(queueLock);
+            if (queued == 0) return false;
+            call = queue[0];
+            if (call.kind == QueuedCall::Kind::Close) {
+                queued = 0;
+                return true;
+            }
+        }
+        Apply(call);
+        AutoLock hold(queueLock);
+        std::memmove(&queue[0], &queue[1], sizeof(QueuedCall) * size_t(queued - 1));
+        --queued;
+    }
+}
+
+// A call queued after the last look, while drawLock was still held, is made
+// here too: nothing stays queued once no draw is running.
+bool DrawWindow::LeaveDraw() {
+    for (;;) {
+        const bool close = RunQueued();
+        drawLock.Leave();
+        if (close) return true;
+        if (QueueEmpty() || !drawLock.TryEnter()) return false;
+    }
+}
+
+void DrawWindow::Apply(const QueuedCall &call) {
+    switch (call.kind) {
+        case QueuedCall::Kind::Window:
+            ApplyWindow(call.window);
+            break;
+        case QueuedCall::Kind::Adjust:
+            if (WindowAlive()) GetWindowRect(state.hwnd, &state.windowRect);
+            break;
+        case QueuedCall::Kind::Init:
+            ApplyInit(call.width, call.height);
+            break;
+        case QueuedCall::Kind::Free:
+            if (presenter) presenter->Release();
+            break;
+        case QueuedCall::Kind::Crop:
+            ApplyPlayRect(call.hasRect ? &call.rect : nullptr);
+            break;
+        case QueuedCall::Kind::Close:
+            break;
+    }
+}
+
+// A window destroyed under the display counts as none.
+bool DrawWindow::WindowAlive() { return state.hwnd && IsWindow(state.hwnd); }
+
+void DrawWindow::ApplyWindow(HWND window) {
+    if (state.windowDC) {
+        ReleaseDC(state.hwnd, state.windowDC);
+        state.windowDC = nullptr;
+    }
+    const bool moved = window != state.hwnd || windowLost;
+    state.hwnd = window;
+    state.windowDC = GetDC(state.hwnd);
+    windowLost = !WindowAlive();
+    if (windowLost || !moved) return;
+    GetWindowRect(state.hwnd, &state.windowRect);
+    // Whatever the presenter holds (a clipper, a swap chain) belongs to the
+    // old window: frames would show nowhere.
+    if (state.initialised && !(presenter && presenter->MoveTo(window)))
+        SetUpPresenter(state.frameWidth, state.frameHeight);
+}
+
+void DrawWindow::ApplyPlayRect(const RECT *rect) {
     AutoLock lock(cropLock);
     if (!rect || !InsideFrame(*rect, state.frameWidth, state.frameHeight)) {
         state.playRectEnabled = 0;
@@ -79,13 +186,7 @@ void DrawWindow::SetPlayRect(const RECT *rect) {
     state.playRectEnabled = 1;
 }
 
-int32_t DrawWindow::InitDraw(int32_t width, int32_t height) {
-    if (InCallback()) {
-        initDeferred = true;
-        deferredWidth = width;
-        deferredHeight = height;
-        return 0;
-    }
+void DrawWindow::ApplyInit(int32_t width, int32_t height) {
     bool usable =
         width > 0 && height > 0 && uint64_t(width) * uint64_t(height) * 4 <= kMaxFrameBufferBytes;
     if (usable) SetUpPresenter(width, height);
@@ -94,12 +195,11 @@ int32_t DrawWindow::InitDraw(int32_t width, int32_t height) {
         presenter = MakeGdiPresenter(PresenterSetUp{state.hwnd, 0, 0, {}});
         SetFrameSize(0, 0);
         state.initialised = 0;
-        return 0;
+        return;
     }
     SetFrameSize(width, height);
-    UpdateWindowRect();
+    if (WindowAlive()) GetWindowRect(state.hwnd, &state.windowRect);
     state.initialised = 1;
-    return 0;
 }
 
 // The old presenter leaves DirectDraw before the new one opens it; the frame
@@ -121,24 +221,20 @@ void DrawWindow::SetFrameSize(int32_t width, int32_t height) {
     if (!InsideFrame(state.playRect, width, height)) state.playRectEnabled = 0;
 }
 
-void DrawWindow::FreeDraw() {
-    if (presenter) presenter->Release();
-}
-
-void DrawWindow::UpdateWindowRect() { GetWindowRect(state.hwnd, &state.windowRect); }
-
 int32_t DrawWindow::DrawYUV420(const FrameArgs &frame) {
     // From inside the host's callback: the frame being drawn is still in use.
     if (InCallback()) return kDrawNotReady;
-    if (!state.hwnd || !state.initialised || !presenter) return kDrawNotReady;
-    // A frame without its planes is refused like one for a display not ready.
-    if (!frame.y || !frame.u || !frame.v) return kDrawNotReady;
-    const int32_t result = Present(frame);
-    if (closeDeferred) {
-        delete this;
-        return result;
+    drawLock.Enter();
+    // What other threads asked while the last frame was drawn.
+    RunQueued();
+    int32_t result = kDrawNotReady;
+    if (!WindowAlive()) {
+        windowLost = state.hwnd != nullptr;
+    } else if (state.initialised && presenter && frame.y && frame.u && frame.v) {
+        // A frame without its planes is refused like one for a display not ready.
+        result = Present(frame);
     }
-    RunDeferred();
+    if (LeaveDraw()) delete this;
     return result;
 }
 
@@ -171,17 +267,6 @@ int32_t DrawWindow::PresentOnce(const FrameArgs &frame) {
     const WindowTarget window{state.hwnd, state.windowDC, state.windowRect};
     return presenter->Present(
         FrameContext{frame, cropped ? &crop : nullptr, mirror, osd, drawing, window});
-}
-
-void DrawWindow::RunDeferred() {
-    if (windowDeferred) {
-        windowDeferred = false;
-        SetHwnd(deferredWindow);
-    }
-    if (initDeferred) {
-        initDeferred = false;
-        InitDraw(deferredWidth, deferredHeight);
-    }
 }
 
 void DrawWindow::SetOsdText(int32_t index, const char *text, int32_t x, int32_t y, int32_t anchor,

@@ -33,6 +33,18 @@ struct DisplayState {
 // Whether a play rect is a crop of a frame of this size (draw_window.cpp).
 bool InsideFrame(const RECT &rect, int32_t width, int32_t height);
 
+// A call that would free or replace what a draw in progress uses, waiting its
+// turn: made from inside the host's callback, or from another thread while a
+// frame is drawn.
+struct QueuedCall {
+    enum class Kind : uint8_t { Window, Adjust, Init, Free, Crop, Close };
+    Kind kind;
+    HWND window;
+    int32_t width, height;
+    bool hasRect;
+    RECT rect;
+};
+
 class DrawWindow {
 public:
     DrawWindow() = default;
@@ -41,13 +53,14 @@ public:
     // waits until the draw that called the callback returns.
     static void Close(DrawWindow *display);
 
-    // Setters (no lock: the host must not race them with a draw).
+    // Window, set-up and crop calls take effect at once when no frame is being
+    // drawn; otherwise the drawing thread makes them, in the order they came,
+    // when the draw returns. Nothing waits for a draw.
     void SetHwnd(HWND window);
     void SetIndex(int32_t index) { drawIndex = index; }
     void SetDisplayCallback(void *user, KestraDisplayCallback callback);
     void SetMirrorMode(int32_t mode) { mirrorMode = mode; }
-    void SetPlayRect(const RECT *rect);  // under cropLock
-
+    void SetPlayRect(const RECT *rect);
     int32_t InitDraw(int32_t width, int32_t height);
     void FreeDraw();
     void UpdateWindowRect();
@@ -60,35 +73,47 @@ public:
     void DrawOsd(HDC dc, int32_t width, int32_t height);
 
 private:
+    void Submit(const QueuedCall &call);
+    // Makes the queued calls in order; true when one of them closed the display.
+    bool RunQueued();
+    bool QueueEmpty();
+    // Leaves drawLock with nothing queued behind it; true when the display must go.
+    bool LeaveDraw();
+    void Apply(const QueuedCall &call);
+    void ApplyWindow(HWND window);
+    void ApplyInit(int32_t width, int32_t height);
+    void ApplyPlayRect(const RECT *rect);
+    bool WindowAlive();
+
     void SetUpPresenter(int32_t width, int32_t height);
     void SetFrameSize(int32_t width, int32_t height);
     int32_t Present(const FrameArgs &frame);
     int32_t PresentOnce(const FrameArgs &frame);
     void CopyOsd(OsdPainter *osd);
-    // The drawing thread is inside the host's callback: what would free or
-    // replace the presenter under the draw waits for the draw to return.
+    // The drawing thread is inside the host's callback.
     bool InCallback() const { return callbackThread.load() == GetCurrentThreadId(); }
-    void RunDeferred();
 
     std::unique_ptr<Presenter> presenter;
     DisplayState state;
-    // The callback, the OSD slots and the crop each have their own lock.
+    // The window went away under the display: set up again for whatever window comes next.
+    bool windowLost = false;
+    // Held by whoever draws a frame or makes the queued calls.
+    CritSection drawLock;
+    // The callback, the OSD slots, the crop and the queue each have their own lock.
     CritSection callbackLock;
     CritSection osdLock;
     CritSection cropLock;
+    CritSection queueLock;
+    // Enough for any host; a call past it is dropped rather than waited for.
+    static constexpr int kQueueLength = 32;
+    QueuedCall queue[kQueueLength] = {};
+    int queued = 0;
     // seq_cst, both: the host may set them from another thread while a frame is drawn.
     std::atomic<uint32_t> drawIndex{0};
     std::atomic<int32_t> mirrorMode{0};
     // seq_cst: the thread running the host's callback (0: none), compared by
     // the calls that callback may make.
     std::atomic<DWORD> callbackThread{0};
-    // Asked from inside the callback; done, on the drawing thread, when the draw returns.
-    bool closeDeferred = false;
-    bool windowDeferred = false;
-    HWND deferredWindow = nullptr;
-    bool initDeferred = false;
-    int32_t deferredWidth = 0;
-    int32_t deferredHeight = 0;
 };
 
 }  // namespace kestra

@@ -19,6 +19,10 @@ namespace kestra {
 
 namespace {
 
+// The largest surface side drivers make (Direct3D 11 textures stop there too);
+// a YUV surface's extra column or row of an odd size stays within it.
+constexpr int32_t kMaxSurfaceSide = 16384;
+
 using DirectDrawCreateExFn = HRESULT(WINAPI *)(GUID *, LPVOID *, REFIID, IUnknown *);
 
 template <typename Record>
@@ -134,12 +138,13 @@ protected:
     virtual void Clear(const LockedSurface &surface) = 0;
 
 private:
-    IDirectDrawSurface7 *ComposeSource(const OsdPainter &osd, DDSURFACEDESC2 *desc, bool mirror);
-    IDirectDrawSurface7 *ComposeThroughAux(const OsdPainter &osd, DDSURFACEDESC2 *desc);
+    HRESULT WriteFrame(const FrameArgs &frame);
+    HRESULT Show(const FrameContext &context);
+    HRESULT Compose(const OsdPainter &osd, bool mirror, IDirectDrawSurface7 **shown);
+    HRESULT ComposeThroughAux(const OsdPainter &osd, IDirectDrawSurface7 **shown);
     HRESULT ConvertIntoAux();
-    HRESULT LockAux(DDSURFACEDESC2 *desc);
     template <typename Write>
-    HRESULT LockFrame(Write write, DDSURFACEDESC2 *desc = nullptr);
+    HRESULT LockFrame(Write write);
     HRESULT Blit(IDirectDrawSurface7 *source, const RECT *crop, bool mirror);
     bool RestoreLost(HRESULT hr);
     void UpdateClientRect(HWND window);
@@ -250,37 +255,49 @@ bool SurfacePresenter::Attach(HWND window, const RECT &testTarget) {
 
 int32_t SurfacePresenter::Present(const FrameContext &context) {
     if (!objects.primary || !objects.frame) return kDrawNoSurfaces;
-    DDSURFACEDESC2 desc;
-    if (FAILED(
-            LockFrame([&](const LockedSurface &surface) { Fill(context.frame, surface); }, &desc)))
+    if (FAILED(WriteFrame(context.frame)))
         return SUCCEEDED(objects.frame->Restore()) ? kDrawLockFailed : kPresentSetUpAgain;
     UpdateClientRect(context.window.hwnd);
-    const bool mirror = context.mirror == 1;
-    HRESULT shown = Blit(ComposeSource(context.osd, &desc, mirror), context.crop, mirror);
-    // A display-mode change or the secure desktop takes every surface; once
-    // they are back the same frame goes out again.
-    if (RestoreLost(shown))
-        shown = Blit(ComposeSource(context.osd, &desc, mirror), context.crop, mirror);
+    HRESULT shown = Show(context);
+    // A display-mode change or the secure desktop takes every surface, and a
+    // restored surface holds nothing defined: the frame goes in again before
+    // it goes out.
+    if (RestoreLost(shown)) {
+        if (FAILED(WriteFrame(context.frame))) return kDrawLockFailed;
+        shown = Show(context);
+    }
     if (gone) return kPresentSetUpAgain;
-    // Other failures change nothing a later frame could not (a window with no
-    // visible area, say), so only a frame lost with its surfaces is not shown.
+    // Other blit failures change nothing a later frame could not (a window
+    // with no visible area, say), so only a frame lost with its surfaces is
+    // not shown.
     return shown == DDERR_SURFACELOST ? kDrawLockFailed : kDrawOk;
+}
+
+HRESULT SurfacePresenter::WriteFrame(const FrameArgs &frame) {
+    return LockFrame([&](const LockedSurface &surface) { Fill(frame, surface); });
+}
+
+HRESULT SurfacePresenter::Show(const FrameContext &context) {
+    const bool mirror = context.mirror == 1;
+    IDirectDrawSurface7 *source = objects.frame;
+    const HRESULT hr = Compose(context.osd, mirror, &source);
+    if (hr == DDERR_SURFACELOST) return hr;
+    return Blit(source, context.crop, mirror);
 }
 
 // Locks the whole frame surface for `write`; writes stay inside the lock's
 // rows, width and pitch whatever the surface reports.
 template <typename Write>
-HRESULT SurfacePresenter::LockFrame(Write write, DDSURFACEDESC2 *desc) {
-    DDSURFACEDESC2 own;
-    if (!desc) desc = &own;
-    ZeroRecord(desc);
-    const HRESULT hr = objects.frame->Lock(nullptr, desc, DDLOCK_WAIT, nullptr);
+HRESULT SurfacePresenter::LockFrame(Write write) {
+    DDSURFACEDESC2 desc;
+    ZeroRecord(&desc);
+    const HRESULT hr = objects.frame->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr);
     if (FAILED(hr)) return hr;
-    uint8_t *bits = static_cast<uint8_t *>(desc->lpSurface);
-    if (bits && desc->lPitch > 0) {
-        const int32_t lockHeight = Clamp32(desc->dwHeight);
-        const int32_t lockWidth = std::min(Clamp32(desc->dwWidth), int32_t(desc->lPitch));
-        write(LockedSurface{bits, desc->lPitch, lockHeight, std::min(frameHeight, lockHeight),
+    uint8_t *bits = static_cast<uint8_t *>(desc.lpSurface);
+    if (bits && desc.lPitch > 0) {
+        const int32_t lockHeight = Clamp32(desc.dwHeight);
+        const int32_t lockWidth = std::min(Clamp32(desc.dwWidth), int32_t(desc.lPitch));
+        write(LockedSurface{bits, desc.lPitch, lockHeight, std::min(frameHeight, lockHeight),
                             std::min(frameWidth, lockWidth), lockWidth});
     }
     objects.frame->Unlock(nullptr);
@@ -366,35 +383,39 @@ void Rgb565Presenter::Fill(const FrameArgs &frame, const LockedSurface &surface)
               surface.rows);
 }
 
-IDirectDrawSurface7 *SurfacePresenter::ComposeSource(const OsdPainter &osd, DDSURFACEDESC2 *desc,
-                                                     bool mirror) {
+// The surface to show, with the text on it where it can take text. Only a
+// lost surface is an error: other failures show the frame without the text.
+HRESULT SurfacePresenter::Compose(const OsdPainter &osd, bool mirror, IDirectDrawSurface7 **shown) {
     const bool text = osd.HasText();
     if (chromaBlock != ChromaBlock::None) {
         // Drivers may ignore the mirror on a YUV source (Wine does, and still
         // answers DD_OK), so a mirrored frame goes through the RGB aux surface.
-        if (!text && !mirror) return objects.frame;
-        return ComposeThroughAux(osd, desc);
+        if (!text && !mirror) return DD_OK;
+        return ComposeThroughAux(osd, shown);
     }
-    if (!text) return objects.frame;
+    if (!text) return DD_OK;
     HDC dc = nullptr;
-    if (SUCCEEDED(objects.frame->GetDC(&dc))) {
+    const HRESULT hr = objects.frame->GetDC(&dc);
+    if (hr == DDERR_SURFACELOST) return hr;
+    if (SUCCEEDED(hr) && dc) {
         osd.Paint(dc, frameHeight);
         objects.frame->ReleaseDC(dc);
     }
-    return objects.frame;
+    return DD_OK;
 }
 
 // FOURCC surfaces have no device context: the frame is converted into the
 // RGB aux surface first and the text drawn there.
-IDirectDrawSurface7 *SurfacePresenter::ComposeThroughAux(const OsdPainter &osd,
-                                                         DDSURFACEDESC2 *desc) {
+HRESULT SurfacePresenter::ComposeThroughAux(const OsdPainter &osd, IDirectDrawSurface7 **shown) {
     IDirectDrawSurface7 *aux = objects.aux;
     HRESULT hr = ConvertIntoAux();
-    if (RestoreLost(hr)) hr = ConvertIntoAux();
-    if (hr != DD_OK) return objects.frame;
-    if (!osd.HasText()) return aux;
-    hr = LockAux(desc);
-    if (hr != DD_OK) return aux;
+    if (hr != DD_OK) return hr == DDERR_SURFACELOST ? hr : DD_OK;
+    *shown = aux;
+    if (!osd.HasText()) return DD_OK;
+    DDSURFACEDESC2 desc;
+    ZeroRecord(&desc);
+    hr = aux->Lock(nullptr, &desc, DDLOCK_WAIT | DDLOCK_WRITEONLY, nullptr);
+    if (hr != DD_OK) return hr == DDERR_SURFACELOST ? hr : DD_OK;
     HDC dc = nullptr;
     aux->GetDC(&dc);
     if (dc) {
@@ -402,18 +423,7 @@ IDirectDrawSurface7 *SurfacePresenter::ComposeThroughAux(const OsdPainter &osd,
         aux->ReleaseDC(dc);
     }
     aux->Unlock(nullptr);
-    return aux;
-}
-
-// A restored surface has lost its pixels: the frame goes in again before the text.
-HRESULT SurfacePresenter::LockAux(DDSURFACEDESC2 *desc) {
-    const DWORD flags = DDLOCK_WAIT | DDLOCK_WRITEONLY;
-    HRESULT hr = objects.aux->Lock(nullptr, desc, flags, nullptr);
-    if (hr != DDERR_SURFACELOST) return hr;
-    hr = objects.aux->Restore();
-    if (hr == DD_OK) hr = ConvertIntoAux();
-    if (hr == DD_OK) hr = objects.aux->Lock(nullptr, desc, flags, nullptr);
-    return hr;
+    return DD_OK;
 }
 
 // The whole frame surface into the aux surface of the same size, unscaled.
@@ -484,6 +494,8 @@ std::unique_ptr<SurfacePresenter> TryFormat(DirectDrawObjects &dd, int32_t width
 }  // namespace
 
 std::unique_ptr<Presenter> MakeSurfacePresenter(const PresenterSetUp &setUp) {
+    // Wine makes larger surfaces and blits nothing from them, answering DD_OK.
+    if (setUp.width > kMaxSurfaceSide || setUp.height > kMaxSurfaceSide) return nullptr;
     DirectDrawObjects dd;
     bool fourcc = false;
     std::unique_ptr<SurfacePresenter> presenter;

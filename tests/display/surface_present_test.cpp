@@ -289,9 +289,9 @@ const OsdCase kOsdCases[] = {
     {"Yv12AuxBlitFails", 0, "IDirectDrawSurface7::Blt", kAux, -1, DDERR_GENERIC, false, false, 0},
     {"UyvyAuxBlitFails", 1, "IDirectDrawSurface7::Blt", kAux, -1, DDERR_GENERIC, false, false, 0},
     {"Yv12AuxLockLost", 0, "IDirectDrawSurface7::Lock", kAux, 1, DDERR_SURFACELOST, true, true,
-     kAux},
+     KPLAT_DDRAW_PRIMARY},
     {"UyvyAuxLockLost", 1, "IDirectDrawSurface7::Lock", kAux, 1, DDERR_SURFACELOST, true, true,
-     kAux},
+     KPLAT_DDRAW_PRIMARY},
     // The converted frame, without the text.
     {"Yv12AuxLockFails", 0, "IDirectDrawSurface7::Lock", kAux, 1, DDERR_GENERIC, false, true, 0},
     {"UyvyAuxLockFails", 1, "IDirectDrawSurface7::Lock", kAux, 1, DDERR_GENERIC, false, true, 0},
@@ -322,19 +322,23 @@ INSTANTIATE_TEST_SUITE_P(Cases, OsdSurfaceTest, ::testing::ValuesIn(kOsdCases),
 // A display-mode change, the secure desktop or a full-screen game takes the
 // surfaces. Whatever was lost, the next frames show again, text and all; a
 // surface that cannot be restored (a new screen format) has DirectDraw set up
-// anew. A frame that could not be shown is not reported as shown.
+// anew. A frame that could not be shown is not reported as shown, and one
+// reported shown is the frame, not what a restored surface holds.
 struct LostCase {
     const char *name;
     DWORD format;  // the surfaces marked lost
     bool restoreFails;
     int32_t firstDraw;
+    const char *lostAt;  // every surface is lost at this call on `format`; null: before the draw
 };
 
 const LostCase kLost[] = {
-    {"primary", KPLAT_DDRAW_PRIMARY, false, 0},
-    {"aux", kAux, false, 0},
-    {"every_surface", 0, false, -3},
-    {"every_surface_for_good", 0, true, 0},
+    {"primary", KPLAT_DDRAW_PRIMARY, false, 0, nullptr},
+    {"aux", kAux, false, 0, nullptr},
+    {"every_surface", 0, false, -3, nullptr},
+    {"every_surface_for_good", 0, true, 0, nullptr},
+    {"every_surface_after_the_frame_was_written", KPLAT_DDRAW_PRIMARY, false, 0,
+     "IDirectDrawSurface7::Blt"},
 };
 
 class LostSurfaceTest : public SurfaceTest,
@@ -348,11 +352,17 @@ TEST_P(LostSurfaceTest, NextFramesShowAgain) {
     const YuvFrame grey(kFw, kFh, 16);
     ASSERT_EQ(d.Draw(grey), 0);
     kplat_fill_window(d.window, 0x123456);
-    ASSERT_GT(kplat_ddraw_mark_lost(c.format), 0);
+    if (c.lostAt)
+        kplat_fail_call(c.lostAt, 1, DDERR_SURFACELOST, c.format);
+    else
+        ASSERT_GT(kplat_ddraw_mark_lost(c.format), 0);
     if (c.restoreFails) kplat_fail_call("IDirectDrawSurface7::Restore", -1, DDERR_WRONGMODE, 0);
     EXPECT_EQ(d.Draw(grey), c.firstDraw) << c.name;
     if (c.firstDraw != 0) {
         EXPECT_EQ(d.At(kFw - 1, kFh - 1), 0x123456u) << "not shown, not reported";
+    } else {
+        EXPECT_TRUE(Near(d.At(kFw - 1, kFh - 1), Expected(mode, grey).back(), Tolerance(mode)))
+            << c.name << ": reported shown, got " << std::hex << d.At(kFw - 1, kFh - 1);
     }
     ASSERT_EQ(d.Draw(grey), 0) << c.name;
     EXPECT_EQ(d.Mode(), mode) << c.name;

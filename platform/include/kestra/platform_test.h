@@ -32,7 +32,10 @@ KPLAT_API int kplat_live_objects(KplatObjectKind kind);
  * named as "IDirectDraw7::CreateSurface" or "IDirectDrawSurface7::Lock";
  * for them `format`, a format key (see below), limits the failure to
  * surfaces of that format (for CreateSurface: the format asked for). 0 is
- * any format, and the only one other functions match. */
+ * any format, and the only one other functions match. A DirectDraw method
+ * failing with DDERR_SURFACELOST loses every surface at that moment, as a
+ * display-mode change would; Restore leaves a lost surface's pixels undefined
+ * (a fixed pattern). */
 KPLAT_API void kplat_fail_call(const char *function, int count, HRESULT result, DWORD format);
 KPLAT_API void kplat_clear_failures(void);
 
