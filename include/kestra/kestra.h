@@ -80,7 +80,9 @@ typedef int32_t(KESTRA_CALLBACK *KestraWriteWaveCallback)(uint8_t *buffer, uint3
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWOpenDraw(KestraDisplay *display);
 /* Releases everything the display holds. The handle is invalid afterwards. */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWCloseDraw(KestraDisplay display);
-/* The window frames are shown in; the display keeps its device context. */
+/* The window frames are shown in; the display keeps its device context. A
+ * destroyed window counts as none: draws answer -1 until a live one is set,
+ * and then show there without another KESTRA_DWInitDraw. */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetHwnd(KestraDisplay display,
                                                        struct HWND__ *window);
 /* A value handed back as the first argument of the display callback. */
@@ -90,9 +92,13 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetDisplayCB(KestraDisplay displa
                                                             KestraDisplayCallback callback);
 /* Chooses the render mode (DirectDraw YV12, UYVY or RGB 5-6-5 surface, else
  * GDI) for frames of width x height and sets up for them. Always 0 for a
- * live handle. Sizes of 0 or below, or too large to allocate a frame buffer
+ * live handle. Frames over 16384 on a side take the GDI mode, as no surface
+ * holds them. Sizes of 0 or below, or too large to allocate a frame buffer
  * for, leave the display not ready: the draw call then answers -1 until a
- * good size is given. Call again when the frame size changes. */
+ * good size is given. Call again when the frame size changes.
+ * KESTRA_DWSetHwnd, KESTRA_DWAdjustedWnd, KESTRA_DWInitDraw and
+ * KESTRA_DWFreeDraw never wait for a frame another thread is drawing on the
+ * same display: they take effect, in the order made, when that draw returns. */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWInitDraw(KestraDisplay display, int32_t width,
                                                         int32_t height);
 /* Releases the DirectDraw objects; in a surface mode later draws answer -9
@@ -104,8 +110,8 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWAdjustedWnd(KestraDisplay display
 /* Shows one YV12 frame of the size given to KESTRA_DWInitDraw: Y plane,
  * Y stride, U plane, V plane, U/V stride (bytes). value6 is unused; value7
  * and value8 reach the display callback. Strides must be at least the
- * plane widths. Results: 0 shown; -1 no window, not initialised or a NULL
- * plane (nothing is touched); -3 the frame surface could not be locked
+ * plane widths. Results: 0 shown; -1 no window (or a destroyed one), not
+ * initialised or a NULL plane (nothing is touched); -3 the frame surface could not be locked
  * (frame dropped); -9 surfaces released by KESTRA_DWFreeDraw; 1 null handle. */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWDrawYUV420(KestraDisplay display, const uint8_t *y,
                                                           int32_t yStride, const uint8_t *u,

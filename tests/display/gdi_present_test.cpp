@@ -180,6 +180,14 @@ const ReentryCase kReentries[] = {
          KESTRA_DWSetPlayRect(r.display, &leftHalf);
      },
      64, false, 30},
+    // In the order asked: the crop is one of the new size, not of the old.
+    {"init_then_play_rect",
+     [](Reentry &r) {
+         KESTRA_DWInitDraw(r.display, 128, 96);
+         const RECT middle{32, 0, 96, 96};
+         KESTRA_DWSetPlayRect(r.display, &middle);
+     },
+     128, false, 92},
     {"draw",
      [](Reentry &r) {
          const YuvFrame inner(64, 48);

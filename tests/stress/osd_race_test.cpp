@@ -1,5 +1,5 @@
 // One thread draws frames while two others change the OSD slots, the play
-// rect and the mirror mode at random. Every line the text renderer is asked
+// rect, the mirror mode and the window at random. Every line the text renderer is asked
 // to draw names the value it belongs to, so a slot drawn half-updated, or
 // drawn from two values at once, shows up as a line that is not whole.
 #include <gtest/gtest.h>
@@ -137,17 +137,23 @@ std::string CheckFrame(const std::vector<std::string> &drawn, size_t *checked) {
     return "";
 }
 
-void ChangeAtRandom(KestraDisplay display, uint32_t seed, std::atomic<uint32_t> *serials,
-                    const std::atomic<bool> *done) {
+void ChangeAtRandom(KestraDisplay display, const HWND *windows, uint32_t seed,
+                    std::atomic<uint32_t> *serials, const std::atomic<bool> *done) {
     std::minstd_rand random(seed);
     while (!done->load()) {
-        const unsigned pick = random() % 8;
-        if (pick < 5) {
+        const unsigned pick = random() % 64;
+        if (pick >= 62) {
+            // A host moving the picture to another window, as its UI thread does.
+            if (pick == 62)
+                KESTRA_DWSetHwnd(display, windows[random() % 2]);
+            else
+                KESTRA_DWAdjustedWnd(display);
+        } else if (pick % 8 < 5) {
             const int slot = int(random() % 6);
             const std::string text = SlotText(slot, serials->fetch_add(1));
             KESTRA_DWSetOSDText(display, slot, text.c_str(), int(random() % 40) - 8,
                                 int(random() % 36) - 8, int(random() % 3), random() & 0xFFFFFF);
-        } else if (pick < 7) {
+        } else if (pick % 8 < 7) {
             RECT rect{LONG(random() % 38) - 3, LONG(random() % 28) - 3, LONG(random() % 38) - 3,
                       LONG(random() % 28) - 3};
             KESTRA_DWSetPlayRect(display, random() % 5 ? &rect : nullptr);
@@ -171,8 +177,9 @@ TEST_P(OsdRace, NoSlotIsEverDrawnTorn) {
     frame.Paint(120, 90, 160);
     std::atomic<uint32_t> serials{1};
     std::atomic<bool> done{false};
-    std::thread first(ChangeAtRandom, d.handle, seed, &serials, &done);
-    std::thread second(ChangeAtRandom, d.handle, seed + 1, &serials, &done);
+    const HWND windows[2] = {d.window, kplat_create_window("other", 100, 60, 48, 36, 1)};
+    std::thread first(ChangeAtRandom, d.handle, windows, seed, &serials, &done);
+    std::thread second(ChangeAtRandom, d.handle, windows, seed + 1, &serials, &done);
 
     std::string error;
     int frames = 0, badResults = 0, framesWithText = 0;
@@ -193,6 +200,8 @@ TEST_P(OsdRace, NoSlotIsEverDrawnTorn) {
     done = true;
     first.join();
     second.join();
+    KESTRA_DWSetHwnd(d.handle, d.window);
+    DestroyWindow(windows[1]);
 
     ASSERT_EQ("", error);
     EXPECT_EQ(0, badResults) << "draws that did not answer 0";
