@@ -24,6 +24,7 @@
 #include "convert/dispatch.h"
 #include "kestra/kestra.h"
 #include "kestra/platform.h"
+#include "kestra/platform_test.h"
 
 namespace kestra_bench {
 

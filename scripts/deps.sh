@@ -27,6 +27,8 @@ kestra_need() {
 KESTRA_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsdl2-dev libfreetype-dev
     libfontconfig-dev fonts-dejavu-core libyuv-dev libpng-dev)
 KESTRA_TEST_PACKAGES=(libgtest-dev libgmock-dev binutils)
+# The benchmarks: scripts/test builds them, scripts/bench runs them.
+KESTRA_BENCH_PACKAGES=(libbenchmark-dev libswscale-dev)
 # llvm: llvm-dlltool makes kestra.lib, the import library for MSVC hosts.
 KESTRA_MINGW_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
     binutils-mingw-w64-x86-64 llvm)

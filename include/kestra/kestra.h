@@ -125,9 +125,10 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWDrawYUV420(KestraDisplay display,
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetOSDText(KestraDisplay display, int32_t index,
                                                           const char *text, int32_t x, int32_t y,
                                                           int32_t anchor, uint32_t colour);
-/* Crops the source to rect (frame pixels, right and bottom exclusive; each
- * edge must lie inside the frame, so the full frame is refused), or turns
- * the crop off when rect is NULL or refused. */
+/* Crops the source to rect in frame pixels when 0 <= left < right <= width
+ * and 0 <= top < bottom <= height: right and bottom are exclusive, so
+ * {0, 0, width, height} is the whole frame. NULL or any other rect turns the
+ * crop off. */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetPlayRect(KestraDisplay display,
                                                            const struct tagRECT *rect);
 /* 1 mirrors left to right; any other value shows the frame as is. */

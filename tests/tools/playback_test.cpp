@@ -121,7 +121,6 @@ using Playback = ScratchFiles;
 
 struct AdapterCase {
     const char *adapter;
-    const char *mode;  // as the status line names it
     // Per channel. GDI shows the exported converter's output; the stand-in's
     // YUV blit converts on its own; RGB 5-6-5 keeps 5 or 6 bits through a
     // converter of its own.
@@ -141,9 +140,7 @@ TEST_P(BuiltInClip, SnapshotIsTheLastFrameWithItsCounter) {
     RunResult run = RunPlay(dir_, {"--headless", "--no-audio", "--frames", std::to_string(frames),
                                    "--fps", "100", "--adapter", c.adapter, "--snapshot", png});
     ASSERT_EQ(run.exitCode, 0) << run.stderrText;
-    EXPECT_EQ(LastLine(run.stderrText).rfind("frame 12 of 12 | " + std::string(c.mode) + " |", 0),
-              0u)
-        << run.stderrText;
+    EXPECT_EQ(LastLine(run.stderrText).rfind("frame 12 of 12 | ", 0), 0u) << run.stderrText;
 
     Picture shot;
     ASSERT_TRUE(ReadPng(png, &shot)) << png;
@@ -182,9 +179,8 @@ TEST_P(BuiltInClip, SnapshotIsTheLastFrameWithItsCounter) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Adapters, BuiltInClip,
-                         ::testing::Values(AdapterCase{"none", "GDI", 0},
-                                           AdapterCase{"fourcc", "YV12 surface", 3},
-                                           AdapterCase{"blt", "RGB565 surface", 20}),
+                         ::testing::Values(AdapterCase{"none", 0}, AdapterCase{"fourcc", 3},
+                                           AdapterCase{"blt", 20}),
                          [](const ::testing::TestParamInfo<AdapterCase> &p) {
                              return std::string(p.param.adapter);
                          });
@@ -344,6 +340,11 @@ INSTANTIATE_TEST_SUITE_P(
                "--crop right edge 16 lies outside the 8x4 frame",
                {"--crop", "0,0,16,4"}},
         BadRun{"SnapshotUnwritable", "", "cannot write", {"--snapshot", "@/no/such/dir/s.png"}},
+        BadRun{"AudioOutFull",
+               kGoodClip,
+               "cannot write /dev/full: No space left on device",
+               {"--audio-out", "/dev/full"},
+               Riff(Chunk("fmt ", FmtBody(1, 1, 8000, 8, 1)) + Chunk("data", "abcdefgh"))},
         BadRun{"BadOption", "", "bad value '-3' for --frames", {"--frames", "-3"}, "", 2}),
     kestra_test::CaseName());
 

@@ -190,6 +190,8 @@ INSTANTIATE_TEST_SUITE_P(
                "0 channels"},
         BadWav{"ZeroRate", Riff(Chunk("fmt ", FmtBody(1, 2, 0, 16, 4)) + kData),
                "unsupported sample rate 0"},
+        BadWav{"RateBeyondInt", Riff(Chunk("fmt ", FmtBody(1, 2, 4294967295u, 16, 4)) + kData),
+               "unsupported sample rate 4294967295"},
         BadWav{"BlockAlignWrong", Riff(Chunk("fmt ", FmtBody(1, 2, 44100, 16, 3)) + kData),
                "block align 3"}),
     kestra_test::CaseName());

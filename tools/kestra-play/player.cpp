@@ -1,9 +1,11 @@
 #include "player.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 #ifdef _WIN32
 #include <io.h>
@@ -22,22 +24,19 @@ double Now() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-// The library does not say which mode it chose; the adapter setting decides it.
-const char *ModeName(const std::string &adapter) {
-    if (adapter == "fourcc") return "YV12 surface";
-    if (adapter == "blt") return "RGB565 surface";
-    if (adapter == "none") return "GDI";
-    return "auto";
-}
-
+// One byte written and flushed: a full or read-only target fails here, not
+// after a whole clip (on the stand-in the device writes the sound file and
+// cannot report it). The writer truncates the byte away.
 bool CanWrite(const std::string &path, std::string *error) {
     std::FILE *file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        *error = "cannot write " + path;
-        return false;
+    bool ok = file && std::fputc(0, file) != EOF && std::fflush(file) == 0;
+    int reason = errno;
+    if (file && std::fclose(file) != 0 && ok) {
+        ok = false;
+        reason = errno;
     }
-    std::fclose(file);
-    return true;
+    if (!ok) *error = "cannot write " + path + ": " + std::strerror(reason);
+    return ok;
 }
 
 constexpr uint32_t kCounterColour = 0x00FFFFFF;  // white, 0x00BBGGRR
@@ -62,7 +61,7 @@ int Player::Run(std::string *error) {
     if (wave_) KESTRA_WVStopWave(wave_);
     // Stop returns once no refill is running and none will start.
     if (recorder_ && !recorder_->Close() && ok) {
-        *error = "cannot write " + options_.audioOutPath;
+        *error = recorder_->error();
         ok = false;
     }
     if (ok && !options_.snapshotPath.empty()) ok = window_.Snapshot(options_.snapshotPath, error);
@@ -312,8 +311,9 @@ void Player::PrintStatus(bool final) {
     lastStatus_ = now;
     const double elapsed = now - startTime_;
     const std::string total = totalFrames_ > 0 ? std::to_string(totalFrames_) : "?";
-    std::fprintf(stderr, "%sframe %" PRId64 " of %s | %s | %.1f fps | late %" PRId64 "%s",
-                 tty ? "\r" : "", shown_, total.c_str(), ModeName(options_.adapter),
+    // No render mode: the library does not tell its host which one it chose.
+    std::fprintf(stderr, "%sframe %" PRId64 " of %s | %.1f fps | late %" PRId64 "%s",
+                 tty ? "\r" : "", shown_, total.c_str(),
                  // The first frame is shown at once: rate over the gaps after it.
                  shown_ > 1 && elapsed > 0 ? (shown_ - 1) / elapsed : 0.0, late_,
                  tty && !final ? "   " : "\n");

@@ -142,16 +142,16 @@ bool WavReader::ParseFmt(uint32_t size) {
     source_.isFloat = tag == kFormatFloat;
     WavFormat &f = source_.format;
     f.channels = Le16(fmt + 2);
-    f.sampleRate = static_cast<int>(std::min<uint32_t>(Le32(fmt + 4), INT32_MAX));
     f.blockAlign = Le16(fmt + 12);
     f.bitsPerSample = Le16(fmt + 14);
-    if (!CheckSource()) return false;
+    if (!CheckSource(Le32(fmt + 4))) return false;
     haveFormat_ = true;
     return true;
 }
 
-bool WavReader::CheckSource() {
-    const WavFormat &f = source_.format;
+// The rate is checked as the file states it, before it fits an int.
+bool WavReader::CheckSource(uint32_t sampleRate) {
+    WavFormat &f = source_.format;
     if (f.channels < 1 || f.channels > 8)
         return Fail("unsupported WAV format: " + std::to_string(f.channels) +
                     " channels (1 to 8 only)");
@@ -162,8 +162,9 @@ bool WavReader::CheckSource() {
         f.bitsPerSample != 32)
         return Fail("unsupported WAV format: " + std::to_string(f.bitsPerSample) +
                     "-bit samples (8, 16, 24 or 32 only)");
-    if (f.sampleRate < 1000 || f.sampleRate > 384000)
-        return Fail("unsupported sample rate " + std::to_string(f.sampleRate));
+    if (sampleRate < 1000 || sampleRate > 384000)
+        return Fail("unsupported sample rate " + std::to_string(sampleRate));
+    f.sampleRate = static_cast<int>(sampleRate);
     if (f.blockAlign != f.channels * f.bitsPerSample / 8)
         return Fail("inconsistent fmt chunk (block align " + std::to_string(f.blockAlign) + ")");
     // 8- and 16-bit mono and stereo PCM go to the device untouched.

@@ -50,7 +50,7 @@ private:
     bool ReadHeader();
     bool ReadChunks();
     bool ParseFmt(uint32_t size);
-    bool CheckSource();
+    bool CheckSource(uint32_t sampleRate);
     void PlanMix();
     size_t ReadConverted(uint8_t *dst, size_t size);
 

@@ -1,6 +1,7 @@
 #include "wav_writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "file_io.h"
@@ -34,10 +35,14 @@ void MakeHeader(uint8_t *h, int channels, int rate, int bits, uint32_t dataBytes
 
 bool WavWriter::Open(const std::string &path, int channels, int sampleRate, int bitsPerSample,
                      std::string *error) {
+    path_ = path;
     file_ = std::fopen(path.c_str(), "wb");
     MakeHeader(header_, channels, sampleRate, bitsPerSample, 0);
-    if (!file_ || std::fwrite(header_, 1, sizeof header_, file_) != sizeof header_) {
-        *error = "cannot write " + path;
+    // Flushed at once: a full or read-only target shows before any sound plays.
+    if (!file_ || std::fwrite(header_, 1, sizeof header_, file_) != sizeof header_ ||
+        std::fflush(file_) != 0) {
+        Fail();
+        *error = this->error();
         return false;
     }
     return true;
@@ -45,21 +50,30 @@ bool WavWriter::Open(const std::string &path, int channels, int sampleRate, int 
 
 void WavWriter::Append(const uint8_t *bytes, size_t size) {
     if (!file_ || size == 0) return;
-    if (std::fwrite(bytes, 1, size, file_) != size) ok_ = false;
+    if (std::fwrite(bytes, 1, size, file_) != size) Fail();
     dataBytes_ += size;
 }
 
 bool WavWriter::Close() {
-    if (!file_) return ok_;
+    if (!file_) return failure_ == 0;
     // A RIFF size field is 32 bits: a longer recording keeps the largest size it can state.
     const uint32_t size = static_cast<uint32_t>(std::min<uint64_t>(dataBytes_, 0xFFFFFFFFu - 36));
     PutLe(header_ + 4, 36 + size, 4);
     PutLe(header_ + 40, size, 4);
-    if (!Seek(file_, 0, SEEK_SET) || std::fwrite(header_, 1, sizeof header_, file_) != 44)
-        ok_ = false;
-    if (std::fclose(file_) != 0) ok_ = false;
+    // The seek flushes what is buffered; the close flushes the header.
+    if (!Seek(file_, 0, SEEK_SET) || std::fwrite(header_, 1, sizeof header_, file_) != 44) Fail();
+    if (std::fclose(file_) != 0) Fail();
     file_ = nullptr;
-    return ok_;
+    return failure_ == 0;
+}
+
+std::string WavWriter::error() const {
+    return "cannot write " + path_ + ": " + std::strerror(failure_ != 0 ? failure_ : EIO);
+}
+
+// Keeps the first reason: later failures follow from it.
+void WavWriter::Fail() {
+    if (failure_ == 0) failure_ = errno != 0 ? errno : EIO;
 }
 
 }  // namespace kplay
