@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <ctime>
 #include <dlfcn.h>
-#include <fstream>
+#include <fcntl.h>
 #include <pthread.h>
+#include <sstream>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
@@ -42,20 +45,86 @@ bool EqualNoCase(const std::string &a, const char *b) {
     return true;
 }
 
+// A LOG.INI is a few short lines; 64 KiB is a thousand times that and bounds what a host
+// reads at load.
+constexpr size_t kLargestProfile = 64 * 1024;
+
+// The bytes of a regular file of at most kLargestProfile. O_NONBLOCK keeps a FIFO from
+// blocking the open; FIFOs, devices and directories are refused, as is a larger file.
+bool ReadProfileBytes(const char *fileName, std::string *bytes) {
+    const int fd = open(fileName, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+              st.st_size <= static_cast<off_t>(kLargestProfile);
+    // One byte past the bound tells a file that grew since fstat.
+    bytes->resize(ok ? kLargestProfile + 1 : 0);
+    size_t got = 0;
+    while (ok && got < bytes->size()) {
+        const ssize_t n = read(fd, &(*bytes)[got], bytes->size() - got);
+        if (n == 0) break;
+        if (n < 0 && errno != EINTR) ok = false;
+        if (n > 0) got += static_cast<size_t>(n);
+    }
+    close(fd);
+    bytes->resize(got);
+    return ok && got <= kLargestProfile;
+}
+
+void AppendUtf8(std::string *out, uint32_t c) {
+    if (c < 0x80) {
+        *out += static_cast<char>(c);
+        return;
+    }
+    static const unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+    const int tail = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+    *out += static_cast<char>(kLead[tail] | (c >> (6 * tail)));
+    for (int i = tail - 1; i >= 0; --i) *out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
+}
+
+// UTF-16 after its byte-order mark, as UTF-8; an unpaired surrogate becomes U+FFFD and an odd
+// last byte is dropped.
+std::string Utf16ToUtf8(const std::string &bytes, bool bigEndian) {
+    auto unit = [&](size_t i) {
+        const auto lo = static_cast<unsigned char>(bytes[i + (bigEndian ? 1 : 0)]);
+        const auto hi = static_cast<unsigned char>(bytes[i + (bigEndian ? 0 : 1)]);
+        return static_cast<uint32_t>(hi << 8 | lo);
+    };
+    std::string out;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        uint32_t c = unit(i);
+        const bool high = c >= 0xD800 && c < 0xDC00;
+        if (high && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;
+        }
+        AppendUtf8(&out, c);
+    }
+    return out;
+}
+
+// The file as Wine's profile functions see it: UTF-16 with a byte-order mark in either order,
+// UTF-8 with one (editors on Windows often add it), other bytes as they are.
+std::string ProfileText(const std::string &bytes) {
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0) return Utf16ToUtf8(bytes, false);
+    if (bytes.compare(0, 2, "\xFE\xFF") == 0) return Utf16ToUtf8(bytes, true);
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return bytes.substr(3);
+    return bytes;
+}
+
 // Value of key in section as GetPrivateProfileString returns it: trimmed,
 // one pair of surrounding quotes removed. False when file, section or key
-// is missing.
+// is missing, or the file is not one the stand-in reads.
 bool ReadProfileString(const char *section, const char *key, const char *fileName,
                        std::string *value) {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) return false;
+    std::string bytes;
+    if (!ReadProfileBytes(fileName, &bytes)) return false;
+    std::istringstream in(ProfileText(bytes));
     std::string line;
     bool inSection = false;
-    bool firstLine = true;
     while (std::getline(in, line)) {
-        // Editors on Windows often save INI files with a UTF-8 byte-order mark.
-        if (firstLine && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-        firstLine = false;
         std::string t = Trim(line);
         if (t.empty() || t[0] == ';') continue;
         if (t[0] == '[') {
@@ -186,19 +255,24 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
         SetLastError(87);  // ERROR_INVALID_PARAMETER
         return 0;
     }
-    char path[4096];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (n <= 0) return 0;
-    path[n] = '\0';
+    // readlink cuts without telling: a path that fills the buffer may be cut. Windows names
+    // no path longer than 32767 characters.
+    std::string path(32768, '\0');
+    const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+    if (n <= 0 || static_cast<size_t>(n) == path.size()) {
+        SetLastError(206);  // ERROR_FILENAME_EXCED_RANGE
+        return 0;
+    }
     // Truncates like Windows: size - 1 characters and a terminator.
     DWORD len = static_cast<DWORD>(n);
     if (len >= size) {
-        std::memcpy(fileName, path, size - 1);
+        std::memcpy(fileName, path.data(), size - 1);
         fileName[size - 1] = '\0';
         SetLastError(122);  // ERROR_INSUFFICIENT_BUFFER
         return size;
     }
-    std::memcpy(fileName, path, len + 1);
+    std::memcpy(fileName, path.data(), len);
+    fileName[len] = '\0';
     return len;
 }
 

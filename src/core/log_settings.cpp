@@ -48,19 +48,35 @@ bool SameNoCase(const char *a, const char *b) {
     return *a == *b;
 }
 
+// directory + name into dst, or dst empty: without the host's folder the name would be
+// relative to wherever the host runs, and the profile functions take no name past MAX_PATH.
+bool JoinPath(char (&dst)[MAX_PATH], const char *directory, const char *name) {
+    if (*directory && std::snprintf(dst, MAX_PATH, "%s%s", directory, name) < MAX_PATH) return true;
+    dst[0] = '\0';
+    return false;
+}
+
+// The host's path in long form; empty when it does not fit MAX_PATH whole.
+void ReadExePath(char (&path)[MAX_PATH]) {
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    // A truncated path comes back as the buffer size (terminated or not, by system): cut at
+    // its last separator it would name a parent folder.
+    if (n == 0 || n >= MAX_PATH) {
+        path[0] = '\0';
+        return;
+    }
+    char longPath[MAX_PATH] = {};
+    const DWORD m = GetLongPathNameA(path, longPath, MAX_PATH);
+    // A failed or too long expansion keeps the path as the loader gave it.
+    if (m > 0 && m < MAX_PATH) CopyText(path, MAX_PATH, longPath);
+}
+
 }  // namespace
 
 const char *ExeDirectory() {
     if (exeDirectoryCached) return exeDirectory;
-    char path[MAX_PATH] = {};
-    if (GetModuleFileNameA(nullptr, path, MAX_PATH) == 0) path[0] = '\0';
-    path[MAX_PATH - 1] = '\0';  // older systems do not terminate a truncated path
-    char longPath[MAX_PATH] = {};
-    DWORD n = GetLongPathNameA(path, longPath, MAX_PATH);
-    // A failed or too long expansion keeps the path as the loader gave it.
-    if (n > 0 && n < MAX_PATH) CopyText(path, MAX_PATH, longPath);
-    CutAfterLastSeparator(path);
-    CopyText(exeDirectory, MAX_PATH, path);
+    ReadExePath(exeDirectory);
+    CutAfterLastSeparator(exeDirectory);
     exeDirectoryCached = true;
     return exeDirectory;
 }
@@ -75,10 +91,8 @@ LogSettings::LogSettings()
     logDirectory[0] = '\0';
     logFileName[0] = '\0';
     const char *directory = ExeDirectory();
-    // A path that no longer fits would name another place: leave it empty.
-    if (std::snprintf(logDirectory, MAX_PATH, "%sLog%c", directory, SeparatorOf(directory)) >=
-        MAX_PATH)
-        logDirectory[0] = '\0';
+    const char logFolder[] = {'L', 'o', 'g', SeparatorOf(directory), '\0'};
+    JoinPath(logDirectory, directory, logFolder);
     GetLocalTime(&startTime);
     lastTime = startTime;
     CopyText(moduleName, kModuleNameChars, "unknow");
@@ -94,8 +108,8 @@ LogSettings::~LogSettings() {
 }
 
 void LogSettings::ReadSettings() {
-    if (std::snprintf(iniPath, MAX_PATH, "%sLOG.INI", ExeDirectory()) >= MAX_PATH)
-        iniPath[0] = '\0';
+    // No LOG.INI of the host's own folder can be named: the defaults stand.
+    if (!JoinPath(iniPath, ExeDirectory(), "LOG.INI")) return;
     level = static_cast<int32_t>(GetPrivateProfileIntA("LOG", "LEVEL", kDefaultLevel, iniPath));
     int32_t size =
         static_cast<int32_t>(GetPrivateProfileIntA("LOG", "SIZE", kDefaultMaxSize, iniPath));

@@ -22,7 +22,8 @@ public:
     LogSettings(const LogSettings &) = delete;
     LogSettings &operator=(const LogSettings &) = delete;
 
-    // LEVEL and SIZE from section LOG of iniPath, and the renderer.
+    // LEVEL and SIZE from section LOG of iniPath, and the renderer; the defaults
+    // stay when the host's folder has no LOG.INI name shorter than MAX_PATH.
     void ReadSettings();
     void SetModuleName(const char *name);
     Renderer RendererSetting() const { return renderer; }
@@ -53,7 +54,7 @@ private:
 };
 
 // Directory of the host executable (not of this library), long form, ending
-// in its path separator; computed once.
+// in its path separator; empty when the path does not fit MAX_PATH; computed once.
 const char *ExeDirectory();
 
 // The singleton, created on first call; null only if it could not be allocated.

@@ -11,6 +11,8 @@
 #include <new>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "convert/convert.h"
 #include "core/lifetime.h"
 #include "core/log_settings.h"
@@ -59,7 +61,8 @@ Report RunHost(const fs::path &dir) {
     fs::path host = dir / "player_host";
     fs::copy_file(KESTRA_LOG_HOST, host, fs::copy_options::overwrite_existing);
     Report report;
-    FILE *out = popen(("'" + host.string() + "'").c_str(), "r");
+    // A host hung or running away at load is stopped: its case fails, the suite goes on.
+    FILE *out = popen(("timeout 20 '" + host.string() + "'").c_str(), "r");
     if (!out) return report;
     char line[1024];
     while (std::fgets(line, sizeof(line), out)) {
@@ -72,13 +75,39 @@ Report RunHost(const fs::path &dir) {
     return report;
 }
 
+// What LOG.INI is, and where: the host's folder unless the host lies past MAX_PATH.
+enum class Ini { Text, Utf16Text, Fifo, LinkToDevZero, TextInParentsOfDeepHost };
+
 struct IniCase {
     const char *name;
     const char *ini;  // null: no LOG.INI at all
     int level;
     int maxSize;
     const char *renderer = "ddraw";
+    Ini form = Ini::Text;
 };
+
+// Lays out c's LOG.INI under dir; returns the folder the host runs in.
+fs::path PlaceIni(const fs::path &dir, const IniCase &c) {
+    const fs::path ini = dir / "LOG.INI";
+    if (c.form == Ini::Fifo) mkfifo(ini.c_str(), 0600);
+    if (c.form == Ini::LinkToDevZero) fs::create_symlink("/dev/zero", ini);
+    if (c.form == Ini::Utf16Text) {
+        std::string wide = "\xFF\xFE";
+        for (const char *p = c.ini; *p; ++p) wide += std::string{*p, '\0'};
+        WriteIni(dir, wide);
+    }
+    if (c.form == Ini::Text && c.ini) WriteIni(dir, c.ini);
+    if (c.form != Ini::TextInParentsOfDeepHost) return dir;
+    // Over 300 characters, so a path cut to 259 ends in one of these folders.
+    fs::path host = dir;
+    for (char name = 'a'; name < 'f'; ++name) {
+        WriteIni(host, c.ini);
+        host /= std::string(60, name);
+        fs::create_directory(host);
+    }
+    return host;
+}
 
 class LogIni : public testing::TestWithParam<IniCase> {};
 
@@ -87,16 +116,17 @@ TEST_P(LogIni, HostSeesItsSettings) {
     const IniCase &c = GetParam();
     HostDir dir;
     ASSERT_FALSE(dir.path.empty());
-    if (c.ini) WriteIni(dir.path, c.ini);
-    Report report = RunHost(dir.path);
+    Report report = RunHost(PlaceIni(dir.path, c));
     ASSERT_EQ("0", report["exit"]) << c.name;
     EXPECT_EQ(std::to_string(c.level), report["level"]) << c.name << ": LEVEL";
     EXPECT_EQ(std::to_string(c.maxSize), report["maxSize"]) << c.name << ": SIZE";
     EXPECT_EQ(c.renderer, report["renderer"]) << c.name << ": RENDERER";
-    // Beside the host, not the library; load names the module, a fresh object does not.
-    const std::string here = dir.path.string() + "/";
+    // Beside the host, not the library, and none at all rather than a parent; load names the
+    // module, a fresh object does not.
+    const bool deep = c.form == Ini::TextInParentsOfDeepHost;
+    const std::string here = deep ? "" : dir.path.string() + "/";
     EXPECT_EQ(here, report["exeDirectory"]) << c.name;
-    EXPECT_EQ(here + "Log/", report["logDirectory"]) << c.name;
+    EXPECT_EQ(deep ? "" : here + "Log/", report["logDirectory"]) << c.name;
     EXPECT_EQ("libvidout", report["moduleName"]) << c.name;
     EXPECT_EQ("unknow", report["fresh.moduleName"]) << c.name;
     const auto entries = std::distance(fs::directory_iterator(dir.path), fs::directory_iterator());
@@ -123,6 +153,12 @@ const IniCase kIniCases[] = {
     {"RendererD3d11", "[VIDEO]\nRENDERER=d3d11\n", 2, 5, "d3d11"},
     {"RendererGdiAnyCase", "[Video]\nrenderer = GDI\n", 2, 5, "gdi"},
     {"RendererUnknown", "[VIDEO]\nRENDERER=vulkan\n", 2, 5, "ddraw"},
+    {"Utf16WithMark", "[VIDEO]\r\nRENDERER=gdi\r\n[LOG]\r\nSIZE=64\r\n", 2, 64, "gdi",
+     Ini::Utf16Text},
+    {"Fifo", "", 2, 5, "ddraw", Ini::Fifo},
+    {"LinkToDevZero", "", 2, 5, "ddraw", Ini::LinkToDevZero},
+    {"HostPastMaxPath", "[VIDEO]\nRENDERER=gdi\n[LOG]\nLEVEL=7\n", 2, 5, "ddraw",
+     Ini::TextInParentsOfDeepHost},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, LogIni, testing::ValuesIn(kIniCases),
