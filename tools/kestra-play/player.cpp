@@ -26,10 +26,12 @@ double Now() {
 
 // One byte written and flushed: a full or read-only target fails here, not
 // after a whole clip (on the stand-in the device writes the sound file and
-// cannot report it). The writer truncates the byte away.
+// cannot report it). The writer truncates the byte away; a pipe, which cannot
+// seek, would hand it to its reader, so a pipe is only opened.
 bool CanWrite(const std::string &path, std::string *error) {
     std::FILE *file = std::fopen(path.c_str(), "wb");
-    bool ok = file && std::fputc(0, file) != EOF && std::fflush(file) == 0;
+    const bool probe = file && std::fseek(file, 0, SEEK_SET) == 0;
+    bool ok = file && (!probe || (std::fputc(0, file) != EOF && std::fflush(file) == 0));
     int reason = errno;
     if (file && std::fclose(file) != 0 && ok) {
         ok = false;
