@@ -228,6 +228,7 @@ typedef struct tagBITMAPINFO {
 #define SWP_NOSENDCHANGING 0x0400
 #define SWP_DEFERERASE 0x2000
 #define SWP_ASYNCWINDOWPOS 0x4000
+#define QS_ALLINPUT 0x04FF
 
 #define BI_RGB 0
 #define DIB_RGB_COLORS 0
@@ -280,6 +281,7 @@ KPLAT_API BOOL WINAPI SetRect(LPRECT rect, int left, int top, int right, int bot
 KPLAT_API BOOL WINAPI IsWindow(HWND window);
 KPLAT_API LONG WINAPI GetWindowLongA(HWND window, int index);
 KPLAT_API BOOL WINAPI DestroyWindow(HWND window);
+KPLAT_API DWORD WINAPI GetQueueStatus(UINT flags);
 KPLAT_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
                                    UINT flags);
 

@@ -114,6 +114,9 @@ LONG WINAPI GetWindowLongA(HWND window, int index) {
     return index == GWL_STYLE ? style : 0;
 }
 
+// The stand-in's windows have no message queue: nothing is ever waiting.
+DWORD WINAPI GetQueueStatus(UINT /*flags*/) { return 0; }
+
 // Moves the outer rect's top-left corner to (x, y) and sizes the outer rect
 // to cx x cy, each unless SWP_NOMOVE / SWP_NOSIZE. The desktop has no z-order,
 // activation or paint queue, so the other flags change nothing, and an

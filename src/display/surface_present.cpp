@@ -263,6 +263,11 @@ bool SurfacePresenter::Attach(HWND window, const RECT &testTarget) {
 // nothing (SWP_NOREDRAW); the request later finds nothing to do. From a
 // thread other than the window's the move is sent without waiting, and the
 // window's thread still handles it before the posted request.
+// A host that showed its window and has not pumped since still has the X
+// server's exposure of it queued; handled after the change it would erase the
+// window over the first frame, so the queue status is asked first: Wine then
+// takes in the display's pending events (on the window's thread, the expose
+// lands on the GDI surface) without dispatching any posted message.
 void SurfacePresenter::SettleWindow(HWND window) {
     if (!RunningOnWine()) return;
     DDSURFACEDESC2 desc;
@@ -270,6 +275,7 @@ void SurfacePresenter::SettleWindow(HWND window) {
     RECT pixel{0, 0, 1, 1};
     if (SUCCEEDED(objects.primary->Lock(&pixel, &desc, DDLOCK_WAIT | DDLOCK_READONLY, nullptr)))
         objects.primary->Unlock(&pixel);
+    GetQueueStatus(QS_ALLINPUT);
     SetWindowPos(window, nullptr, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_NOACTIVATE |
                      SWP_NOREDRAW | SWP_NOSENDCHANGING | SWP_DEFERERASE | SWP_ASYNCWINDOWPOS);

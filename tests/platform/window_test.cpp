@@ -39,4 +39,6 @@ TEST(SetWindowPos, MovesAndSizesTheOuterRectUnlessTold) {
     EXPECT_FALSE(SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE));
 }
 
+TEST(GetQueueStatus, NothingIsQueued) { EXPECT_EQ(GetQueueStatus(QS_ALLINPUT), 0u); }
+
 }  // namespace
