@@ -215,6 +215,20 @@ typedef struct tagBITMAPINFO {
 #define WS_CHILD 0x40000000L
 #define WS_VISIBLE 0x10000000L
 #define WS_BORDER 0x00800000L
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+#define SWP_NOREDRAW 0x0008
+#define SWP_NOACTIVATE 0x0010
+#define SWP_FRAMECHANGED 0x0020
+#define SWP_SHOWWINDOW 0x0040
+#define SWP_HIDEWINDOW 0x0080
+#define SWP_NOCOPYBITS 0x0100
+#define SWP_NOOWNERZORDER 0x0200
+#define SWP_NOSENDCHANGING 0x0400
+#define SWP_DEFERERASE 0x2000
+#define SWP_ASYNCWINDOWPOS 0x4000
+#define QS_ALLINPUT 0x04FF
 
 #define BI_RGB 0
 #define DIB_RGB_COLORS 0
@@ -267,6 +281,9 @@ KPLAT_API BOOL WINAPI SetRect(LPRECT rect, int left, int top, int right, int bot
 KPLAT_API BOOL WINAPI IsWindow(HWND window);
 KPLAT_API LONG WINAPI GetWindowLongA(HWND window, int index);
 KPLAT_API BOOL WINAPI DestroyWindow(HWND window);
+KPLAT_API DWORD WINAPI GetQueueStatus(UINT flags);
+KPLAT_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,
+                                   UINT flags);
 
 /* ---- gdi ---- */
 KPLAT_API HDC WINAPI CreateCompatibleDC(HDC dc);

@@ -114,6 +114,43 @@ LONG WINAPI GetWindowLongA(HWND window, int index) {
     return index == GWL_STYLE ? style : 0;
 }
 
+// The stand-in's windows have no message queue: nothing is ever waiting.
+DWORD WINAPI GetQueueStatus(UINT /*flags*/) { return 0; }
+
+// Moves the outer rect's top-left corner to (x, y) and sizes the outer rect
+// to cx x cy, each unless SWP_NOMOVE / SWP_NOSIZE. The desktop has no z-order,
+// activation or paint queue, so the other flags change nothing, and an
+// asynchronous request is carried out at once. A size that leaves no client
+// area is refused.
+BOOL WINAPI SetWindowPos(HWND window, HWND /*insertAfter*/, int x, int y, int cx, int cy,
+                         UINT flags) {
+    bool resized = false, ok = true;
+    const bool found = WithWindow(window, [&](Window &w) {
+        RECT client = w.client;
+        if (!(flags & SWP_NOMOVE))
+            client = RECT{x + w.border, y + w.border, x + w.border + w.Width(),
+                          y + w.border + w.Height()};
+        if (!(flags & SWP_NOSIZE)) {
+            const int width = cx - 2 * w.border, height = cy - 2 * w.border;
+            if (!ClientSizeOk(width, height)) {
+                ok = false;
+                return;
+            }
+            resized = width != w.Width() || height != w.Height();
+            client.right = client.left + width;
+            client.bottom = client.top + height;
+        }
+        w.client = client;
+        if (resized) w.pixels.assign(static_cast<size_t>(w.Width()) * w.Height(), 0);
+    });
+    if (!found) {
+        SetLastError(1400);  // ERROR_INVALID_WINDOW_HANDLE
+        return FALSE;
+    }
+    if (resized) NotifyWindowChanged(window);
+    return ok ? TRUE : FALSE;
+}
+
 BOOL WINAPI DestroyWindow(HWND window) {
     {
         std::lock_guard<std::recursive_mutex> guard(WindowLock());

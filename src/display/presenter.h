@@ -149,6 +149,9 @@ std::unique_ptr<Presenter> MakeGdiPresenter(const PresenterSetUp &setUp);
 // though they report the blit or present done; real Windows shows them.
 bool HiddenInChildWindowOnWine(HWND window);
 
+// True when the process runs under Wine (its ntdll exports wine_get_version).
+bool RunningOnWine();
+
 // The first presenter of the renderer chosen in LOG.INI that works.
 std::unique_ptr<Presenter> MakePresenter(const PresenterSetUp &setUp);
 

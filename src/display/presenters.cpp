@@ -26,13 +26,17 @@ const MakePresenterFn *PresentersFor(Renderer renderer) {
 
 }  // namespace
 
-bool HiddenInChildWindowOnWine(HWND window) {
-    if (!window || !(GetWindowLongA(window, GWL_STYLE) & WS_CHILD)) return false;
+bool RunningOnWine() {
     HMODULE ntdll = LoadLibraryA("ntdll.dll");
     if (!ntdll) return false;
     const bool wine = GetProcAddress(ntdll, "wine_get_version") != nullptr;
     FreeLibrary(ntdll);
     return wine;
+}
+
+bool HiddenInChildWindowOnWine(HWND window) {
+    if (!window || !(GetWindowLongA(window, GWL_STYLE) & WS_CHILD)) return false;
+    return RunningOnWine();
 }
 
 std::unique_ptr<Presenter> MakePresenter(const PresenterSetUp &setUp) {

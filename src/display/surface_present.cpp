@@ -147,6 +147,7 @@ private:
     HRESULT LockFrame(Write write);
     HRESULT Blit(IDirectDrawSurface7 *source, const RECT *crop, bool mirror);
     bool RestoreLost(HRESULT hr);
+    void SettleWindow(HWND window);
     void UpdateClientRect(HWND window);
 
     const ChromaBlock chromaBlock;
@@ -250,7 +251,39 @@ bool SurfacePresenter::Attach(HWND window, const RECT &testTarget) {
 
     // Only a driver that cannot blit to the screen at all sends us to GDI.
     RECT target = testTarget;
-    return objects.primary->Blt(&target, objects.frame, nullptr, DDBLT_WAIT, nullptr) != E_NOTIMPL;
+    if (objects.primary->Blt(&target, objects.frame, nullptr, DDBLT_WAIT, nullptr) == E_NOTIMPL)
+        return false;
+    SettleWindow(window);
+    return true;
+}
+
+// Under Wine the test blit is the window's first picture through OpenGL.
+// Wine draws it on its renderer thread, which gives the window an OpenGL
+// drawable and posts the window's thread a request to stop drawing the window
+// through its GDI surface. Handled when the host next pumps its messages,
+// after its first frame, that request copies the surface's old pixels (the
+// class brush) over the frame, which stays covered until the next one. So
+// set-up waits for the blit (a read lock of the primary) and then makes the
+// change itself, with a move of the window that changes nothing and copies
+// nothing (SWP_NOREDRAW); the request later finds nothing to do. From a
+// thread other than the window's the move is sent without waiting, and the
+// window's thread still handles it before the posted request.
+// A host that showed its window and has not pumped since still has the X
+// server's exposure of it queued; handled after the change it would erase the
+// window over the first frame, so the queue status is asked first: Wine then
+// takes in the display's pending events (on the window's thread, the expose
+// lands on the GDI surface) without dispatching any posted message.
+void SurfacePresenter::SettleWindow(HWND window) {
+    if (!RunningOnWine()) return;
+    DDSURFACEDESC2 desc;
+    ZeroRecord(&desc);
+    RECT pixel{0, 0, 1, 1};
+    if (SUCCEEDED(objects.primary->Lock(&pixel, &desc, DDLOCK_WAIT | DDLOCK_READONLY, nullptr)))
+        objects.primary->Unlock(&pixel);
+    GetQueueStatus(QS_ALLINPUT);
+    SetWindowPos(window, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOOWNERZORDER | SWP_NOACTIVATE |
+                     SWP_NOREDRAW | SWP_NOSENDCHANGING | SWP_DEFERERASE | SWP_ASYNCWINDOWPOS);
 }
 
 int32_t SurfacePresenter::Present(const FrameContext &context) {
