@@ -68,8 +68,9 @@ typedef void(KESTRA_CALLBACK *KestraDisplayCallback)(int32_t drawIndex, struct H
 /* Called on the audio device's own thread whenever a buffer needs samples:
  * write up to size bytes at buffer and return how many you wrote (counts
  * below 0 are taken as 0, above size as size). KESTRA_WVStopWave and
- * KESTRA_WVCloseWave called from inside it do nothing: they would wait for
- * the very refill that is calling. */
+ * KESTRA_WVCloseWave on its own player called from inside it do nothing: they
+ * would wait for the very refill that is calling. On another player they
+ * return at once, and a thread of the library's own lets its device go. */
 typedef int32_t(KESTRA_CALLBACK *KestraWriteWaveCallback)(uint8_t *buffer, uint32_t size,
                                                           void *user);
 
@@ -138,7 +139,7 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetMirrorMode(KestraDisplay displ
 
 /* Creates a wave player; 1 as for KESTRA_DWOpenDraw. */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVOpenWave(KestraWave *wave);
-/* Stops playback if needed and frees the player. From inside the write
+/* Stops playback if needed and frees the player. From inside its own write
  * callback it does nothing and the handle stays valid. */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVCloseWave(KestraWave wave);
 /* Copies the PCM format record (not its extra bytes) and sets the size of
@@ -153,7 +154,8 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVSetWriteWaveCB(KestraWave wave, v
  * refused the format. The first two buffers played are fill (0x64). */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVPlayWave(KestraWave wave);
 /* Stops and closes the device; blocks until the device has let go. From
- * inside the write callback it does nothing (playback goes on). */
+ * inside its own write callback it does nothing (playback goes on), from
+ * inside another player's it returns at once (see KestraWriteWaveCallback). */
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVStopWave(KestraWave wave);
 /* Non-zero pauses (the device keeps playing fill, the callback is not
  * called), 0 resumes. */

@@ -172,6 +172,19 @@ typedef struct _SYSTEMTIME {
     WORD wMilliseconds;
 } SYSTEMTIME, *LPSYSTEMTIME;
 
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef DWORD(WINAPI *PTHREAD_START_ROUTINE)(LPVOID parameter);
+typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
+
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x1
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x2
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x4
+
 /* Opaque storage for the stand-in's recursive mutex; the size is checked
  * against the host's pthread_mutex_t where it is implemented. */
 typedef struct _RTL_CRITICAL_SECTION {
@@ -270,6 +283,12 @@ KPLAT_API void WINAPI GetLocalTime(LPSYSTEMTIME time);
 KPLAT_API HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
 KPLAT_API BOOL WINAPI FreeLibrary(HMODULE module);
 KPLAT_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+KPLAT_API BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR moduleName, HMODULE *module);
+KPLAT_API __attribute__((noreturn)) void WINAPI FreeLibraryAndExitThread(HMODULE module,
+                                                                         DWORD exitCode);
+KPLAT_API HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
+                                     LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
+                                     LPDWORD threadId);
 
 /* ---- user ---- */
 KPLAT_API HDC WINAPI GetDC(HWND window);

@@ -1,5 +1,5 @@
-// Kernel subset: critical sections, interlocked counters, time, the process
-// path, profile (INI) reading and run-time module loading.
+// Kernel subset: critical sections, interlocked counters, time, threads, the
+// process path, profile (INI) reading and run-time module loading.
 #include "internal.h"
 
 #include <algorithm>
@@ -27,6 +27,18 @@ pthread_mutex_t *MutexOf(LPCRITICAL_SECTION cs) {
 }
 
 thread_local DWORD lastError = 0;
+
+struct ThreadJob {
+    LPTHREAD_START_ROUTINE start;
+    LPVOID parameter;
+};
+
+void *RunThreadJob(void *arg) {
+    const ThreadJob job = *static_cast<ThreadJob *>(arg);
+    delete static_cast<ThreadJob *>(arg);
+    job.start(job.parameter);
+    return nullptr;
+}
 
 std::string Trim(const std::string &s) {
     size_t b = 0, e = s.size();
@@ -218,6 +230,33 @@ void WINAPI SetLastError(DWORD error) { lastError = error; }
 
 BOOL WINAPI CloseHandle(HANDLE handle) { return handle != nullptr; }
 
+// Threads start at once and detached; the handle is only something to close.
+// The library asks for neither creation flags nor the thread's id.
+HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
+                           LPVOID parameter, DWORD flags, LPDWORD threadId) {
+    if (!start || flags != 0 || threadId) {
+        SetLastError(87);  // ERROR_INVALID_PARAMETER
+        return nullptr;
+    }
+    if (kplat::ShouldFail("CreateThread")) {
+        SetLastError(8);  // ERROR_NOT_ENOUGH_MEMORY
+        return nullptr;
+    }
+    auto *job = new ThreadJob{start, parameter};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    const int rc = pthread_create(&thread, &attr, RunThreadJob, job);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        delete job;
+        SetLastError(8);
+        return nullptr;
+    }
+    return reinterpret_cast<HANDLE>(kplat::NewHandle());
+}
+
 // Windows semantics: missing file, section, key or an empty value give the
 // default; otherwise leading whitespace, an optional sign, then decimal
 // digits up to the first other character, wrapping like a 32-bit ULONG.
@@ -317,6 +356,11 @@ const PseudoModule kModules[] = {
     {"ddraw.dll", {"DirectDrawCreateEx", nullptr}},
 };
 constexpr uintptr_t kModuleBase = 0x4b500000;
+
+bool IsPseudoModule(HMODULE module) {
+    uintptr_t v = reinterpret_cast<uintptr_t>(module);
+    return v >= kModuleBase && v < kModuleBase + sizeof(kModules) / sizeof(kModules[0]);
+}
 }  // namespace
 
 HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
@@ -333,15 +377,47 @@ HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
     return nullptr;
 }
 
+// Any other module is a base address from GetModuleHandleExA: a shared object
+// gives back the count that took, the program itself was never counted.
 BOOL WINAPI FreeLibrary(HMODULE module) {
-    uintptr_t v = reinterpret_cast<uintptr_t>(module);
-    return v >= kModuleBase && v < kModuleBase + sizeof(kModules) / sizeof(kModules[0]);
+    if (IsPseudoModule(module)) return TRUE;
+    Dl_info info;
+    if (!module || !dladdr(module, &info) || info.dli_fbase != module) return FALSE;
+    void *loaded = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+    if (!loaded) return TRUE;
+    dlclose(loaded);  // this look-up's count
+    return dlclose(loaded) == 0;
+}
+
+// By address only, as the library asks for its own module. The handle is the
+// module's base address, as on Windows; a shared object is counted once more.
+BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR moduleName, HMODULE *module) {
+    Dl_info info;
+    if (module) *module = nullptr;
+    if (!module || flags != GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS || !dladdr(moduleName, &info)) {
+        SetLastError(87);  // ERROR_INVALID_PARAMETER
+        return FALSE;
+    }
+    dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);  // finds no program, only shared objects
+    *module = static_cast<HMODULE>(info.dli_fbase);
+    return TRUE;
+}
+
+// Windows lets go of the module once the thread is off its code; here that is
+// when pthread_exit has unwound the thread and runs its key destructors.
+void WINAPI FreeLibraryAndExitThread(HMODULE module, DWORD exitCode) {
+    static pthread_key_t moduleToFree = [] {
+        pthread_key_t key;
+        pthread_key_create(&key, [](void *m) { FreeLibrary(static_cast<HMODULE>(m)); });
+        return key;
+    }();
+    pthread_setspecific(moduleToFree, module);
+    pthread_exit(reinterpret_cast<void *>(static_cast<uintptr_t>(exitCode)));
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    if (!name || !IsPseudoModule(module)) return nullptr;
     uintptr_t v = reinterpret_cast<uintptr_t>(module);
-    if (!name || v < kModuleBase || v >= kModuleBase + sizeof(kModules) / sizeof(kModules[0]))
-        return nullptr;
     if (kplat::ShouldFail("GetProcAddress")) return nullptr;
     const PseudoModule &m = kModules[v - kModuleBase];
     for (const char *const *e = m.exports; *e; ++e) {

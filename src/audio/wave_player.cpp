@@ -13,6 +13,9 @@ constexpr int kCloseWaitPolls = 20;
 constexpr DWORD kCloseWaitMs = 100;
 constexpr DWORD kRefillWaitMs = 10;
 constexpr uint32_t kMaxVolume = 100;
+
+// The player whose write callback this thread is running, if any.
+thread_local const WavePlayer *callbackOf = nullptr;
 }  // namespace
 
 void WaveLink::Release() {
@@ -87,6 +90,7 @@ void WavePlayer::CloseFailedDevice() {
 }
 
 void WavePlayer::Play() {
+    if (!HandedOffStopDone()) return;
     if (state.load() == WavePlaying) return;
     if (!AllocateBuffers()) return;
     WaveLink *newLink = new (std::nothrow) WaveLink(this);
@@ -119,14 +123,21 @@ void WavePlayer::Play() {
     waveOutWrite(waveOut, &waveHeaders[1], sizeof(WAVEHDR));
 }
 
-bool WavePlayer::OnCallbackThread() const {
-    return callbackThread.load(std::memory_order_relaxed) == GetCurrentThreadId();
-}
+bool WavePlayer::OnCallbackThread() const { return callbackOf == this; }
 
 void WavePlayer::Stop() {
-    if (state.load() != WavePlaying) return;
     if (OnCallbackThread()) return;
+    if (callbackOf) {
+        StopFromCallback();
+        return;
+    }
+    HandedOffStopDone();  // waits: this is no callback
+    if (state.load() != WavePlaying) return;
     stopRequested.store(1);
+    LetGoOfDevice();
+}
+
+void WavePlayer::LetGoOfDevice() {
     while (refillsInProgress.load() != 0) Sleep(kRefillWaitMs);
     state.store(WaveStopping);
     waveOutReset(waveOut);
@@ -135,6 +146,51 @@ void WavePlayer::Stop() {
     DetachLink();
     ReleaseBuffers();
     waveOut = nullptr;
+}
+
+// Letting go of a device waits for the callback it is running, which may itself
+// be waiting for this one (two players stopping each other), so from a callback
+// that part moves to a thread of its own. No refill starts once this returns.
+void WavePlayer::StopFromCallback() {
+    if (state.load() != WavePlaying) return;
+    stopRequested.store(1);
+    state.store(WaveStopping);
+    handOff.store(HandedOff);
+    if (StartHandOffThread()) return;
+    handOff.store(NotHandedOff);
+    LetGoOfDevice();  // no thread to be had: wait here, as before
+}
+
+bool WavePlayer::StartHandOffThread() {
+    // The thread holds the library loaded, however soon the host unloads it.
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCSTR>(&HandOffMain), &handOffModule))
+        return false;
+    HANDLE thread = CreateThread(nullptr, 0, &HandOffMain, this, 0, nullptr);
+    if (!thread) {
+        FreeLibrary(handOffModule);
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
+}
+
+DWORD WINAPI WavePlayer::HandOffMain(LPVOID param) {
+    WavePlayer *player = static_cast<WavePlayer *>(param);
+    HMODULE module = player->handOffModule;
+    player->LetGoOfDevice();
+    if (player->handOff.exchange(NotHandedOff) == HandedOffThenDelete) delete player;
+    FreeLibraryAndExitThread(module, 0);
+}
+
+// False while a stop handed to its own thread still runs. A callback may not
+// wait for it (that stop may be waiting for the callback); any other thread does.
+bool WavePlayer::HandedOffStopDone() {
+    while (handOff.load() != NotHandedOff) {
+        if (callbackOf) return false;
+        Sleep(kRefillWaitMs);
+    }
+    return true;
 }
 
 // After this no device callback is inside the player, and none will enter.
@@ -149,13 +205,17 @@ void WavePlayer::DetachLink() {
 void WavePlayer::Close(WavePlayer *player) {
     if (player->OnCallbackThread()) return;
     player->Stop();
+    // A stop still letting go on a thread of its own deletes the player when done.
+    uint8_t running = HandedOff;
+    if (player->handOff.compare_exchange_strong(running, HandedOffThenDelete)) return;
     delete player;
 }
 
 void WavePlayer::Pause(int32_t pause) { paused.store(pause, std::memory_order_relaxed); }
 
 void WavePlayer::SetVolume(uint32_t volume) {
-    if (!waveOut) return;
+    // Not waveOut: a thread letting go of the device may be clearing it.
+    if (state.load() != WavePlaying) return;
     uint32_t v = volume & 0xFFFFu;
     if (v > kMaxVolume) v = kMaxVolume;  // above 100 would spill into the other channel
     uint32_t level = v * 0xFFFFu / kMaxVolume;
@@ -202,9 +262,10 @@ void WavePlayer::RefillBuffer(WAVEHDR *header) {
 void WavePlayer::FillFromHost(uint8_t *data, uint32_t size) {
     int64_t count = 0;
     if (writeCallback) {
-        callbackThread.store(GetCurrentThreadId(), std::memory_order_relaxed);
+        const WavePlayer *outer = callbackOf;
+        callbackOf = this;
         count = writeCallback(data, size, callbackUser);
-        callbackThread.store(0, std::memory_order_relaxed);
+        callbackOf = outer;
     }
     if (count < 0) count = 0;
     if (count >= static_cast<int64_t>(size)) {

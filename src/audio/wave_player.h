@@ -13,6 +13,10 @@ namespace kestra {
 
 enum WaveState : uint8_t { WavePlaying = 0, WaveStopping = 1, WaveClosed = 2 };
 
+// A stop made inside a write callback runs on a thread of its own (see
+// StopFromCallback); a close made while it runs leaves the player to it.
+enum WaveHandOff : uint8_t { NotHandedOff = 0, HandedOff = 1, HandedOffThenDelete = 2 };
+
 constexpr uint8_t kWaveFillByte = 0x64;
 
 class WavePlayer;
@@ -42,12 +46,13 @@ public:
     void SetWriteCallback(void *user, KestraWriteWaveCallback callback);
     void Play();
     // Does nothing when called from inside the write callback (it would wait
-    // for the refill that is its own caller).
+    // for the refill that is its own caller); from inside another player's it
+    // returns at once and the device is let go on a thread of its own.
     void Stop();
     void Pause(int32_t pause);
     void SetVolume(uint32_t volume);
-    // Stops, then destroys and frees the player; refused, like Stop, from
-    // inside the write callback.
+    // Stops, then destroys and frees the player, or leaves that to the thread
+    // letting go of its device; refused, like Stop, from inside the write callback.
     static void Close(WavePlayer *player);
 
     // The device callback; instance is a WaveLink.
@@ -77,8 +82,10 @@ private:
     // so a size set while playing takes effect at the next play.
     uint32_t playSize = 0;
     WaveLink *link = nullptr;  // of the open device, until stop lets go
-    // relaxed: only the thread inside the write callback can find its own id here.
-    std::atomic<DWORD> callbackThread{0};
+    // seq_cst: the thread a stop was handed to sets NotHandedOff last, which
+    // publishes the device as let go; HandedOffThenDelete hands it the player.
+    std::atomic<uint8_t> handOff{NotHandedOff};
+    HMODULE handOffModule = nullptr;  // this library, held loaded by that thread
 
     void OnMessage(HWAVEOUT device, UINT message, DWORD_PTR param);
     void RefillBuffer(WAVEHDR *header);
@@ -89,6 +96,11 @@ private:
     void CloseFailedDevice();
     void DetachLink();
     bool OnCallbackThread() const;
+    void LetGoOfDevice();
+    void StopFromCallback();
+    bool StartHandOffThread();
+    bool HandedOffStopDone();
+    static DWORD WINAPI HandOffMain(LPVOID param);
 };
 
 }  // namespace kestra
