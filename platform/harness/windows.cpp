@@ -9,12 +9,6 @@ using namespace kplat;
 
 extern "C" {
 
-void kplat_set_desktop_size(int width, int height) {
-    if (width <= 0 || height <= 0) return;
-    std::lock_guard<std::recursive_mutex> guard(WindowLock());
-    TheDesktop() = Desktop{width, height, {}};
-}
-
 void kplat_get_desktop_size(int *width, int *height) {
     std::lock_guard<std::recursive_mutex> guard(WindowLock());
     if (width) *width = TheDesktop().width;

@@ -18,11 +18,11 @@ enum : KestraResult { kOk = 0, kNullHandle = 1, kNoMemory = 1 };
 DrawWindow *Object(KestraDisplay handle) { return reinterpret_cast<DrawWindow *>(handle); }
 WavePlayer *Object(KestraWave handle) { return reinterpret_cast<WavePlayer *>(handle); }
 
-template <typename Class, typename Handle>
-KestraResult Open(Handle *handle) {
+template <typename Class, typename Handle, typename... Args>
+KestraResult Open(Handle *handle, Args... args) {
     // Nowhere to put the handle: allocating first would only leak the object.
     if (!handle) return kNullHandle;
-    Class *object = new (std::nothrow) Class;
+    Class *object = new (std::nothrow) Class(args...);
     if (!object) return kNoMemory;
     *handle = reinterpret_cast<Handle>(object);
     return kOk;
@@ -41,7 +41,8 @@ KestraResult Call(Handle handle, Result (Class::*method)(Params...), Args... arg
 extern "C" {
 
 KestraResult KESTRA_API KESTRA_DWOpenDraw(KestraDisplay *display) {
-    return Open<DrawWindow>(display);
+    // The renderer LOG.INI chose when the library was loaded.
+    return Open<DrawWindow>(display, kestra::ConfiguredRenderer());
 }
 
 KestraResult KESTRA_API KESTRA_DWCloseDraw(KestraDisplay display) {
@@ -80,8 +81,8 @@ KestraResult KESTRA_API KESTRA_DWDrawYUV420(KestraDisplay display, const uint8_t
                                             int32_t uvStride, int32_t value6, int32_t value7,
                                             int32_t value8) {
     if (!display) return kNullHandle;
-    return Object(display)->DrawYUV420(
-        kestra::FrameArgs{y, yStride, u, v, uvStride, value6, value7, value8});
+    return DrawWindow::Draw(Object(display),
+                            kestra::FrameArgs{y, yStride, u, v, uvStride, value6, value7, value8});
 }
 
 KestraResult KESTRA_API KESTRA_DWSetOSDText(KestraDisplay display, int32_t index, const char *text,

@@ -1,5 +1,4 @@
-// Pixel-format converters: YV12 to RGB24, RGB 5-6-5 and UYVY, and the
-// process-wide tables they read. The *_c converters are the scalar
+// Pixel-format converters: YV12 to RGB24, RGB 5-6-5 and UYVY. The *_c converters are the scalar
 // references; every vector level must match them bit for bit.
 #pragma once
 
@@ -41,32 +40,11 @@ RowPair rgb24_pair_c, rgb565_pair_c, uyvy_pair_c;
 // Column width - 1 of both rows when the width is odd, else nothing.
 RowPair rgb24_last_column_c;
 
-// RGB24 tables: step x (i - bias) in 13-bit fixed point.
-extern int32_t lumaTable24[256];
-extern int32_t blueFromU24[256];
-extern int32_t greenFromU24[256];
-extern int32_t greenFromV24[256];
-extern int32_t redFromV24[256];
-
+// The tables the C converters read, built at load.
 void build_rgb24_tables();
+void build_rgb565_tables();
 
 // One pixel (3 bytes, blue first) exactly as the converter makes it.
 void yuv_to_rgb24_pixel_c(uint8_t y, uint8_t u, uint8_t v, uint8_t *dst);
-
-// RGB 5-6-5: truncated-product chroma tables and packing tables that clamp
-// by lookup (valid for indexes -256..511, reached through entry 0).
-extern int32_t lumaTable565[256];
-extern int32_t redFromV565[256];
-extern int32_t greenFromV565[256];
-extern int32_t greenFromU565[256];
-extern int32_t blueFromU565[256];
-extern const int32_t *const pack565Red;
-extern const int32_t *const pack565Green;
-extern const int32_t *const pack565Blue;
-extern int rgb565TablesBuilt;
-
-int count_bits(uint32_t x);
-int count_trailing_zeros(uint32_t x);
-void build_rgb565_tables();
 
 }  // namespace kestra

@@ -2,7 +2,6 @@
 // order once at first use, stopping at the first feature the CPU lacks.
 #include "convert/dispatch.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -69,15 +68,12 @@ CpuLevel MaskedLevel() {
     return level;
 }
 
-std::atomic<const ConverterTable *> &Current() {
-    static std::atomic<const ConverterTable *> table{
-        &Tables()[static_cast<int>(SupportedConverterLevel())]};
-    return table;
-}
-
 }  // namespace
 
-const ConverterTable &Converters() { return *Current().load(std::memory_order_acquire); }
+const ConverterTable &Converters() {
+    static const ConverterTable &table = Tables()[static_cast<int>(SupportedConverterLevel())];
+    return table;
+}
 
 const char *CpuLevelName(CpuLevel level) {
     const int i = static_cast<int>(level);
@@ -111,18 +107,6 @@ const ConverterTable *ConverterTableFor(CpuLevel level) {
     const int i = static_cast<int>(level);
     if (i < 0 || i > static_cast<int>(SupportedConverterLevel())) return nullptr;
     return &Tables()[i];
-}
-
-bool SetConverterLevel(CpuLevel level) {
-    const ConverterTable *table = ConverterTableFor(level);
-    if (table == nullptr) return false;
-    Current().store(table, std::memory_order_release);
-    return true;
-}
-
-CpuLevel ConverterLevel() {
-    const ConverterTable *table = Current().load(std::memory_order_acquire);
-    return static_cast<CpuLevel>(table - Tables());
 }
 
 }  // namespace kestra

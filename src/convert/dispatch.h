@@ -32,10 +32,6 @@ std::string DescribeConverterLevels();
 // The converters of one level (entries without their own code at that level
 // take the level below); nullptr above the supported level.
 const ConverterTable *ConverterTableFor(CpuLevel level);
-// Switches Converters() to a level, for tests and benchmarks; false (and no
-// change) above the supported level.
-bool SetConverterLevel(CpuLevel level);
-CpuLevel ConverterLevel();
 
 // The vector levels, each in its own ISA file.
 extern const ConvertFn yv12_to_rgb24_sse2, yv12_to_rgb24_ssse3, yv12_to_rgb24_avx2,

@@ -7,15 +7,18 @@ namespace kestra {
 
 using namespace colour;
 
-int32_t lumaTable24[256];
+namespace {
+// step x (i - bias) in 13-bit fixed point.
+int32_t lumaFromY24[256];
 int32_t blueFromU24[256];
 int32_t greenFromU24[256];
 int32_t greenFromV24[256];
 int32_t redFromV24[256];
+}  // namespace
 
 void build_rgb24_tables() {
     for (int i = 0; i < 256; ++i) {
-        lumaTable24[i] = kLumaStep * (i - kLumaBias);
+        lumaFromY24[i] = kLumaStep * (i - kLumaBias);
         blueFromU24[i] = kBlueFromU * (i - kChromaBias);
         greenFromU24[i] = kGreenFromU * (i - kChromaBias);
         greenFromV24[i] = kGreenFromV * (i - kChromaBias);
@@ -39,7 +42,7 @@ inline void StorePixel(uint8_t *out, int32_t luma, int32_t blue, int32_t green, 
 }  // namespace
 
 void yuv_to_rgb24_pixel_c(uint8_t y, uint8_t u, uint8_t v, uint8_t *dst) {
-    StorePixel(dst, lumaTable24[y], blueFromU24[u], greenFromV24[v] + greenFromU24[u],
+    StorePixel(dst, lumaFromY24[y], blueFromU24[u], greenFromV24[v] + greenFromU24[u],
                redFromV24[v]);
 }
 
@@ -49,10 +52,10 @@ void rgb24_pair_c(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const 
         const int32_t blue = blueFromU24[u[j]];
         const int32_t green = greenFromV24[v[j]] + greenFromU24[u[j]];
         const int32_t red = redFromV24[v[j]];
-        StorePixel(d0 + 6 * j, lumaTable24[y0[2 * j]], blue, green, red);
-        StorePixel(d0 + 6 * j + 3, lumaTable24[y0[2 * j + 1]], blue, green, red);
-        StorePixel(d1 + 6 * j, lumaTable24[y1[2 * j]], blue, green, red);
-        StorePixel(d1 + 6 * j + 3, lumaTable24[y1[2 * j + 1]], blue, green, red);
+        StorePixel(d0 + 6 * j, lumaFromY24[y0[2 * j]], blue, green, red);
+        StorePixel(d0 + 6 * j + 3, lumaFromY24[y0[2 * j + 1]], blue, green, red);
+        StorePixel(d1 + 6 * j, lumaFromY24[y1[2 * j]], blue, green, red);
+        StorePixel(d1 + 6 * j + 3, lumaFromY24[y1[2 * j + 1]], blue, green, red);
     }
 }
 

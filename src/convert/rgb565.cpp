@@ -10,22 +10,30 @@ namespace kestra {
 
 using namespace colour;
 
+namespace {
+// Truncated-product chroma tables, and packing tables that clamp by lookup
+// (valid for indexes -256..511, reached through entry 0).
 int32_t lumaTable565[256];
 int32_t redFromV565[256];
 int32_t greenFromV565[256];
 int32_t greenFromU565[256];
 int32_t blueFromU565[256];
-int rgb565TablesBuilt = 0;
-
-namespace {
+bool tablesBuilt = false;
 int32_t packRed[768];
 int32_t packGreen[768];
 int32_t packBlue[768];
+const int32_t *const pack565Red = packRed + 256;
+const int32_t *const pack565Green = packGreen + 256;
+const int32_t *const pack565Blue = packBlue + 256;
+
+int CountBits(uint32_t x) { return __builtin_popcount(x); }
+
+int CountTrailingZeros(uint32_t x) { return x == 0 ? 32 : __builtin_ctz(x); }
 
 void BuildPackTable(int32_t *table, uint32_t mask) {
     if (mask == 0) return;  // no bits, no channel: nothing to shift into place
-    const int r = 8 - count_bits(mask);
-    const int s = count_trailing_zeros(mask);
+    const int r = 8 - CountBits(mask);
+    const int s = CountTrailingZeros(mask);
     int32_t *zero = table + 256;
     for (int i = 0; i < 256; ++i) zero[i] = (i >> r) << s;
     for (int i = -256; i < 0; ++i) zero[i] = zero[0];
@@ -50,17 +58,9 @@ inline void StorePixel(uint8_t *row, intptr_t x, uint8_t luma, const Chroma565 &
 
 }  // namespace
 
-const int32_t *const pack565Red = packRed + 256;
-const int32_t *const pack565Green = packGreen + 256;
-const int32_t *const pack565Blue = packBlue + 256;
-
-int count_bits(uint32_t x) { return __builtin_popcount(x); }
-
-int count_trailing_zeros(uint32_t x) { return x == 0 ? 32 : __builtin_ctz(x); }
-
 void build_rgb565_tables() {
-    if (rgb565TablesBuilt) return;
-    rgb565TablesBuilt = 1;
+    if (tablesBuilt) return;
+    tablesBuilt = true;
     for (int d = -kChromaBias; d < kChromaBias; ++d) {
         const int i = d + kChromaBias;
         lumaTable565[i] = i;

@@ -130,8 +130,6 @@ LogSettings *AcquireLogSettings() {
     return instance;
 }
 
-LogSettings *GetLogSettings() { return instance; }
-
 void ReleaseLogSettings() {
     delete instance;
     instance = nullptr;

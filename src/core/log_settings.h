@@ -27,8 +27,6 @@ public:
     void ReadSettings();
     void SetModuleName(const char *name);
     Renderer RendererSetting() const { return renderer; }
-    // For tests: a LOG.INI beside the shared test executables would reach every suite running.
-    void SetRenderer(Renderer choice) { renderer = choice; }
 
     // The log's settings as read. Nothing the library does shows them yet (it
     // writes no log), so this is the one place a host or a test can see them.
@@ -59,8 +57,6 @@ const char *ExeDirectory();
 
 // The singleton, created on first call; null only if it could not be allocated.
 LogSettings *AcquireLogSettings();
-// The singleton if it exists, without creating it.
-LogSettings *GetLogSettings();
 // Destroys the singleton (if any); the next Acquire creates a fresh one.
 void ReleaseLogSettings();
 

@@ -13,36 +13,11 @@
 #include <utility>
 
 #include "convert/colour.h"
+#include "display/com.h"
 
 namespace kestra {
 
 namespace {
-
-// Holds one reference to a COM object.
-template <typename T>
-class Com {
-public:
-    Com() = default;
-    ~Com() { Reset(); }
-    Com(const Com &) = delete;
-    Com &operator=(const Com &) = delete;
-
-    T *Get() const { return object; }
-    T *operator->() const { return object; }
-    explicit operator bool() const { return object != nullptr; }
-    // Where a creating call writes the new reference.
-    T **Out() {
-        Reset();
-        return &object;
-    }
-    void Reset() {
-        if (object) object->Release();
-        object = nullptr;
-    }
-
-private:
-    T *object = nullptr;
-};
 
 template <typename T, typename From>
 bool Query(From *from, Com<T> *to) {

@@ -22,23 +22,24 @@ void PaintOsd(HDC dc, void *context) {
 
 class D3D11Presenter : public Presenter {
 public:
-    D3D11Presenter(std::unique_ptr<D3D11Output> made, int32_t width, int32_t height)
-        : Presenter(ModeD3D11, width, height), output(std::move(made)) {}
+    D3D11Presenter(std::unique_ptr<D3D11Output> made, int32_t height)
+        : frameHeight(height), output(std::move(made)) {}
 
-    int32_t Present(const FrameContext &context) override {
+    Presented Present(const FrameContext &context) override {
         // Released by KESTRA_DWFreeDraw, like the surfaces of the DirectDraw modes.
-        if (!output) return kDrawNoSurfaces;
+        if (!output) return Presented::Released;
         OsdOnFrame on{context.osd, frameHeight};
-        const D3D11Shown shown = output->Show(context.frame, context.crop, context.mirror == 1,
+        const D3D11Shown shown = output->Show(context.frame, &context.source, context.mirrored,
                                               context.osd.HasText() ? PaintOsd : nullptr, &on);
         // Hidden is a minimised window: nothing to show, and nothing wrong, as
         // for a surface blit into a client area of no size.
-        return shown == D3D11Shown::Failed ? kPresentSetUpAgain : kDrawOk;
+        return shown == D3D11Shown::Failed ? Presented::SetUpAgain : Presented::Shown;
     }
     void Release() override { output.reset(); }
     bool MoveTo(HWND window) override { return output && output->MoveTo(window); }
 
 private:
+    const int32_t frameHeight;
     std::unique_ptr<D3D11Output> output;
 };
 
@@ -48,8 +49,8 @@ std::unique_ptr<Presenter> MakeD3D11Presenter(const PresenterSetUp &setUp) {
     std::unique_ptr<D3D11Output> output =
         D3D11Output::Create(setUp.window, setUp.width, setUp.height);
     if (!output) return nullptr;
-    return std::unique_ptr<Presenter>(
-        new (std::nothrow) D3D11Presenter(std::move(output), setUp.width, setUp.height));
+    return std::unique_ptr<Presenter>(new (std::nothrow)
+                                          D3D11Presenter(std::move(output), setUp.height));
 }
 
 }  // namespace kestra

@@ -1,6 +1,6 @@
 // DrawWindow: set-up, setters, OSD text and the draw call, which hands the
-// presenter what the frame needs; and what every presenter has, its mode and
-// frame buffer, the OSD painter and the host's drawing.
+// presenter what the frame needs; the OSD painter; and the host's callback,
+// with its guard.
 #include "display/draw_window.h"
 
 #include <cstdint>
@@ -10,6 +10,14 @@
 namespace kestra {
 
 namespace {
+
+// What the draw call answers the host.
+enum : int32_t {
+    kDrawOk = 0,
+    kDrawNotReady = -1,
+    kDrawLockFailed = -3,
+    kDrawNoSurfaces = -9,
+};
 
 // Frames whose buffer would pass 2 GiB are refused: every presenter sizes
 // rows and images in 32-bit arithmetic.
@@ -94,7 +102,9 @@ void DrawWindow::Submit(const QueuedCall &call) {
             queue[queued - 1] = call;  // nothing after it matters
     }
     if (InCallback() || !drawLock.TryEnter()) return;
-    if (LeaveDraw()) delete this;
+    // A close is queued only from inside the callback, and the draw that ran
+    // it makes the close: none is ahead of this call.
+    LeaveDraw();
 }
 
 bool DrawWindow::QueueEmpty() {
@@ -187,12 +197,11 @@ void DrawWindow::ApplyPlayRect(const RECT *rect) {
 }
 
 void DrawWindow::ApplyInit(int32_t width, int32_t height) {
-    bool usable =
+    const bool usable =
         width > 0 && height > 0 && uint64_t(width) * uint64_t(height) * 4 <= kMaxFrameBufferBytes;
-    if (usable) SetUpPresenter(width, height);
-    if (!usable || !presenter || !presenter->AllocFrameBuffer()) {
-        // Nothing may draw into a buffer of the wrong size: not ready until a good size.
-        presenter = MakeGdiPresenter(PresenterSetUp{state.hwnd, 0, 0, {}});
+    SetUpPresenter(usable ? width : 0, usable ? height : 0);
+    if (!presenter) {
+        // Not ready until a good size: nothing may draw at the wrong size.
         SetFrameSize(0, 0);
         state.initialised = 0;
         return;
@@ -202,13 +211,13 @@ void DrawWindow::ApplyInit(int32_t width, int32_t height) {
     state.initialised = 1;
 }
 
-// The old presenter leaves DirectDraw before the new one opens it; the frame
-// buffer passes from one to the other.
+// The old presenter leaves DirectDraw before the new one opens it, and its
+// buffers go first: two of up to 2 GiB need not fit together. No size: none.
 void DrawWindow::SetUpPresenter(int32_t width, int32_t height) {
-    std::unique_ptr<uint8_t[]> buffer = presenter ? presenter->TakeFrameBuffer() : nullptr;
     presenter.reset();
-    presenter = MakePresenter(PresenterSetUp{state.hwnd, width, height, state.windowRect});
-    if (presenter) presenter->AdoptFrameBuffer(std::move(buffer));
+    if (width > 0 && height > 0)
+        presenter =
+            MakePresenter(PresenterSetUp{state.hwnd, width, height, state.windowRect}, renderer);
 }
 
 // Under the crop's lock: SetPlayRect checks against the size from another
@@ -221,7 +230,14 @@ void DrawWindow::SetFrameSize(int32_t width, int32_t height) {
     if (!InsideFrame(state.playRect, width, height)) state.playRectEnabled = 0;
 }
 
-int32_t DrawWindow::DrawYUV420(const FrameArgs &frame) {
+int32_t DrawWindow::Draw(DrawWindow *display, const FrameArgs &frame) {
+    bool close = false;
+    const int32_t result = display->DrawFrame(frame, &close);
+    if (close) delete display;
+    return result;
+}
+
+int32_t DrawWindow::DrawFrame(const FrameArgs &frame, bool *close) {
     // From inside the host's callback: the frame being drawn is still in use.
     if (InCallback()) return kDrawNotReady;
     drawLock.Enter();
@@ -234,64 +250,92 @@ int32_t DrawWindow::DrawYUV420(const FrameArgs &frame) {
         // A frame without its planes is refused like one for a display not ready.
         result = Present(frame);
     }
-    if (LeaveDraw()) delete this;
+    *close = LeaveDraw();
     return result;
 }
 
-int32_t DrawWindow::Present(const FrameArgs &frame) {
-    int32_t result = PresentOnce(frame);
-    if (result != kPresentSetUpAgain) return result;
-    SetUpPresenter(state.frameWidth, state.frameHeight);
-    if (presenter) result = PresentOnce(frame);
-    // Not shown: the frame is dropped, as when its surface cannot be locked.
-    return !presenter || result == kPresentSetUpAgain ? kDrawLockFailed : result;
+namespace {
+
+// The one place a presenter's answer becomes the host's code.
+int32_t HostCode(Presented presented) {
+    switch (presented) {
+        case Presented::Shown:
+            return kDrawOk;
+        case Presented::Released:
+            return kDrawNoSurfaces;
+        case Presented::NotShown:
+        case Presented::SetUpAgain:
+            break;
+    }
+    return kDrawLockFailed;
 }
+
+}  // namespace
+
+// A presenter whose objects are gone for good is made anew, and shows the
+// frame; if that fails too, the frame is dropped as when its surface cannot
+// be locked.
+int32_t DrawWindow::Present(const FrameArgs &frame) {
+    Presented presented = PresentOnce(frame);
+    if (presented == Presented::SetUpAgain) {
+        SetUpPresenter(state.frameWidth, state.frameHeight);
+        presented = presenter ? PresentOnce(frame) : Presented::NotShown;
+    }
+    return HostCode(presented);
+}
+
+// The host's callback on the composed frame, under the display's own rules:
+// the calls it makes back into the display see the drawing thread marked.
+class DrawWindow::Callback : public HostDrawing {
+public:
+    Callback(DrawWindow &owner, const FrameArgs &drawn, int32_t mirrorMode)
+        : display(owner), frame(drawn), mirror(mirrorMode) {}
+    void Draw(HDC dc, int32_t windowWidth, int32_t windowHeight) const override {
+        const DisplayState &state = display.state;
+        if (!state.displayCallback) return;
+        display.callbackThread = GetCurrentThreadId();
+        state.displayCallback(int32_t(display.drawIndex), dc, state.frameWidth, state.frameHeight,
+                              frame.value7, frame.value8, windowWidth, windowHeight, mirror,
+                              state.callbackUser);
+        display.callbackThread = 0;
+    }
+
+private:
+    DrawWindow &display;
+    const FrameArgs &frame;
+    const int32_t mirror;
+};
 
 // What the frame needs, taken under the display's locks: the presenter sees
 // each OSD slot and the crop as one of the values the host set.
-int32_t DrawWindow::PresentOnce(const FrameArgs &frame) {
+Presented DrawWindow::PresentOnce(const FrameArgs &frame) {
     OsdPainter osd;
     CopyOsd(&osd);
-    RECT crop{0, 0, 0, 0};
-    bool cropped = false;
+    RECT source{0, 0, state.frameWidth, state.frameHeight};
     {
         AutoLock lock(cropLock);
-        cropped = state.playRectEnabled != 0;
-        crop = state.playRect;
+        if (state.playRectEnabled) source = state.playRect;
     }
     const int32_t mirror = mirrorMode;
-    const HostDrawing drawing{
-        state.displayCallback, state.callbackUser, int32_t(drawIndex), state.frameWidth,
-        state.frameHeight,     frame.value7,       frame.value8,       mirror,
-        &callbackLock,         &callbackThread};
+    const Callback drawing(*this, frame, mirror);
     const WindowTarget window{state.hwnd, state.windowDC, state.windowRect};
-    return presenter->Present(
-        FrameContext{frame, cropped ? &crop : nullptr, mirror, osd, drawing, window});
+    return presenter->Present(FrameContext{frame, source, mirror == 1, osd, drawing, window});
 }
 
 void DrawWindow::SetOsdText(int32_t index, const char *text, int32_t x, int32_t y, int32_t anchor,
                             COLORREF colour) {
     AutoLock lock(osdLock);
     if (index < 0 || index >= kOsdSlotCount) return;
-    OsdSlot &slot = state.osdSlots[index];
-    // A null text empties the slot, like "".
-    std::strncpy(slot.text, text ? text : "", kOsdTextBytes - 1);
-    slot.anchor = anchor;
-    slot.x = x;
-    slot.y = y;
-    slot.colour = colour;
+    state.osdSlots[index].Set(text, x, y, anchor, colour);
 }
 
-int DrawWindow::HasOsdText() {
-    OsdPainter osd;
-    CopyOsd(&osd);
-    return osd.HasText() ? 1 : 0;
-}
-
-void DrawWindow::DrawOsd(HDC dc, int32_t /*width*/, int32_t height) {
-    OsdPainter osd;
-    CopyOsd(&osd);
-    osd.Paint(dc, height);
+void OsdSlot::Set(const char *newText, int32_t newX, int32_t newY, int32_t newAnchor,
+                  COLORREF newColour) {
+    std::strncpy(text, newText ? newText : "", kOsdTextBytes - 1);
+    anchor = newAnchor;
+    x = newX;
+    y = newY;
+    colour = newColour;
 }
 
 // Each slot whole, as one of the values the host set.
@@ -330,24 +374,6 @@ void OsdPainter::Paint(HDC dc, int32_t height) const {
         SetTextColor(dc, oldColour);
     }
     SetBkMode(dc, oldMode);
-}
-
-void HostDrawing::Call(HDC dc, int32_t windowWidth, int32_t windowHeight) const {
-    AutoLock hold(lock);
-    if (!callback) return;
-    *callingThread = GetCurrentThreadId();
-    callback(index, dc, frameWidth, frameHeight, value7, value8, windowWidth, windowHeight, mirror,
-             user);
-    *callingThread = 0;
-}
-
-// Cleared: an odd last row or column is never converted, and must not show
-// whatever the heap held before. The old buffer goes first: two of up to
-// 2 GiB need not fit together.
-bool Presenter::AllocFrameBuffer() {
-    frameBuffer.reset();
-    frameBuffer.reset(new (std::nothrow) uint8_t[size_t(frameWidth) * size_t(frameHeight) * 4]());
-    return frameBuffer != nullptr;
 }
 
 }  // namespace kestra

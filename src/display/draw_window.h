@@ -47,11 +47,17 @@ struct QueuedCall {
 
 class DrawWindow {
 public:
-    DrawWindow() = default;
+    // Its presenters come from `renderer`'s list.
+    explicit DrawWindow(Renderer choice) : renderer(choice) {}
     ~DrawWindow();
+    DrawWindow(const DrawWindow &) = delete;
+    DrawWindow &operator=(const DrawWindow &) = delete;
     // Destroys the display. Asked from inside its own display callback, it
     // waits until the draw that called the callback returns.
     static void Close(DrawWindow *display);
+    // Draws a frame; a close asked from inside the callback is made once the
+    // draw is over, and the display is gone when this returns.
+    static int32_t Draw(DrawWindow *display, const FrameArgs &frame);
 
     // Window, set-up and crop calls take effect at once when no frame is being
     // drawn; otherwise the drawing thread makes them, in the order they came,
@@ -64,15 +70,14 @@ public:
     int32_t InitDraw(int32_t width, int32_t height);
     void FreeDraw();
     void UpdateWindowRect();
-    int32_t DrawYUV420(const FrameArgs &frame);
 
     void SetOsdText(int32_t index, const char *text, int32_t x, int32_t y, int32_t anchor,
                     COLORREF colour);
-    int HasOsdText();
-    // The OSD text as it stands, drawn into `dc` in frame pixels.
-    void DrawOsd(HDC dc, int32_t width, int32_t height);
 
 private:
+    class Callback;
+    // The draw; true in *close when a close was asked from inside the callback.
+    int32_t DrawFrame(const FrameArgs &frame, bool *close);
     void Submit(const QueuedCall &call);
     // Makes the queued calls in order; true when one of them closed the display.
     bool RunQueued();
@@ -88,19 +93,19 @@ private:
     void SetUpPresenter(int32_t width, int32_t height);
     void SetFrameSize(int32_t width, int32_t height);
     int32_t Present(const FrameArgs &frame);
-    int32_t PresentOnce(const FrameArgs &frame);
+    Presented PresentOnce(const FrameArgs &frame);
     void CopyOsd(OsdPainter *osd);
     // The drawing thread is inside the host's callback.
     bool InCallback() const { return callbackThread.load() == GetCurrentThreadId(); }
 
+    const Renderer renderer;
     std::unique_ptr<Presenter> presenter;
     DisplayState state;
     // The window went away under the display: set up again for whatever window comes next.
     bool windowLost = false;
     // Held by whoever draws a frame or makes the queued calls.
     CritSection drawLock;
-    // The callback, the OSD slots, the crop and the queue each have their own lock.
-    CritSection callbackLock;
+    // The OSD slots, the crop and the queue each have their own lock.
     CritSection osdLock;
     CritSection cropLock;
     CritSection queueLock;

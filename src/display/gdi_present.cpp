@@ -16,40 +16,44 @@ struct SourceRect {
     int x, y, width, height;
 };
 
-// Converts bottom-up straight into the DIB's rows, each padded to a multiple
-// of 4 bytes; the full-frame converter also fills an odd last column and row,
-// so no byte of an earlier frame shows.
+// DIB rows are padded to a multiple of 4 bytes.
+size_t DibRowBytes(int32_t width) { return (3 * size_t(width) + 3) & ~size_t(3); }
+
+// Converts bottom-up straight into the DIB's rows; the full-frame converter
+// also fills an odd last column and row, so no byte of an earlier frame shows.
 void ConvertFrame(const FrameArgs &frame, uint8_t *buffer, int32_t width, int32_t height) {
-    const int64_t padded = (3 * int64_t(width) + 3) & ~int64_t(3);
     Converters().rgb24Full(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, buffer,
-                           static_cast<int32_t>(padded), width, -height);
+                           static_cast<int32_t>(DibRowBytes(width)), width, -height);
 }
 
-// The image is bottom-up, so a crop's top edge becomes H - bottom. A negative
-// width mirrors: GDI counts it back from the origin column, which it still
-// covers, so the origin is the last column shown, not the edge after it.
-SourceRect ChooseSource(const RECT *crop, int32_t mirror, int32_t w, int32_t h) {
-    if (!crop) return mirror == 1 ? SourceRect{w - 1, 0, -w, h} : SourceRect{0, 0, w, h};
-    const int y = h - crop->bottom;
-    const int height = crop->bottom - crop->top;
-    if (mirror == 1) return SourceRect{crop->right - 1, y, crop->left - crop->right, height};
-    return SourceRect{crop->left, y, crop->right - crop->left, height};
+// The image is bottom-up, so the source's top edge becomes H - bottom. A
+// negative width mirrors: GDI counts it back from the origin column, which it
+// still covers, so the origin is the last column shown, not the edge after it.
+SourceRect ChooseSource(const RECT &source, bool mirrored, int32_t h) {
+    const int y = h - source.bottom;
+    const int height = source.bottom - source.top;
+    if (mirrored) return SourceRect{source.right - 1, y, source.left - source.right, height};
+    return SourceRect{source.left, y, source.right - source.left, height};
 }
 
 class GdiPresenter : public Presenter {
 public:
-    GdiPresenter(int32_t width, int32_t height);
-    int32_t Present(const FrameContext &context) override;
+    GdiPresenter(int32_t width, int32_t height, std::unique_ptr<uint8_t[]> dib);
+    Presented Present(const FrameContext &context) override;
 
 private:
     void Show(const FrameContext &context);
+    const int32_t frameWidth;
+    const int32_t frameHeight;
     // The bottom-up 24-bit DIB the frame is converted into.
     BITMAPINFO info;
+    std::unique_ptr<uint8_t[]> pixels;
 };
 
 }  // namespace
 
-GdiPresenter::GdiPresenter(int32_t width, int32_t height) : Presenter(ModeGdi, width, height) {
+GdiPresenter::GdiPresenter(int32_t width, int32_t height, std::unique_ptr<uint8_t[]> dib)
+    : frameWidth(width), frameHeight(height), pixels(std::move(dib)) {
     std::memset(&info, 0, sizeof(info));
     BITMAPINFOHEADER &header = info.bmiHeader;
     header.biSize = sizeof(BITMAPINFOHEADER);
@@ -61,45 +65,49 @@ GdiPresenter::GdiPresenter(int32_t width, int32_t height) : Presenter(ModeGdi, w
     header.biSizeImage = static_cast<DWORD>(width) * static_cast<DWORD>(height) * 3u;
 }
 
+// Cleared: nothing of the heap's old contents may ever show.
 std::unique_ptr<Presenter> MakeGdiPresenter(const PresenterSetUp &setUp) {
-    return std::unique_ptr<Presenter>(new (std::nothrow) GdiPresenter(setUp.width, setUp.height));
+    if (setUp.width <= 0 || setUp.height <= 0) return nullptr;
+    std::unique_ptr<uint8_t[]> dib(new (std::nothrow)
+                                       uint8_t[DibRowBytes(setUp.width) * size_t(setUp.height)]());
+    if (!dib) return nullptr;
+    return std::unique_ptr<Presenter>(new (std::nothrow)
+                                          GdiPresenter(setUp.width, setUp.height, std::move(dib)));
 }
 
-int32_t GdiPresenter::Present(const FrameContext &context) {
-    // Without a buffer from set-up there is nothing to convert into.
-    if (!frameBuffer || frameWidth <= 0 || frameHeight <= 0) return kDrawNotReady;
-    ConvertFrame(context.frame, frameBuffer.get(), frameWidth, frameHeight);
+Presented GdiPresenter::Present(const FrameContext &context) {
+    ConvertFrame(context.frame, pixels.get(), frameWidth, frameHeight);
     // OSD text and the host's drawing go onto the frame in a memory DC, and
-    // the result back into the buffer.
+    // the result back into the DIB.
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(nullptr);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, frameWidth, frameHeight);
     HGDIOBJ previous = SelectObject(memory, bitmap);
     SetStretchBltMode(memory, COLORONCOLOR);
     StretchDIBits(memory, 0, 0, frameWidth, frameHeight, 0, 0, frameWidth, frameHeight,
-                  frameBuffer.get(), &info, DIB_RGB_COLORS, SRCCOPY);
+                  pixels.get(), &info, DIB_RGB_COLORS, SRCCOPY);
     context.osd.Paint(memory, frameHeight);
     const RECT &window = context.window.outer;
-    context.drawing.Call(memory, window.right - window.left, window.bottom - window.top);
+    context.drawing.Draw(memory, window.right - window.left, window.bottom - window.top);
     // Deselect before reading back and deleting the bitmap.
     SelectObject(memory, previous);
-    GetDIBits(memory, bitmap, 0, static_cast<UINT>(frameHeight), frameBuffer.get(), &info,
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(frameHeight), pixels.get(), &info,
               DIB_RGB_COLORS);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     DeleteObject(bitmap);
     Show(context);
-    return kDrawOk;
+    return Presented::Shown;
 }
 
 void GdiPresenter::Show(const FrameContext &context) {
     const RECT &window = context.window.outer;
     const int destWidth = (window.right - window.left) - 2;
     const int destHeight = (window.bottom - window.top) - 2;
-    const SourceRect src = ChooseSource(context.crop, context.mirror, frameWidth, frameHeight);
+    const SourceRect src = ChooseSource(context.source, context.mirrored, frameHeight);
     SetStretchBltMode(context.window.dc, COLORONCOLOR);
     StretchDIBits(context.window.dc, 0, 0, destWidth, destHeight, src.x, src.y, src.width,
-                  src.height, frameBuffer.get(), &info, DIB_RGB_COLORS, SRCCOPY);
+                  src.height, pixels.get(), &info, DIB_RGB_COLORS, SRCCOPY);
 }
 
 }  // namespace kestra

@@ -5,11 +5,10 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 
-#include "core/crit_section.h"
+#include "core/log_settings.h"
 #include "kestra/kestra.h"
 
 namespace kestra {
@@ -22,19 +21,19 @@ enum RenderMode : int32_t {
     ModeD3D11 = 4,
 };
 
-// Draw results passed through to the host.
-enum : int32_t {
-    kDrawOk = 0,
-    kDrawNotReady = -1,
-    kDrawLockFailed = -3,
-    kDrawNoSurfaces = -9,
+// What a presenter made of one frame; the display turns it into the host's code.
+enum class Presented {
+    Shown,
+    // Dropped: the frame surface could not be locked, or the surfaces were
+    // lost and could not be brought back for this frame.
+    NotShown,
+    // The platform's objects were let go (KESTRA_DWFreeDraw).
+    Released,
+    // The objects are gone for good (a display-mode change its surfaces cannot
+    // be restored after, a device that cannot be made again): the display
+    // makes its presenters anew and shows the frame there.
+    SetUpAgain,
 };
-
-// What Present answers when the presenter's objects are gone for good (a
-// display-mode change its surfaces cannot be restored after, a device that
-// cannot be made again): the display sets up a presenter anew and shows the
-// frame there. Never reaches the host.
-constexpr int32_t kPresentSetUpAgain = -100;
 
 // The frame arguments of the draw call after the handle.
 struct FrameArgs {
@@ -52,6 +51,10 @@ constexpr int kOsdSlotCount = 6;
 constexpr int kOsdTextBytes = 512;
 
 struct OsdSlot {
+    // Text past kOsdTextBytes - 1 characters is cut; null empties the slot, like "".
+    void Set(const char *newText, int32_t newX, int32_t newY, int32_t newAnchor,
+             COLORREF newColour);
+
     char text[kOsdTextBytes];
     int32_t anchor;
     int32_t x;
@@ -70,20 +73,14 @@ public:
 };
 
 // The host's drawing on the composed frame, for a presenter that composes in
-// a DC of its own (GDI).
-struct HostDrawing {
-    KestraDisplayCallback callback;
-    void *user;
-    int32_t index;
-    int32_t frameWidth, frameHeight;
-    int32_t value7, value8;
-    int32_t mirror;
-    CritSection *lock;  // held while the host draws
-    // The host's calls from inside the callback ask this whether they come
-    // from the drawing thread.
-    std::atomic<DWORD> *callingThread;
+// a DC of its own (GDI). The display answers for the callback and the calls
+// it makes back.
+class HostDrawing {
+public:
+    virtual void Draw(HDC dc, int32_t windowWidth, int32_t windowHeight) const = 0;
 
-    void Call(HDC dc, int32_t windowWidth, int32_t windowHeight) const;
+protected:
+    ~HostDrawing() = default;
 };
 
 // The host's window: its DC, taken when it was set, and its outer rectangle
@@ -97,36 +94,27 @@ struct WindowTarget {
 // Everything a presenter gets for one frame.
 struct FrameContext {
     const FrameArgs &frame;
-    const RECT *crop;  // in frame pixels, right and bottom exclusive; null: the whole frame
-    int32_t mirror;    // 1 mirrors left-right
+    // The part of the frame shown, in frame pixels, right and bottom
+    // exclusive: the crop, or the whole frame.
+    const RECT &source;
+    bool mirrored;  // left-right
     const OsdPainter &osd;
     const HostDrawing &drawing;
     const WindowTarget &window;
 };
 
+// One render mode's way of putting frames up. It owns what it uses and
+// writes nothing of the display's.
 class Presenter {
 public:
-    Presenter(int32_t mode, int32_t width, int32_t height)
-        : renderMode(mode), frameWidth(width), frameHeight(height) {}
     virtual ~Presenter() = default;
 
-    virtual int32_t Present(const FrameContext &context) = 0;
-    // Lets the platform's objects go (KESTRA_DWFreeDraw); the frame buffer stays.
+    virtual Presented Present(const FrameContext &context) = 0;
+    // Lets the platform's objects go (KESTRA_DWFreeDraw).
     virtual void Release() {}
     // Shows the next frames in `window`; false when it cannot, and the
     // display then sets up a presenter anew for it.
     virtual bool MoveTo(HWND /*window*/) { return false; }
-
-    bool AllocFrameBuffer();
-    // A presenter chosen again for the same frame size takes over the buffer.
-    std::unique_ptr<uint8_t[]> TakeFrameBuffer() { return std::move(frameBuffer); }
-    void AdoptFrameBuffer(std::unique_ptr<uint8_t[]> buffer) { frameBuffer = std::move(buffer); }
-
-protected:
-    const int32_t renderMode;
-    const int32_t frameWidth;
-    const int32_t frameHeight;
-    std::unique_ptr<uint8_t[]> frameBuffer;
 };
 
 // What a presenter is made for: a window and a frame size. The DirectDraw
@@ -152,7 +140,7 @@ bool HiddenInChildWindowOnWine(HWND window);
 // True when the process runs under Wine (its ntdll exports wine_get_version).
 bool RunningOnWine();
 
-// The first presenter of the renderer chosen in LOG.INI that works.
-std::unique_ptr<Presenter> MakePresenter(const PresenterSetUp &setUp);
+// The first presenter of `renderer`'s list that works.
+std::unique_ptr<Presenter> MakePresenter(const PresenterSetUp &setUp, Renderer renderer);
 
 }  // namespace kestra

@@ -1,6 +1,5 @@
 // The presenters each renderer setting tries, in order: the first that can
 // show frames in the window wins.
-#include "core/log_settings.h"
 #include "display/presenter.h"
 
 namespace kestra {
@@ -39,8 +38,8 @@ bool HiddenInChildWindowOnWine(HWND window) {
     return RunningOnWine();
 }
 
-std::unique_ptr<Presenter> MakePresenter(const PresenterSetUp &setUp) {
-    for (const MakePresenterFn *make = PresentersFor(ConfiguredRenderer()); *make; ++make)
+std::unique_ptr<Presenter> MakePresenter(const PresenterSetUp &setUp, Renderer renderer) {
+    for (const MakePresenterFn *make = PresentersFor(renderer); *make; ++make)
         if (std::unique_ptr<Presenter> presenter = (*make)(setUp)) return presenter;
     return nullptr;
 }

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "convert/dispatch.h"
+#include "display/com.h"
 #include "display/presenter.h"
 
 static_assert(sizeof(void *) != 4 || sizeof(DDSURFACEDESC2) == 124, "DDSURFACEDESC2 layout");
@@ -29,12 +31,6 @@ template <typename Record>
 void ZeroRecord(Record *record) {
     std::memset(record, 0, sizeof(*record));
     record->dwSize = sizeof(*record);
-}
-
-template <typename Iface>
-void ReleaseInto(Iface **object) {
-    if (*object) (*object)->Release();
-    *object = nullptr;
 }
 
 void CopyPlane(uint8_t *dst, int32_t dstPitch, const uint8_t *src, int32_t srcStride,
@@ -81,12 +77,21 @@ RECT AlignToChroma(RECT rect, bool alignRows, int32_t width, int32_t height) {
 
 // The DirectDraw objects of one presenter, with ddraw.dll while any exists.
 struct DirectDrawObjects {
-    HMODULE module = nullptr;
-    IDirectDraw7 *ddraw = nullptr;
-    IDirectDrawSurface7 *primary = nullptr;
-    IDirectDrawSurface7 *frame = nullptr;
-    IDirectDrawSurface7 *aux = nullptr;
+    DirectDrawObjects() = default;
+    DirectDrawObjects(DirectDrawObjects &&from) noexcept
+        : module(std::exchange(from.module, nullptr)),
+          ddraw(std::move(from.ddraw)),
+          primary(std::move(from.primary)),
+          frame(std::move(from.frame)),
+          aux(std::move(from.aux)) {}
+    ~DirectDrawObjects() { Release(); }
     void Release();
+
+    HMODULE module = nullptr;
+    Com<IDirectDraw7> ddraw;
+    Com<IDirectDrawSurface7> primary;
+    Com<IDirectDrawSurface7> frame;
+    Com<IDirectDrawSurface7> aux;
 };
 
 // The locked frame surface and how much of the frame fits it.
@@ -115,18 +120,14 @@ int32_t SurfaceHeight(ChromaBlock chroma, int32_t height) {
 
 class SurfacePresenter : public Presenter {
 public:
-    // Takes the objects over from `from`.
-    SurfacePresenter(int32_t mode, ChromaBlock chroma, DirectDrawObjects &from, int32_t width,
-                     int32_t height)
-        : Presenter(mode, width, height),
-          chromaBlock(chroma),
+    SurfacePresenter(ChromaBlock chroma, DirectDrawObjects &&from, int32_t width, int32_t height)
+        : chromaBlock(chroma),
+          frameWidth(width),
+          frameHeight(height),
           surfaceWidth(SurfaceWidth(chroma, width)),
           surfaceHeight(SurfaceHeight(chroma, height)),
-          objects(from) {
-        from = DirectDrawObjects();
-    }
-    ~SurfacePresenter() override { objects.Release(); }
-    int32_t Present(const FrameContext &context) override;
+          objects(std::move(from)) {}
+    Presented Present(const FrameContext &context) override;
     void Release() override { objects.Release(); }
     // The aux surface and the clipper, then a test blit.
     bool Attach(HWND window, const RECT &testTarget);
@@ -145,7 +146,7 @@ private:
     HRESULT ConvertIntoAux();
     template <typename Write>
     HRESULT LockFrame(Write write);
-    HRESULT Blit(IDirectDrawSurface7 *source, const RECT *crop, bool mirror);
+    HRESULT Blit(IDirectDrawSurface7 *source, const RECT &shown, bool mirror);
     bool RestoreLost(HRESULT hr);
     void SettleWindow(HWND window);
     void UpdateClientRect(HWND window);
@@ -153,6 +154,8 @@ private:
     const ChromaBlock chromaBlock;
 
 protected:
+    const int32_t frameWidth;
+    const int32_t frameHeight;
     // The frame and aux surfaces' size: the frame's, or one more where a YUV
     // format needs it.
     const int32_t surfaceWidth;
@@ -170,12 +173,19 @@ template <RenderMode Mode, ChromaBlock Chroma>
 class FormatPresenter : public SurfacePresenter {
 public:
     static constexpr ChromaBlock kChroma = Chroma;
-    FormatPresenter(DirectDrawObjects &from, int32_t width, int32_t height)
-        : SurfacePresenter(Mode, Chroma, from, width, height) {}
+    FormatPresenter(DirectDrawObjects &&from, int32_t width, int32_t height)
+        : SurfacePresenter(Chroma, std::move(from), width, height) {}
+    // What the format needs beyond its surfaces; false when it cannot be had.
+    bool Prepare() { return true; }
 
 protected:
     void Fill(const FrameArgs &frame, const LockedSurface &surface) override;
     void Clear(const LockedSurface &surface) override;
+
+private:
+    // RGB 5-6-5 converts the whole frame here first: the lock's pitch need not
+    // hold the frame's rows as the converter writes them.
+    std::unique_ptr<uint8_t[]> scratch;
 };
 using Yv12Presenter = FormatPresenter<ModeYV12Surface, ChromaBlock::Square>;
 using UyvyPresenter = FormatPresenter<ModeUYVYSurface, ChromaBlock::Pair>;
@@ -193,7 +203,7 @@ bool OpenDirectDraw(HWND window, DirectDrawObjects *dd, bool *fourcc) {
     if (!create) return false;
     void *created = nullptr;
     if (FAILED(create(nullptr, &created, IID_IDirectDraw7, nullptr))) return false;
-    dd->ddraw = static_cast<IDirectDraw7 *>(created);
+    *dd->ddraw.Out() = static_cast<IDirectDraw7 *>(created);
     if (FAILED(dd->ddraw->SetCooperativeLevel(window, DDSCL_NORMAL))) return false;
 
     DDCAPS caps;
@@ -206,16 +216,16 @@ bool OpenDirectDraw(HWND window, DirectDrawObjects *dd, bool *fourcc) {
     ZeroRecord(&desc);
     desc.dwFlags = DDSD_CAPS;
     desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
-    return SUCCEEDED(dd->ddraw->CreateSurface(&desc, &dd->primary, nullptr));
+    return SUCCEEDED(dd->ddraw->CreateSurface(&desc, dd->primary.Out(), nullptr));
 }
 
 void DirectDrawObjects::Release() {
-    ReleaseInto(&frame);
-    ReleaseInto(&primary);
-    ReleaseInto(&aux);
+    frame.Reset();
+    primary.Reset();
+    aux.Reset();
     if (ddraw) {
         ddraw->SetCooperativeLevel(nullptr, DDSCL_NORMAL);
-        ReleaseInto(&ddraw);
+        ddraw.Reset();
     }
     // Every object the module made is gone, so it may go too.
     if (module) {
@@ -232,15 +242,13 @@ bool SurfacePresenter::Attach(HWND window, const RECT &testTarget) {
     desc.dwHeight = static_cast<DWORD>(surfaceHeight);
     desc.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
     desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
-    if (objects.ddraw->CreateSurface(&desc, &objects.aux, nullptr) != DD_OK) return false;
+    if (objects.ddraw->CreateSurface(&desc, objects.aux.Out(), nullptr) != DD_OK) return false;
 
-    IDirectDrawClipper *clipper = nullptr;
-    if (FAILED(objects.ddraw->CreateClipper(0, &clipper, nullptr))) return false;
-    const bool clipped =
-        SUCCEEDED(clipper->SetHWnd(0, window)) && SUCCEEDED(objects.primary->SetClipper(clipper));
     // The primary holds the clipper from here on.
-    clipper->Release();
-    if (!clipped) return false;
+    Com<IDirectDrawClipper> clipper;
+    if (FAILED(objects.ddraw->CreateClipper(0, clipper.Out(), nullptr))) return false;
+    if (FAILED(clipper->SetHWnd(0, window)) || FAILED(objects.primary->SetClipper(clipper.Get())))
+        return false;
 
     DDBLTFX fx;
     ZeroRecord(&fx);
@@ -251,7 +259,8 @@ bool SurfacePresenter::Attach(HWND window, const RECT &testTarget) {
 
     // Only a driver that cannot blit to the screen at all sends us to GDI.
     RECT target = testTarget;
-    if (objects.primary->Blt(&target, objects.frame, nullptr, DDBLT_WAIT, nullptr) == E_NOTIMPL)
+    if (objects.primary->Blt(&target, objects.frame.Get(), nullptr, DDBLT_WAIT, nullptr) ==
+        E_NOTIMPL)
         return false;
     SettleWindow(window);
     return true;
@@ -286,24 +295,24 @@ void SurfacePresenter::SettleWindow(HWND window) {
                      SWP_NOREDRAW | SWP_NOSENDCHANGING | SWP_DEFERERASE | SWP_ASYNCWINDOWPOS);
 }
 
-int32_t SurfacePresenter::Present(const FrameContext &context) {
-    if (!objects.primary || !objects.frame) return kDrawNoSurfaces;
+Presented SurfacePresenter::Present(const FrameContext &context) {
+    if (!objects.primary || !objects.frame) return Presented::Released;
     if (FAILED(WriteFrame(context.frame)))
-        return SUCCEEDED(objects.frame->Restore()) ? kDrawLockFailed : kPresentSetUpAgain;
+        return SUCCEEDED(objects.frame->Restore()) ? Presented::NotShown : Presented::SetUpAgain;
     UpdateClientRect(context.window.hwnd);
     HRESULT shown = Show(context);
     // A display-mode change or the secure desktop takes every surface, and a
     // restored surface holds nothing defined: the frame goes in again before
     // it goes out.
     if (RestoreLost(shown)) {
-        if (FAILED(WriteFrame(context.frame))) return kDrawLockFailed;
+        if (FAILED(WriteFrame(context.frame))) return Presented::NotShown;
         shown = Show(context);
     }
-    if (gone) return kPresentSetUpAgain;
+    if (gone) return Presented::SetUpAgain;
     // Other blit failures change nothing a later frame could not (a window
     // with no visible area, say), so only a frame lost with its surfaces is
     // not shown.
-    return shown == DDERR_SURFACELOST ? kDrawLockFailed : kDrawOk;
+    return shown == DDERR_SURFACELOST ? Presented::NotShown : Presented::Shown;
 }
 
 HRESULT SurfacePresenter::WriteFrame(const FrameArgs &frame) {
@@ -311,11 +320,11 @@ HRESULT SurfacePresenter::WriteFrame(const FrameArgs &frame) {
 }
 
 HRESULT SurfacePresenter::Show(const FrameContext &context) {
-    const bool mirror = context.mirror == 1;
-    IDirectDrawSurface7 *source = objects.frame;
+    const bool mirror = context.mirrored;
+    IDirectDrawSurface7 *source = objects.frame.Get();
     const HRESULT hr = Compose(context.osd, mirror, &source);
     if (hr == DDERR_SURFACELOST) return hr;
-    return Blit(source, context.crop, mirror);
+    return Blit(source, context.source, mirror);
 }
 
 // Locks the whole frame surface for `write`; writes stay inside the lock's
@@ -342,7 +351,8 @@ HRESULT SurfacePresenter::LockFrame(Write write) {
 // aux surface must follow), which leaves the presenter gone.
 bool SurfacePresenter::RestoreLost(HRESULT hr) {
     if (hr != DDERR_SURFACELOST || gone) return false;
-    for (IDirectDrawSurface7 *surface : {objects.primary, objects.frame, objects.aux})
+    for (IDirectDrawSurface7 *surface :
+         {objects.primary.Get(), objects.frame.Get(), objects.aux.Get()})
         if (surface && FAILED(surface->Restore())) gone = true;
     return !gone;
 }
@@ -406,14 +416,18 @@ void UyvyPresenter::Fill(const FrameArgs &frame, const LockedSurface &surface) {
 }
 
 template <>
+bool Rgb565Presenter::Prepare() {
+    scratch.reset(new (std::nothrow) uint8_t[size_t(2) * size_t(frameWidth) * size_t(frameHeight)]);
+    return scratch != nullptr;
+}
+
+template <>
 void Rgb565Presenter::Fill(const FrameArgs &frame, const LockedSurface &surface) {
-    if (!frameBuffer) return;
     // Strided: hosts that pad their rows must not get a sheared picture.
-    Converters().rgb565(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, frameBuffer.get(),
+    Converters().rgb565(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, scratch.get(),
                         2 * frameWidth, frameWidth, frameHeight);
     const int32_t rowBytes = std::min(2 * surface.width, surface.pitch);
-    CopyPlane(surface.bits, surface.pitch, frameBuffer.get(), 2 * frameWidth, rowBytes,
-              surface.rows);
+    CopyPlane(surface.bits, surface.pitch, scratch.get(), 2 * frameWidth, rowBytes, surface.rows);
 }
 
 // The surface to show, with the text on it where it can take text. Only a
@@ -440,7 +454,7 @@ HRESULT SurfacePresenter::Compose(const OsdPainter &osd, bool mirror, IDirectDra
 // FOURCC surfaces have no device context: the frame is converted into the
 // RGB aux surface first and the text drawn there.
 HRESULT SurfacePresenter::ComposeThroughAux(const OsdPainter &osd, IDirectDrawSurface7 **shown) {
-    IDirectDrawSurface7 *aux = objects.aux;
+    IDirectDrawSurface7 *aux = objects.aux.Get();
     HRESULT hr = ConvertIntoAux();
     if (hr != DD_OK) return hr == DDERR_SURFACELOST ? hr : DD_OK;
     *shown = aux;
@@ -463,10 +477,10 @@ HRESULT SurfacePresenter::ComposeThroughAux(const OsdPainter &osd, IDirectDrawSu
 HRESULT SurfacePresenter::ConvertIntoAux() {
     RECT whole;
     SetRect(&whole, 0, 0, surfaceWidth, surfaceHeight);
-    return objects.aux->Blt(&whole, objects.frame, nullptr, DDBLT_WAIT, nullptr);
+    return objects.aux->Blt(&whole, objects.frame.Get(), nullptr, DDBLT_WAIT, nullptr);
 }
 
-HRESULT SurfacePresenter::Blit(IDirectDrawSurface7 *source, const RECT *crop, bool mirror) {
+HRESULT SurfacePresenter::Blit(IDirectDrawSurface7 *source, const RECT &shown, bool mirror) {
     DDBLTFX fx;
     ZeroRecord(&fx);
     DDBLTFX *effects = nullptr;
@@ -476,8 +490,8 @@ HRESULT SurfacePresenter::Blit(IDirectDrawSurface7 *source, const RECT *crop, bo
         flags |= DDBLT_DDFX;
         effects = &fx;
     }
-    RECT sourceRect = crop ? *crop : RECT{0, 0, frameWidth, frameHeight};
-    if (source == objects.frame && chromaBlock != ChromaBlock::None)
+    RECT sourceRect = shown;
+    if (source == objects.frame.Get() && chromaBlock != ChromaBlock::None)
         sourceRect = AlignToChroma(sourceRect, chromaBlock == ChromaBlock::Square, surfaceWidth,
                                    surfaceHeight);
     const bool whole = sourceRect.left == 0 && sourceRect.top == 0 &&
@@ -497,8 +511,7 @@ void SurfacePresenter::UpdateClientRect(HWND window) {
 // The presenter of type P when the adapter makes its frame surface: FOURCC
 // `fourcc`, or RGB 5-6-5 for 0.
 template <typename P>
-std::unique_ptr<SurfacePresenter> TryFormat(DirectDrawObjects &dd, int32_t width, int32_t height,
-                                            DWORD fourcc) {
+std::unique_ptr<P> TryFormat(DirectDrawObjects &dd, int32_t width, int32_t height, DWORD fourcc) {
     DDSURFACEDESC2 desc;
     ZeroRecord(&desc);
     desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT;
@@ -515,12 +528,13 @@ std::unique_ptr<SurfacePresenter> TryFormat(DirectDrawObjects &dd, int32_t width
         format.dwBBitMask = 0x001F;
     }
     desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
-    if (FAILED(dd.ddraw->CreateSurface(&desc, &dd.frame, nullptr))) {
-        dd.frame = nullptr;
+    if (FAILED(dd.ddraw->CreateSurface(&desc, dd.frame.Out(), nullptr))) {
+        dd.frame.Reset();
         return nullptr;
     }
-    std::unique_ptr<SurfacePresenter> presenter(new (std::nothrow) P(dd, width, height));
-    if (!presenter) ReleaseInto(&dd.frame);
+    std::unique_ptr<P> presenter(new (std::nothrow) P(std::move(dd), width, height));
+    if (!presenter) dd.frame.Reset();
+    if (presenter && !presenter->Prepare()) presenter.reset();
     return presenter;
 }
 

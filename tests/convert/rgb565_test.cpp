@@ -40,65 +40,6 @@ TEST(Rgb565Pixel, OracleAndAllFourPixelsOfABlock) {
     EXPECT_TRUE(kestra_test::BlocksConvertTo(kestra::yv12_to_rgb565_c, 2, cases));
 }
 
-TEST(Rgb565Tables, TellingEntries) {
-    using namespace kestra;
-    EXPECT_EQ(0, lumaTable565[0]);
-    EXPECT_EQ(255, lumaTable565[255]);
-    const struct {
-        const char *name;
-        const int32_t *table;
-        int index, value;
-    } cases[] = {
-        {"redFromV", redFromV565, 0, -179},       {"redFromV", redFromV565, 1, -177},
-        {"redFromV", redFromV565, 127, -1},       {"redFromV", redFromV565, 128, 0},
-        {"redFromV", redFromV565, 129, 1},        {"redFromV", redFromV565, 255, 177},
-        {"greenFromV", greenFromV565, 0, 91},     {"greenFromV", greenFromV565, 255, -90},
-        {"greenFromU", greenFromU565, 0, 44},     {"greenFromU", greenFromU565, 255, -43},
-        {"blueFromU", blueFromU565, 0, -226},     {"blueFromU", blueFromU565, 1, -225},
-        {"blueFromU", blueFromU565, 127, -1},     {"blueFromU", blueFromU565, 128, 0},
-        {"blueFromU", blueFromU565, 255, 225},    {"packRed", pack565Red, 255, 0xF800},
-        {"packRed", pack565Red, 511, 0xF800},     {"packRed", pack565Red, -256, 0},
-        {"packRed", pack565Red, 8, 1 << 11},      {"packGreen", pack565Green, 255, 0x07E0},
-        {"packGreen", pack565Green, 4, 1 << 5},   {"packGreen", pack565Green, -1, 0},
-        {"packGreen", pack565Green, 256, 0x07E0}, {"packBlue", pack565Blue, 255, 0x001F},
-        {"packBlue", pack565Blue, 7, 0},          {"packBlue", pack565Blue, 8, 1},
-        {"packBlue", pack565Blue, 480, 0x001F},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(c.value, c.table[c.index]) << c.name << "[" << c.index << "]";
-}
-
-TEST(Rgb565Tables, PackingTablesClampByLookup) {
-    for (int i = -256; i < 512; ++i) {
-        const int c = std::clamp(i, 0, 255);
-        ASSERT_EQ((c >> 3) << 11, kestra::pack565Red[i]) << "red " << i;
-        ASSERT_EQ((c >> 2) << 5, kestra::pack565Green[i]) << "green " << i;
-        ASSERT_EQ(c >> 3, kestra::pack565Blue[i]) << "blue " << i;
-    }
-}
-
-TEST(Rgb565Tables, SecondBuildChangesNothing) {
-    kestra::build_rgb565_tables();
-    const int32_t saved = kestra::redFromV565[7];
-    kestra::redFromV565[7] = 12345;  // a rebuild would restore it
-    kestra::build_rgb565_tables();
-    EXPECT_EQ(12345, kestra::redFromV565[7]);
-    kestra::redFromV565[7] = saved;
-}
-
-TEST(Rgb565Bits, CountBitsAndTrailingZeros) {
-    const struct {
-        uint32_t x;
-        int bits, zeros;
-    } cases[] = {{0, 0, 32},           {1, 1, 0},           {0xF800, 5, 11},
-                 {0x07E0, 6, 5},       {0x001F, 5, 0},      {0x80000000u, 1, 31},
-                 {0xFFFFFFFFu, 32, 0}, {0x00F0F000u, 8, 12}};
-    for (const auto &c : cases) {
-        EXPECT_EQ(c.bits, kestra::count_bits(c.x)) << std::hex << "count_bits 0x" << c.x;
-        EXPECT_EQ(c.zeros, kestra::count_trailing_zeros(c.x)) << std::hex << "ctz 0x" << c.x;
-    }
-}
-
 // A walk's geometry; padded strides (0 = packed) apply to the strided form only.
 struct Walk {
     const char *name;

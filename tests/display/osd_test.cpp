@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "display/draw_window.h"
+#include "display/presenter.h"
 #include "support/display_fixture.h"
 #include "support/png_writer.h"
 
 namespace {
 
-using kestra::DrawWindow;
+using kestra::OsdPainter;
 using kestra_test::DrawnText;
 using kestra_test::TestDisplay;
 using kestra_test::YuvFrame;
@@ -115,10 +115,10 @@ class OsdLayoutTest : public ::testing::TestWithParam<LayoutCase> {};
 TEST_P(OsdLayoutTest, MatchesTheLinesDrawnByHand) {
     const LayoutCase &c = GetParam();
     const COLORREF colour = RGB(250, 200, 40);
-    DrawWindow display;
-    display.SetOsdText(3, c.text, c.x, c.y, c.anchor, colour);
+    OsdPainter painter;
+    painter.slots[3].Set(c.text, c.x, c.y, c.anchor, colour);
     Canvas osd(120, 480), expected(120, 480);
-    display.DrawOsd(osd.dc, 120, 480);
+    painter.Paint(osd.dc, 480);
 
     SIZE extent{};
     GetTextExtentPoint32A(expected.dc, c.text, static_cast<int>(strlen(c.text)), &extent);
@@ -156,13 +156,13 @@ const LayoutCase kLayouts[] = {
 INSTANTIATE_TEST_SUITE_P(Cases, OsdLayoutTest, ::testing::ValuesIn(kLayouts));
 
 TEST(OsdDraw, LaterSlotsDrawOverEarlierOnesAndTheDcIsRestored) {
-    DrawWindow display;
+    OsdPainter painter;
     Canvas canvas(64, 32);
     SetBkMode(canvas.dc, OPAQUE);
     SetTextColor(canvas.dc, RGB(9, 8, 7));
-    display.SetOsdText(0, "MM", 4, 4, 0, RGB(255, 0, 0));
-    display.SetOsdText(4, "MM", 4, 4, 0, RGB(0, 0, 255));
-    display.DrawOsd(canvas.dc, 64, 32);
+    painter.slots[0].Set("MM", 4, 4, 0, RGB(255, 0, 0));
+    painter.slots[4].Set("MM", 4, 4, 0, RGB(0, 0, 255));
+    painter.Paint(canvas.dc, 32);
     EXPECT_EQ(GetBkMode(canvas.dc), OPAQUE);
     EXPECT_EQ(GetTextColor(canvas.dc), RGB(9, 8, 7));
     int blue = 0;
@@ -175,14 +175,14 @@ TEST(OsdDraw, LaterSlotsDrawOverEarlierOnesAndTheDcIsRestored) {
 }
 
 TEST(OsdDraw, AllSlotsEmptyLeavesTheDcAlone) {
-    DrawWindow display;
-    display.SetOsdText(1, "", 4, 4, 0, RGB(255, 0, 0));
+    OsdPainter painter;
+    painter.slots[1].Set("", 4, 4, 0, RGB(255, 0, 0));
     Canvas canvas(32, 32);
     SetPixel(canvas.dc, 5, 5, RGB(1, 2, 3));
     SetBkMode(canvas.dc, OPAQUE);
     SetTextColor(canvas.dc, RGB(9, 8, 7));
     std::vector<COLORREF> before = canvas.Pixels();
-    display.DrawOsd(canvas.dc, 32, 32);
+    painter.Paint(canvas.dc, 32);
     EXPECT_EQ(GetBkMode(canvas.dc), OPAQUE);
     EXPECT_EQ(GetTextColor(canvas.dc), RGB(9, 8, 7));
     EXPECT_TRUE(canvas.Pixels() == before);

@@ -139,26 +139,6 @@ INSTANTIATE_TEST_SUITE_P(
                   kYv12Made}),
     [](const ::testing::TestParamInfo<SetupCase> &p) { return std::string(p.param.name); });
 
-// The renderer setting picks the presenters tried: the stand-in has no
-// Direct3D, so "d3d11" takes the DirectDraw modes, and "gdi" never opens DirectDraw.
-TEST_F(SetupTest, RendererSettingChoosesThePresenters) {
-    kestra::LogSettings *settings = kestra::AcquireLogSettings();
-    ASSERT_NE(settings, nullptr);
-    const struct {
-        kestra::Renderer renderer;
-        int32_t mode;
-    } kCases[] = {{kestra::Renderer::Direct3D11, kestra::ModeYV12Surface},
-                  {kestra::Renderer::Gdi, kestra::ModeGdi},
-                  {kestra::Renderer::DirectDraw, kestra::ModeYV12Surface}};
-    for (const auto &c : kCases) {
-        settings->SetRenderer(c.renderer);
-        d.Init(kWidth, kHeight);
-        EXPECT_EQ(d.Mode(), c.mode) << int(c.renderer);
-        const size_t opened = c.mode == kestra::ModeGdi ? 0 : 1;
-        EXPECT_EQ(DdrawCalls("DirectDrawCreateEx").size(), opened) << int(c.renderer);
-    }
-}
-
 TEST_F(SetupTest, DescriptionsPassedToDirectDraw) {
     d.Init(kWidth, kHeight);
     std::vector<KplatDdrawCall> calls = DdrawCalls();

@@ -10,8 +10,7 @@
 
 KPLAT_BEGIN_DECLS
 
-/* Virtual desktop size; 1920x1080 until changed. */
-KPLAT_API void kplat_set_desktop_size(int width, int height);
+/* Virtual desktop size: 1920x1080. */
 KPLAT_API void kplat_get_desktop_size(int *width, int *height);
 
 /* A top-level window whose client area is clientWidth x clientHeight at
