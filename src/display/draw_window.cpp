@@ -94,12 +94,12 @@ void DrawWindow::Submit(const QueuedCall &call) {
         // first entry may be running, so it is never replaced.
         const bool replaces = queued > 1 && queue[queued - 1].kind == call.kind &&
                               call.kind != Kind::Init && call.kind != Kind::Close;
-        if (replaces)
+        // A close finding the queue full takes the last place: nothing after it matters.
+        const bool full = queued == kQueueLength;
+        if (replaces || (full && call.kind == Kind::Close))
             queue[queued - 1] = call;
-        else if (queued < kQueueLength)
+        else if (!full)
             queue[queued++] = call;
-        else if (call.kind == Kind::Close)
-            queue[queued - 1] = call;  // nothing after it matters
     }
     if (InCallback() || !drawLock.TryEnter()) return;
     // A close is queued only from inside the callback, and the draw that ran
