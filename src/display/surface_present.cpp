@@ -120,7 +120,8 @@ int32_t SurfaceHeight(ChromaBlock chroma, int32_t height) {
 
 class SurfacePresenter : public Presenter {
 public:
-    SurfacePresenter(ChromaBlock chroma, DirectDrawObjects &&from, int32_t width, int32_t height)
+    // Takes the objects over from `from`, which keeps none.
+    SurfacePresenter(ChromaBlock chroma, DirectDrawObjects &from, int32_t width, int32_t height)
         : chromaBlock(chroma),
           frameWidth(width),
           frameHeight(height),
@@ -173,8 +174,8 @@ template <RenderMode Mode, ChromaBlock Chroma>
 class FormatPresenter : public SurfacePresenter {
 public:
     static constexpr ChromaBlock kChroma = Chroma;
-    FormatPresenter(DirectDrawObjects &&from, int32_t width, int32_t height)
-        : SurfacePresenter(Chroma, std::move(from), width, height) {}
+    FormatPresenter(DirectDrawObjects &from, int32_t width, int32_t height)
+        : SurfacePresenter(Chroma, from, width, height) {}
     // What the format needs beyond its surfaces; false when it cannot be had.
     bool Prepare() { return true; }
 
@@ -532,7 +533,7 @@ std::unique_ptr<P> TryFormat(DirectDrawObjects &dd, int32_t width, int32_t heigh
         dd.frame.Reset();
         return nullptr;
     }
-    std::unique_ptr<P> presenter(new (std::nothrow) P(std::move(dd), width, height));
+    std::unique_ptr<P> presenter(new (std::nothrow) P(dd, width, height));
     if (!presenter) dd.frame.Reset();
     if (presenter && !presenter->Prepare()) presenter.reset();
     return presenter;
@@ -559,9 +560,7 @@ std::unique_ptr<Presenter> MakeSurfacePresenter(const PresenterSetUp &setUp) {
         }
     }
     if (presenter && presenter->Attach(setUp.window, setUp.testTarget)) return presenter;
-    presenter.reset();
-    dd.Release();
-    return nullptr;
+    return nullptr;  // the presenter goes first, then what `dd` still holds
 }
 
 }  // namespace kestra
