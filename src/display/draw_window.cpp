@@ -288,8 +288,8 @@ int32_t DrawWindow::Present(const FrameArgs &frame) {
 // the calls it makes back into the display see the drawing thread marked.
 class DrawWindow::Callback : public HostDrawing {
 public:
-    Callback(DrawWindow &owner, const FrameArgs &drawn, int32_t mirrorMode)
-        : display(owner), frame(drawn), mirror(mirrorMode) {}
+    Callback(DrawWindow &owner, const FrameArgs &drawn, int32_t mirrorSet)
+        : display(owner), frame(drawn), mirror(mirrorSet) {}
     void Draw(HDC dc, int32_t windowWidth, int32_t windowHeight) const override {
         const DisplayState &state = display.state;
         if (!state.displayCallback) return;
