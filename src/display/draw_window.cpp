@@ -291,12 +291,12 @@ public:
     Callback(DrawWindow &owner, const FrameArgs &drawn, int32_t mirrorSet)
         : display(owner), frame(drawn), mirror(mirrorSet) {}
     void Draw(HDC dc, int32_t windowWidth, int32_t windowHeight) const override {
-        const DisplayState &state = display.state;
-        if (!state.displayCallback) return;
+        const DisplayState &set = display.state;
+        if (!set.displayCallback) return;
         display.callbackThread = GetCurrentThreadId();
-        state.displayCallback(int32_t(display.drawIndex), dc, state.frameWidth, state.frameHeight,
-                              frame.value7, frame.value8, windowWidth, windowHeight, mirror,
-                              state.callbackUser);
+        set.displayCallback(int32_t(display.drawIndex), dc, set.frameWidth, set.frameHeight,
+                            frame.value7, frame.value8, windowWidth, windowHeight, mirror,
+                            set.callbackUser);
         display.callbackThread = 0;
     }
 
