@@ -117,38 +117,27 @@ LONG WINAPI GetWindowLongA(HWND window, int index) {
 // The stand-in's windows have no message queue: nothing is ever waiting.
 DWORD WINAPI GetQueueStatus(UINT /*flags*/) { return 0; }
 
-// Moves the outer rect's top-left corner to (x, y) and sizes the outer rect
-// to cx x cy, each unless SWP_NOMOVE / SWP_NOSIZE. The desktop has no z-order,
-// activation or paint queue, so the other flags change nothing, and an
-// asynchronous request is carried out at once. A size that leaves no client
-// area is refused.
+// The host calls move and size the client area; SetWindowPos takes the outer
+// rect, a border wider on every side. The desktop has no z-order, activation
+// or paint queue, so the other flags change nothing, and an asynchronous
+// request is carried out at once. A size that leaves no client area is
+// refused, and then nothing moves either.
 BOOL WINAPI SetWindowPos(HWND window, HWND /*insertAfter*/, int x, int y, int cx, int cy,
                          UINT flags) {
-    bool resized = false, ok = true;
-    const bool found = WithWindow(window, [&](Window &w) {
-        RECT client = w.client;
-        if (!(flags & SWP_NOMOVE))
-            client = RECT{x + w.border, y + w.border, x + w.border + w.Width(),
-                          y + w.border + w.Height()};
-        if (!(flags & SWP_NOSIZE)) {
-            const int width = cx - 2 * w.border, height = cy - 2 * w.border;
-            if (!ClientSizeOk(width, height)) {
-                ok = false;
-                return;
-            }
-            resized = width != w.Width() || height != w.Height();
-            client.right = client.left + width;
-            client.bottom = client.top + height;
-        }
-        w.client = client;
-        if (resized) w.pixels.assign(static_cast<size_t>(w.Width()) * w.Height(), 0);
-    });
-    if (!found) {
+    int border = 0, width = 0, height = 0;
+    if (!WithWindow(window, [&](Window &w) {
+            border = w.border;
+            width = w.Width();
+            height = w.Height();
+        })) {
         SetLastError(1400);  // ERROR_INVALID_WINDOW_HANDLE
         return FALSE;
     }
-    if (resized) NotifyWindowChanged(window);
-    return ok ? TRUE : FALSE;
+    const int newWidth = cx - 2 * border, newHeight = cy - 2 * border;
+    const bool resize = !(flags & SWP_NOSIZE) && (newWidth != width || newHeight != height);
+    if (resize && !kplat_resize_window(window, newWidth, newHeight)) return FALSE;
+    if (!(flags & SWP_NOMOVE)) kplat_move_window(window, x + border, y + border);
+    return TRUE;
 }
 
 BOOL WINAPI DestroyWindow(HWND window) {
