@@ -25,11 +25,15 @@ const MakePresenterFn *PresentersFor(Renderer renderer) {
 
 }  // namespace
 
+// Asked at every set-up; the answer cannot change while the process runs.
 bool RunningOnWine() {
-    HMODULE ntdll = LoadLibraryA("ntdll.dll");
-    if (!ntdll) return false;
-    const bool wine = GetProcAddress(ntdll, "wine_get_version") != nullptr;
-    FreeLibrary(ntdll);
+    static const bool wine = [] {
+        HMODULE ntdll = LoadLibraryA("ntdll.dll");
+        if (!ntdll) return false;
+        const bool found = GetProcAddress(ntdll, "wine_get_version") != nullptr;
+        FreeLibrary(ntdll);
+        return found;
+    }();
     return wine;
 }
 
