@@ -47,7 +47,8 @@ struct tagRECT;
 struct tWAVEFORMATEX;
 
 /* 0 success, 1 null handle or allocation failure; the draw call also
- * returns -1, -3 and -9 (see KESTRA_DWDrawYUV420). */
+ * returns -1, -3 and -9 (see KESTRA_DWDrawYUV420), and the extensions 2 for
+ * a value they do not know. */
 typedef int32_t KestraResult;
 
 /* Opaque handles: the address of the object behind them. */
@@ -181,6 +182,26 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_yv12_to_rgb24_c(uint8_t *dst, int32
                                                              const uint8_t *v, int32_t yStride,
                                                              int32_t uvStride, uint32_t width,
                                                              int32_t height);
+
+/* ---- Extensions ----
+ * Beyond the 23 calls above; hosts written for those 23 never need these. */
+
+/* The colours of the frames a display is given: matrix 0 BT.601 (the
+ * default) or 1 BT.709, range 0 studio (Y 16-235, the default) or 1 full
+ * (Y 0-255). Takes effect from the next frame, in every mode. 0, 1 for a
+ * NULL display, 2 for any other matrix or range (nothing changes then). */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetColorSpace(KestraDisplay display,
+                                                             int32_t matrix, int32_t range);
+
+/* KESTRA_yv12_to_rgb24_c for frames of the given matrix and range (as
+ * KESTRA_DWSetColorSpace takes them). 2 for any other matrix or range, and
+ * nothing is written; otherwise 0. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_yv12_to_rgb24_cs(uint8_t *dst, int32_t dstStride,
+                                                              const uint8_t *y, const uint8_t *u,
+                                                              const uint8_t *v, int32_t yStride,
+                                                              int32_t uvStride, uint32_t width,
+                                                              int32_t height, int32_t matrix,
+                                                              int32_t range);
 
 #ifdef __cplusplus
 }
