@@ -1,4 +1,4 @@
-// The 23 exports: a null-handle check, one call into the object, a result.
+// The 23 exports and the extensions: a null-handle check, one call into the object, a result.
 #include <windows.h>
 
 #include <new>
@@ -13,7 +13,7 @@ using kestra::WavePlayer;
 
 namespace {
 
-enum : KestraResult { kOk = 0, kNullHandle = 1, kNoMemory = 1 };
+enum : KestraResult { kOk = 0, kNullHandle = 1, kNoMemory = 1, kUnknownValue = 2 };
 
 DrawWindow *Object(KestraDisplay handle) { return reinterpret_cast<DrawWindow *>(handle); }
 WavePlayer *Object(KestraWave handle) { return reinterpret_cast<WavePlayer *>(handle); }
@@ -34,6 +34,18 @@ KestraResult Call(Handle handle, Result (Class::*method)(Params...), Args... arg
     if (!handle) return kNullHandle;
     (Object(handle)->*method)(args...);
     return kOk;
+}
+
+void ToRgb24(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u, const uint8_t *v,
+             int32_t yStride, int32_t uvStride, uint32_t width, int32_t height,
+             const kestra::colour::Record &colour) {
+    // The converters read and write without looking; a missing plane is the host's slip.
+    if (!dst || !y || !u || !v) return;
+    // The converters take byte strides; a stride of 2 GiB or more is no frame's.
+    const int64_t pitch = 3 * static_cast<int64_t>(dstStride);
+    if (pitch != static_cast<int32_t>(pitch)) return;
+    kestra::Converters().rgb24(y, yStride, u, v, uvStride, dst, static_cast<int32_t>(pitch),
+                               static_cast<int32_t>(width), height, colour);
 }
 
 }  // namespace
@@ -98,6 +110,12 @@ KestraResult KESTRA_API KESTRA_DWSetMirrorMode(KestraDisplay display, int32_t mo
     return Call(display, &DrawWindow::SetMirrorMode, mode);
 }
 
+KestraResult KESTRA_API KESTRA_DWSetColorSpace(KestraDisplay display, int32_t matrix,
+                                               int32_t range) {
+    if (!display) return kNullHandle;
+    return Object(display)->SetColourSpace(matrix, range) ? kOk : kUnknownValue;
+}
+
 KestraResult KESTRA_API KESTRA_WVOpenWave(KestraWave *wave) { return Open<WavePlayer>(wave); }
 
 KestraResult KESTRA_API KESTRA_WVCloseWave(KestraWave wave) {
@@ -135,14 +153,19 @@ KestraResult KESTRA_API KESTRA_UnInitialize(void) { return 1; }
 KestraResult KESTRA_API KESTRA_yv12_to_rgb24_c(uint8_t *dst, int32_t dstStride, const uint8_t *y,
                                                const uint8_t *u, const uint8_t *v, int32_t yStride,
                                                int32_t uvStride, uint32_t width, int32_t height) {
-    // The converters read and write without looking; a missing plane is the host's slip.
-    if (!dst || !y || !u || !v) return 0;
-    // The converters take byte strides; a stride of 2 GiB or more is no frame's.
-    const int64_t pitch = 3 * static_cast<int64_t>(dstStride);
-    if (pitch != static_cast<int32_t>(pitch)) return 0;
-    kestra::Converters().rgb24(y, yStride, u, v, uvStride, dst, static_cast<int32_t>(pitch),
-                               static_cast<int32_t>(width), height);
-    return 0;
+    ToRgb24(dst, dstStride, y, u, v, yStride, uvStride, width, height,
+            kestra::colour::kBt601Studio);
+    return kOk;
+}
+
+KestraResult KESTRA_API KESTRA_yv12_to_rgb24_cs(uint8_t *dst, int32_t dstStride, const uint8_t *y,
+                                                const uint8_t *u, const uint8_t *v, int32_t yStride,
+                                                int32_t uvStride, uint32_t width, int32_t height,
+                                                int32_t matrix, int32_t range) {
+    const kestra::colour::Record *colour = kestra::colour::Find(matrix, range);
+    if (!colour) return kUnknownValue;
+    ToRgb24(dst, dstStride, y, u, v, yStride, uvStride, width, height, *colour);
+    return kOk;
 }
 
 }  // extern "C"

@@ -1,7 +1,7 @@
-// Every colour constant of the converters: the BT.601 studio-range
-// coefficients as the tables hold them, and what the vector kernels derive
-// from them. The static_asserts tie each derived constant to the table
-// arithmetic it has to reproduce exactly.
+// Colour as data: one record per matrix and range, holding the coefficients
+// the tables, the vector kernels and the Direct3D 11 shader all compute with,
+// and the forms the vector kernels derive from them. The static_asserts tie
+// every derived constant to the table arithmetic it has to reproduce exactly.
 #pragma once
 
 #include <cstdint>
@@ -9,76 +9,258 @@
 namespace kestra {
 namespace colour {
 
-constexpr int32_t kLumaBias = 16;
+enum class Matrix : int32_t { Bt601 = 0, Bt709 = 1 };
+enum class Range : int32_t { Studio = 0, Full = 1 };
+
 constexpr int32_t kChromaBias = 128;
 constexpr uint8_t kGrey = 0x80;  // chroma of a column that has no sample
 
-// RGB24: each table entry is step x (i - bias) in 13-bit fixed point.
+// RGB24 works in 13-bit fixed point.
 constexpr int kFixedBits = 13;
 constexpr int32_t kFixedOne = 1 << kFixedBits;
-constexpr int32_t kLumaStep = 9535;
-constexpr int32_t kBlueFromU = 16531;
-constexpr int32_t kGreenFromU = 3203;
-constexpr int32_t kGreenFromV = 6660;
-constexpr int32_t kRedFromV = 13074;
 
-// The SSE2 and AVX2 kernels split a product p = step x d into
+// The SSE2, AVX2 and AVX-512 kernels split a product p = step x d into
 // floor(p / 8192), the high half of (d << kSplitShift) x step, and the
 // remainder p mod 8192, which fits the low 13 bits of a 16-bit lane.
 constexpr int kSplitShift = 16 - kFixedBits;
-constexpr int16_t kFractionMask = kFixedOne - 1;
-static_assert(kLumaStep < 32768 && kBlueFromU < 32768 && kRedFromV < 32768,
-              "every step (the green ones are smaller) is a 16-bit multiplier");
-static_assert(((255 - kLumaBias) << kSplitShift) < 32768, "a shifted sample stays signed 16-bit");
 
-// AVX-512 folds the luma bias and the chroma bias of a channel into one
-// affine chroma term: step x (s + offset) + 8192 x quotient.
+// The kernels fold the luma bias and the chroma bias of a channel into one
+// affine chroma term: step x (s + offset) + 8192 x quotient, with
+// 8 x (s + offset) a signed 16-bit word for every sample s.
 struct Affine {
     int16_t offset;
     int16_t quotient;
 };
-constexpr Affine kBlueAffine{-720, 1176};
-constexpr Affine kGreenAffine{720, 417};  // of -kGreenFromU, negated green
-constexpr Affine kRedAffine{-1208, 1705};
-constexpr int32_t kLumaConstant = -kLumaStep * kLumaBias;
-constexpr int32_t Folded(int32_t step, Affine a) {
-    return step * a.offset + kFixedOne * a.quotient;
-}
-static_assert(Folded(kBlueFromU, kBlueAffine) == kLumaConstant - kBlueFromU * kChromaBias,
-              "blue bias");
-static_assert(Folded(-kGreenFromU, kGreenAffine) ==
-                  kLumaConstant + (kGreenFromU + kGreenFromV) * kChromaBias,
-              "green bias");
-static_assert(Folded(kRedFromV, kRedAffine) == kLumaConstant - kRedFromV * kChromaBias, "red bias");
 
-// RGB 5-6-5: chroma tables hold trunc(c x d) for d = i - 128 (the green
-// coefficients are negative in the tables).
-constexpr double kRedFromV565 = 1.4013377926421404;
-constexpr double kGreenFromV565 = 0.7136038186157518;
-constexpr double kGreenFromU565 = 0.34441087613293053;
-constexpr double kBlueFromU565 = 1.7734138972809665;
-
-// The vector form of a coefficient: floor(c x |d|) = (multiplier x |d|) >> shift,
-// from the high half of (|d| << (16 - shift)) x multiplier.
+// The vector form of a 5-6-5 coefficient: trunc(c x |d|) =
+// (multiplier x |d|) >> shift, from the high half of
+// (|d| << (16 - shift)) x multiplier.
 struct ShiftMultiply {
     int shift;
     int multiplier;
 };
-constexpr ShiftMultiply kRedFromV565Vector{9, 717};
-constexpr ShiftMultiply kGreenFromV565Vector{10, 731};
-constexpr ShiftMultiply kGreenFromU565Vector{13, 2821};
-constexpr ShiftMultiply kBlueFromU565Vector{14, 29055};
 
-constexpr bool Reproduces(double c, ShiftMultiply m) {
-    if ((kChromaBias << (16 - m.shift)) > 0xFFFF || m.multiplier > 0xFFFF) return false;
-    for (int d = 0; d <= kChromaBias; ++d)
+// The standard's equations, in doubles: a channel is
+// luma x (y - lumaBias) plus the chroma terms of d = sample - 128.
+struct Equations {
+    double luma, lumaBias;
+    double redFromV, greenFromU, greenFromV, blueFromU;
+};
+
+struct Record {
+    Matrix matrix;
+    Range range;
+    Equations exact;
+
+    // RGB24: a channel is (lumaStep x (y - lumaBias) + rounding + the chroma
+    // steps x d) >> 13, clamped; green subtracts its two terms.
+    int32_t lumaStep, lumaBias, rounding;
+    int32_t blueFromU, greenFromU, greenFromV, redFromV;
+    // The biases folded into the chroma terms (green negated).
+    Affine blueAffine, greenAffine, redAffine;
+
+    // RGB 5-6-5: a channel is trunc(luma565 x (y - lumaBias565)) plus
+    // trunc(c x d) of each chroma term, clamped and cut to its field.
+    double luma565;
+    int32_t lumaBias565;
+    double redFromV565, greenFromV565, greenFromU565, blueFromU565;
+    ShiftMultiply luma565Vector, redFromV565Vector, greenFromV565Vector, greenFromU565Vector,
+        blueFromU565Vector;
+
+    constexpr int32_t LumaConstant() const { return rounding - lumaStep * lumaBias; }
+    // 5-6-5 luma that is the sample itself: the kernels skip its multiply.
+    constexpr bool PlainLuma565() const { return luma565 == 1.0 && lumaBias565 == 0; }
+    constexpr int Index() const { return 2 * static_cast<int>(range) + static_cast<int>(matrix); }
+};
+
+constexpr int kRecordCount = 4;
+
+namespace derive {
+
+// Luma weights of red and blue.
+struct Weights {
+    double red, blue;
+};
+constexpr Weights kBt601{0.299, 0.114};
+constexpr Weights kBt709{0.2126, 0.0722};
+
+constexpr Equations StandardEquations(Weights w, Range range) {
+    const bool studio = range == Range::Studio;
+    const double chroma = studio ? 255.0 / 224 : 1.0;
+    const double green = 1 - w.red - w.blue;
+    return {studio ? 255.0 / 219 : 1.0,
+            studio ? 16.0 : 0.0,
+            2 * (1 - w.red) * chroma,
+            2 * (1 - w.blue) * w.blue / green * chroma,
+            2 * (1 - w.red) * w.red / green * chroma,
+            2 * (1 - w.blue) * chroma};
+}
+
+constexpr int32_t Fixed(double c) { return static_cast<int32_t>(c * kFixedOne + 0.5); }
+
+constexpr bool Fits16(int32_t x) { return x >= -32768 && x <= 32767; }
+
+// step x (s + offset) + 8192 x quotient == constant - step x 128; quotient
+// 0x7FFF marks "none" (the static_asserts below catch it).
+constexpr Affine SolveAffine(int32_t step, int32_t constant) {
+    const int32_t target = constant - step * kChromaBias;
+    for (int32_t offset = -4096; offset <= 4095 - 255; ++offset) {
+        const int32_t rest = target - step * offset;
+        if (rest % kFixedOne == 0 && Fits16(rest / kFixedOne) && rest / kFixedOne != 0x7FFF)
+            return {static_cast<int16_t>(offset), static_cast<int16_t>(rest / kFixedOne)};
+    }
+    return {0, 0x7FFF};
+}
+
+constexpr bool Reproduces(double c, ShiftMultiply m, int maxD) {
+    if (m.shift < 0 || m.shift > 16 || (maxD << (16 - m.shift)) > 0xFFFF || m.multiplier < 0 ||
+        m.multiplier > 0xFFFF) {
+        return false;
+    }
+    for (int d = 0; d <= maxD; ++d)
         if (static_cast<int32_t>(c * d) != (m.multiplier * d) >> m.shift) return false;
     return true;
 }
-static_assert(Reproduces(kRedFromV565, kRedFromV565Vector), "red from V");
-static_assert(Reproduces(kGreenFromV565, kGreenFromV565Vector), "green from V");
-static_assert(Reproduces(kGreenFromU565, kGreenFromU565Vector), "green from U");
-static_assert(Reproduces(kBlueFromU565, kBlueFromU565Vector), "blue from U");
+
+// The most precise form that reproduces trunc(c x d) for |d| <= maxD.
+constexpr ShiftMultiply SolveShiftMultiply(double c, int maxD) {
+    for (int shift = 16; shift >= 0; --shift) {
+        const int floor = static_cast<int>(c * (1 << shift));
+        for (int m = floor; m <= floor + 1; ++m)
+            if (Reproduces(c, {shift, m}, maxD)) return {shift, m};
+    }
+    return {-1, 0};
+}
+
+constexpr bool Solved(Affine a) { return a.quotient != 0x7FFF; }
+
+// Fills in the forms the kernels use from the coefficients. A rounding term
+// that leaves some affine term without a word-sized offset is moved by the
+// least that gives all three one: a change of a few 8192ths, where half of
+// 8192 itself can be the one value that fails.
+constexpr Record Complete(Record r) {
+    const int32_t wanted = r.rounding;
+    for (int32_t step = 0; step < 64; ++step) {
+        r.rounding = wanted + (step % 2 ? -(step + 1) / 2 : step / 2);
+        r.blueAffine = SolveAffine(r.blueFromU, r.LumaConstant());
+        r.greenAffine = SolveAffine(-r.greenFromU, r.LumaConstant() + r.greenFromV * kChromaBias);
+        r.redAffine = SolveAffine(r.redFromV, r.LumaConstant());
+        if (Solved(r.blueAffine) && Solved(r.greenAffine) && Solved(r.redAffine)) break;
+    }
+    const int lumaRange = 255 - r.lumaBias565;
+    r.luma565Vector = SolveShiftMultiply(r.luma565, lumaRange > r.lumaBias565 ? lumaRange : 16);
+    r.redFromV565Vector = SolveShiftMultiply(r.redFromV565, kChromaBias);
+    r.greenFromV565Vector = SolveShiftMultiply(r.greenFromV565, kChromaBias);
+    r.greenFromU565Vector = SolveShiftMultiply(r.greenFromU565, kChromaBias);
+    r.blueFromU565Vector = SolveShiftMultiply(r.blueFromU565, kChromaBias);
+    return r;
+}
+
+// Every record but the default: the standard's equations, rounded to
+// nearest in 13-bit fixed point.
+constexpr Record FromStandard(Matrix matrix, Range range) {
+    const Equations e = StandardEquations(matrix == Matrix::Bt709 ? kBt709 : kBt601, range);
+    const int32_t bias = static_cast<int32_t>(e.lumaBias);
+    return Complete({matrix,
+                     range,
+                     e,
+                     Fixed(e.luma),
+                     bias,
+                     kFixedOne / 2,
+                     Fixed(e.blueFromU),
+                     Fixed(e.greenFromU),
+                     Fixed(e.greenFromV),
+                     Fixed(e.redFromV),
+                     {},
+                     {},
+                     {},
+                     e.luma,
+                     bias,
+                     e.redFromV,
+                     e.greenFromV,
+                     e.greenFromU,
+                     e.blueFromU,
+                     {},
+                     {},
+                     {},
+                     {},
+                     {}});
+}
+
+}  // namespace derive
+
+// BT.601 studio range is every host's picture: the three-decimal
+// coefficients the tables have always held, truncated sums, and for 5-6-5 the
+// contract's own arithmetic, which takes luma without a stretch.
+constexpr Record kBt601Studio =
+    derive::Complete({Matrix::Bt601,
+                      Range::Studio,
+                      derive::StandardEquations(derive::kBt601, Range::Studio),
+                      9535,
+                      16,
+                      0,
+                      16531,
+                      3203,
+                      6660,
+                      13074,
+                      {},
+                      {},
+                      {},
+                      1.0,
+                      0,
+                      1.4013377926421404,
+                      0.7136038186157518,
+                      0.34441087613293053,
+                      1.7734138972809665,
+                      {},
+                      {},
+                      {},
+                      {},
+                      {}});
+
+// By Record::Index().
+constexpr Record kRecords[kRecordCount] = {
+    kBt601Studio,
+    derive::FromStandard(Matrix::Bt709, Range::Studio),
+    derive::FromStandard(Matrix::Bt601, Range::Full),
+    derive::FromStandard(Matrix::Bt709, Range::Full),
+};
+
+// The record of a host's values (0 BT.601 / 1 BT.709, 0 studio / 1 full), or
+// nullptr for any other.
+constexpr const Record *Find(int32_t matrix, int32_t range) {
+    if (matrix < 0 || matrix > 1 || range < 0 || range > 1) return nullptr;
+    return &kRecords[2 * range + matrix];
+}
+
+constexpr bool Exact(const Record &r) {
+    auto folded = [](int32_t step, Affine a) { return step * a.offset + kFixedOne * a.quotient; };
+    const int32_t luma = r.LumaConstant();
+    auto word = [](Affine a) { return 8 * (a.offset) >= -32768 && 8 * (a.offset + 255) <= 32767; };
+    const bool affine = derive::Solved(r.blueAffine) && derive::Solved(r.greenAffine) &&
+                        derive::Solved(r.redAffine) && word(r.blueAffine) && word(r.greenAffine) &&
+                        word(r.redAffine) &&
+                        folded(r.blueFromU, r.blueAffine) == luma - r.blueFromU * kChromaBias &&
+                        folded(-r.greenFromU, r.greenAffine) ==
+                            luma + (r.greenFromU + r.greenFromV) * kChromaBias &&
+                        folded(r.redFromV, r.redAffine) == luma - r.redFromV * kChromaBias;
+    // Every step (and 8 x a sample, as the kernels hold it) is a signed
+    // 16-bit multiplier.
+    const bool steps = r.lumaStep < 32768 && r.blueFromU < 32768 && r.redFromV < 32768 &&
+                       r.greenFromU < 32768 && r.greenFromV < 32768 && (255 << kSplitShift) < 32768;
+    const int lumaRange = 255 - r.lumaBias565 > r.lumaBias565 ? 255 - r.lumaBias565 : 16;
+    const bool vectors565 =
+        derive::Reproduces(r.luma565, r.luma565Vector, lumaRange) &&
+        derive::Reproduces(r.redFromV565, r.redFromV565Vector, kChromaBias) &&
+        derive::Reproduces(r.greenFromV565, r.greenFromV565Vector, kChromaBias) &&
+        derive::Reproduces(r.greenFromU565, r.greenFromU565Vector, kChromaBias) &&
+        derive::Reproduces(r.blueFromU565, r.blueFromU565Vector, kChromaBias);
+    return affine && steps && vectors565 && r.Index() == static_cast<int>(&r - kRecords);
+}
+static_assert(Exact(kRecords[0]), "BT.601 studio range");
+static_assert(Exact(kRecords[1]), "BT.709 studio range");
+static_assert(Exact(kRecords[2]), "BT.601 full range");
+static_assert(Exact(kRecords[3]), "BT.709 full range");
 
 // The 5-6-5 fields; the vector kernels build the high byte RRRRRGGG and the
 // low byte GGGBBBBB from the clamped channel bytes.

@@ -1,8 +1,10 @@
 // Pixel-format converters: YV12 to RGB24, RGB 5-6-5 and UYVY. The *_c converters are the scalar
-// references; every vector level must match them bit for bit.
+// references; every vector level must match them bit for bit, for every colour record.
 #pragma once
 
 #include <cstdint>
+
+#include "convert/colour.h"
 
 namespace kestra {
 
@@ -20,9 +22,11 @@ namespace kestra {
 //   row's last chroma sample (grey when there is none; UYVY gives that column
 //   a whole group, its luma twice), a frame 1 pixel high in grey; a negative
 //   height converts nothing.
+// The colour record gives the frame's matrix and range; UYVY only moves bytes
+// and takes none.
 using ConvertFn = void (*)(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                            int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width,
-                           int32_t height);
+                           int32_t height, const colour::Record &colour);
 
 extern const ConvertFn yv12_to_rgb24_c;
 extern const ConvertFn yv12_to_rgb24_full_c;
@@ -33,18 +37,29 @@ extern const ConvertFn yv12_to_uyvy_c;
 // and v; a lone row is passed as a pair of itself. The C converters run these
 // over whole rows, and every vector level over the columns its steps leave.
 using RowPair = void(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
-                     uint8_t *d0, uint8_t *d1, int32_t from, int32_t width);
+                     uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
+                     const colour::Record &colour);
 using RowPairFn = RowPair *;
 
 RowPair rgb24_pair_c, rgb565_pair_c, uyvy_pair_c;
 // Column width - 1 of both rows when the width is odd, else nothing.
 RowPair rgb24_last_column_c;
 
-// The tables the C converters read, built at load.
+// The tables the C converters read, one set per colour record, built at load.
 void build_rgb24_tables();
 void build_rgb565_tables();
 
+// A frame of any record rewritten as the BT.601 studio-range samples that
+// convert to the record's colours: the chroma planes' width / 2 x height / 2
+// samples, then every luma sample with its block's chroma.
+void build_remap_tables();
+void remap_to_bt601_studio(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                           int32_t uvStride, uint8_t *dy, int32_t dyStride, uint8_t *du,
+                           uint8_t *dv, int32_t duvStride, int32_t width, int32_t height,
+                           const colour::Record &colour);
+
 // One pixel (3 bytes, blue first) exactly as the converter makes it.
-void yuv_to_rgb24_pixel_c(uint8_t y, uint8_t u, uint8_t v, uint8_t *dst);
+void yuv_to_rgb24_pixel_c(uint8_t y, uint8_t u, uint8_t v, uint8_t *dst,
+                          const colour::Record &colour);
 
 }  // namespace kestra

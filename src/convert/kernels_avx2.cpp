@@ -33,19 +33,19 @@ struct ShuffleStore {
     }
 };
 
-// UYVY frames too large for the caches (StreamsOutput): each row runs up to a 32-byte boundary
-// through the C row pair, then streams 64 bytes per step; rows whose pixel pairs never meet a
-// boundary (a pitch that is not a multiple of 4) are stored as usual.
+// Streamed UYVY rows (ConvertUyvyStreamingLarge): each row runs up to a 32-byte boundary through
+// the C row pair, then streams 64 bytes per step; rows whose pixel pairs never meet a boundary (a
+// pitch that is not a multiple of 4) are stored as usual.
 void StreamUyvyRow(const uint8_t *yRow, const uint8_t *u, const uint8_t *v, uint8_t *out,
-                   int32_t width) {
+                   int32_t width, const colour::Record &colour) {
     const uintptr_t misalign = reinterpret_cast<uintptr_t>(out) & 31;
     if (misalign % 4 != 0) {
-        UyvyKernel<Vec256>::Pair(yRow, yRow, u, v, out, out, 0, width);
+        UyvyKernel<Vec256>::Pair(yRow, yRow, u, v, out, out, 0, width, colour);
         return;
     }
     const int32_t lead = static_cast<int32_t>(misalign ? (32 - misalign) / 2 : 0);
     const int32_t from = lead < width ? lead : width & ~1;
-    uyvy_pair_c(yRow, yRow, u, v, out, out, 0, from);
+    uyvy_pair_c(yRow, yRow, u, v, out, out, 0, from, colour);
     const uintptr_t end =
         static_cast<uintptr_t>(from / 2) + static_cast<uintptr_t>((width - from) / 32 * 16);
     for (uintptr_t j = static_cast<uintptr_t>(from / 2); j < end; j += 16) {
@@ -56,25 +56,14 @@ void StreamUyvyRow(const uint8_t *yRow, const uint8_t *u, const uint8_t *v, uint
         _mm256_stream_si256(dst, _mm256_permute2x128_si256(lo, hi, 0x20));
         _mm256_stream_si256(dst + 1, _mm256_permute2x128_si256(lo, hi, 0x31));
     }
-    uyvy_pair_c(yRow, yRow, u, v, out, out, static_cast<int32_t>(2 * end), width);
+    uyvy_pair_c(yRow, yRow, u, v, out, out, static_cast<int32_t>(2 * end), width, colour);
 }
 
 void StreamUyvyPair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
-                    uint8_t *d0, uint8_t *d1, int32_t from, int32_t width) {
-    StreamUyvyRow(y0, u, v, d0, width);
-    if (d1 != d0) StreamUyvyRow(y1, u, v, d1, width);
-    (void)from;
-}
-
-void ConvertUyvy(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
-                 int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width, int32_t height) {
-    if (!StreamsOutput(dstStride, height)) {
-        kUyvy<Vec256>(y, yStride, u, v, uvStride, dst, dstStride, width, height);
-        return;
-    }
-    ConvertRowPairs<StreamUyvyPair, Rows::PairsAndLoneRow>(y, yStride, u, v, uvStride, dst,
-                                                           dstStride, width, height);
-    _mm_sfence();  // streaming stores are weakly ordered: done before the frame is handed on
+                    uint8_t *d0, uint8_t *d1, int32_t, int32_t width,
+                    const colour::Record &colour) {
+    StreamUyvyRow(y0, u, v, d0, width, colour);
+    if (d1 != d0) StreamUyvyRow(y1, u, v, d1, width, colour);
 }
 
 }  // namespace
@@ -82,6 +71,7 @@ void ConvertUyvy(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint
 const ConvertFn yv12_to_rgb24_avx2 = kRgb24<Vec256, ShuffleStore>;
 const ConvertFn yv12_to_rgb24_full_avx2 = kRgb24Full<Rgb24Kernel<Vec256, ShuffleStore>::Pair>;
 const ConvertFn yv12_to_rgb565_avx2 = kRgb565<Vec256>;
-const ConvertFn yv12_to_uyvy_avx2 = ConvertUyvy;
+const ConvertFn yv12_to_uyvy_avx2 =
+    ConvertUyvyStreamingLarge<UyvyKernel<Vec256>::Pair, StreamUyvyPair>;
 
 }  // namespace kestra

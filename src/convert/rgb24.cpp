@@ -1,4 +1,5 @@
-// YV12 to packed 24-bit BGR through 13-bit fixed-point tables.
+// YV12 to packed 24-bit BGR through 13-bit fixed-point tables, one set per
+// colour record.
 #include "convert/colour.h"
 #include "convert/convert.h"
 #include "convert/row_walk.h"
@@ -8,21 +9,32 @@ namespace kestra {
 using namespace colour;
 
 namespace {
-// step x (i - bias) in 13-bit fixed point.
-int32_t lumaFromY24[256];
-int32_t blueFromU24[256];
-int32_t greenFromU24[256];
-int32_t greenFromV24[256];
-int32_t redFromV24[256];
+
+// step x (i - bias) in 13-bit fixed point; luma carries the rounding.
+struct Rgb24Tables {
+    int32_t luma[256];
+    int32_t blueFromU[256];
+    int32_t greenFromU[256];
+    int32_t greenFromV[256];
+    int32_t redFromV[256];
+};
+
+Rgb24Tables tables24[kRecordCount];
+
+const Rgb24Tables &TablesOf(const Record &colour) { return tables24[colour.Index()]; }
+
 }  // namespace
 
 void build_rgb24_tables() {
-    for (int i = 0; i < 256; ++i) {
-        lumaFromY24[i] = kLumaStep * (i - kLumaBias);
-        blueFromU24[i] = kBlueFromU * (i - kChromaBias);
-        greenFromU24[i] = kGreenFromU * (i - kChromaBias);
-        greenFromV24[i] = kGreenFromV * (i - kChromaBias);
-        redFromV24[i] = kRedFromV * (i - kChromaBias);
+    for (const Record &r : kRecords) {
+        Rgb24Tables &t = tables24[r.Index()];
+        for (int i = 0; i < 256; ++i) {
+            t.luma[i] = r.lumaStep * (i - r.lumaBias) + r.rounding;
+            t.blueFromU[i] = r.blueFromU * (i - kChromaBias);
+            t.greenFromU[i] = r.greenFromU * (i - kChromaBias);
+            t.greenFromV[i] = r.greenFromV * (i - kChromaBias);
+            t.redFromV[i] = r.redFromV * (i - kChromaBias);
+        }
     }
 }
 
@@ -41,32 +53,33 @@ inline void StorePixel(uint8_t *out, int32_t luma, int32_t blue, int32_t green, 
 
 }  // namespace
 
-void yuv_to_rgb24_pixel_c(uint8_t y, uint8_t u, uint8_t v, uint8_t *dst) {
-    StorePixel(dst, lumaFromY24[y], blueFromU24[u], greenFromV24[v] + greenFromU24[u],
-               redFromV24[v]);
+void yuv_to_rgb24_pixel_c(uint8_t y, uint8_t u, uint8_t v, uint8_t *dst, const Record &colour) {
+    const Rgb24Tables &t = TablesOf(colour);
+    StorePixel(dst, t.luma[y], t.blueFromU[u], t.greenFromV[v] + t.greenFromU[u], t.redFromV[v]);
 }
 
 void rgb24_pair_c(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
-                  uint8_t *d0, uint8_t *d1, int32_t from, int32_t width) {
+                  uint8_t *d0, uint8_t *d1, int32_t from, int32_t width, const Record &colour) {
+    const Rgb24Tables &t = TablesOf(colour);
     for (intptr_t j = from / 2; j < width / 2; ++j) {
-        const int32_t blue = blueFromU24[u[j]];
-        const int32_t green = greenFromV24[v[j]] + greenFromU24[u[j]];
-        const int32_t red = redFromV24[v[j]];
-        StorePixel(d0 + 6 * j, lumaFromY24[y0[2 * j]], blue, green, red);
-        StorePixel(d0 + 6 * j + 3, lumaFromY24[y0[2 * j + 1]], blue, green, red);
-        StorePixel(d1 + 6 * j, lumaFromY24[y1[2 * j]], blue, green, red);
-        StorePixel(d1 + 6 * j + 3, lumaFromY24[y1[2 * j + 1]], blue, green, red);
+        const int32_t blue = t.blueFromU[u[j]];
+        const int32_t green = t.greenFromV[v[j]] + t.greenFromU[u[j]];
+        const int32_t red = t.redFromV[v[j]];
+        StorePixel(d0 + 6 * j, t.luma[y0[2 * j]], blue, green, red);
+        StorePixel(d0 + 6 * j + 3, t.luma[y0[2 * j + 1]], blue, green, red);
+        StorePixel(d1 + 6 * j, t.luma[y1[2 * j]], blue, green, red);
+        StorePixel(d1 + 6 * j + 3, t.luma[y1[2 * j + 1]], blue, green, red);
     }
 }
 
 void rgb24_last_column_c(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
-                         uint8_t *d0, uint8_t *d1, int32_t, int32_t width) {
+                         uint8_t *d0, uint8_t *d1, int32_t, int32_t width, const Record &colour) {
     if (width % 2 == 0) return;
     const intptr_t x = width - 1;
     const uint8_t cu = x > 0 ? u[x / 2 - 1] : kGrey;
     const uint8_t cv = x > 0 ? v[x / 2 - 1] : kGrey;
-    yuv_to_rgb24_pixel_c(y0[x], cu, cv, d0 + 3 * x);
-    yuv_to_rgb24_pixel_c(y1[x], cu, cv, d1 + 3 * x);
+    yuv_to_rgb24_pixel_c(y0[x], cu, cv, d0 + 3 * x, colour);
+    yuv_to_rgb24_pixel_c(y1[x], cu, cv, d1 + 3 * x, colour);
 }
 
 const ConvertFn yv12_to_rgb24_c = ConvertRowPairs<rgb24_pair_c, Rows::PairsOrFlipped>;

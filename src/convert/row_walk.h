@@ -33,27 +33,27 @@ constexpr GreySamples kGreySamples = MakeGreySamples();
 // The one row of a frame one row high, which has no chroma row: grey chroma,
 // in pieces no wider than the grey samples at hand.
 template <RowPairFn kPair, int64_t kBytesPerPixel>
-void ConvertGreyRow(const uint8_t *y, uint8_t *dst, int32_t width) {
+void ConvertGreyRow(const uint8_t *y, uint8_t *dst, int32_t width, const colour::Record &colour) {
     constexpr int32_t kPiece = 2 * GreySamples::kCount;
     const uint8_t *grey = kGreySamples.s;
     for (int64_t x = 0; x < width; x += kPiece) {
         const int32_t n = static_cast<int32_t>(width - x < kPiece ? width - x : kPiece);
         uint8_t *out = dst + kBytesPerPixel * x;
-        kPair(y + x, y + x, grey, grey, out, out, 0, n);
+        kPair(y + x, y + x, grey, grey, out, out, 0, n, colour);
     }
 }
 
 template <RowPairFn kPair, Rows kRows>
 void ConvertRowPairs(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                      int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width,
-                     int32_t height) {
+                     int32_t height, const colour::Record &colour) {
     const bool flip = height < 0;
     if (width < 1 || (flip && kRows == Rows::PairsAndLoneRow)) return;
     const int64_t rows = flip ? -static_cast<int64_t>(height) : height;
     const int64_t pairs = rows / 2;
     if (pairs == 0) {
         if (rows != 1 || kRows == Rows::PairsOrFlipped) return;
-        ConvertGreyRow<kPair, kRows == Rows::EveryRowEitherWay ? 3 : 2>(y, dst, width);
+        ConvertGreyRow<kPair, kRows == Rows::EveryRowEitherWay ? 3 : 2>(y, dst, width, colour);
         return;
     }
     for (int64_t k = 0; k < pairs; ++k) {
@@ -62,7 +62,7 @@ void ConvertRowPairs(const uint8_t *y, int32_t yStride, const uint8_t *u, const 
         const uint8_t *y0 = y + row0 * yStride;
         uint8_t *d0 = dst + 2 * k * dstStride;
         kPair(y0, flip ? y0 - yStride : y0 + yStride, u + chroma, v + chroma, d0, d0 + dstStride, 0,
-              width);
+              width, colour);
     }
     if (kRows == Rows::PairsOrFlipped || rows % 2 == 0) return;
     // The odd last row, with the last chroma row: as a pair of itself, the
@@ -71,16 +71,16 @@ void ConvertRowPairs(const uint8_t *y, int32_t yStride, const uint8_t *u, const 
     const uint8_t *yLast = flip ? y : y + (rows - 1) * yStride;
     uint8_t *dLast = dst + (rows - 1) * dstStride;
     const int64_t chroma = flip ? 0 : (pairs - 1) * uvStride;
-    kPair(yLast, yLast, u + chroma, v + chroma, dLast, dLast, 0, width);
+    kPair(yLast, yLast, u + chroma, v + chroma, dLast, dLast, 0, width, colour);
 }
 
 // An RGB24 row pair, then its odd last column if any.
 template <RowPairFn kPair>
 void Rgb24PairAndLastColumn(const uint8_t *y0, const uint8_t *y1, const uint8_t *u,
-                            const uint8_t *v, uint8_t *d0, uint8_t *d1, int32_t from,
-                            int32_t width) {
-    kPair(y0, y1, u, v, d0, d1, from, width);
-    rgb24_last_column_c(y0, y1, u, v, d0, d1, from, width);
+                            const uint8_t *v, uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
+                            const colour::Record &colour) {
+    kPair(y0, y1, u, v, d0, d1, from, width, colour);
+    rgb24_last_column_c(y0, y1, u, v, d0, d1, from, width, colour);
 }
 
 // The full-frame RGB24 converter over a row pair of whole blocks.
@@ -93,11 +93,12 @@ constexpr ConvertFn kRgb24Full =
 // step(j) converts the kPixels / 2 blocks from block (chroma sample) j.
 template <int32_t kPixels, RowPairFn kTail, class Step>
 inline void StepsThenTail(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
-                          uint8_t *d0, uint8_t *d1, int32_t from, int32_t width, Step step) {
+                          uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
+                          const colour::Record &colour, Step step) {
     const uintptr_t first = static_cast<uintptr_t>(from / 2);
     const uintptr_t end = first + static_cast<uintptr_t>((width - from) / kPixels * (kPixels / 2));
     for (uintptr_t j = first; j < end; j += kPixels / 2) step(j);
-    kTail(y0, y1, u, v, d0, d1, static_cast<int32_t>(2 * end), width);
+    kTail(y0, y1, u, v, d0, d1, static_cast<int32_t>(2 * end), width, colour);
 }
 
 // Output of more than this many bytes is stored around the caches (a 4K UYVY

@@ -32,7 +32,7 @@ void UyvyRow(const uint8_t *yRow, const uint8_t *u, const uint8_t *v, uint8_t *o
 }  // namespace
 
 void uyvy_pair_c(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
-                 uint8_t *d0, uint8_t *d1, int32_t from, int32_t width) {
+                 uint8_t *d0, uint8_t *d1, int32_t from, int32_t width, const colour::Record &) {
     UyvyRow(y0, u, v, d0, from, width);
     UyvyRow(y1, u, v, d1, from, width);
 }

@@ -5,6 +5,7 @@
 
 #include "convert/dispatch.h"
 #include "convert/row_walk.h"
+#include "convert/vectors.h"
 
 namespace kestra {
 
@@ -31,12 +32,10 @@ constexpr UyvyIndex MakeUyvyIndex() {
 
 constexpr UyvyIndex kIndex = MakeUyvyIndex();
 
-inline __mmask64 LowBits(uintptr_t n) { return n >= 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1; }
-
 // U0 V0 ... U31 V31 of the first n (at most 32) chroma samples; a masked
 // load fills the upper half of each table with zeros.
 inline __m512i Interleave(const uint8_t *u, const uint8_t *v, uintptr_t n) {
-    const __mmask64 samples = LowBits(n);
+    const __mmask64 samples = Vec512::LowBits(n);
     return _mm512_permutex2var_epi8(_mm512_maskz_loadu_epi8(samples, u),
                                     _mm512_load_si512(kIndex.chroma),
                                     _mm512_maskz_loadu_epi8(samples, v));
@@ -59,9 +58,10 @@ inline void PackRow64(__m512i uv, __m512i y, uint8_t *out) {
 }
 
 inline void PackRowMasked(__m512i uv, const uint8_t *yRow, uintptr_t pairs, uint8_t *out) {
-    const __m512i y = _mm512_maskz_loadu_epi8(LowBits(2 * pairs), yRow);
-    _mm512_mask_storeu_epi8(out, LowBits(4 * pairs), Half(uv, y, 0));
-    if (pairs > 16) _mm512_mask_storeu_epi8(out + 64, LowBits(4 * pairs - 64), Half(uv, y, 1));
+    const __m512i y = _mm512_maskz_loadu_epi8(Vec512::LowBits(2 * pairs), yRow);
+    _mm512_mask_storeu_epi8(out, Vec512::LowBits(4 * pairs), Half(uv, y, 0));
+    if (pairs > 16)
+        _mm512_mask_storeu_epi8(out + 64, Vec512::LowBits(4 * pairs - 64), Half(uv, y, 1));
 }
 
 // One row's pixel pairs [done, total). Rows are packed one at a time (the
@@ -95,29 +95,17 @@ void Row(const uint8_t *yRow, const uint8_t *uRow, const uint8_t *vRow, uint8_t 
 
 template <bool kStream>
 void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v, uint8_t *d0,
-          uint8_t *d1, int32_t from, int32_t width) {
+          uint8_t *d1, int32_t from, int32_t width, const colour::Record &colour) {
     const uintptr_t first = static_cast<uintptr_t>(from / 2);
     const uintptr_t pairs = static_cast<uintptr_t>(width / 2);
     Row<kStream>(y0, u, v, d0, first, pairs);
     if (d1 != d0) Row<kStream>(y1, u, v, d1, first, pairs);
     // The odd last column, if any.
-    uyvy_pair_c(y0, y1, u, v, d0, d1, width & ~1, width);
-}
-
-void ConvertUyvy(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
-                 int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width, int32_t height) {
-    if (!StreamsOutput(dstStride, height)) {
-        ConvertRowPairs<Pair<false>, Rows::PairsAndLoneRow>(y, yStride, u, v, uvStride, dst,
-                                                            dstStride, width, height);
-        return;
-    }
-    ConvertRowPairs<Pair<true>, Rows::PairsAndLoneRow>(y, yStride, u, v, uvStride, dst, dstStride,
-                                                       width, height);
-    _mm_sfence();  // streaming stores are weakly ordered: done before the frame is handed on
+    uyvy_pair_c(y0, y1, u, v, d0, d1, width & ~1, width, colour);
 }
 
 }  // namespace
 
-const ConvertFn yv12_to_uyvy_avx512 = ConvertUyvy;
+const ConvertFn yv12_to_uyvy_avx512 = ConvertUyvyStreamingLarge<Pair<false>, Pair<true>>;
 
 }  // namespace kestra

@@ -14,21 +14,47 @@
 namespace kestra {
 namespace {
 
-// RGB 5-6-5. The chroma tables hold trunc(c x d) for d = i - 128; the vector
+// RGB 5-6-5. The tables hold trunc(c x d) for d = sample - bias; the vector
 // form computes floor(|c| x |d|) exactly (colour.h) and puts the sign back,
 // which truncates toward zero as the tables do. The packing tables clamp to
-// 0..255 and keep the top bits; a saturating pack does the same clamp.
+// 0..255 and keep the top bits; a saturating pack does the same clamp. Luma
+// that is the sample itself (every range but studio BT.709 and BT.601's
+// stretched form) skips its term.
 template <class V>
 struct Rgb565Kernel {
     using T = typename V::T;
 
-    static T Term(T samples, colour::ShiftMultiply c, bool negative) {
-        const T d = V::Sub(samples, V::Set16(colour::kChromaBias));
+    // One coefficient of the record as registers.
+    struct Coefficient {
+        T bias, multiplier;
+        int left;  // 16 - shift
+    };
+
+    static Coefficient Make(int32_t bias, colour::ShiftMultiply c) {
+        return {V::Set16(static_cast<int16_t>(bias)), V::Set16(static_cast<int16_t>(c.multiplier)),
+                16 - c.shift};
+    }
+
+    struct Coefficients {
+        Coefficient luma, red, greenU, greenV, blue;
+    };
+
+    static Coefficients Load(const colour::Record &r) {
+        return {Make(r.lumaBias565, r.luma565Vector),
+                Make(colour::kChromaBias, r.redFromV565Vector),
+                Make(colour::kChromaBias, r.greenFromU565Vector),
+                Make(colour::kChromaBias, r.greenFromV565Vector),
+                Make(colour::kChromaBias, r.blueFromU565Vector)};
+    }
+
+    // The green terms are negative in the tables.
+    template <bool kNegative = false>
+    static T Term(T samples, const Coefficient &c) {
+        const T d = V::Sub(samples, c.bias);
         const T sign = V::ShiftRightSigned(d, 15);
         const T magnitude = V::Sub(V::Xor(d, sign), sign);
-        const T product = V::MulHiUnsigned(V::ShiftLeft(magnitude, 16 - c.shift),
-                                           V::Set16(static_cast<int16_t>(c.multiplier)));
-        const T s = negative ? V::Xor(sign, V::Set16(-1)) : sign;
+        const T product = V::MulHiUnsigned(V::ShiftLeft(magnitude, c.left), c.multiplier);
+        const T s = kNegative ? V::Xor(sign, V::Set16(-1)) : sign;
         return V::Sub(V::Xor(product, s), s);
     }
 
@@ -43,15 +69,13 @@ struct Rgb565Kernel {
         out[1] = V::UnpackHi16(t, t);
     }
 
-    static Terms LoadTerms(const uint8_t *u, const uint8_t *v) {
+    static Terms LoadTerms(const uint8_t *u, const uint8_t *v, const Coefficients &k) {
         const T uw = V::LoadWords(u);
         const T vw = V::LoadWords(v);
         Terms t;
-        Duplicate(Term(vw, colour::kRedFromV565Vector, false), t.red);
-        Duplicate(V::Add(Term(uw, colour::kGreenFromU565Vector, true),
-                         Term(vw, colour::kGreenFromV565Vector, true)),
-                  t.green);
-        Duplicate(Term(uw, colour::kBlueFromU565Vector, false), t.blue);
+        Duplicate(Term(vw, k.red), t.red);
+        Duplicate(V::Add(Term<true>(uw, k.greenU), Term<true>(vw, k.greenV)), t.green);
+        Duplicate(Term(uw, k.blue), t.blue);
         return t;
     }
 
@@ -59,10 +83,15 @@ struct Rgb565Kernel {
         return V::PackUnsigned(V::Add(lo, term[0]), V::Add(hi, term[1]));
     }
 
-    static void Row(const uint8_t *yRow, const Terms &t, uint8_t *out) {
+    template <bool kLumaTerm>
+    static void Row(const uint8_t *yRow, const Terms &t, const Coefficients &k, uint8_t *out) {
         const T y = V::Load(yRow);
-        const T lo = V::UnpackLo8(y, V::Zero());
-        const T hi = V::UnpackHi8(y, V::Zero());
+        T lo = V::UnpackLo8(y, V::Zero());
+        T hi = V::UnpackHi8(y, V::Zero());
+        if (kLumaTerm) {
+            lo = Term(lo, k.luma);
+            hi = Term(hi, k.luma);
+        }
         const T r = Clamp(lo, hi, t.red);
         const T g = Clamp(lo, hi, t.green);
         const T b = Clamp(lo, hi, t.blue);
@@ -74,14 +103,27 @@ struct Rgb565Kernel {
         V::StoreUnpacked(out, V::UnpackLo8(low, high), V::UnpackHi8(low, high));
     }
 
-    static void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
-                     uint8_t *d0, uint8_t *d1, int32_t from, int32_t width) {
-        StepsThenTail<V::kBytes, rgb565_pair_c>(y0, y1, u, v, d0, d1, from, width,
+    template <bool kLumaTerm>
+    static void Steps(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
+                      uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
+                      const colour::Record &colour) {
+        const Coefficients k = Load(colour);
+        StepsThenTail<V::kBytes, rgb565_pair_c>(y0, y1, u, v, d0, d1, from, width, colour,
                                                 [&](uintptr_t j) {
-                                                    const Terms t = LoadTerms(u + j, v + j);
-                                                    Row(y0 + 2 * j, t, d0 + 4 * j);
-                                                    Row(y1 + 2 * j, t, d1 + 4 * j);
+                                                    const Terms t = LoadTerms(u + j, v + j, k);
+                                                    Row<kLumaTerm>(y0 + 2 * j, t, k, d0 + 4 * j);
+                                                    Row<kLumaTerm>(y1 + 2 * j, t, k, d1 + 4 * j);
                                                 });
+    }
+
+    static void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
+                     uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
+                     const colour::Record &colour) {
+        if (colour.PlainLuma565()) {
+            Steps<false>(y0, y1, u, v, d0, d1, from, width, colour);
+        } else {
+            Steps<true>(y0, y1, u, v, d0, d1, from, width, colour);
+        }
     }
 };
 
@@ -94,28 +136,31 @@ struct UyvyKernel {
     }
 
     static void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
-                     uint8_t *d0, uint8_t *d1, int32_t from, int32_t width) {
-        StepsThenTail<V::kBytes, uyvy_pair_c>(y0, y1, u, v, d0, d1, from, width, [&](uintptr_t j) {
-            const typename V::T uv = V::LoadInterleaved(u + j, v + j);
-            Row(y0 + 2 * j, uv, d0 + 4 * j);
-            Row(y1 + 2 * j, uv, d1 + 4 * j);
-        });
+                     uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
+                     const colour::Record &colour) {
+        StepsThenTail<V::kBytes, uyvy_pair_c>(
+            y0, y1, u, v, d0, d1, from, width, colour, [&](uintptr_t j) {
+                const typename V::T uv = V::LoadInterleaved(u + j, v + j);
+                Row(y0 + 2 * j, uv, d0 + 4 * j);
+                Row(y1 + 2 * j, uv, d1 + 4 * j);
+            });
     }
 };
 
-// RGB24 on 16-bit lanes. A 13-bit fixed-point value x is held as its
-// quotient q = floor(x / 8192) and its fraction r8 = 8 (x - 8192 q), an
-// unsigned word, so that both come from one multiply each: the high and low
-// halves of 8 d x step. Luma is split into even and odd columns (words of
-// 8 y straight from the bytes), so each chroma word lines up with one word of
-// either half and is never duplicated. Every bias sits in the chroma terms
-// (colour.h checks the sums). A channel is the two quotients plus the carry
-// of the fractions, which is one signed compare against a threshold made
-// once per chroma sample: exactly floor of the 32-bit sum / 8192, and the
-// saturating pack is exactly the clamp to 0..255. Channels come out as bytes
-// of the even columns, then the odd ones, in each 16-pixel lane; Store::Bgr
-// interleaves three such registers into 3 V::kBytes bytes, and
-// Store::kPrefetch asks for the lines ahead of each step.
+// RGB24 on 16-bit lanes, at every level from SSE2 to AVX-512 (which has its
+// own walk and stores). A 13-bit fixed-point value x is held as its quotient
+// q = floor(x / 8192) and its fraction r8 = 8 (x - 8192 q), an unsigned word,
+// so that both come from one multiply each: the high and low halves of
+// 8 d x step. Luma is split into even and odd columns (words of 8 y straight
+// from the bytes), so each chroma word lines up with one word of either half
+// and is never duplicated. Every bias and the rounding sit in the chroma terms
+// (colour.h checks the sums). A channel is the two quotients plus the carry of
+// the fractions, found by one compare against a limit made once per chroma
+// sample: exactly floor of the 32-bit sum / 8192, and the saturating pack is
+// exactly the clamp to 0..255. Channels come out as bytes of the even columns,
+// then the odd ones, in each 16-pixel lane; Store::Bgr interleaves three such
+// registers into 3 V::kBytes bytes, and Store::kPrefetch asks for the lines
+// ahead of each step.
 template <class V, class Store>
 struct Rgb24Kernel {
     using T = typename V::T;
@@ -124,77 +169,102 @@ struct Rgb24Kernel {
         T q, r8;
     };
 
-    // step x d for words d8 = 8 d.
-    static Split Product8(T d8, int32_t step) {
-        const T k = V::Set16(static_cast<int16_t>(step));
-        return {V::MulHi(d8, k), V::MulLo(d8, k)};
+    // The record's steps and affine terms as registers, made once a row pair.
+    struct Affine {
+        T step, offset8, quotient;
+    };
+    struct Coefficients {
+        T luma;
+        Affine blue, green, red;  // green's step is -greenFromU
+        T greenFromV;             // negated
+    };
+
+    static Affine MakeAffine(int32_t step, colour::Affine a) {
+        return {V::Set16(static_cast<int16_t>(step)), V::Set16(static_cast<int16_t>(8 * a.offset)),
+                V::Set16(a.quotient)};
     }
+
+    static Coefficients Load(const colour::Record &r) {
+        return {V::Set16(static_cast<int16_t>(r.lumaStep)), MakeAffine(r.blueFromU, r.blueAffine),
+                MakeAffine(-r.greenFromU, r.greenAffine), MakeAffine(r.redFromV, r.redAffine),
+                V::Set16(static_cast<int16_t>(-r.greenFromV))};
+    }
+
+    // step x d for words d8 = 8 d.
+    static Split Product8(T d8, T step) { return {V::MulHi(d8, step), V::MulLo(d8, step)}; }
 
     // step x s + bias for words s8 = 8 s, the bias adding to the quotient only.
-    static Split Affine8(T s8, int32_t step, colour::Affine a) {
-        const Split p = Product8(V::Add(s8, V::Set16(static_cast<int16_t>(8 * a.offset))), step);
-        return {V::Add(p.q, V::Set16(a.quotient)), p.r8};
+    static Split Affine8(T s8, const Affine &a) {
+        const Split p = Product8(V::Add(s8, a.offset8), a.step);
+        return {V::Add(p.q, a.quotient), p.r8};
     }
 
-    // Fractions a + b carry out of 16 bits when a > ~b unsigned, which with
-    // the top bits flipped is a signed compare: (a ^ 0x8000) > (b ^ 0x7FFF).
-    static T FlipTop(T a) { return V::Xor(a, V::Set16(static_cast<int16_t>(0x8000))); }
-    static T CarryLimit(T b) { return V::Xor(b, V::Set16(0x7FFF)); }
-
     static Split Add(Split a, Split b) {
-        const T carry = V::CompareGreater(FlipTop(a.r8), CarryLimit(b.r8));
-        return {V::Sub(V::Add(a.q, b.q), carry), V::Add(a.r8, b.r8)};
+        const T q = V::CarryInto(V::Add(a.q, b.q), V::ForCompare(a.r8), V::CarryLimit(b.r8));
+        return {q, V::Add(a.r8, b.r8)};
     }
 
     // A chroma term for the luma lanes: its quotient and its carry limit.
     struct Term {
         T q, limit;
     };
-    static Term Ready(Split s) { return {s.q, CarryLimit(s.r8)}; }
+    static Term Ready(Split s) { return {s.q, V::CarryLimit(s.r8)}; }
 
     struct Chroma {
         Term blue, green, red;  // green is negated: luma minus the green sum
     };
 
-    static Chroma LoadChroma(const uint8_t *u, const uint8_t *v) {
-        using namespace colour;
-        const T u8 = V::ShiftLeft(V::LoadWords(u), 3);
-        const T v8 = V::ShiftLeft(V::LoadWords(v), 3);
-        return {Ready(Affine8(u8, kBlueFromU, kBlueAffine)),
-                Ready(Add(Affine8(u8, -kGreenFromU, kGreenAffine), Product8(v8, -kGreenFromV))),
-                Ready(Affine8(v8, kRedFromV, kRedAffine))};
+    // From the chroma samples as words.
+    static Chroma MakeChroma(T uWords, T vWords, const Coefficients &k) {
+        const T u8 = V::ShiftLeft(uWords, 3);
+        const T v8 = V::ShiftLeft(vWords, 3);
+        return {Ready(Affine8(u8, k.blue)),
+                Ready(Add(Affine8(u8, k.green), Product8(v8, k.greenFromV))),
+                Ready(Affine8(v8, k.red))};
     }
 
-    // Luma of one column parity: quotient and top-flipped fraction.
-    static Split Luma(T y8) {
-        const Split p = Product8(y8, colour::kLumaStep);
-        return {p.q, FlipTop(p.r8)};
+    // Luma of one column parity: quotient and compare-ready fraction.
+    static Split Luma(T y8, const Coefficients &k) {
+        const Split p = Product8(y8, k.luma);
+        return {p.q, V::ForCompare(p.r8)};
     }
 
     static T Channel(Split luma, const Term &c) {
-        return V::Sub(V::Add(luma.q, c.q), V::CompareGreater(luma.r8, c.limit));
+        return V::CarryInto(V::Add(luma.q, c.q), luma.r8, c.limit);
     }
 
-    static void Row(const uint8_t *yRow, const Chroma &c, uint8_t *out) {
-        const T y = V::Load(yRow);
-        const Split even = Luma(V::EvenBytes8(y));
-        const Split odd = Luma(V::OddBytes8(y));
-        const T b = V::PackUnsigned(Channel(even, c.blue), Channel(odd, c.blue));
-        const T g = V::PackUnsigned(Channel(even, c.green), Channel(odd, c.green));
-        Store::Bgr(out, b, g, V::PackUnsigned(Channel(even, c.red), Channel(odd, c.red)));
+    // The three channels of V::kBytes luma bytes, each packed even columns
+    // first.
+    struct Bgr {
+        T b, g, r;
+    };
+    static Bgr Channels(T y, const Chroma &c, const Coefficients &k) {
+        const Split even = Luma(V::EvenBytes8(y), k);
+        const Split odd = Luma(V::OddBytes8(y), k);
+        return {V::PackUnsigned(Channel(even, c.blue), Channel(odd, c.blue)),
+                V::PackUnsigned(Channel(even, c.green), Channel(odd, c.green)),
+                V::PackUnsigned(Channel(even, c.red), Channel(odd, c.red))};
+    }
+
+    static void Row(const uint8_t *yRow, const Chroma &c, const Coefficients &k, uint8_t *out) {
+        const Bgr p = Channels(V::Load(yRow), c, k);
+        Store::Bgr(out, p.b, p.g, p.r);
     }
 
     static void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
-                     uint8_t *d0, uint8_t *d1, int32_t from, int32_t width) {
-        StepsThenTail<V::kBytes, rgb24_pair_c>(y0, y1, u, v, d0, d1, from, width, [&](uintptr_t j) {
-            const Chroma c = LoadChroma(u + j, v + j);
-            if (Store::kPrefetch) {
-                PrefetchRgb24Step<V::kBytes>(y0, d0, 2 * j);
-                PrefetchRgb24Step<V::kBytes>(y1, d1, 2 * j);
-            }
-            Row(y0 + 2 * j, c, d0 + 6 * j);
-            Row(y1 + 2 * j, c, d1 + 6 * j);
-        });
+                     uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
+                     const colour::Record &colour) {
+        const Coefficients k = Load(colour);
+        StepsThenTail<V::kBytes, rgb24_pair_c>(
+            y0, y1, u, v, d0, d1, from, width, colour, [&](uintptr_t j) {
+                const Chroma c = MakeChroma(V::LoadWords(u + j), V::LoadWords(v + j), k);
+                if (Store::kPrefetch) {
+                    PrefetchRgb24Step<V::kBytes>(y0, d0, 2 * j);
+                    PrefetchRgb24Step<V::kBytes>(y1, d1, 2 * j);
+                }
+                Row(y0 + 2 * j, c, k, d0 + 6 * j);
+                Row(y1 + 2 * j, c, k, d1 + 6 * j);
+            });
     }
 };
 

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "convert/row_walk.h"
+
 // The operations whose intrinsics differ only in their prefix P (_mm or
 // _mm256) and whole-register suffix S (si128 or si256).
 #define KESTRA_VECTOR_OPS(P, S)                                                               \
@@ -32,7 +34,14 @@
     static T UnpackHi8(T a, T b) { return P##_unpackhi_epi8(a, b); }                          \
     static T UnpackLo16(T a, T b) { return P##_unpacklo_epi16(a, b); }                        \
     static T UnpackHi16(T a, T b) { return P##_unpackhi_epi16(a, b); }                        \
-    static T PackUnsigned(T a, T b) { return P##_packus_epi16(a, b); }
+    static T PackUnsigned(T a, T b) { return P##_packus_epi16(a, b); }                        \
+    /* Unsigned a > b, as the signed compare of both with the top bit flipped: */             \
+    /* ForCompare flips it, and CarryLimit(b) is ForCompare(~b), the limit above */           \
+    /* which a + b carries out of 16 bits. */                                                 \
+    static T ForCompare(T a) { return Xor(a, Set16(static_cast<int16_t>(0x8000))); }          \
+    static T CarryLimit(T b) { return Xor(b, Set16(0x7FFF)); }                                \
+    /* q + 1 where a > b, for values made by ForCompare or CarryLimit. */                     \
+    static T CarryInto(T q, T a, T b) { return Sub(q, CompareGreater(a, b)); }
 
 namespace kestra {
 namespace {
@@ -91,6 +100,50 @@ struct Vec256 {
     static T OddBytes8(T a) { return _mm256_maddubs_epi16(a, _mm256_set1_epi16(8 << 8)); }
 };
 #endif
+
+#if defined(__AVX512BW__)
+// AVX-512 BW for the RGB24 arithmetic: compares go to mask registers, so
+// unsigned ones need no flipped top bit.
+struct Vec512 {
+    using T = __m512i;
+    static constexpr int kBytes = 64;
+    static T Set16(int16_t x) { return _mm512_set1_epi16(x); }
+    static T Load(const uint8_t *p) { return _mm512_loadu_si512(p); }
+    static T Add(T a, T b) { return _mm512_add_epi16(a, b); }
+    static T MulLo(T a, T b) { return _mm512_mullo_epi16(a, b); }
+    static T MulHi(T a, T b) { return _mm512_mulhi_epi16(a, b); }
+    static T ShiftLeft(T a, int n) { return _mm512_slli_epi16(a, static_cast<unsigned>(n)); }
+    static T PackUnsigned(T a, T b) { return _mm512_packus_epi16(a, b); }
+    static T EvenBytes8(T a) { return _mm512_maddubs_epi16(a, _mm512_set1_epi16(8)); }
+    static T OddBytes8(T a) { return _mm512_maddubs_epi16(a, _mm512_set1_epi16(8 << 8)); }
+    static T ForCompare(T a) { return a; }
+    static T CarryLimit(T b) { return _mm512_ternarylogic_epi32(b, b, b, 0x55); }  // ~b
+    static T CarryInto(T q, T a, T b) {
+        return _mm512_mask_sub_epi16(q, _mm512_cmpgt_epu16_mask(a, b), q, _mm512_set1_epi16(-1));
+    }
+    // The first n bytes of a step (all 64 from n = 64 on).
+    static __mmask64 LowBits(uint64_t n) {
+        return n >= 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1;
+    }
+};
+#endif
+
+// UYVY frames too large for the caches (StreamsOutput) are converted by
+// kStreamed, whose streaming stores are weakly ordered: fenced before the
+// frame is handed on. Smaller ones go through kCached.
+template <RowPairFn kCached, RowPairFn kStreamed>
+void ConvertUyvyStreamingLarge(const uint8_t *y, int32_t yStride, const uint8_t *u,
+                               const uint8_t *v, int32_t uvStride, uint8_t *dst, int32_t dstStride,
+                               int32_t width, int32_t height, const colour::Record &colour) {
+    if (!StreamsOutput(dstStride, height)) {
+        ConvertRowPairs<kCached, Rows::PairsAndLoneRow>(y, yStride, u, v, uvStride, dst, dstStride,
+                                                        width, height, colour);
+        return;
+    }
+    ConvertRowPairs<kStreamed, Rows::PairsAndLoneRow>(y, yStride, u, v, uvStride, dst, dstStride,
+                                                      width, height, colour);
+    _mm_sfence();
+}
 
 }  // namespace
 }  // namespace kestra

@@ -9,6 +9,7 @@ namespace kestra {
 void OnLibraryLoad() {
     build_rgb24_tables();
     build_rgb565_tables();
+    build_remap_tables();
     // Without the settings object the tag has nowhere to go; loading still succeeds.
     LogSettings *settings = AcquireLogSettings();
     if (settings) settings->SetModuleName("libvidout");

@@ -69,6 +69,13 @@ void DrawWindow::FreeDraw() {
 
 // A crop set from inside the callback, or behind a queued set-up, is checked
 // against the frame size that set-up leaves; otherwise it takes effect at once.
+bool DrawWindow::SetColourSpace(int32_t matrix, int32_t range) {
+    const colour::Record *record = colour::Find(matrix, range);
+    if (!record) return false;
+    colourRecord = record;
+    return true;
+}
+
 void DrawWindow::SetPlayRect(const RECT *rect) {
     if (!InCallback() && QueueEmpty()) {
         ApplyPlayRect(rect);
@@ -319,7 +326,8 @@ Presented DrawWindow::PresentOnce(const FrameArgs &frame) {
     const int32_t mirror = mirrorMode;
     const Callback drawing(*this, frame, mirror);
     const WindowTarget window{state.hwnd, state.windowDC, state.windowRect};
-    return presenter->Present(FrameContext{frame, source, mirror == 1, osd, drawing, window});
+    return presenter->Present(
+        FrameContext{frame, source, mirror == 1, *colourRecord.load(), osd, drawing, window});
 }
 
 void DrawWindow::SetOsdText(int32_t index, const char *text, int32_t x, int32_t y, int32_t anchor,

@@ -66,6 +66,9 @@ public:
     void SetIndex(int32_t index) { drawIndex = index; }
     void SetDisplayCallback(void *user, KestraDisplayCallback callback);
     void SetMirrorMode(int32_t mode) { mirrorMode = mode; }
+    // The frames' matrix and range (colour::Find's values); false, and
+    // nothing changed, for values it does not know.
+    bool SetColourSpace(int32_t matrix, int32_t range);
     void SetPlayRect(const RECT *rect);
     int32_t InitDraw(int32_t width, int32_t height);
     void FreeDraw();
@@ -116,6 +119,7 @@ private:
     // seq_cst, both: the host may set them from another thread while a frame is drawn.
     std::atomic<uint32_t> drawIndex{0};
     std::atomic<int32_t> mirrorMode{0};
+    std::atomic<const colour::Record *> colourRecord{&colour::kBt601Studio};
     // seq_cst: the thread running the host's callback (0: none), compared by
     // the calls that callback may make.
     std::atomic<DWORD> callbackThread{0};

@@ -21,9 +21,10 @@ size_t DibRowBytes(int32_t width) { return (3 * size_t(width) + 3) & ~size_t(3);
 
 // Converts bottom-up straight into the DIB's rows; the full-frame converter
 // also fills an odd last column and row, so no byte of an earlier frame shows.
-void ConvertFrame(const FrameArgs &frame, uint8_t *buffer, int32_t width, int32_t height) {
+void ConvertFrame(const FrameArgs &frame, uint8_t *buffer, int32_t width, int32_t height,
+                  const colour::Record &colour) {
     Converters().rgb24Full(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, buffer,
-                           static_cast<int32_t>(DibRowBytes(width)), width, -height);
+                           static_cast<int32_t>(DibRowBytes(width)), width, -height, colour);
 }
 
 // The image is bottom-up, so the source's top edge becomes H - bottom. A
@@ -76,7 +77,7 @@ std::unique_ptr<Presenter> MakeGdiPresenter(const PresenterSetUp &setUp) {
 }
 
 Presented GdiPresenter::Present(const FrameContext &context) {
-    ConvertFrame(context.frame, pixels.get(), frameWidth, frameHeight);
+    ConvertFrame(context.frame, pixels.get(), frameWidth, frameHeight, context.colour);
     // OSD text and the host's drawing go onto the frame in a memory DC, and
     // the result back into the DIB.
     HDC screen = GetDC(nullptr);

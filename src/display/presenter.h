@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "convert/colour.h"
 #include "core/log_settings.h"
 #include "kestra/kestra.h"
 
@@ -98,6 +99,7 @@ struct FrameContext {
     // exclusive: the crop, or the whole frame.
     const RECT &source;
     bool mirrored;  // left-right
+    const colour::Record &colour;
     const OsdPainter &osd;
     const HostDrawing &drawing;
     const WindowTarget &window;

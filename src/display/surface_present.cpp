@@ -134,13 +134,16 @@ public:
     bool Attach(HWND window, const RECT &testTarget);
 
 protected:
-    virtual void Fill(const FrameArgs &frame, const LockedSurface &surface) = 0;
+    virtual void Fill(const FrameArgs &frame, const LockedSurface &surface,
+                      const colour::Record &colour) = 0;
     // Black in the surface's own format: the colour fill's 0 is green in a
     // YUV format, and the set-up's test blit reaches the window.
     virtual void Clear(const LockedSurface &surface) = 0;
 
 private:
-    HRESULT WriteFrame(const FrameArgs &frame);
+    HRESULT WriteFrame(const FrameContext &context);
+    // The frame as BT.601 studio-range samples, for the YUV formats' blit.
+    bool RemapFrame(const FrameArgs &frame, const colour::Record &colour, FrameArgs *remapped);
     HRESULT Show(const FrameContext &context);
     HRESULT Compose(const OsdPainter &osd, bool mirror, IDirectDrawSurface7 **shown);
     HRESULT ComposeThroughAux(const OsdPainter &osd, IDirectDrawSurface7 **shown);
@@ -167,6 +170,8 @@ private:
     bool gone = false;
     DirectDrawObjects objects;
     RECT clientRect{0, 0, 0, 0};  // the client area in screen coordinates, at the last draw
+    // Planes of the remapped frame, made at the first frame that needs them.
+    std::unique_ptr<uint8_t[]> remapped;
 };
 
 // One per frame-surface format; each fills the surface its own way.
@@ -180,7 +185,8 @@ public:
     bool Prepare() { return true; }
 
 protected:
-    void Fill(const FrameArgs &frame, const LockedSurface &surface) override;
+    void Fill(const FrameArgs &frame, const LockedSurface &surface,
+              const colour::Record &colour) override;
     void Clear(const LockedSurface &surface) override;
 
 private:
@@ -298,7 +304,7 @@ void SurfacePresenter::SettleWindow(HWND window) {
 
 Presented SurfacePresenter::Present(const FrameContext &context) {
     if (!objects.primary || !objects.frame) return Presented::Released;
-    if (FAILED(WriteFrame(context.frame)))
+    if (FAILED(WriteFrame(context)))
         return SUCCEEDED(objects.frame->Restore()) ? Presented::NotShown : Presented::SetUpAgain;
     UpdateClientRect(context.window.hwnd);
     HRESULT shown = Show(context);
@@ -306,7 +312,7 @@ Presented SurfacePresenter::Present(const FrameContext &context) {
     // restored surface holds nothing defined: the frame goes in again before
     // it goes out.
     if (RestoreLost(shown)) {
-        if (FAILED(WriteFrame(context.frame))) return Presented::NotShown;
+        if (FAILED(WriteFrame(context))) return Presented::NotShown;
         shown = Show(context);
     }
     if (gone) return Presented::SetUpAgain;
@@ -316,8 +322,32 @@ Presented SurfacePresenter::Present(const FrameContext &context) {
     return shown == DDERR_SURFACELOST ? Presented::NotShown : Presented::Shown;
 }
 
-HRESULT SurfacePresenter::WriteFrame(const FrameArgs &frame) {
-    return LockFrame([&](const LockedSurface &surface) { Fill(frame, surface); });
+HRESULT SurfacePresenter::WriteFrame(const FrameContext &context) {
+    const FrameArgs *frame = &context.frame;
+    FrameArgs remappedFrame = context.frame;
+    if (chromaBlock != ChromaBlock::None && &context.colour != &colour::kBt601Studio) {
+        if (!RemapFrame(context.frame, context.colour, &remappedFrame)) return E_OUTOFMEMORY;
+        frame = &remappedFrame;
+    }
+    return LockFrame([&](const LockedSurface &surface) { Fill(*frame, surface, context.colour); });
+}
+
+bool SurfacePresenter::RemapFrame(const FrameArgs &frame, const colour::Record &colour,
+                                  FrameArgs *out) {
+    const size_t lumaBytes = size_t(frameWidth) * size_t(frameHeight);
+    const int32_t chromaWidth = frameWidth / 2;
+    const size_t chromaBytes = size_t(chromaWidth) * size_t(frameHeight / 2);
+    if (!remapped) remapped.reset(new (std::nothrow) uint8_t[lumaBytes + 2 * chromaBytes]);
+    if (!remapped) return false;
+    uint8_t *y = remapped.get(), *u = y + lumaBytes, *v = u + chromaBytes;
+    remap_to_bt601_studio(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, y, frameWidth,
+                          u, v, chromaWidth, frameWidth, frameHeight, colour);
+    out->y = y;
+    out->yStride = frameWidth;
+    out->u = u;
+    out->v = v;
+    out->uvStride = chromaWidth;
+    return true;
 }
 
 HRESULT SurfacePresenter::Show(const FrameContext &context) {
@@ -359,7 +389,8 @@ bool SurfacePresenter::RestoreLost(HRESULT hr) {
 }
 
 template <>
-void Yv12Presenter::Fill(const FrameArgs &frame, const LockedSurface &surface) {
+void Yv12Presenter::Fill(const FrameArgs &frame, const LockedSurface &surface,
+                         const colour::Record &) {
     const int32_t pitch = surface.pitch;
     CopyPlane(surface.bits, pitch, frame.y, frame.yStride, surface.width, surface.rows);
     // The extra column and row of an odd size repeat the frame's last ones.
@@ -409,11 +440,12 @@ void Rgb565Presenter::Clear(const LockedSurface &surface) {
 }
 
 template <>
-void UyvyPresenter::Fill(const FrameArgs &frame, const LockedSurface &surface) {
+void UyvyPresenter::Fill(const FrameArgs &frame, const LockedSurface &surface,
+                         const colour::Record &colour) {
     // Whole 4-byte groups only: an odd width's last pixel fills a group of its own.
     const int32_t columns = std::min(surface.width, surface.pitch / 4 * 2);
     Converters().uyvy(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, surface.bits,
-                      surface.pitch, columns, surface.rows);
+                      surface.pitch, columns, surface.rows, colour);
 }
 
 template <>
@@ -423,10 +455,11 @@ bool Rgb565Presenter::Prepare() {
 }
 
 template <>
-void Rgb565Presenter::Fill(const FrameArgs &frame, const LockedSurface &surface) {
+void Rgb565Presenter::Fill(const FrameArgs &frame, const LockedSurface &surface,
+                           const colour::Record &colour) {
     // Strided: hosts that pad their rows must not get a sheared picture.
     Converters().rgb565(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, scratch.get(),
-                        2 * frameWidth, frameWidth, frameHeight);
+                        2 * frameWidth, frameWidth, frameHeight, colour);
     const int32_t rowBytes = std::min(2 * surface.width, surface.pitch);
     CopyPlane(surface.bits, surface.pitch, scratch.get(), 2 * frameWidth, rowBytes, surface.rows);
 }
@@ -524,9 +557,9 @@ std::unique_ptr<P> TryFormat(DirectDrawObjects &dd, int32_t width, int32_t heigh
     format.dwFourCC = fourcc;
     if (!fourcc) {
         format.dwRGBBitCount = 16;
-        format.dwRBitMask = 0xF800;
-        format.dwGBitMask = 0x07E0;
-        format.dwBBitMask = 0x001F;
+        format.dwRBitMask = colour::kRedMask565;
+        format.dwGBitMask = colour::kGreenMask565;
+        format.dwBBitMask = colour::kBlueMask565;
     }
     desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
     if (FAILED(dd.ddraw->CreateSurface(&desc, dd.frame.Out(), nullptr))) {

@@ -83,7 +83,7 @@ TEST_P(Rgb24Walk, WritesExactlyTheWalkedPixels) {
     const uint8_t *y = skipsRow0 ? yBuf.data() - yStride : yBuf.data();
 
     kestra::yv12_to_rgb24_c(y, yStride, uBuf.data(), vBuf.data(), uvStride, dstBuf.data(),
-                            3 * dstStride, w.width, w.height);
+                            3 * dstStride, w.width, w.height, kestra::colour::kBt601Studio);
 
     std::vector<bool> written(dstSize, false);
     for (int64_t r = 0; r < 2 * pairs; ++r) {

@@ -81,7 +81,8 @@ TEST_P(Rgb565Walk, WritesExactlyTheWalkedPixels) {
         for (size_t i = 0; i < b->size(); ++i) b->data()[i] = uint8_t(rng());
 
     kestra::yv12_to_rgb565_c(yBuf.data(), yStride, uBuf.data(), vBuf.data(), uvStride,
-                             dstBuf.data(), 2 * dstStride, w.width, w.height);
+                             dstBuf.data(), 2 * dstStride, w.width, w.height,
+                             kestra::colour::kBt601Studio);
 
     std::vector<bool> written(dstBuf.size(), false);
     for (int64_t r = 0; r < rows && touches; ++r) {

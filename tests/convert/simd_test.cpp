@@ -109,25 +109,35 @@ long FirstDifference(const std::vector<T> &a, const std::vector<T> &b) {
     return diff.first == a.end() ? -1 : static_cast<long>(diff.first - a.begin());
 }
 
+// A row per colour record; the default one is every host's picture.
+std::string RecordName(const kestra::colour::Record &r) {
+    return std::string(r.matrix == kestra::colour::Matrix::Bt709 ? "bt709" : "bt601") +
+           (r.range == kestra::colour::Range::Full ? " full" : " studio");
+}
+
 TEST_F(SimdConverters, ColourConvertersMatchReferenceForEveryTriple) {
     constexpr int w = TripleFrame::kWidth, h = TripleFrame::kHeight;
-    for (const Output &o : kOutputs) {
-        if (o.groups) continue;
-        const int bpp = o.bytesPerPixel;
-        std::vector<uint8_t> expected(size_t(bpp) * w * h), actual(expected.size());
-        for (int vBase = 0; vBase < 256; vBase += 16) {
-            const TripleFrame f(vBase);
-            o.reference(f.y.data(), w, f.u.data(), f.v.data(), w / 2, expected.data(), bpp * w, w,
-                        h);
-            for (CpuLevel level : VectorLevels()) {
-                std::fill(actual.begin(), actual.end(), 0xA5);
-                (kestra::ConverterTableFor(level)->*o.fast)(f.y.data(), w, f.u.data(), f.v.data(),
-                                                            w / 2, actual.data(), bpp * w, w, h);
-                const long byte = FirstDifference(expected, actual);
-                if (byte < 0) continue;
-                FAIL() << o.name << " at " << kestra::CpuLevelName(level) << ": "
-                       << f.Describe(int(byte / bpp)) << " byte " << byte % bpp << " expected "
-                       << int(expected[size_t(byte)]) << " actual " << int(actual[size_t(byte)]);
+    for (const kestra::colour::Record &colour : kestra::colour::kRecords) {
+        for (const Output &o : kOutputs) {
+            if (o.groups) continue;
+            const int bpp = o.bytesPerPixel;
+            std::vector<uint8_t> expected(size_t(bpp) * w * h), actual(expected.size());
+            for (int vBase = 0; vBase < 256; vBase += 16) {
+                const TripleFrame f(vBase);
+                o.reference(f.y.data(), w, f.u.data(), f.v.data(), w / 2, expected.data(), bpp * w,
+                            w, h, colour);
+                for (CpuLevel level : VectorLevels()) {
+                    std::fill(actual.begin(), actual.end(), 0xA5);
+                    (kestra::ConverterTableFor(level)->*o.fast)(f.y.data(), w, f.u.data(),
+                                                                f.v.data(), w / 2, actual.data(),
+                                                                bpp * w, w, h, colour);
+                    const long byte = FirstDifference(expected, actual);
+                    if (byte < 0) continue;
+                    FAIL() << o.name << " " << RecordName(colour) << " at "
+                           << kestra::CpuLevelName(level) << ": " << f.Describe(int(byte / bpp))
+                           << " byte " << byte % bpp << " expected " << int(expected[size_t(byte)])
+                           << " actual " << int(actual[size_t(byte)]);
+                }
             }
         }
     }
@@ -197,17 +207,21 @@ TEST_F(SimdConverters, RandomFramesMatchReferenceAtEveryLevel) {
         // The canary differs per frame so a stray write of an old value shows.
         const uint8_t canary = static_cast<uint8_t>(rng_());
         const uint8_t *y = f.y.data(), *u = f.u.data(), *v = f.v.data();
+        const kestra::colour::Record &colour =
+            kestra::colour::kRecords[n % kestra::colour::kRecordCount];
         for (const Output &o : kOutputs) {
             const RandomFrame::Destination d = f.For(o);
             std::vector<uint8_t> expected(d.size, canary);
-            o.reference(y, f.yStride, u, v, f.uvStride, expected.data(), d.pitch, f.width,
-                        d.height);
+            o.reference(y, f.yStride, u, v, f.uvStride, expected.data(), d.pitch, f.width, d.height,
+                        colour);
             for (CpuLevel level : VectorLevels()) {
                 std::vector<uint8_t> actual(d.size, canary);
-                (kestra::ConverterTableFor(level)->*o.fast)(
-                    y, f.yStride, u, v, f.uvStride, actual.data(), d.pitch, f.width, d.height);
+                (kestra::ConverterTableFor(level)->*o.fast)(y, f.yStride, u, v, f.uvStride,
+                                                            actual.data(), d.pitch, f.width,
+                                                            d.height, colour);
                 EXPECT_EQ(-1, FirstDifference(expected, actual))
-                    << o.name << " at " << kestra::CpuLevelName(level) << ": first differing byte";
+                    << o.name << " " << RecordName(colour) << " at " << kestra::CpuLevelName(level)
+                    << ": first differing byte";
             }
         }
         if (HasFailure()) return;
@@ -229,7 +243,7 @@ TEST_F(SimdConverters, EveryDestinationAlignmentMatchesReference) {
             // The frame sits 64 bytes into the reference, 64 bytes of canary after it.
             std::vector<uint8_t> expected(d.size + 128, 0xC3);
             o.reference(y, f.yStride, u, v, f.uvStride, expected.data() + 64, d.pitch, f.width,
-                        d.height);
+                        d.height, kestra::colour::kBt601Studio);
             for (CpuLevel level : VectorLevels()) {
                 for (int offset = 0; offset < 64; ++offset) {
                     // Shift the whole buffer so the frame starts at `offset` within a line.
@@ -237,7 +251,8 @@ TEST_F(SimdConverters, EveryDestinationAlignmentMatchesReference) {
                     const size_t base = (64 - reinterpret_cast<uintptr_t>(buffer.data()) % 64) % 64;
                     uint8_t *frame = buffer.data() + base + offset + 64;
                     (kestra::ConverterTableFor(level)->*o.fast)(y, f.yStride, u, v, f.uvStride,
-                                                                frame, d.pitch, f.width, d.height);
+                                                                frame, d.pitch, f.width, d.height,
+                                                                kestra::colour::kBt601Studio);
                     std::vector<uint8_t> got(frame - 64, frame - 64 + expected.size());
                     EXPECT_EQ(-1, FirstDifference(expected, got))
                         << o.name << " at " << kestra::CpuLevelName(level) << " destination offset "
@@ -258,11 +273,13 @@ TEST_F(SimdConverters, UyvyLargerThanTheCachesMatchesReference) {
         for (uint8_t &b : *plane) b = static_cast<uint8_t>(rng_());
     const size_t bytes = size_t(h - 1) * pitch + 4 * ((w + 1) / 2);
     std::vector<uint8_t> expected(bytes, 0x3C);
-    kestra::yv12_to_uyvy_c(y.data(), w, u.data(), v.data(), w / 2, expected.data(), pitch, w, h);
+    kestra::yv12_to_uyvy_c(y.data(), w, u.data(), v.data(), w / 2, expected.data(), pitch, w, h,
+                           kestra::colour::kBt601Studio);
     for (CpuLevel level : VectorLevels()) {
         std::vector<uint8_t> actual(bytes, 0x3C);
         kestra::ConverterTableFor(level)->uyvy(y.data(), w, u.data(), v.data(), w / 2,
-                                               actual.data(), pitch, w, h);
+                                               actual.data(), pitch, w, h,
+                                               kestra::colour::kBt601Studio);
         EXPECT_EQ(-1, FirstDifference(expected, actual)) << kestra::CpuLevelName(level);
     }
 }

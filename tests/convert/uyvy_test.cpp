@@ -25,13 +25,20 @@ struct Packer {
                int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width, int32_t height);
 };
 
-// The dispatched packer, as the display calls it.
-void Dispatched(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
-                int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width, int32_t height) {
-    kestra::Converters().uyvy(y, yStride, u, v, uvStride, dst, dstStride, width, height);
+// The reference and the dispatched packer, as the display calls it.
+void Reference(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+               int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width, int32_t height) {
+    kestra::yv12_to_uyvy_c(y, yStride, u, v, uvStride, dst, dstStride, width, height,
+                           kestra::colour::kBt601Studio);
 }
 
-const Packer kPackers[] = {{"c", kestra::yv12_to_uyvy_c}, {"mmx", Dispatched}};
+void Dispatched(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width, int32_t height) {
+    kestra::Converters().uyvy(y, yStride, u, v, uvStride, dst, dstStride, width, height,
+                              kestra::colour::kBt601Studio);
+}
+
+const Packer kPackers[] = {{"c", Reference}, {"mmx", Dispatched}};
 
 class UyvyBytes : public testing::TestWithParam<Packer> {};
 

@@ -54,7 +54,7 @@ std::vector<uint32_t> Expected(int mode, const YuvFrame &f) {
     std::vector<uint16_t> rgb565(size_t(f.width) * f.height);
     kestra::yv12_to_rgb565_c(p.y.data(), f.width, p.u.data(), p.v.data(), f.width / 2,
                              reinterpret_cast<uint8_t *>(rgb565.data()), 2 * f.width, f.width,
-                             f.height);
+                             f.height, kestra::colour::kBt601Studio);
     std::vector<uint32_t> out(rgb565.size());
     for (size_t i = 0; i < out.size(); ++i) {
         uint32_t r = rgb565[i] >> 11, g = (rgb565[i] >> 5) & 63, b = rgb565[i] & 31;

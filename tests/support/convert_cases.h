@@ -26,7 +26,7 @@ inline ::testing::AssertionResult BlocksConvertTo(kestra::ConvertFn convert, int
         const uint8_t u = uint8_t(c.u), v = uint8_t(c.v);
         uint8_t dst[4 * 4];
         std::memset(dst, 0xA5, sizeof dst);
-        convert(y, 2, &u, &v, 1, dst, 2 * bytesPerPixel, 2, 2);
+        convert(y, 2, &u, &v, 1, dst, 2 * bytesPerPixel, 2, 2, kestra::colour::kBt601Studio);
         for (int p = 0; p < 4; ++p) {
             uint32_t got = 0;
             for (int b = bytesPerPixel - 1; b >= 0; --b)

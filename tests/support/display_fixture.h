@@ -89,7 +89,7 @@ struct YuvFrame {
         const int w = width, h = height;
         std::vector<uint8_t> bgr(static_cast<size_t>(w) * h * 3);
         kestra::yv12_to_rgb24_c(y.data(), yStride, u.data(), v.data(), uvStride, bgr.data(), 3 * w,
-                                w, h);
+                                w, h, kestra::colour::kBt601Studio);
         for (size_t i = 0; i < rgb.size(); ++i)
             rgb[i] =
                 (uint32_t(bgr[3 * i + 2]) << 16) | (uint32_t(bgr[3 * i + 1]) << 8) | bgr[3 * i];
