@@ -3,7 +3,11 @@
 # compiled against kestra.h reference the __stdcall names (_Name@bytes), so
 # both the MSVC `lib /def` input and libkestra.dll.a need the decorated form;
 # dlltool -k then maps each one to the undecorated export.
-# Inputs: NM, DLLTOOL, OBJECTS (;-list), DEF_OUT, IMPLIB, DLL_NAME.
+# Inputs: NM, DLLTOOL, OBJECTS (;-list), EXPORTS (exports.txt), DEF_OUT, IMPLIB,
+# DLL_NAME.
+include(${CMAKE_CURRENT_LIST_DIR}/kestra_exports.cmake)
+kestra_read_exports(${EXPORTS} contract extensions)
+kestra_exports_summary(summary "${contract}" "${extensions}")
 set(names "")
 string(REPLACE "|" ";" OBJECTS "${OBJECTS}")
 foreach(object ${OBJECTS})
@@ -20,9 +24,11 @@ foreach(object ${OBJECTS})
 endforeach()
 list(REMOVE_DUPLICATES names)
 list(SORT names)
-list(LENGTH names count)
-if(NOT count EQUAL 23)
-    message(FATAL_ERROR "expected 23 __stdcall exports, found ${count}: ${names}")
+list(TRANSFORM names REPLACE "@[0-9]+$" "" OUTPUT_VARIABLE undecorated)
+set(expected ${contract} ${extensions})
+kestra_exports_difference(difference "${expected}" "${undecorated}")
+if(difference)
+    message(FATAL_ERROR "the __stdcall functions are not the ${summary}:${difference}")
 endif()
 set(text "LIBRARY ${DLL_NAME}\nEXPORTS\n")
 foreach(name ${names})

@@ -147,17 +147,26 @@ tools_check_archive() {  # preset
         lib/kestra.def lib/kestra.lib lib/cmake/kestra/kestraConfig.cmake README-windows.txt; do
         [ -f "$sdk/$f" ] || missing+=" $f"
     done
-    local nm=llvm-nm prefix=__imp_ names
+    local nm=llvm-nm prefix=__imp_ names expected count contract list="$tools_root/src/api/exports.txt"
     command -v $nm >/dev/null || nm=llvm-nm-14
     [ "$preset" = mingw32 ] && prefix=__imp__
-    names=$($nm "$sdk/lib/kestra.lib" 2>/dev/null | grep -c " T ${prefix}KESTRA_[A-Za-z0-9_]*\(@[0-9]*\)\?$")
+    # kestra.lib must import exactly the names of exports.txt (the contract's,
+    # then the extensions after its "# Extensions" line).
+    names=$($nm "$sdk/lib/kestra.lib" 2>/dev/null |
+        sed -n "s/^.* T ${prefix}\(KESTRA_[A-Za-z0-9_]*\)\(@[0-9]*\)\?$/\1/p" | sort -u)
+    expected=$(grep '^KESTRA_' "$list" | sort)
+    count=$(echo "$expected" | wc -l)
+    contract=$(sed '/^# *Extensions$/q' "$list" | grep -c '^KESTRA_')
     local want_open="${prefix}KESTRA_DWOpenDraw"
     [ "$preset" = mingw32 ] && want_open+="@4"
-    if [ -n "$missing" ] || [ "$names" != 23 ] || ! $nm "$sdk/lib/kestra.lib" | grep -q " $want_open$"; then
-        summaries+=("wine $preset SDK archive: FAILED, missing:${missing:- none}; kestra.lib has $names import names")
+    if [ -n "$missing" ] || [ "$names" != "$expected" ] || ! $nm "$sdk/lib/kestra.lib" | grep -q " $want_open$"; then
+        local lacks extra
+        lacks=$(comm -23 <(echo "$expected") <(echo "$names") | tr '\n' ' ')
+        extra=$(comm -13 <(echo "$expected") <(echo "$names") | tr '\n' ' ')
+        summaries+=("wine $preset SDK archive: FAILED, missing:${missing:- none}; kestra.lib lacks: ${lacks:-none}; imports unlisted: ${extra:-none}")
         return 1
     fi
-    summaries+=("wine $preset SDK archive: ok, $(basename "$zip"), $(unzip -Z1 "$zip" | grep -vc '/$') files, kestra.lib: 23 import names such as $want_open")
+    summaries+=("wine $preset SDK archive: ok, $(basename "$zip"), $(unzip -Z1 "$zip" | grep -vc '/$') files, kestra.lib: the $count names of src/api/exports.txt ($contract + $((count - contract)) extensions) such as $want_open")
 }
 
 # The C example, built against the unpacked archive as a host would, run once.
