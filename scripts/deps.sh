@@ -26,7 +26,9 @@ kestra_need() {
 
 KESTRA_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsdl2-dev libfreetype-dev
     libfontconfig-dev fonts-dejavu-core libyuv-dev libpng-dev)
-KESTRA_TEST_PACKAGES=(libgtest-dev libgmock-dev binutils)
+# ffmpeg: kestra-play's tests make a full-range BT.709 clip with it and check
+# the picture against its own conversion.
+KESTRA_TEST_PACKAGES=(libgtest-dev libgmock-dev binutils ffmpeg)
 # The benchmarks: scripts/test builds them, scripts/bench runs them.
 KESTRA_BENCH_PACKAGES=(libbenchmark-dev libswscale-dev)
 # llvm: llvm-dlltool makes kestra.lib, the import library for MSVC hosts.

@@ -27,7 +27,8 @@ TEST(PlayOptions, EveryOptionReachesItsField) {
                      "--osd",      "hello",      "--volume",
                      "0",          "--no-audio", "--headless",
                      "--snapshot", "a.png",      "--audio-out=b.wav",
-                     "--adapter",  "blt",        "clip.y4m",
+                     "--adapter",  "blt",        "--range=full",
+                     "--matrix",   "bt709",      "clip.y4m",
                      "sound.wav"},
                     &o, &error),
               ParseResult::Run)
@@ -51,6 +52,8 @@ TEST(PlayOptions, EveryOptionReachesItsField) {
     EXPECT_EQ(o.snapshotPath, "a.png");
     EXPECT_EQ(o.audioOutPath, "b.wav");
     EXPECT_EQ(o.adapter, "blt");
+    EXPECT_EQ(o.matrix, 1);
+    EXPECT_EQ(o.range, 1);
     EXPECT_EQ(o.clipPath, "clip.y4m");
     EXPECT_EQ(o.wavPath, "sound.wav");
 }
@@ -64,6 +67,12 @@ TEST(PlayOptions, NoArgumentsMeansTheBuiltInClipWithDefaults) {
     EXPECT_EQ(o.fpsNum, 0);
     EXPECT_EQ(o.volume, -1);
     EXPECT_FALSE(o.crop);
+    EXPECT_EQ(o.matrix, -1);
+    EXPECT_EQ(o.range, -1);
+    // Auto takes BT.709 from 1280 columns or past 576 lines.
+    EXPECT_EQ(kplay::AutoMatrix(1279, 576), 0);
+    EXPECT_EQ(kplay::AutoMatrix(1280, 480), 1);
+    EXPECT_EQ(kplay::AutoMatrix(704, 577), 1);
     EXPECT_EQ(Parse({"--help"}, &o, &error), ParseResult::Help);
 }
 
@@ -101,6 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadArgs{"CropEmpty", {"--crop", "10,0,10,20"}, true, "L<R"},
         BadArgs{"VolumeAbove100", {"--volume", "101"}, true, "for --volume"},
         BadArgs{"AdapterUnknown", {"--adapter", "gl"}, true, "fourcc, blt or none"},
+        BadArgs{"MatrixUnknown", {"--matrix", "bt2020"}, true, "bad value 'bt2020' for --matrix"},
         BadArgs{"ThreeFiles", {"a.y4m", "b.wav", "c"}, true, "too many files"},
         BadArgs{"AdapterOnWindows", {"--adapter", "blt"}, false, "only available in the Linux"}),
     kestra_test::CaseName());

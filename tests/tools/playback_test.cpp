@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -271,6 +272,63 @@ TEST_F(Playback, CropToTheFrameEdgeIsShown) {
     ASSERT_TRUE(ReadPng(png, &shot));
     EXPECT_EQ(shot.At(4, 5), Reference(frame)[0])
         << std::hex << "bottom row shows 0x" << shot.At(4, 5) << ", not the top rows' colour";
+}
+
+// A clip as ffmpeg writes full-range BT.709 video: yuvj420p, which it tags
+// XCOLORRANGE=FULL; Y4M cannot name the matrix, so the user does. Flat patches,
+// 80x120, four across and two down, each centre against ffmpeg's own
+// conversion of the frame.
+TEST_F(Playback, FfmpegFullRangeBt709ClipShowsFfmpegsColours) {
+    if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ffmpeg is not installed (scripts/deps.sh installs it for the tests)";
+    // The dark grey tells the ranges apart, the colours the matrices.
+    const uint32_t colours[8] = {0xC82828, 0x28B43C, 0x323CD2, 0xDCC832,
+                                 0x3CBEC8, 0xBE3CB4, 0x404040, 0xEBEBEB};
+    std::string graph;
+    for (int i = 0; i < 8; ++i) {
+        char patch[64];
+        std::snprintf(patch, sizeof patch, "color=0x%06X:s=80x120:r=25,format=rgb24[p%d];",
+                      static_cast<unsigned>(colours[i]), i);
+        graph += patch;
+    }
+    graph +=
+        "[p0][p1][p2][p3]hstack=4[top];[p4][p5][p6][p7]hstack=4[bottom];[top][bottom]vstack,"
+        "scale=out_color_matrix=bt709:out_range=full,format=yuvj420p";
+    const std::string clip = dir_ + "/clip.y4m", raw = dir_ + "/ffmpeg.rgb",
+                      png = dir_ + "/shot.png";
+    auto ffmpeg = [](const std::string &args) {
+        return std::system(("ffmpeg -nostdin -v error " + args).c_str());
+    };
+    ASSERT_EQ(ffmpeg("-f lavfi -i " + Quote(graph) + " -frames:v 3 " + Quote(clip)), 0);
+    // Accurate rounding: ffmpeg's fast path lands a step off the exact values.
+    ASSERT_EQ(
+        ffmpeg("-i " + Quote(clip) + " -frames:v 1 -vf scale=in_color_matrix=bt709:" +
+               "in_range=full:flags=accurate_rnd+full_chroma_int -pix_fmt rgb24 -f rawvideo " +
+               Quote(raw)),
+        0);
+
+    RunResult run = RunPlay(dir_, {"--headless", "--no-audio", "--adapter", "none", "--matrix",
+                                   "bt709", "--snapshot", png, clip});
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+    EXPECT_NE(LastLine(run.stderrText).find(" | bt709 full"), std::string::npos)
+        << "the range should come from the clip's tag: " << run.stderrText;
+    Picture shot;
+    ASSERT_TRUE(ReadPng(png, &shot));
+    ASSERT_EQ(shot.width, 320);
+    ASSERT_EQ(shot.height, 240);
+    const std::string bytes = ReadFile(raw);
+    const Picture reference{320, 240, std::vector<uint8_t>(bytes.begin(), bytes.end())};
+    ASSERT_EQ(reference.rgb.size(), shot.rgb.size());
+    for (int i = 0; i < 8; ++i) {
+        const int x = 40 + 80 * (i % 4), y = 60 + 120 * (i / 4);
+        const uint32_t want = reference.At(x, y);
+        // Each colour back within a quantisation step: ffmpeg read BT.709 full range.
+        ASSERT_LE(ChannelDistance(want, colours[i]), 3)
+            << std::hex << "ffmpeg made 0x" << want << " of 0x" << colours[i];
+        EXPECT_LE(ChannelDistance(shot.At(x, y), want), 2)
+            << "patch " << i << " at (" << x << "," << y << "): got 0x" << std::hex << shot.At(x, y)
+            << ", ffmpeg shows 0x" << want;
+    }
 }
 
 // The clip and the sound file, when given, are written to the scratch

@@ -53,6 +53,17 @@ bool ParseFps(const std::string &text, int *num, int *den) {
     return true;
 }
 
+// "auto" is -1, the others their index in `names`.
+bool ParseColour(const std::string &text, const char *const (&names)[2], int *value) {
+    if (text == "auto")
+        *value = -1;
+    else if (text == names[0] || text == names[1])
+        *value = text == names[0] ? 0 : 1;
+    else
+        return false;
+    return true;
+}
+
 struct Parser {
     int argc;
     const char *const *argv;
@@ -80,9 +91,9 @@ struct Parser {
 };
 
 bool TakesValue(const std::string &name) {
-    static const char *const kNames[] = {"--frames",   "--fps",       "--window",
-                                         "--crop",     "--osd",       "--volume",
-                                         "--snapshot", "--audio-out", "--adapter"};
+    static const char *const kNames[] = {"--frames",  "--fps",    "--window",   "--crop",
+                                         "--osd",     "--volume", "--snapshot", "--audio-out",
+                                         "--adapter", "--matrix", "--range"};
     for (const char *n : kNames)
         if (name == n) return true;
     return false;
@@ -123,6 +134,12 @@ bool ApplyValue(Parser &p, const std::string &name, const std::string &value, Op
         if (value != "fourcc" && value != "blt" && value != "none")
             return p.Bad(name, value, "fourcc, blt or none");
         o->adapter = value;
+    } else if (name == "--matrix") {
+        if (!ParseColour(value, kMatrixNames, &o->matrix))
+            return p.Bad(name, value, "bt601, bt709 or auto");
+    } else if (name == "--range") {
+        if (!ParseColour(value, kRangeNames, &o->range))
+            return p.Bad(name, value, "studio, full or auto");
     }
     return true;
 }
@@ -190,6 +207,10 @@ const char *UsageText(bool standIn) {
         "  --window WxH      window client size (default: the frame size)\n"
         "  --mirror          mirror left to right\n"
         "  --crop L,T,R,B    show only columns L to R-1 and rows T to B-1 of the frame\n"
+        "  --matrix M        bt601, bt709 or auto (default): bt709 for frames 1280 or more\n"
+        "                    wide or over 576 lines tall, else bt601\n"
+        "  --range R         studio (Y 16-235), full (0-255) or auto (default): the clip's\n"
+        "                    XCOLORRANGE tag, else studio\n"
         "  --osd TEXT        show TEXT at the bottom left of the picture\n"
         "  --volume 0-100    audio volume\n"
         "  --no-audio        play no sound\n"
@@ -209,5 +230,7 @@ const char *UsageText(bool standIn) {
            (standIn ? kStandIn : "") + "Escape or closing the window ends playback.\n";
     return text.c_str();
 }
+
+int AutoMatrix(int width, int height) { return width >= 1280 || height > 576 ? 1 : 0; }
 
 }  // namespace kplay

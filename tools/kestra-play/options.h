@@ -6,6 +6,10 @@
 
 namespace kplay {
 
+// --matrix and --range values, numbered as KESTRA_DWSetColorSpace takes them.
+inline constexpr const char *kMatrixNames[2] = {"bt601", "bt709"};
+inline constexpr const char *kRangeNames[2] = {"studio", "full"};
+
 struct Options {
     std::string clipPath;  // empty: the built-in clip
     std::string wavPath;   // empty: the built-in tone (built-in clip only) or silence
@@ -23,6 +27,8 @@ struct Options {
     bool noAudio = false;
     std::string snapshotPath;
     std::string audioOutPath;
+    int matrix = -1;  // -1: auto (AutoMatrix); else an index of kMatrixNames
+    int range = -1;   // -1: auto (the clip's tag); else an index of kRangeNames
     // Stand-in platform only.
     bool headless = false;
     std::string adapter;  // "", "fourcc", "blt" or "none"
@@ -36,5 +42,9 @@ ParseResult ParseOptions(int argc, const char *const *argv, bool standIn, Option
                          std::string *error);
 
 const char *UsageText(bool standIn);
+
+// The matrix "auto" takes for a frame size, as mpv guesses it: BT.709 from
+// 1280 columns or past 576 lines (HD), BT.601 below (SD).
+int AutoMatrix(int width, int height);
 
 }  // namespace kplay

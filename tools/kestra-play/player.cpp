@@ -172,7 +172,20 @@ bool Player::OpenDisplay(std::string *error) {
     }
     if (!options_.osdText.empty())
         KESTRA_DWSetOSDText(display_, 1, options_.osdText.c_str(), 16, 40, 1, kOsdColour);
-    return true;
+    return SetColourSpace(error);
+}
+
+// Y4M names the range but never the matrix, so "auto" guesses that from the
+// frame size. The built-in clip is studio-range BT.601.
+bool Player::SetColourSpace(std::string *error) {
+    const bool fileFull = !builtIn_ && y4m_.header().fullRange;
+    matrix_ = options_.matrix >= 0 ? options_.matrix : AutoMatrix(width_, height_);
+    range_ = options_.range >= 0 ? options_.range : fileFull ? 1 : 0;
+    const int32_t result = KESTRA_DWSetColorSpace(display_, matrix_, range_);
+    if (result == 0) return true;
+    *error = std::string("the display refused ") + kMatrixNames[matrix_] + " " +
+             kRangeNames[range_] + " (result " + std::to_string(result) + ")";
+    return false;
 }
 
 bool Player::StartAudio(std::string *error) {
@@ -314,11 +327,11 @@ void Player::PrintStatus(bool final) {
     const double elapsed = now - startTime_;
     const std::string total = totalFrames_ > 0 ? std::to_string(totalFrames_) : "?";
     // No render mode: the library does not tell its host which one it chose.
-    std::fprintf(stderr, "%sframe %" PRId64 " of %s | %.1f fps | late %" PRId64 "%s",
+    std::fprintf(stderr, "%sframe %" PRId64 " of %s | %.1f fps | late %" PRId64 " | %s %s%s",
                  tty ? "\r" : "", shown_, total.c_str(),
                  // The first frame is shown at once: rate over the gaps after it.
                  shown_ > 1 && elapsed > 0 ? (shown_ - 1) / elapsed : 0.0, late_,
-                 tty && !final ? "   " : "\n");
+                 kMatrixNames[matrix_], kRangeNames[range_], tty && !final ? "   " : "\n");
     std::fflush(stderr);
     statusLineOpen_ = tty && !final;
 }

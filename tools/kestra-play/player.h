@@ -35,6 +35,7 @@ private:
     bool OpenAudioSource(std::string *error);
     bool CheckOutputs(std::string *error);
     bool OpenDisplay(std::string *error);
+    bool SetColourSpace(std::string *error);
     bool StartAudio(std::string *error);
     bool NextFrame(std::string *error, bool *end);
     bool PlayFrames(std::string *error);
@@ -55,6 +56,7 @@ private:
     int64_t totalFrames_ = 0;  // 0: unknown (looping forever)
     int64_t clipIndex_ = 0;    // frame number within the current pass
     YuvFrame frame_;
+    int matrix_ = 0, range_ = 0;  // as KESTRA_DWSetColorSpace takes them
 
     // Sound: the WAV file, else the tone for the built-in clip, else none.
     std::unique_ptr<WavReader> wav_;

@@ -143,8 +143,13 @@ bool ParseField(const std::string &field, Y4mHeader *h, bool *seen, std::string 
             }
             h->chroma = value;
             return true;
+        case 'X':
+            // ffmpeg tags full-range (yuvj) clips; no other extension matters to us.
+            if (value == "COLORRANGE=FULL" || value == "COLORRANGE=LIMITED")
+                h->fullRange = value == "COLORRANGE=FULL";
+            return true;
         default:
-            // A (aspect), X (extensions) and letters added later carry nothing we need.
+            // A (aspect) and letters added later carry nothing we need.
             return true;
     }
 }

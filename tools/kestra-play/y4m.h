@@ -18,12 +18,13 @@ struct Y4mHeader {
     int fpsDen = 0;
     char interlace = 'p';
     std::string chroma = "420";  // the C field without its letter
+    bool fullRange = false;      // XCOLORRANGE=FULL; LIMITED or no tag: studio range
 };
 
 // Parses the text after the "YUV4MPEG2" signature (the header line without
 // its line feed). False with a one-line reason for anything the player cannot
 // show: missing or malformed W/H/F, tiny or huge sizes, other chroma formats.
-// Interlacing, aspect and extension fields are read past.
+// Interlacing, aspect and extension fields other than XCOLORRANGE are read past.
 bool ParseY4mHeader(const std::string &fields, Y4mHeader *header, std::string *error);
 
 class Y4mReader {
