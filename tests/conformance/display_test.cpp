@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +61,7 @@ std::vector<uint32_t> ReadWhen(HWND window,
 struct Probe {
     int x, y;
     uint32_t colour;
+    int tolerance = kTolerance;
 };
 
 // What differs from the probes in a client area width pixels wide; "" when
@@ -69,7 +72,7 @@ std::string Mismatches(const std::vector<uint32_t> &pixels, int width, int heigh
     std::string mismatches;
     for (const Probe &p : probes) {
         const uint32_t actual = pixels[size_t(p.y) * size_t(width) + size_t(p.x)];
-        if (Near(actual, p.colour)) continue;
+        if (Near(actual, p.colour, p.tolerance)) continue;
         mismatches += " at (" + std::to_string(p.x) + "," + std::to_string(p.y) + ") expected " +
                       Hex(p.colour) + " got " + Hex(actual) + ";";
     }
@@ -93,11 +96,18 @@ std::string Mismatches(const std::vector<uint32_t> &pixels, int width, int heigh
     return ::testing::AssertionFailure() << mismatches;
 }
 
-// A studio-range YV12 frame of flat vertical bars: bar i covers columns
-// [i * width / n, (i + 1) * width / n).
+struct Yuv {
+    int y, u, v;
+};
+
+// A YV12 frame of flat vertical bars: bar i covers columns
+// [i * width / n, (i + 1) * width / n). Bars given as colours are studio-range
+// BT.601.
 class Yv12Frame {
 public:
     Yv12Frame(int width, int height, const std::vector<uint32_t> &bars)
+        : Yv12Frame(StudioBt601(bars), width, height) {}
+    Yv12Frame(const std::vector<Yuv> &bars, int width, int height)
         : width_(width),
           height_(height),
           y_(size_t(width) * height),
@@ -105,8 +115,8 @@ public:
           v_(u_.size()) {
         const int n = int(bars.size());
         for (int x = 0; x < width_; ++x) {
-            int yv, uv, vv;
-            ToYuv(bars[size_t(x * n / width_)], &yv, &uv, &vv);
+            const int yv = bars[size_t(x * n / width_)].y, uv = bars[size_t(x * n / width_)].u,
+                      vv = bars[size_t(x * n / width_)].v;
             for (int row = 0; row < height_; ++row) y_[size_t(row) * width_ + x] = uint8_t(yv);
             if (x % 2 || x / 2 >= width_ / 2) continue;
             for (int row = 0; row < height_ / 2; ++row) {
@@ -122,11 +132,15 @@ public:
     }
 
 private:
-    static void ToYuv(uint32_t xrgb, int *y, int *u, int *v) {
-        const double r = (xrgb >> 16) & 0xFF, g = (xrgb >> 8) & 0xFF, b = xrgb & 0xFF;
-        *y = int(16.5 + 0.257 * r + 0.504 * g + 0.098 * b);
-        *u = int(128.5 - 0.148 * r - 0.291 * g + 0.439 * b);
-        *v = int(128.5 + 0.439 * r - 0.368 * g - 0.071 * b);
+    static std::vector<Yuv> StudioBt601(const std::vector<uint32_t> &bars) {
+        std::vector<Yuv> yuv;
+        for (uint32_t xrgb : bars) {
+            const double r = (xrgb >> 16) & 0xFF, g = (xrgb >> 8) & 0xFF, b = xrgb & 0xFF;
+            yuv.push_back({int(16.5 + 0.257 * r + 0.504 * g + 0.098 * b),
+                           int(128.5 - 0.148 * r - 0.291 * g + 0.439 * b),
+                           int(128.5 + 0.439 * r - 0.368 * g - 0.071 * b)});
+        }
+        return yuv;
     }
 
     int width_, height_;
@@ -294,6 +308,92 @@ INSTANTIATE_TEST_SUITE_P(
             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
         return name;
     });
+
+// A matrix and range as KESTRA_DWSetColorSpace takes them, with the
+// standard's own numbers: luma weights, and the studio range's scales.
+struct ColourSpace {
+    const char *name;
+    int32_t matrix, range;
+    double kr, kb;
+    bool Studio() const { return range == 0; }
+    double Luma() const { return Studio() ? 255.0 / 219 : 1; }
+    double Chroma() const { return Studio() ? 255.0 / 224 : 1; }
+    double Black() const { return Studio() ? 16 : 0; }
+
+    // The samples of a colour, rounded as an encoder rounds them.
+    Yuv Encode(uint32_t xrgb) const {
+        const double r = (xrgb >> 16) & 0xFF, g = (xrgb >> 8) & 0xFF, b = xrgb & 0xFF;
+        const double luma = kr * r + (1 - kr - kb) * g + kb * b;
+        auto sample = [](double x) { return int(std::lround(std::clamp(x, 0.0, 255.0))); };
+        return {sample(Black() + luma / Luma()),
+                sample(128 + (b - luma) / (2 * (1 - kb)) / Chroma()),
+                sample(128 + (r - luma) / (2 * (1 - kr)) / Chroma())};
+    }
+    // What the samples stand for, clamped.
+    uint32_t Decode(Yuv s) const {
+        const double l = Luma() * (s.y - Black());
+        const double r = l + 2 * (1 - kr) * Chroma() * (s.v - 128);
+        const double b = l + 2 * (1 - kb) * Chroma() * (s.u - 128);
+        const double g = (l - kr * r - kb * b) / (1 - kr - kb);
+        auto channel = [](double x) { return uint32_t(std::lround(std::clamp(x, 0.0, 255.0))); };
+        return channel(r) << 16 | channel(g) << 8 | channel(b);
+    }
+};
+
+class ColourSpaceTest : public DisplayTest, public ::testing::WithParamInterface<ColourSpace> {};
+
+// How near each mode comes to the standard's colours: our converters within
+// rounding, a 5-6-5 surface within one step of its coarsest field, and the
+// YUV surfaces as the samples remapped for their BT.601 blit give them. The
+// default is every host's picture, as it always was.
+int ColourTolerance(bool gdi, bool defaultColours) {
+    if (defaultColours) return kTolerance;
+    const char *run = std::getenv("KESTRA_TEST_RENDER_MODE");
+    const std::string mode = run ? run : (gdi ? "gdi" : "yv12");
+    if (mode == "gdi" || mode == "d3d11") return 3;
+    if (mode == "rgb565") return 8 + 3;
+    return 6;
+}
+
+TEST_P(ColourSpaceTest, FlatPatchesShowTheStandardsColours) {
+    const ColourSpace &space = GetParam();
+    ASSERT_EQ(KESTRA_DWSetColorSpace(display_, space.matrix, space.range), 0);
+    int calls = 0;
+    ASSERT_EQ(
+        KESTRA_DWSetDisplayCB(display_, &calls,
+                              [](int32_t, HDC__ *, int32_t, int32_t, int32_t, int32_t, int32_t,
+                                 int32_t, int32_t, void *user) { ++*static_cast<int *>(user); }),
+        0);
+    // Near black and near white (where the ranges part), greys, and the
+    // colours a matrix moves most: a saturated red, grass, skin.
+    const uint32_t colours[] = {0x141414, 0xEBEBEB, 0xC82828, 0x3C8C28,
+                                0x283CC8, 0xDCAA8C, 0xDCD23C, 0xB43CAA};
+    std::vector<Yuv> patches;
+    std::vector<uint32_t> expected;
+    for (uint32_t c : colours) {
+        patches.push_back(space.Encode(c));
+        expected.push_back(space.Decode(patches.back()));
+    }
+    ASSERT_TRUE(DrawAndShow(Yv12Frame(patches, kFrameWidth, kFrameHeight)));
+    const int tolerance = ColourTolerance(calls > 0, space.matrix == 0 && space.range == 0);
+    std::vector<Probe> probes;
+    const int n = int(expected.size());
+    for (int i = 0; i < n; ++i)
+        for (int y : {kClientHeight / 4, kClientHeight / 2, 3 * kClientHeight / 4})
+            probes.push_back(
+                {(2 * i + 1) * kClientWidth / (2 * n), y, expected[size_t(i)], tolerance});
+    EXPECT_TRUE(Shows(window_, kClientWidth, kClientHeight, probes, [this] { Redraw(); }))
+        << space.name << ", within " << tolerance;
+}
+
+INSTANTIATE_TEST_SUITE_P(Spaces, ColourSpaceTest,
+                         ::testing::Values(ColourSpace{"bt601_studio", 0, 0, 0.299, 0.114},
+                                           ColourSpace{"bt709_studio", 1, 0, 0.2126, 0.0722},
+                                           ColourSpace{"bt601_full", 0, 1, 0.299, 0.114},
+                                           ColourSpace{"bt709_full", 1, 1, 0.2126, 0.0722}),
+                         [](const ::testing::TestParamInfo<ColourSpace> &p) {
+                             return std::string(p.param.name);
+                         });
 
 // Text set outside the six slots is ignored.
 TEST_F(DisplayTest, OsdTextShowsInItsColourAndGoesAwayWhenEmptied) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <string>
 #include <cstdint>
 #include <cstdlib>
 #include <random>
@@ -37,6 +39,41 @@ TEST(Rgb24Pixel, AllFourPixelsOfABlock) {
         {0, 128, 128, 0x000000},  {128, 128, 128, 0x828282}, {100, 128, 127, 0x606261},
         {128, 0, 0, 0x00FF00},    {128, 255, 255, 0xFF00FF}};
     EXPECT_TRUE(kestra_test::BlocksConvertTo(kestra::yv12_to_rgb24_c, 3, cases));
+}
+
+// Every record against the standard's equations, written here from the luma
+// weights and the range alone, in doubles, rounded and clamped: within 1 for
+// every (y, u, v) triple.
+TEST(Rgb24Pixel, EveryRecordWithinOneOfTheStandardForEveryTriple) {
+    for (const kestra::colour::Record &record : kestra::colour::kRecords) {
+        const bool bt709 = record.matrix == kestra::colour::Matrix::Bt709;
+        const bool studio = record.range == kestra::colour::Range::Studio;
+        const double kr = bt709 ? 0.2126 : 0.299, kb = bt709 ? 0.0722 : 0.114;
+        const double luma = studio ? 255.0 / 219 : 1, chroma = studio ? 255.0 / 224 : 1;
+        int worst = 0;
+        std::string where;
+        for (int u = 0; u < 256; ++u)
+            for (int v = 0; v < 256; ++v)
+                for (int y = 0; y < 256; ++y) {
+                    const double l = luma * (y - (studio ? 16 : 0));
+                    const double r = l + 2 * (1 - kr) * chroma * (v - 128);
+                    const double b = l + 2 * (1 - kb) * chroma * (u - 128);
+                    const double g = (l - kr * r - kb * b) / (1 - kr - kb);
+                    uint8_t bgr[3];
+                    kestra::yuv_to_rgb24_pixel_c(uint8_t(y), uint8_t(u), uint8_t(v), bgr, record);
+                    const double want[3] = {b, g, r};
+                    for (int c = 0; c < 3; ++c) {
+                        const int off =
+                            std::abs(bgr[c] - int(std::lround(std::clamp(want[c], 0.0, 255.0))));
+                        if (off <= worst) continue;
+                        worst = off;
+                        where = std::to_string(y) + "," + std::to_string(u) + "," +
+                                std::to_string(v) + " channel " + std::to_string(c);
+                    }
+                }
+        EXPECT_LE(worst, 1) << (bt709 ? "bt709 " : "bt601 ") << (studio ? "studio" : "full")
+                            << ": worst at yuv " << where;
+    }
 }
 
 // One conversion's geometry. Strides of 0 mean "packed".
