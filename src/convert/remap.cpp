@@ -77,17 +77,23 @@ void remap_to_bt601_studio(const uint8_t *y, int32_t yStride, const uint8_t *u, 
     }
     // Pixels past the last chroma row or column take the last sample, as the
     // converters do; a frame 1 pixel wide or high has none, and is grey.
+    const int32_t greyTerm = t.yFromU[kGrey] + t.yFromV[kGrey];
     for (int32_t row = 0; row < height; ++row) {
-        const int32_t k = chromaRows ? (row / 2 < chromaRows ? row / 2 : chromaRows - 1) : -1;
         const uint8_t *yRow = y + intptr_t(row) * yStride;
         uint8_t *out = dy + intptr_t(row) * dyStride;
-        for (int32_t x = 0; x < width; ++x) {
-            const int32_t j = x / 2 < chromaColumns ? x / 2 : chromaColumns - 1;
-            const bool chroma = k >= 0 && j >= 0;
-            const uint8_t su = chroma ? u[intptr_t(k) * uvStride + j] : kGrey;
-            const uint8_t sv = chroma ? v[intptr_t(k) * uvStride + j] : kGrey;
-            out[x] = Clamp16(t.yFromY[yRow[x]] + t.yFromU[su] + t.yFromV[sv]);
+        int32_t term = greyTerm;
+        if (chromaRows == 0 || chromaColumns == 0) {
+            for (int32_t x = 0; x < width; ++x) out[x] = Clamp16(t.yFromY[yRow[x]] + term);
+            continue;
         }
+        const int32_t k = row / 2 < chromaRows ? row / 2 : chromaRows - 1;
+        const uint8_t *cu = u + intptr_t(k) * uvStride, *cv = v + intptr_t(k) * uvStride;
+        for (int32_t j = 0; j < chromaColumns; ++j) {
+            term = t.yFromU[cu[j]] + t.yFromV[cv[j]];
+            out[2 * j] = Clamp16(t.yFromY[yRow[2 * j]] + term);
+            out[2 * j + 1] = Clamp16(t.yFromY[yRow[2 * j + 1]] + term);
+        }
+        if (width % 2) out[width - 1] = Clamp16(t.yFromY[yRow[width - 1]] + term);
     }
 }
 
