@@ -96,23 +96,25 @@ void RunCold(benchmark::State &state, const Frame &frame, Kind kind, const Conve
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * bytes);
 }
 
-Convert Ours(Kind kind, const kestra::ConverterTable &t) {
+Convert Ours(Kind kind, const kestra::ConverterTable &t,
+             const kestra::colour::Record &colour = kestra::colour::kBt601Studio) {
     switch (kind) {
         case Kind::Rgb24:
-            return [&t](const Frame &f, uint8_t *out) {
+            return [&t, &colour](const Frame &f, uint8_t *out) {
                 t.rgb24(f.y(), f.width, f.u(), f.v(), f.width / 2, out, 3 * f.width, f.width,
-                        f.height);
+                        f.height, colour);
             };
         case Kind::Rgb565:
-            return [&t](const Frame &f, uint8_t *out) {
+            return [&t, &colour](const Frame &f, uint8_t *out) {
                 t.rgb565(f.y(), f.width, f.u(), f.v(), f.width / 2, out, 2 * f.width, f.width,
-                         f.height);
+                         f.height, colour);
             };
         case Kind::Uyvy:
             break;
     }
-    return [&t](const Frame &f, uint8_t *out) {
-        t.uyvy(f.y(), f.width, f.u(), f.v(), f.width / 2, out, 2 * f.width, f.width, f.height);
+    return [&t, &colour](const Frame &f, uint8_t *out) {
+        t.uyvy(f.y(), f.width, f.u(), f.v(), f.width / 2, out, 2 * f.width, f.width, f.height,
+               colour);
     };
 }
 
@@ -230,6 +232,15 @@ void RegisterAll() {
                 if (i > 0 && kind != Kind::Rgb24 && level == CpuLevel::Ssse3) continue;
                 if (kind == Kind::Rgb565 && level == CpuLevel::Avx512) continue;
                 add(std::string("kestra_") + kestra::CpuLevelName(level), Ours(kind, *t));
+            }
+            // The other colour records at the level the presenters run, at 1080p: the
+            // same kernels with other constants, so the same speed.
+            if (kind != Kind::Uyvy && frame.width == 1920) {
+                const kestra::ConverterTable &top = kestra::Converters();
+                const char *names[] = {"", "bt709", "bt601full", "bt709full"};
+                for (int r = 1; r < kestra::colour::kRecordCount; ++r)
+                    add(std::string("top_") + names[r],
+                        Ours(kind, top, kestra::colour::kRecords[r]));
             }
             add("libyuv", Libyuv(kind));
             add("swscale", Swscale(kind, frame));

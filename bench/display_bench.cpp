@@ -106,7 +106,8 @@ double OwnWorkMs(Path path, const Frame &f) {
             return MillisecondsPerCall(
                 [&] {
                     t.rgb24Full(f.y(), f.width, f.u(), f.v(), f.width / 2, out.data(),
-                                (3 * f.width + 3) & ~3, f.width, -f.height);
+                                (3 * f.width + 3) & ~3, f.width, -f.height,
+                                kestra::colour::kBt601Studio);
                 },
                 20);
         case Path::Yv12:
@@ -115,14 +116,14 @@ double OwnWorkMs(Path path, const Frame &f) {
             return MillisecondsPerCall(
                 [&] {
                     t.uyvy(f.y(), f.width, f.u(), f.v(), f.width / 2, out.data(), 2 * f.width,
-                           f.width, f.height);
+                           f.width, f.height, kestra::colour::kBt601Studio);
                 },
                 20);
         case Path::Rgb565:
             return MillisecondsPerCall(
                 [&] {
                     t.rgb565(f.y(), f.width, f.u(), f.v(), f.width / 2, out.data(), 2 * f.width,
-                             f.width, f.height);
+                             f.width, f.height, kestra::colour::kBt601Studio);
                     std::memcpy(out.data() + pixels * 2, out.data(), pixels);  // the row copy
                 },
                 20);

@@ -70,17 +70,19 @@ double Median(std::vector<double> v) {
 Convert Level(const kestra::ConverterTable &t, const std::string &kind) {
     if (kind == "rgb24") {
         return [&t](const Frame &f, uint8_t *out) {
-            t.rgb24(f.y(), f.width, f.u(), f.v(), f.width / 2, out, 3 * f.width, f.width, f.height);
+            t.rgb24(f.y(), f.width, f.u(), f.v(), f.width / 2, out, 3 * f.width, f.width, f.height,
+                    kestra::colour::kBt601Studio);
         };
     }
     if (kind == "rgb565") {
         return [&t](const Frame &f, uint8_t *out) {
-            t.rgb565(f.y(), f.width, f.u(), f.v(), f.width / 2, out, 2 * f.width, f.width,
-                     f.height);
+            t.rgb565(f.y(), f.width, f.u(), f.v(), f.width / 2, out, 2 * f.width, f.width, f.height,
+                     kestra::colour::kBt601Studio);
         };
     }
     return [&t](const Frame &f, uint8_t *out) {
-        t.uyvy(f.y(), f.width, f.u(), f.v(), f.width / 2, out, 2 * f.width, f.width, f.height);
+        t.uyvy(f.y(), f.width, f.u(), f.v(), f.width / 2, out, 2 * f.width, f.width, f.height,
+               kestra::colour::kBt601Studio);
     };
 }
 

@@ -61,12 +61,14 @@ void Check(Reader &in, const Converter &c) {
         Plane(in, PlaneBytes(rows, c.wholeBlocks ? width / 2 * 2 : width, yStride));
     std::vector<uint8_t> u = Plane(in, PlaneBytes(chromaRows, width / 2, uvStride));
     std::vector<uint8_t> v = Plane(in, PlaneBytes(chromaRows, width / 2, uvStride));
+    // Last, so that inputs made before there were records still read as before.
+    const kestra::colour::Record &colour = kestra::colour::kRecords[in.Take(3)];
     const size_t dstBytes = PlaneBytes(c.wholeBlocks ? 2 * chromaRows : rows, rowBytes, dstStride);
     std::vector<uint8_t> expected(dstBytes, 0xA5), actual(dstBytes, 0xA5);
     c.reference(y.data(), yStride, u.data(), v.data(), uvStride, expected.data(), dstStride,
-                static_cast<int32_t>(width), height);
+                static_cast<int32_t>(width), height, colour);
     (kestra::Converters().*c.fast)(y.data(), yStride, u.data(), v.data(), uvStride, actual.data(),
-                                   dstStride, static_cast<int32_t>(width), height);
+                                   dstStride, static_cast<int32_t>(width), height, colour);
     if (expected != actual) std::abort();
 }
 
