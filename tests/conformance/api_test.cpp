@@ -38,6 +38,7 @@ const NullCase kNullCases[] = {
     {"DWSetOSDText", [] { return KESTRA_DWSetOSDText(nullptr, 0, "x", 0, 0, 0, 0); }},
     {"DWSetPlayRect", [] { return KESTRA_DWSetPlayRect(nullptr, nullptr); }},
     {"DWSetMirrorMode", [] { return KESTRA_DWSetMirrorMode(nullptr, 1); }},
+    {"DWSetColorSpace", [] { return KESTRA_DWSetColorSpace(nullptr, 1, 1); }},
     {"WVCloseWave", [] { return KESTRA_WVCloseWave(nullptr); }},
     {"WVSetWaveFormat", [] { return KESTRA_WVSetWaveFormat(nullptr, nullptr, 1024); }},
     {"WVSetWriteWaveCB", [] { return KESTRA_WVSetWriteWaveCB(nullptr, nullptr, NoWriteCallback); }},
@@ -96,6 +97,23 @@ TEST(Converter, ExportedConverterRefusesWithoutTouching) {
             << c.name;
         EXPECT_EQ(std::count(std::begin(out), std::end(out), uint8_t(0x5A)), 12) << c.name;
     }
+}
+
+// The colour extension: the default is the contract's converter, full range
+// takes Y 235 as 235 rather than white, and values it does not know are
+// refused with 2, writing nothing.
+TEST(Converter, ColourExtensionConvertsInTheGivenRange) {
+    uint8_t contract[12], out[12];
+    ASSERT_EQ(KESTRA_yv12_to_rgb24_c(contract, 2, kY, kU, kV, 2, 1, 2, 2), 0);
+    ASSERT_EQ(KESTRA_yv12_to_rgb24_cs(out, 2, kY, kU, kV, 2, 1, 2, 2, 0, 0), 0);
+    EXPECT_TRUE(std::equal(std::begin(out), std::end(out), std::begin(contract)));
+    ASSERT_EQ(KESTRA_yv12_to_rgb24_cs(out, 2, kY, kU, kV, 2, 1, 2, 2, 1, 1), 0);
+    EXPECT_EQ(out[0], 235);
+    EXPECT_EQ(out[6], 16);
+    std::fill(std::begin(out), std::end(out), uint8_t(0x5A));
+    EXPECT_EQ(KESTRA_yv12_to_rgb24_cs(out, 2, kY, kU, kV, 2, 1, 2, 2, 2, 0), 2);
+    EXPECT_EQ(KESTRA_yv12_to_rgb24_cs(out, 2, kY, kU, kV, 2, 1, 2, 2, 0, -1), 2);
+    EXPECT_EQ(std::count(std::begin(out), std::end(out), uint8_t(0x5A)), 12);
 }
 
 }  // namespace

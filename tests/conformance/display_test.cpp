@@ -358,6 +358,9 @@ int ColourTolerance(bool gdi, bool defaultColours) {
 TEST_P(ColourSpaceTest, FlatPatchesShowTheStandardsColours) {
     const ColourSpace &space = GetParam();
     ASSERT_EQ(KESTRA_DWSetColorSpace(display_, space.matrix, space.range), 0);
+    // Refused values change nothing.
+    ASSERT_EQ(KESTRA_DWSetColorSpace(display_, 2, space.range), 2);
+    ASSERT_EQ(KESTRA_DWSetColorSpace(display_, space.matrix, -1), 2);
     int calls = 0;
     ASSERT_EQ(
         KESTRA_DWSetDisplayCB(display_, &calls,
