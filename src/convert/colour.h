@@ -96,7 +96,13 @@ constexpr Equations StandardEquations(Weights w, Range range) {
             2 * (1 - w.blue) * chroma};
 }
 
-constexpr int32_t Fixed(double c) { return static_cast<int32_t>(c * kFixedOne + 0.5); }
+// Nearest for x >= 0 (std::lround is not constexpr).
+constexpr int32_t Nearest(double x) {
+    const int32_t whole = static_cast<int32_t>(x);
+    return x - whole < 0.5 ? whole : whole + 1;
+}
+
+constexpr int32_t Fixed(double c) { return Nearest(c * kFixedOne); }
 
 constexpr bool Fits16(int32_t x) { return x >= -32768 && x <= 32767; }
 
@@ -161,7 +167,7 @@ constexpr Record FromStandard(Matrix matrix, Range range) {
     const int32_t bias = static_cast<int32_t>(e.lumaBias);
     // 5-6-5 luma in 8.8 fixed point; the floored term loses half a level on
     // average, which the offset's truncation gives back.
-    const int32_t step565 = static_cast<int32_t>(e.luma * 256 + 0.5);
+    const int32_t step565 = Nearest(e.luma * 256);
     const int32_t offset565 = static_cast<int32_t>(step565 * bias / 256.0);
     Record r{};
     r.matrix = matrix;
