@@ -39,6 +39,9 @@ struct ShiftMultiply {
     int shift;
     int multiplier;
 };
+// One shift serves every coefficient of every record (up to 4, exact to
+// |d| = 128), so the kernels shift by a constant.
+constexpr int kShift565 = 14;
 
 // The standard's equations, in doubles: a channel is
 // luma x (y - lumaBias) plus the chroma terms of d = sample - 128.
@@ -128,13 +131,12 @@ constexpr bool Reproduces(double c, ShiftMultiply m, int maxD) {
     return true;
 }
 
-// The most precise form that reproduces trunc(c x d) for |d| <= maxD.
+// The multiplier that reproduces trunc(c x d) for |d| <= maxD at the
+// kernels' one shift.
 constexpr ShiftMultiply SolveShiftMultiply(double c, int maxD) {
-    for (int shift = 16; shift >= 0; --shift) {
-        const int floor = static_cast<int>(c * (1 << shift));
-        for (int m = floor; m <= floor + 1; ++m)
-            if (Reproduces(c, {shift, m}, maxD)) return {shift, m};
-    }
+    const int floor = static_cast<int>(c * (1 << kShift565));
+    for (int m = floor; m <= floor + 1; ++m)
+        if (Reproduces(c, {kShift565, m}, maxD)) return {kShift565, m};
     return {-1, 0};
 }
 

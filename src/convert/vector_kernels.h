@@ -24,14 +24,13 @@ template <class V>
 struct Rgb565Kernel {
     using T = typename V::T;
 
-    // One chroma coefficient of the record as registers.
+    // One chroma coefficient of the record as a register.
     struct Coefficient {
         T multiplier;
-        int left;  // 16 - shift
     };
 
     static Coefficient Make(colour::ShiftMultiply c) {
-        return {V::Set16(static_cast<int16_t>(c.multiplier)), 16 - c.shift};
+        return {V::Set16(static_cast<int16_t>(c.multiplier))};
     }
 
     struct Coefficients {
@@ -54,7 +53,8 @@ struct Rgb565Kernel {
         const T d = V::Sub(samples, V::Set16(colour::kChromaBias));
         const T sign = V::ShiftRightSigned(d, 15);
         const T magnitude = V::Sub(V::Xor(d, sign), sign);
-        const T product = V::MulHiUnsigned(V::ShiftLeft(magnitude, c.left), c.multiplier);
+        const T product =
+            V::MulHiUnsigned(V::ShiftLeft(magnitude, 16 - colour::kShift565), c.multiplier);
         const T s = kNegative ? V::Xor(sign, V::Set16(-1)) : sign;
         return V::Sub(V::Xor(product, s), s);
     }
