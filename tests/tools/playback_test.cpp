@@ -331,6 +331,168 @@ TEST_F(Playback, FfmpegFullRangeBt709ClipShowsFfmpegsColours) {
     }
 }
 
+#if KESTRA_PLAY_FFMPEG
+bool HaveFfmpeg() { return std::system("command -v ffmpeg >/dev/null 2>&1") == 0; }
+
+int Ffmpeg(const std::string &args) {
+    return std::system(("ffmpeg -nostdin -v error -y " + args).c_str());
+}
+
+// Median and 95th percentile, over every pixel of a snapshot, of the largest
+// channel difference from ffmpeg's picture (scaled to the snapshot by nearest
+// neighbour, as GDI stretches).
+struct Spread {
+    int median = 0, p95 = 0;
+};
+
+Spread Compare(const Picture &shot, const Picture &reference) {
+    std::vector<int> d;
+    d.reserve(static_cast<size_t>(shot.width) * shot.height);
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x)
+            d.push_back(
+                ChannelDistance(shot.At(x, y), reference.At(x * reference.width / shot.width,
+                                                            y * reference.height / shot.height)));
+    Spread s;
+    std::nth_element(d.begin(), d.begin() + static_cast<long>(d.size() / 2), d.end());
+    s.median = d[d.size() / 2];
+    std::nth_element(d.begin(), d.begin() + static_cast<long>(d.size() * 95 / 100), d.end());
+    s.p95 = d[d.size() * 95 / 100];
+    return s;
+}
+
+// The first channel of a recording, from its first to its last loud sample
+// past the device's constant lead-in: the tone's pitch and length.
+struct Heard {
+    double hertz = 0, seconds = 0;
+};
+
+Heard Listen(const std::string &bytes, int channels, int rate) {
+    std::vector<int16_t> s;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2 * static_cast<size_t>(channels))
+        s.push_back(static_cast<int16_t>(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8)));
+    size_t start = 0;
+    while (start + 1 < s.size() && s[start] == s[start + 1]) ++start;
+    size_t first = s.size(), last = 0;
+    for (size_t i = start; i < s.size(); ++i) {
+        if (std::abs(int(s[i])) < 2000) continue;
+        first = std::min(first, i);
+        last = i;
+    }
+    Heard h;
+    if (first >= last) return h;
+    int crossings = 0;
+    for (size_t i = first + 1; i <= last; ++i) crossings += (s[i - 1] < 0) != (s[i] < 0);
+    h.seconds = double(last - first) / rate;
+    h.hertz = crossings / 2.0 / h.seconds;
+    return h;
+}
+
+// A file as ffmpeg writes it, from 0.8 s of testsrc2 (input 0) and a sine
+// (input 1, when the row has a tone).
+struct FileCase {
+    const char *name;
+    const char *file;     // its extension picks the container
+    std::string encode;   // ffmpeg's options between the inputs and the file
+    const char *colours;  // the end of the status line
+    int toneHz = 0;       // 0: no sound
+    int rate = 0;         // the sound as played: 16-bit, this rate and channels
+    int channels = 0;
+    double minSeconds = 0;    // of the tone heard
+    int widthScale = 1;       // window columns per picture column (sample aspect ratio)
+    int keepPercent = 100;    // of the file's bytes (a truncated copy)
+    std::string softer = "";  // filters after testsrc2
+};
+
+void PrintTo(const FileCase &c, std::ostream *os) { *os << c.name; }
+
+class FfmpegFile : public Playback, public ::testing::WithParamInterface<FileCase> {};
+
+// The last frame against ffmpeg's own RGB decode of the same file (which
+// follows the stream's colour tags), and the sound as played against the tone.
+TEST_P(FfmpegFile, PlaysWithFfmpegsPictureAndItsSound) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed (scripts/deps.sh installs it)";
+    const FileCase &c = GetParam();
+    const std::string clip = dir_ + "/" + c.file, raw = dir_ + "/ffmpeg.rgb",
+                      png = dir_ + "/shot.png", wav = dir_ + "/sound.wav";
+    std::string inputs = "-f lavfi -i testsrc2=s=320x240:r=25:d=0.8" + c.softer + " ";
+    if (c.toneHz) inputs += "-f lavfi -i sine=f=" + std::to_string(c.toneHz) + ":d=0.8 ";
+    ASSERT_EQ(Ffmpeg(inputs + c.encode + " " + Quote(clip)), 0) << c.encode;
+    if (c.keepPercent < 100) {
+        const std::string bytes = ReadFile(clip);
+        ASSERT_TRUE(WriteFile(clip, bytes.substr(0, bytes.size() * c.keepPercent / 100)));
+    }
+    // Exact rounding, each chroma sample over its own pixels as the library
+    // shows it: ffmpeg's default interpolation would differ at every colour
+    // edge of testsrc2, its fast path by a step or two in 10 bits.
+    // (Quietly: a truncated file makes ffmpeg report each partial packet.)
+    ASSERT_EQ(Ffmpeg("-v fatal -i " + Quote(clip) + " -map 0:v -fps_mode passthrough -vf " +
+                     "scale=flags=neighbor+accurate_rnd+full_chroma_int -pix_fmt rgb24 " +
+                     "-f rawvideo " + Quote(raw)),
+              0);
+    const std::string frames = ReadFile(raw);
+    const size_t frameBytes = 320 * 240 * 3;
+    ASSERT_GE(frames.size(), frameBytes);
+
+    RunResult run = RunPlay(
+        dir_, {"--headless", "--adapter", "none", "--snapshot", png, "--audio-out", wav, clip});
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+    const std::string status = LastLine(run.stderrText);
+    EXPECT_EQ(status.rfind("frame " + std::to_string(frames.size() / frameBytes) + " of ", 0), 0u)
+        << "ffmpeg decoded " << frames.size() / frameBytes << " frames: " << status;
+    EXPECT_EQ(status.substr(status.rfind(" | ") + 3), c.colours) << status;
+
+    Picture shot;
+    ASSERT_TRUE(ReadPng(png, &shot));
+    ASSERT_EQ(shot.width, 320 * c.widthScale);
+    ASSERT_EQ(shot.height, 240);
+    const Picture last{320, 240, std::vector<uint8_t>(frames.end() - frameBytes, frames.end())};
+    const Spread spread = Compare(shot, last);
+    EXPECT_LE(spread.median, 2) << "95th percentile " << spread.p95;
+    EXPECT_LE(spread.p95, 6) << "median " << spread.median;
+    std::printf("%s: median %d, 95th percentile %d", c.name, spread.median, spread.p95);
+    WriteFile(std::string(KESTRA_TEST_OUTPUT_DIR) + "/kestra_play_" + c.name + ".png",
+              ReadFile(png));
+
+    std::string sound;
+    if (c.toneHz == 0) {
+        kplay::WavReader none;
+        EXPECT_FALSE(none.Open(wav) && none.dataSize() > 0) << "a file without sound played some";
+        std::printf(", no sound\n");
+        return;
+    }
+    ASSERT_TRUE(ReadWav(wav, c.rate, c.channels, 16, &sound));
+    const Heard heard = Listen(sound, c.channels, c.rate);
+    EXPECT_NEAR(heard.hertz, c.toneHz, 5.0) << heard.seconds << " s of tone";
+    EXPECT_GE(heard.seconds, c.minSeconds) << "of 0.8 s in the file";
+    std::printf(", %.1f Hz for %.2f s\n", heard.hertz, heard.seconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, FfmpegFile,
+    ::testing::Values(
+        FileCase{"H264Mp4", "clip.mp4", "-c:v libx264 -pix_fmt yuv420p", "bt601 studio (auto)"},
+        FileCase{"Mpeg4MkvAnamorphic", "clip.mkv", "-vf setsar=2 -c:v mpeg4 -q:v 3 -c:a libopus",
+                 "bt601 studio (auto)", 330, 48000, 1, 0.6, 2},
+        FileCase{"Yuvj420pBt709", "clip.mp4",
+                 "-vf scale=out_color_matrix=bt709:out_range=full,format=yuvj420p -c:v libx264 "
+                 "-colorspace bt709 -color_primaries bt709 -color_trc bt709 -color_range pc",
+                 "bt709 full"},
+        // YV12 keeps every other row's chroma of 4:2:2: a camera's softer,
+        // less saturated picture, where testsrc2's colours change sharply
+        // every few rows and no YV12 output can follow them.
+        FileCase{"Yuv422p10", "clip.mkv",
+                 "-c:v libx264 -pix_fmt yuv422p10le -af 'pan=5.1|FL=c0|FR=c0|FC=c0|BL=c0|BR=c0' "
+                 "-ar 96000 -c:a pcm_s24le",
+                 "bt601 studio (matrix auto)", 550, 96000, 2, 0.6, 1, 100,
+                 ",gblur=sigma=1.5,hue=s=0.4"},
+        FileCase{"WithSound", "clip.mp4", "-c:v libx264 -ac 2 -ar 48000 -c:a aac",
+                 "bt601 studio (auto)", 440, 48000, 2, 0.6},
+        FileCase{"Truncated", "clip.mp4", "-c:v libx264 -c:a aac -movflags +faststart",
+                 "bt601 studio (auto)", 660, 44100, 1, 0.2, 1, 60}),
+    kestra_test::CaseName());
+#endif  // KESTRA_PLAY_FFMPEG
+
 // The clip and the sound file, when given, are written to the scratch
 // directory and passed after the arguments ("@" stands for the directory).
 struct BadRun {
