@@ -4,12 +4,14 @@
 #include <png.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <vector>
 
 #include <kestra/kestra.h>
@@ -26,6 +28,7 @@ struct RunResult {
     int exitCode = -1;  // -1: killed by a signal
     std::string stderrText;
     long peakKb = 0;  // the tool's largest resident size
+    bool hung = false;
 };
 
 std::string Quote(const std::string &arg) {
@@ -34,8 +37,11 @@ std::string Quote(const std::string &arg) {
     return out + "'";
 }
 
-RunResult RunPlay(const std::string &dir, const std::vector<std::string> &args) {
-    std::string command = Quote(KESTRA_PLAY_PATH);
+// hangSeconds > 0: a run still going after that long is killed and counted
+// as hung (a watchdog for runs that must end, never a speed limit).
+RunResult RunPlay(const std::string &dir, const std::vector<std::string> &args,
+                  int hangSeconds = 0) {
+    std::string command = "exec " + Quote(KESTRA_PLAY_PATH);
     for (const std::string &a : args) command += " " + Quote(a);
     const std::string errPath = dir + "/stderr.txt";
     command += " </dev/null >/dev/null 2>" + Quote(errPath);
@@ -47,8 +53,17 @@ RunResult RunPlay(const std::string &dir, const std::vector<std::string> &args) 
     int status = 0;
     rusage usage{};
     RunResult r;
-    if (pid > 0 && wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status))
-        r.exitCode = WEXITSTATUS(status);
+    const int options = hangSeconds > 0 ? WNOHANG : 0;
+    for (int waited = 0; pid > 0; waited += 10) {
+        const pid_t done = wait4(pid, &status, options, &usage);
+        if (done == pid && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+        if (done != 0) break;
+        if (waited >= hangSeconds * 1000 && !r.hung) {
+            r.hung = true;
+            kill(pid, SIGKILL);
+        }
+        usleep(10 * 1000);
+    }
     r.peakKb = usage.ru_maxrss;
     r.stderrText = ReadFile(errPath);
     return r;
@@ -491,6 +506,89 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"Truncated", "clip.mp4", "-c:v libx264 -c:a aac -movflags +faststart",
                  "bt601 studio (auto)", 660, 44100, 1, 0.2, 1, 60}),
     kestra_test::CaseName());
+// What a run of a damaged or hostile file may do: play (0) or end with one
+// line naming the reason (1); never crash, hang or grow past 64 MiB resident
+// (its frames here are a few kilobytes).
+::testing::AssertionResult EndedCleanly(const RunResult &run) {
+    if (run.hung) return ::testing::AssertionFailure() << "still running after a minute";
+    if (run.exitCode != 0 && run.exitCode != 1)
+        return ::testing::AssertionFailure() << "exit " << run.exitCode << ": " << run.stderrText;
+    if (run.exitCode == 1 && (run.stderrText.rfind("kestra-play: ", 0) != 0 ||
+                              run.stderrText.find('\n') != run.stderrText.size() - 1))
+        return ::testing::AssertionFailure() << "not one line: " << run.stderrText;
+    if (run.peakKb >= 64 * 1024)
+        return ::testing::AssertionFailure() << run.peakKb << " KB resident at the peak";
+    return ::testing::AssertionSuccess();
+}
+
+// Byte changes and truncations of small MP4 and MKV files made here, one of
+// them sound only (played over the built-in clip). KESTRA_PLAY_MUTATIONS
+// asks for more runs than the default, KESTRA_PLAY_MUTATION_SEED for others.
+TEST_F(Playback, DamagedFilesPlayOrEndWithOneLine) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed (scripts/deps.sh installs it)";
+    const std::string picture = "-f lavfi -i testsrc2=s=64x48:r=25:d=0.32 ",
+                      sound = "-f lavfi -i sine=f=440:d=0.32 ";
+    const std::vector<std::pair<std::string, std::string>> seeds = {
+        {"seed.mp4", picture + sound + "-c:v libx264 -c:a aac"},
+        {"seed.mkv", picture + sound + "-c:v mpeg4 -c:a libopus"},
+        {"sound.mkv", sound + "-c:a libvorbis"}};
+    std::vector<std::string> bytes;
+    for (const auto &s : seeds) {
+        const std::string path = dir_ + "/" + s.first;
+        ASSERT_EQ(Ffmpeg(s.second + " " + Quote(path)), 0) << s.second;
+        bytes.push_back(ReadFile(path));
+        RunResult run = RunPlay(
+            dir_, {"--headless", "--adapter", "none", "--audio-out", dir_ + "/sound.wav", path},
+            60);
+        EXPECT_EQ(run.exitCode, 0) << s.first << ": " << run.stderrText;
+        EXPECT_TRUE(EndedCleanly(run)) << s.first;
+    }
+    // A picture side past the library's surfaces is refused before decoding.
+    const std::string wide = dir_ + "/wide.mkv";
+    ASSERT_EQ(Ffmpeg("-f lavfi -i color=s=16400x16:d=0.04 -c:v ffv1 " + Quote(wide)), 0);
+    RunResult refused = RunPlay(dir_, {"--headless", wide}, 60);
+    EXPECT_EQ(refused.exitCode, 1) << refused.stderrText;
+    EXPECT_NE(refused.stderrText.find("16400x16, larger than 16384 on a side"), std::string::npos)
+        << refused.stderrText;
+    EXPECT_TRUE(EndedCleanly(refused));
+
+    const char *wanted = std::getenv("KESTRA_PLAY_MUTATIONS");
+    const char *seedText = std::getenv("KESTRA_PLAY_MUTATION_SEED");
+    const int runs = wanted ? std::atoi(wanted) : 72;
+    const unsigned seed = seedText ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10)) : 1;
+    std::mt19937 random(seed);
+    long peakKb = refused.peakKb;
+    int played = 0;
+    for (int i = 0; i < runs; ++i) {
+        const size_t which = static_cast<size_t>(i) % seeds.size();
+        std::string mutant = bytes[which];
+        if (random() % 3 == 0) {
+            mutant.resize(random() % mutant.size());
+        } else {
+            for (unsigned n = 1 + random() % 8; n > 0; --n)
+                mutant[random() % mutant.size()] = static_cast<char>(random() & 0xFF);
+        }
+        const std::string path = dir_ + "/mutant" + seeds[which].first.substr(4);
+        ASSERT_TRUE(WriteFile(path, mutant));
+        RunResult run = RunPlay(
+            dir_, {"--headless", "--adapter", "none", "--audio-out", dir_ + "/sound.wav", path},
+            60);
+        peakKb = std::max(peakKb, run.peakKb);
+        played += run.exitCode == 0;
+        const ::testing::AssertionResult clean = EndedCleanly(run);
+        if (clean) continue;
+        const std::string keep = std::string(KESTRA_TEST_OUTPUT_DIR) + "/mutant-" +
+                                 std::to_string(seed) + "-" + std::to_string(i) +
+                                 seeds[which].first.substr(4);
+        WriteFile(keep, mutant);
+        ADD_FAILURE() << "run " << i << " of seed " << seed << " (kept as " << keep
+                      << "): " << clean.message();
+    }
+    std::printf(
+        "%d damaged files (seed %u): %d played, the others ended with one line; "
+        "at most %ld KB resident\n",
+        runs, seed, played, peakKb);
+}
 #endif  // KESTRA_PLAY_FFMPEG
 
 // The clip and the sound file, when given, are written to the scratch

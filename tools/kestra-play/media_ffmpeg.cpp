@@ -172,7 +172,8 @@ struct MediaReader::Impl {
     std::deque<PacketPtr> picturePackets;
     size_t pictureBytes = 0;
     bool demuxEnded = false, pictureDrained = false;
-    std::string endReason;  // why demuxing stopped before the end of the file
+    bool pictureEnded = false;  // no picture packet is kept after this
+    std::string endReason;      // why demuxing stopped before the end of the file
 
     SwsContext *scaler = nullptr;
     int scalerWidth = 0, scalerHeight = 0, scalerFormat = -1;
@@ -395,7 +396,7 @@ bool MediaReader::Impl::ReadPacket() {
         DrainSound();
         return false;
     }
-    if (packet->stream_index == pictureIndex && pictureCodec) {
+    if (packet->stream_index == pictureIndex && pictureCodec && !pictureEnded) {
         PacketPtr queued(av_packet_alloc());
         if (queued) {
             av_packet_move_ref(queued.get(), packet);
@@ -425,11 +426,11 @@ bool MediaReader::Impl::DecodePicture() {
     for (int errors = 0; errors < kMaxDecodeErrors;) {
         int r = avcodec_receive_frame(pictureCodec, picture);
         if (r == 0) return true;
-        if (r == AVERROR_EOF) return false;
+        if (r == AVERROR_EOF) break;
         if (r != AVERROR(EAGAIN)) ++errors;
         PacketPtr p = NextPicturePacket();
         if (!p) {
-            if (pictureDrained) return false;
+            if (pictureDrained) break;
             pictureDrained = true;  // hands over the frames the decoder still holds
             avcodec_send_packet(pictureCodec, nullptr);
             continue;
@@ -437,6 +438,10 @@ bool MediaReader::Impl::DecodePicture() {
         r = avcodec_send_packet(pictureCodec, p.get());
         errors = r < 0 ? errors + 1 : 0;
     }
+    // The sound may go on: packets of a picture that ended must not pile up.
+    pictureEnded = true;
+    picturePackets.clear();
+    pictureBytes = 0;
     return false;
 }
 

@@ -376,12 +376,14 @@ double Player::Clock() {
     return (double(asked_) - 2.0 * bufferSize_) / rate + into;
 }
 
-// The file's sound has been decoded, handed over and played to its last byte.
+// The file's sound has been decoded, handed over and played to its last byte,
+// or the device stopped asking for it.
 bool Player::SoundPlayedOut() {
     if (!mediaSound_ || !wave_) return true;
     uint64_t end = 0;
     {
         ClockGuard guard(&clockLock_);
+        if (Now() - lastFill_ > kStall) return true;
         if (!media_->SoundFinished()) return false;
         end = soundEnd_;
     }
