@@ -190,8 +190,8 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_yv12_to_rgb24_c(uint8_t *dst, int32
  * default) or 1 BT.709, range 0 studio (Y 16-235, the default) or 1 full
  * (Y 0-255). Takes effect from the next frame, in every mode. 0, 1 for a
  * NULL display, 2 for any other matrix or range (nothing changes then). */
-KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetColorSpace(KestraDisplay display,
-                                                             int32_t matrix, int32_t range);
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetColorSpace(KestraDisplay display, int32_t matrix,
+                                                             int32_t range);
 
 /* KESTRA_yv12_to_rgb24_c for frames of the given matrix and range (as
  * KESTRA_DWSetColorSpace takes them). 2 for any other matrix or range, and

@@ -39,6 +39,9 @@ struct ShiftMultiply {
     int shift;
     int multiplier;
 };
+// One shift serves every coefficient of every record (up to 4, exact to
+// |d| = 128), so the kernels shift by a constant.
+constexpr int kShift565 = 14;
 
 // The standard's equations, in doubles: a channel is
 // luma x (y - lumaBias) plus the chroma terms of d = sample - 128.
@@ -59,17 +62,17 @@ struct Record {
     // The biases folded into the chroma terms (green negated).
     Affine blueAffine, greenAffine, redAffine;
 
-    // RGB 5-6-5: a channel is trunc(luma565 x (y - lumaBias565)) plus
-    // trunc(c x d) of each chroma term, clamped and cut to its field.
-    double luma565;
-    int32_t lumaBias565;
+    // RGB 5-6-5: a channel is the luma term (y x lumaStep565) / 256 (floored)
+    // - lumaOffset565, plus trunc(c x d) of each chroma term, clamped and cut
+    // to its field. The kernels take the luma term from the high half of
+    // (y << 8) x lumaStep565, and fold the offset into the chroma terms.
+    int32_t lumaStep565, lumaOffset565;
     double redFromV565, greenFromV565, greenFromU565, blueFromU565;
-    ShiftMultiply luma565Vector, redFromV565Vector, greenFromV565Vector, greenFromU565Vector,
-        blueFromU565Vector;
+    ShiftMultiply redFromV565Vector, greenFromV565Vector, greenFromU565Vector, blueFromU565Vector;
 
     constexpr int32_t LumaConstant() const { return rounding - lumaStep * lumaBias; }
     // 5-6-5 luma that is the sample itself: the kernels skip its multiply.
-    constexpr bool PlainLuma565() const { return luma565 == 1.0 && lumaBias565 == 0; }
+    constexpr bool PlainLuma565() const { return lumaStep565 == 256 && lumaOffset565 == 0; }
     constexpr int Index() const { return 2 * static_cast<int>(range) + static_cast<int>(matrix); }
 };
 
@@ -96,7 +99,13 @@ constexpr Equations StandardEquations(Weights w, Range range) {
             2 * (1 - w.blue) * chroma};
 }
 
-constexpr int32_t Fixed(double c) { return static_cast<int32_t>(c * kFixedOne + 0.5); }
+// Nearest for x >= 0 (std::lround is not constexpr).
+constexpr int32_t Nearest(double x) {
+    const int32_t whole = static_cast<int32_t>(x);
+    return x - whole < 0.5 ? whole : whole + 1;
+}
+
+constexpr int32_t Fixed(double c) { return Nearest(c * kFixedOne); }
 
 constexpr bool Fits16(int32_t x) { return x >= -32768 && x <= 32767; }
 
@@ -122,13 +131,12 @@ constexpr bool Reproduces(double c, ShiftMultiply m, int maxD) {
     return true;
 }
 
-// The most precise form that reproduces trunc(c x d) for |d| <= maxD.
+// The multiplier that reproduces trunc(c x d) for |d| <= maxD at the
+// kernels' one shift.
 constexpr ShiftMultiply SolveShiftMultiply(double c, int maxD) {
-    for (int shift = 16; shift >= 0; --shift) {
-        const int floor = static_cast<int>(c * (1 << shift));
-        for (int m = floor; m <= floor + 1; ++m)
-            if (Reproduces(c, {shift, m}, maxD)) return {shift, m};
-    }
+    const int floor = static_cast<int>(c * (1 << kShift565));
+    for (int m = floor; m <= floor + 1; ++m)
+        if (Reproduces(c, {kShift565, m}, maxD)) return {kShift565, m};
     return {-1, 0};
 }
 
@@ -147,8 +155,6 @@ constexpr Record Complete(Record r) {
         r.redAffine = SolveAffine(r.redFromV, r.LumaConstant());
         if (Solved(r.blueAffine) && Solved(r.greenAffine) && Solved(r.redAffine)) break;
     }
-    const int lumaRange = 255 - r.lumaBias565;
-    r.luma565Vector = SolveShiftMultiply(r.luma565, lumaRange > r.lumaBias565 ? lumaRange : 16);
     r.redFromV565Vector = SolveShiftMultiply(r.redFromV565, kChromaBias);
     r.greenFromV565Vector = SolveShiftMultiply(r.greenFromV565, kChromaBias);
     r.greenFromU565Vector = SolveShiftMultiply(r.greenFromU565, kChromaBias);
@@ -161,70 +167,65 @@ constexpr Record Complete(Record r) {
 constexpr Record FromStandard(Matrix matrix, Range range) {
     const Equations e = StandardEquations(matrix == Matrix::Bt709 ? kBt709 : kBt601, range);
     const int32_t bias = static_cast<int32_t>(e.lumaBias);
-    return Complete({matrix,
-                     range,
-                     e,
-                     Fixed(e.luma),
-                     bias,
-                     kFixedOne / 2,
-                     Fixed(e.blueFromU),
-                     Fixed(e.greenFromU),
-                     Fixed(e.greenFromV),
-                     Fixed(e.redFromV),
-                     {},
-                     {},
-                     {},
-                     e.luma,
-                     bias,
-                     e.redFromV,
-                     e.greenFromV,
-                     e.greenFromU,
-                     e.blueFromU,
-                     {},
-                     {},
-                     {},
-                     {},
-                     {}});
+    // 5-6-5 luma in 8.8 fixed point; the floored term loses half a level on
+    // average, which the offset's truncation gives back.
+    const int32_t step565 = Nearest(e.luma * 256);
+    const int32_t offset565 = static_cast<int32_t>(step565 * bias / 256.0);
+    Record r{};
+    r.matrix = matrix;
+    r.range = range;
+    r.exact = e;
+    r.lumaStep = Fixed(e.luma);
+    r.lumaBias = bias;
+    r.rounding = kFixedOne / 2;
+    r.blueFromU = Fixed(e.blueFromU);
+    r.greenFromU = Fixed(e.greenFromU);
+    r.greenFromV = Fixed(e.greenFromV);
+    r.redFromV = Fixed(e.redFromV);
+    r.lumaStep565 = step565;
+    r.lumaOffset565 = offset565;
+    r.redFromV565 = e.redFromV;
+    r.greenFromV565 = e.greenFromV;
+    r.greenFromU565 = e.greenFromU;
+    r.blueFromU565 = e.blueFromU;
+    return Complete(r);
 }
-
-}  // namespace derive
 
 // BT.601 studio range is every host's picture: the three-decimal
 // coefficients the tables have always held, truncated sums, and for 5-6-5 the
 // contract's own arithmetic, which takes luma without a stretch.
-constexpr Record kBt601Studio =
-    derive::Complete({Matrix::Bt601,
-                      Range::Studio,
-                      derive::StandardEquations(derive::kBt601, Range::Studio),
-                      9535,
-                      16,
-                      0,
-                      16531,
-                      3203,
-                      6660,
-                      13074,
-                      {},
-                      {},
-                      {},
-                      1.0,
-                      0,
-                      1.4013377926421404,
-                      0.7136038186157518,
-                      0.34441087613293053,
-                      1.7734138972809665,
-                      {},
-                      {},
-                      {},
-                      {},
-                      {}});
+constexpr Record Bt601StudioAsEver() {
+    Record r{};
+    r.matrix = Matrix::Bt601;
+    r.range = Range::Studio;
+    r.exact = StandardEquations(kBt601, Range::Studio);
+    r.lumaStep = 9535;
+    r.lumaBias = 16;
+    r.rounding = 0;
+    r.blueFromU = 16531;
+    r.greenFromU = 3203;
+    r.greenFromV = 6660;
+    r.redFromV = 13074;
+    r.lumaStep565 = 256;
+    r.lumaOffset565 = 0;
+    r.redFromV565 = 1.4013377926421404;
+    r.greenFromV565 = 0.7136038186157518;
+    r.greenFromU565 = 0.34441087613293053;
+    r.blueFromU565 = 1.7734138972809665;
+    return Complete(r);
+}
 
-// By Record::Index().
-constexpr Record kRecords[kRecordCount] = {
-    kBt601Studio,
+}  // namespace derive
+
+// By Record::Index(); inline, so that every file sees one record at one
+// address.
+inline constexpr Record kRecords[kRecordCount] = {
+    derive::Bt601StudioAsEver(),
     derive::FromStandard(Matrix::Bt709, Range::Studio),
     derive::FromStandard(Matrix::Bt601, Range::Full),
     derive::FromStandard(Matrix::Bt709, Range::Full),
 };
+inline constexpr const Record &kBt601Studio = kRecords[0];
 
 // The record of a host's values (0 BT.601 / 1 BT.709, 0 studio / 1 full), or
 // nullptr for any other.
@@ -248,9 +249,9 @@ constexpr bool Exact(const Record &r) {
     // 16-bit multiplier.
     const bool steps = r.lumaStep < 32768 && r.blueFromU < 32768 && r.redFromV < 32768 &&
                        r.greenFromU < 32768 && r.greenFromV < 32768 && (255 << kSplitShift) < 32768;
-    const int lumaRange = 255 - r.lumaBias565 > r.lumaBias565 ? 255 - r.lumaBias565 : 16;
+    // The luma term's y << 8 is a 16-bit word, and so is its product.
     const bool vectors565 =
-        derive::Reproduces(r.luma565, r.luma565Vector, lumaRange) &&
+        r.lumaStep565 > 0 && r.lumaStep565 <= 0xFFFF && (255 * r.lumaStep565) >> 8 < 32768 &&
         derive::Reproduces(r.redFromV565, r.redFromV565Vector, kChromaBias) &&
         derive::Reproduces(r.greenFromV565, r.greenFromV565Vector, kChromaBias) &&
         derive::Reproduces(r.greenFromU565, r.greenFromU565Vector, kChromaBias) &&

@@ -70,7 +70,7 @@ void build_rgb565_tables() {
         Rgb565Tables &t = tables565[r.Index()];
         for (int i = 0; i < 256; ++i) {
             const int d = i - kChromaBias;
-            t.luma[i] = static_cast<int32_t>(r.luma565 * (i - r.lumaBias565));
+            t.luma[i] = ((i * r.lumaStep565) >> 8) - r.lumaOffset565;
             t.redFromV[i] = static_cast<int32_t>(r.redFromV565 * d);
             t.greenFromV[i] = static_cast<int32_t>(-r.greenFromV565 * d);
             t.greenFromU[i] = static_cast<int32_t>(-r.greenFromU565 * d);

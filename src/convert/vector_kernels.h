@@ -14,46 +14,47 @@
 namespace kestra {
 namespace {
 
-// RGB 5-6-5. The tables hold trunc(c x d) for d = sample - bias; the vector
+// RGB 5-6-5. The tables hold trunc(c x d) for d = sample - 128; the vector
 // form computes floor(|c| x |d|) exactly (colour.h) and puts the sign back,
 // which truncates toward zero as the tables do. The packing tables clamp to
 // 0..255 and keep the top bits; a saturating pack does the same clamp. Luma
-// that is the sample itself (every range but studio BT.709 and BT.601's
-// stretched form) skips its term.
+// is the sample itself in the default record and in full range; studio
+// range stretches it with one multiply, its offset riding on the chroma.
 template <class V>
 struct Rgb565Kernel {
     using T = typename V::T;
 
-    // One coefficient of the record as registers.
+    // One chroma coefficient of the record as a register.
     struct Coefficient {
-        T bias, multiplier;
-        int left;  // 16 - shift
+        T multiplier;
     };
 
-    static Coefficient Make(int32_t bias, colour::ShiftMultiply c) {
-        return {V::Set16(static_cast<int16_t>(bias)), V::Set16(static_cast<int16_t>(c.multiplier)),
-                16 - c.shift};
+    static Coefficient Make(colour::ShiftMultiply c) {
+        return {V::Set16(static_cast<int16_t>(c.multiplier))};
     }
 
     struct Coefficients {
-        Coefficient luma, red, greenU, greenV, blue;
+        T lumaStep, lumaOffset;
+        Coefficient red, greenU, greenV, blue;
     };
 
     static Coefficients Load(const colour::Record &r) {
-        return {Make(r.lumaBias565, r.luma565Vector),
-                Make(colour::kChromaBias, r.redFromV565Vector),
-                Make(colour::kChromaBias, r.greenFromU565Vector),
-                Make(colour::kChromaBias, r.greenFromV565Vector),
-                Make(colour::kChromaBias, r.blueFromU565Vector)};
+        return {V::Set16(static_cast<int16_t>(r.lumaStep565)),
+                V::Set16(static_cast<int16_t>(r.lumaOffset565)),
+                Make(r.redFromV565Vector),
+                Make(r.greenFromU565Vector),
+                Make(r.greenFromV565Vector),
+                Make(r.blueFromU565Vector)};
     }
 
     // The green terms are negative in the tables.
     template <bool kNegative = false>
     static T Term(T samples, const Coefficient &c) {
-        const T d = V::Sub(samples, c.bias);
+        const T d = V::Sub(samples, V::Set16(colour::kChromaBias));
         const T sign = V::ShiftRightSigned(d, 15);
         const T magnitude = V::Sub(V::Xor(d, sign), sign);
-        const T product = V::MulHiUnsigned(V::ShiftLeft(magnitude, c.left), c.multiplier);
+        const T product =
+            V::MulHiUnsigned(V::ShiftLeft(magnitude, 16 - colour::kShift565), c.multiplier);
         const T s = kNegative ? V::Xor(sign, V::Set16(-1)) : sign;
         return V::Sub(V::Xor(product, s), s);
     }
@@ -69,13 +70,22 @@ struct Rgb565Kernel {
         out[1] = V::UnpackHi16(t, t);
     }
 
+    template <bool kLumaTerm>
     static Terms LoadTerms(const uint8_t *u, const uint8_t *v, const Coefficients &k) {
         const T uw = V::LoadWords(u);
         const T vw = V::LoadWords(v);
+        T red = Term(vw, k.red);
+        T green = V::Add(Term<true>(uw, k.greenU), Term<true>(vw, k.greenV));
+        T blue = Term(uw, k.blue);
+        if (kLumaTerm) {
+            red = V::Sub(red, k.lumaOffset);
+            green = V::Sub(green, k.lumaOffset);
+            blue = V::Sub(blue, k.lumaOffset);
+        }
         Terms t;
-        Duplicate(Term(vw, k.red), t.red);
-        Duplicate(V::Add(Term<true>(uw, k.greenU), Term<true>(vw, k.greenV)), t.green);
-        Duplicate(Term(uw, k.blue), t.blue);
+        Duplicate(red, t.red);
+        Duplicate(green, t.green);
+        Duplicate(blue, t.blue);
         return t;
     }
 
@@ -86,11 +96,14 @@ struct Rgb565Kernel {
     template <bool kLumaTerm>
     static void Row(const uint8_t *yRow, const Terms &t, const Coefficients &k, uint8_t *out) {
         const T y = V::Load(yRow);
-        T lo = V::UnpackLo8(y, V::Zero());
-        T hi = V::UnpackHi8(y, V::Zero());
+        T lo, hi;
         if (kLumaTerm) {
-            lo = Term(lo, k.luma);
-            hi = Term(hi, k.luma);
+            // y << 8 straight from the unpack; the high half of its product.
+            lo = V::MulHiUnsigned(V::UnpackLo8(V::Zero(), y), k.lumaStep);
+            hi = V::MulHiUnsigned(V::UnpackHi8(V::Zero(), y), k.lumaStep);
+        } else {
+            lo = V::UnpackLo8(y, V::Zero());
+            hi = V::UnpackHi8(y, V::Zero());
         }
         const T r = Clamp(lo, hi, t.red);
         const T g = Clamp(lo, hi, t.green);
@@ -108,12 +121,12 @@ struct Rgb565Kernel {
                       uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
                       const colour::Record &colour) {
         const Coefficients k = Load(colour);
-        StepsThenTail<V::kBytes, rgb565_pair_c>(y0, y1, u, v, d0, d1, from, width, colour,
-                                                [&](uintptr_t j) {
-                                                    const Terms t = LoadTerms(u + j, v + j, k);
-                                                    Row<kLumaTerm>(y0 + 2 * j, t, k, d0 + 4 * j);
-                                                    Row<kLumaTerm>(y1 + 2 * j, t, k, d1 + 4 * j);
-                                                });
+        StepsThenTail<V::kBytes, rgb565_pair_c>(
+            y0, y1, u, v, d0, d1, from, width, colour, [&](uintptr_t j) {
+                const Terms t = LoadTerms<kLumaTerm>(u + j, v + j, k);
+                Row<kLumaTerm>(y0 + 2 * j, t, k, d0 + 4 * j);
+                Row<kLumaTerm>(y1 + 2 * j, t, k, d1 + 4 * j);
+            });
     }
 
     static void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,

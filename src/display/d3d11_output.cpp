@@ -32,11 +32,16 @@ Fn Entry(HMODULE module, const char *name) {
 // The full-client triangle carries frame coordinates: `source` is the part
 // of the frame it shows (left > right mirrors). The planes are sampled at
 // the frame coordinate, the chroma planes at half of it, so an odd last
-// column or row clamps to the last chroma sample.
+// column or row clamps to the last chroma sample. `Colour` holds the
+// record's coefficients.
 const char kShaderSource[] = R"(
 cbuffer View : register(b0) {
     float4 source;
     float4 scale;
+};
+cbuffer Colour : register(b1) {
+    float4 lumaTerms;    // step, bias, rounding
+    float4 chromaSteps;  // blue from u, green from u, green from v, red from v
 };
 Texture2D lumaPlane : register(t0);
 Texture2D bluePlane : register(t1);
@@ -58,12 +63,12 @@ Vertex Stretch(uint id : SV_VertexID) {
 
 float4 FromPlanes(Vertex input) : SV_Target {
     float2 chroma = input.frame * scale.zw;
-    float y = lumaPlane.Sample(planeSampler, input.frame * scale.xy).r * 255 - LUMA_BIAS;
+    float y = lumaPlane.Sample(planeSampler, input.frame * scale.xy).r * 255 - lumaTerms.y;
     float u = bluePlane.Sample(planeSampler, chroma).r * 255 - CHROMA_BIAS;
     float v = redPlane.Sample(planeSampler, chroma).r * 255 - CHROMA_BIAS;
-    float luma = LUMA_STEP * y + 0.5;
-    float3 sum = float3(luma + RED_FROM_V * v, luma - GREEN_FROM_U * u - GREEN_FROM_V * v,
-                        luma + BLUE_FROM_U * u);
+    float luma = lumaTerms.x * y + lumaTerms.z + 0.5;
+    float3 sum = float3(luma + chromaSteps.w * v, luma - chromaSteps.y * u - chromaSteps.z * v,
+                        luma + chromaSteps.x * u);
     return float4(saturate(floor(sum / FIXED_ONE) / 255), 1);
 }
 
@@ -87,25 +92,18 @@ struct ShaderCode {
 ShaderCode shaderCode;
 INIT_ONCE shadersOnce = INIT_ONCE_STATIC_INIT;
 
-// The colour constants as the shader's macros.
+// The constants every colour record shares, as the shader's macros.
 class ColourMacros {
 public:
     ColourMacros() {
-        using namespace colour;
-        Define("LUMA_BIAS", kLumaBias);
-        Define("CHROMA_BIAS", kChromaBias);
-        Define("FIXED_ONE", kFixedOne);
-        Define("LUMA_STEP", kLumaStep);
-        Define("BLUE_FROM_U", kBlueFromU);
-        Define("GREEN_FROM_U", kGreenFromU);
-        Define("GREEN_FROM_V", kGreenFromV);
-        Define("RED_FROM_V", kRedFromV);
+        Define("CHROMA_BIAS", colour::kChromaBias);
+        Define("FIXED_ONE", colour::kFixedOne);
         list[count] = D3D_SHADER_MACRO{nullptr, nullptr};
     }
     const D3D_SHADER_MACRO *List() const { return list; }
 
 private:
-    static constexpr int kCount = 8;
+    static constexpr int kCount = 2;
     void Define(const char *name, int32_t value) {
         std::snprintf(values[count], sizeof values[count], "%ld.0", long(value));
         list[count] = D3D_SHADER_MACRO{name, values[count]};
@@ -153,6 +151,19 @@ struct ViewConstants {
     float scale[4];
 };
 
+// The constant buffer `Colour` of the pixel shader; every step is below 2^24,
+// so a float holds it exactly.
+struct ColourConstants {
+    float lumaTerms[4];
+    float chromaSteps[4];
+};
+
+ColourConstants MakeColour(const colour::Record &r) {
+    return ColourConstants{
+        {float(r.lumaStep), float(r.lumaBias), float(r.rounding), 0},
+        {float(r.blueFromU), float(r.greenFromU), float(r.greenFromV), float(r.redFromV)}};
+}
+
 constexpr int32_t kMaxSide = D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION;
 
 int32_t ChromaSide(int32_t side) { return side / 2 > 0 ? side / 2 : 1; }
@@ -177,7 +188,7 @@ struct D3D11Output::Device {
     Com<ID3D11VertexShader> stretch;
     Com<ID3D11PixelShader> fromPlanes, fromPicture;
     Com<ID3D11SamplerState> point, linear;
-    Com<ID3D11Buffer> wholeFrame, view;
+    Com<ID3D11Buffer> wholeFrame, view, colours;
     Com<ID3D11Texture2D> planes[3];
     Com<ID3D11ShaderResourceView> planeViews[3];
     // The converted frame the OSD is painted on, made at the first painted frame.
@@ -188,11 +199,12 @@ struct D3D11Output::Device {
     Com<ID3D11RenderTargetView> backBuffer;
     LONG clientWidth = 0, clientHeight = 0;
     ViewConstants lastView = {};
+    const colour::Record *lastColour = nullptr;
 
     bool Open(HMODULE d3d11);
     bool MakePipeline(const ShaderCode &code);
     bool MakeSampler(D3D11_FILTER filter, Com<ID3D11SamplerState> *sampler);
-    bool MakeConstants(const ViewConstants &initial, Com<ID3D11Buffer> *buffer);
+    bool MakeConstants(const void *initial, UINT size, Com<ID3D11Buffer> *buffer);
     bool MakePlane(int index, int32_t planeWidth, int32_t planeHeight);
     bool MakePicture();
     bool Attach(HWND window);
@@ -205,6 +217,7 @@ struct D3D11Output::Device {
               ID3D11PixelShader *shader, ID3D11ShaderResourceView *const *views, int viewCount,
               ID3D11SamplerState *sampler, ID3D11Buffer *constants);
     void SetView(const RECT &source);
+    void SetColour(const colour::Record &colour);
     bool PaintOsd(OsdPaint paint, void *context);
     D3D11Shown Draw(HWND window, const FrameArgs &frame, const RECT &source, OsdPaint paint,
                     void *context);
@@ -236,18 +249,20 @@ bool D3D11Output::Device::MakeSampler(D3D11_FILTER filter, Com<ID3D11SamplerStat
     return SUCCEEDED(device->CreateSamplerState(&desc, sampler->Out()));
 }
 
-bool D3D11Output::Device::MakeConstants(const ViewConstants &initial, Com<ID3D11Buffer> *buffer) {
+bool D3D11Output::Device::MakeConstants(const void *initial, UINT size, Com<ID3D11Buffer> *buffer) {
     D3D11_BUFFER_DESC desc = {};
-    desc.ByteWidth = sizeof initial;
+    desc.ByteWidth = size;
     desc.Usage = D3D11_USAGE_DEFAULT;
     desc.BindFlags = D3D11_BIND_CONSTANT_BUFFER;
-    D3D11_SUBRESOURCE_DATA data = {&initial, 0, 0};
+    D3D11_SUBRESOURCE_DATA data = {initial, 0, 0};
     return SUCCEEDED(device->CreateBuffer(&desc, &data, buffer->Out()));
 }
 
 bool D3D11Output::Device::MakePipeline(const ShaderCode &code) {
     const RECT whole = {0, 0, width, height};
     lastView = MakeView(whole, width, height);
+    lastColour = &colour::kBt601Studio;
+    const ColourConstants initialColour = MakeColour(*lastColour);
     return SUCCEEDED(device->CreateVertexShader(code.stretch.bytes.get(), code.stretch.size,
                                                 nullptr, stretch.Out())) &&
            SUCCEEDED(device->CreatePixelShader(code.fromPlanes.bytes.get(), code.fromPlanes.size,
@@ -256,7 +271,9 @@ bool D3D11Output::Device::MakePipeline(const ShaderCode &code) {
                                                nullptr, fromPicture.Out())) &&
            MakeSampler(D3D11_FILTER_MIN_MAG_MIP_POINT, &point) &&
            MakeSampler(D3D11_FILTER_MIN_MAG_MIP_LINEAR, &linear) &&
-           MakeConstants(lastView, &wholeFrame) && MakeConstants(lastView, &view);
+           MakeConstants(&lastView, sizeof lastView, &wholeFrame) &&
+           MakeConstants(&lastView, sizeof lastView, &view) &&
+           MakeConstants(&initialColour, sizeof initialColour, &colours);
 }
 
 // A plane that a frame 1 pixel wide or high does not have stays neutral grey.
@@ -398,7 +415,8 @@ void D3D11Output::Device::Pass(ID3D11RenderTargetView *target, LONG targetWidth,
     context->VSSetShader(stretch.Get(), nullptr, 0);
     context->VSSetConstantBuffers(0, 1, &constants);
     context->PSSetShader(shader, nullptr, 0);
-    context->PSSetConstantBuffers(0, 1, &constants);
+    ID3D11Buffer *const buffers[2] = {constants, colours.Get()};
+    context->PSSetConstantBuffers(0, 2, buffers);
     context->PSSetShaderResources(0, UINT(viewCount), views);
     context->PSSetSamplers(0, 1, &sampler);
     context->Draw(3, 0);
@@ -409,6 +427,14 @@ void D3D11Output::Device::SetView(const RECT &source) {
     if (std::memcmp(&next, &lastView, sizeof next) == 0) return;
     context->UpdateSubresource(view.Get(), 0, nullptr, &next, 0, 0);
     lastView = next;
+}
+
+// Records are constants, so an address seen before holds the coefficients already loaded.
+void D3D11Output::Device::SetColour(const colour::Record &colour) {
+    if (&colour == lastColour) return;
+    const ColourConstants next = MakeColour(colour);
+    context->UpdateSubresource(colours.Get(), 0, nullptr, &next, 0, 0);
+    lastColour = &colour;
 }
 
 // The frame converted at its own size, exactly as the converters would, for
@@ -491,9 +517,10 @@ std::unique_ptr<D3D11Output> D3D11Output::Create(HWND window, int32_t width, int
     return output->device ? std::move(output) : nullptr;
 }
 
-D3D11Shown D3D11Output::Show(const FrameArgs &frame, const RECT *crop, bool mirror, OsdPaint paint,
-                             void *context) {
+D3D11Shown D3D11Output::Show(const FrameArgs &frame, const RECT *crop, bool mirror,
+                             const colour::Record &colour, OsdPaint paint, void *context) {
     if (!device || !device->swapChain || !window) return D3D11Shown::Failed;
+    device->SetColour(colour);
     RECT source = crop ? *crop : RECT{0, 0, width, height};
     if (mirror) std::swap(source.left, source.right);
     const D3D11Shown shown = device->Draw(window, frame, source, paint, context);

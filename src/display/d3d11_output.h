@@ -1,7 +1,8 @@
 // Direct3D 11 output: the frame's three planes go up as R8 textures and a
-// pixel shader converts them with the converters' own BT.601 arithmetic while
-// it stretches them into the window. Windows builds only; d3d11.dll and the
-// shader compiler are loaded at run time.
+// pixel shader converts them with the converters' own arithmetic, for the
+// colour record it is handed, while it stretches them into the window.
+// Windows builds only; d3d11.dll and the shader compiler are loaded at run
+// time.
 #pragma once
 
 #include <windows.h>
@@ -35,15 +36,16 @@ public:
     D3D11Output(const D3D11Output &) = delete;
     D3D11Output &operator=(const D3D11Output &) = delete;
 
-    // Uploads the frame, lets `paint` (when not null) draw on it, then
-    // stretches `crop` (frame pixels, right and bottom exclusive, inside the
-    // frame; null for the whole frame) bilinearly over the client area,
-    // mirrored left-right when asked, and presents without waiting for the
-    // vertical blank. A removed or reset device fails the output for good:
-    // the display then sets its presenters up anew, Direct3D 11 first, so the
-    // same draw gets a new device or the next presenter.
-    D3D11Shown Show(const FrameArgs &frame, const RECT *crop, bool mirror, OsdPaint paint,
-                    void *context);
+    // Uploads the frame and converts it with `colour`, lets `paint` (when not
+    // null) draw on it, then stretches `crop` (frame pixels, right and bottom
+    // exclusive, inside the frame; null for the whole frame) bilinearly over
+    // the client area, mirrored left-right when asked, and presents without
+    // waiting for the vertical blank. A removed or reset device fails the
+    // output for good: the display then sets its presenters up anew,
+    // Direct3D 11 first, so the same draw gets a new device or the next
+    // presenter.
+    D3D11Shown Show(const FrameArgs &frame, const RECT *crop, bool mirror,
+                    const colour::Record &colour, OsdPaint paint, void *context);
     // Moves to another window: a new swap chain on the same device. False
     // when it cannot; Show then fails until a MoveTo succeeds.
     bool MoveTo(HWND window);

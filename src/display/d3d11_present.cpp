@@ -29,8 +29,9 @@ public:
         // Released by KESTRA_DWFreeDraw, like the surfaces of the DirectDraw modes.
         if (!output) return Presented::Released;
         OsdOnFrame on{context.osd, frameHeight};
-        const D3D11Shown shown = output->Show(context.frame, &context.source, context.mirrored,
-                                              context.osd.HasText() ? PaintOsd : nullptr, &on);
+        const D3D11Shown shown =
+            output->Show(context.frame, &context.source, context.mirrored, context.colour,
+                         context.osd.HasText() ? PaintOsd : nullptr, &on);
         // Hidden is a minimised window: nothing to show, and nothing wrong, as
         // for a surface blit into a client area of no size.
         return shown == D3D11Shown::Failed ? Presented::SetUpAgain : Presented::Shown;

@@ -325,7 +325,8 @@ Presented SurfacePresenter::Present(const FrameContext &context) {
 HRESULT SurfacePresenter::WriteFrame(const FrameContext &context) {
     const FrameArgs *frame = &context.frame;
     FrameArgs remappedFrame = context.frame;
-    if (chromaBlock != ChromaBlock::None && &context.colour != &colour::kBt601Studio) {
+    if (chromaBlock != ChromaBlock::None &&
+        context.colour.Index() != colour::kBt601Studio.Index()) {
         if (!RemapFrame(context.frame, context.colour, &remappedFrame)) return E_OUTOFMEMORY;
         frame = &remappedFrame;
     }

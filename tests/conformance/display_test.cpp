@@ -340,6 +340,11 @@ struct ColourSpace {
     }
 };
 
+void KESTRA_CALLBACK CountCallbackCalls(int32_t, HDC__ *, int32_t, int32_t, int32_t, int32_t,
+                                        int32_t, int32_t, int32_t, void *user) {
+    ++*static_cast<int *>(user);
+}
+
 class ColourSpaceTest : public DisplayTest, public ::testing::WithParamInterface<ColourSpace> {};
 
 // How near each mode comes to the standard's colours: our converters within
@@ -362,11 +367,7 @@ TEST_P(ColourSpaceTest, FlatPatchesShowTheStandardsColours) {
     ASSERT_EQ(KESTRA_DWSetColorSpace(display_, 2, space.range), 2);
     ASSERT_EQ(KESTRA_DWSetColorSpace(display_, space.matrix, -1), 2);
     int calls = 0;
-    ASSERT_EQ(
-        KESTRA_DWSetDisplayCB(display_, &calls,
-                              [](int32_t, HDC__ *, int32_t, int32_t, int32_t, int32_t, int32_t,
-                                 int32_t, int32_t, void *user) { ++*static_cast<int *>(user); }),
-        0);
+    ASSERT_EQ(KESTRA_DWSetDisplayCB(display_, &calls, CountCallbackCalls), 0);
     // Near black and near white (where the ranges part), greys, and the
     // colours a matrix moves most: a saturated red, grass, skin.
     const uint32_t colours[] = {0x141414, 0xEBEBEB, 0xC82828, 0x3C8C28,

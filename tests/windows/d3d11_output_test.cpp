@@ -10,6 +10,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "conformance/host_window.h"
@@ -45,9 +46,10 @@ struct Planes {
     }
 };
 
-uint32_t Converted(uint8_t y, uint8_t u, uint8_t v) {
+uint32_t Converted(uint8_t y, uint8_t u, uint8_t v,
+                   const colour::Record &colour = colour::kBt601Studio) {
     uint8_t bgr[3];
-    yuv_to_rgb24_pixel_c(y, u, v, bgr);
+    yuv_to_rgb24_pixel_c(y, u, v, bgr, colour);
     return uint32_t(bgr[2]) << 16 | uint32_t(bgr[1]) << 8 | bgr[0];
 }
 
@@ -104,13 +106,14 @@ protected:
     // most: under Wine a new swap chain's first frame is now and then never
     // shown, and a player would show the next one 40 ms later, as this does.
     std::string ShowUntil(const FrameArgs &frame, const RECT *crop, bool mirror, OsdPaint paint,
-                          const Check &check, HWND target = nullptr) {
+                          const Check &check, HWND target = nullptr,
+                          const colour::Record &colour = colour::kBt601Studio) {
         target = target ? target : window;
         RECT client = {};
         GetClientRect(target, &client);
         std::string problem = "not presented";
         for (const uint32_t start = host::TickMs(); host::TickMs() - start < 3000;) {
-            if (output->Show(frame, crop, mirror, paint, nullptr) != D3D11Shown::Presented)
+            if (output->Show(frame, crop, mirror, colour, paint, nullptr) != D3D11Shown::Presented)
                 return "not presented";
             problem = check(host::ReadClient(target), client.right);
             if (problem.empty()) break;
@@ -132,8 +135,9 @@ std::string Mismatch(const std::string &what, uint32_t expected, uint32_t shown)
 }
 
 // 16 x 8 x 8 (y, u, v) triples as 8x8 blocks, shown 1:1, straight from the
-// planes and through the OSD picture.
-class D3D11ColourTest : public D3D11OutputTest, public ::testing::WithParamInterface<bool> {};
+// planes and through the OSD picture, for every colour record (by index).
+class D3D11ColourTest : public D3D11OutputTest,
+                        public ::testing::WithParamInterface<std::tuple<bool, int>> {};
 
 TEST_P(D3D11ColourTest, EveryTripleWithinTwoOfTheConverter) {
     ASSERT_TRUE(Open(256, 256, 256, 256));
@@ -142,6 +146,8 @@ TEST_P(D3D11ColourTest, EveryTripleWithinTwoOfTheConverter) {
         yuv[1] = uint8_t(block / 8 % 8 * 36 + 2);
         yuv[2] = uint8_t(block % 8 * 36 + 2);
     };
+    const bool throughOsd = std::get<0>(GetParam());
+    const colour::Record &record = colour::kRecords[std::get<1>(GetParam())];
     Planes planes(256, 256);
     planes.Fill([&](int x, int y, uint8_t *yuv) { triple(y / 8 * 32 + x / 8, yuv); });
     int worst = 0;
@@ -152,7 +158,7 @@ TEST_P(D3D11ColourTest, EveryTripleWithinTwoOfTheConverter) {
         for (int block = 0; block < 1024; ++block) {
             uint8_t yuv[3];
             triple(block, yuv);
-            const uint32_t expected = Converted(yuv[0], yuv[1], yuv[2]);
+            const uint32_t expected = Converted(yuv[0], yuv[1], yuv[2], record);
             const uint32_t shown = At(client, width, block % 32 * 8 + 4, block / 32 * 8 + 4);
             worst = std::max(worst, Distance(shown, expected));
             if (Distance(shown, expected) <= kTolerance || off++) continue;
@@ -162,15 +168,21 @@ TEST_P(D3D11ColourTest, EveryTripleWithinTwoOfTheConverter) {
         }
         return off ? std::to_string(off) + " triples off, the first " + first : "";
     };
-    EXPECT_EQ(ShowUntil(planes.Frame(), nullptr, false, GetParam() ? PaintNothing : nullptr, check),
+    EXPECT_EQ(ShowUntil(planes.Frame(), nullptr, false, throughOsd ? PaintNothing : nullptr, check,
+                        nullptr, record),
               "");
     std::printf("worst channel difference %d\n", worst);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, D3D11ColourTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool> &param) {
-                             return std::string(param.param ? "ThroughOsd" : "FromPlanes");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    PathsAndRecords, D3D11ColourTest,
+    ::testing::Combine(::testing::Values(false, true), ::testing::Range(0, colour::kRecordCount)),
+    [](const ::testing::TestParamInfo<std::tuple<bool, int>> &param) {
+        const colour::Record &record = colour::kRecords[std::get<1>(param.param)];
+        return std::string(std::get<0>(param.param) ? "ThroughOsd" : "FromPlanes") +
+               (record.matrix == colour::Matrix::Bt709 ? "_bt709" : "_bt601") +
+               (record.range == colour::Range::Full ? "_full" : "_studio");
+    });
 
 // Random bytes, odd sizes, 1:1 through the OSD picture: the last column and
 // row take the nearest chroma sample, as the converters' edge pixels do.
@@ -281,10 +293,12 @@ TEST_F(D3D11OutputTest, FollowsTheClientAreaAndItsWindow) {
         return off ? std::to_string(off) + " of " + std::to_string(client.size()) + " pixels off"
                    : "";
     };
-    EXPECT_EQ(output->Show(frame, nullptr, false, nullptr, nullptr), D3D11Shown::Presented);
+    EXPECT_EQ(output->Show(frame, nullptr, false, colour::kBt601Studio, nullptr, nullptr),
+              D3D11Shown::Presented);
 
     host::ResizeHostWindow(window, 0, 0);
-    EXPECT_EQ(output->Show(frame, nullptr, false, nullptr, nullptr), D3D11Shown::Hidden);
+    EXPECT_EQ(output->Show(frame, nullptr, false, colour::kBt601Studio, nullptr, nullptr),
+              D3D11Shown::Hidden);
     host::ResizeHostWindow(window, 160, 120);
     EXPECT_EQ(ShowUntil(frame, nullptr, false, nullptr, allRed), "");
 
