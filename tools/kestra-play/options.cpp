@@ -209,7 +209,8 @@ const char *UsageText(bool standIn, bool media) {
         "with no clip it plays a built-in test clip with a 440 Hz tone.\n";
     static const char kBuiltWithout[] =
         "This kestra-play was built without FFmpeg's libraries (libavformat-dev,\n"
-        "libavcodec-dev, libswscale-dev, libswresample-dev): Y4M and WAV only.\n";
+        "libavcodec-dev, libswscale-dev, libswresample-dev, libavutil-dev): Y4M and\n"
+        "WAV only.\n";
     static const char kWindows[] = "On Windows kestra-play plays Y4M and WAV only.\n";
     static const char kCommon[] =
         "  --frames N        stop after N frames\n"
