@@ -51,10 +51,10 @@ bool IsY4m(const std::string &path) {
     if (ext == ".y4m" || ext == ".Y4M") return true;
     char head[9] = {};
     std::FILE *file = std::fopen(path.c_str(), "rb");
-    const bool signed9 = file && std::fread(head, 1, sizeof head, file) == sizeof head &&
-                         std::memcmp(head, "YUV4MPEG2", sizeof head) == 0;
+    const bool tagged = file && std::fread(head, 1, sizeof head, file) == sizeof head &&
+                        std::memcmp(head, "YUV4MPEG2", sizeof head) == 0;
     if (file) std::fclose(file);
-    return signed9;
+    return tagged;
 }
 
 // A device that stops asking for sound this long is not followed any more.
@@ -110,22 +110,10 @@ int Player::Run(std::string *error) {
 }
 
 bool Player::OpenVideo(std::string *error) {
-    if (options_.clipPath.empty()) {
-        source_ = Source::BuiltIn;
-    } else if (MediaReader::Available() && !IsY4m(options_.clipPath)) {
-        if (!OpenMedia(error)) return false;
-    } else {
-        source_ = Source::Y4m;
-        if (!y4m_.Open(options_.clipPath)) {
-            *error = y4m_.error();
-            return false;
-        }
-        width_ = y4m_.header().width;
-        height_ = y4m_.header().height;
-        fpsNum_ = y4m_.header().fpsNum;
-        fpsDen_ = y4m_.header().fpsDen;
-        totalFrames_ = y4m_.EstimatedFrames();
-    }
+    const bool media =
+        !options_.clipPath.empty() && MediaReader::Available() && !IsY4m(options_.clipPath);
+    if (media && !OpenMedia(error)) return false;
+    if (!media && !options_.clipPath.empty() && !OpenY4m(error)) return false;
     if (source_ == Source::BuiltIn) {
         width_ = kClipWidth;
         height_ = kClipHeight;
@@ -148,6 +136,20 @@ bool Player::OpenVideo(std::string *error) {
     // anything is sized to it (a clip without frames is an error here).
     bool end = false;
     return ReadPicture(&current_, error, &end);
+}
+
+bool Player::OpenY4m(std::string *error) {
+    source_ = Source::Y4m;
+    if (!y4m_.Open(options_.clipPath)) {
+        *error = y4m_.error();
+        return false;
+    }
+    width_ = y4m_.header().width;
+    height_ = y4m_.header().height;
+    fpsNum_ = y4m_.header().fpsNum;
+    fpsDen_ = y4m_.header().fpsDen;
+    totalFrames_ = y4m_.EstimatedFrames();
+    return true;
 }
 
 // The picture stream, or the built-in clip over a file that has only sound.

@@ -40,6 +40,7 @@ private:
     enum class Source { BuiltIn, Y4m, Media };
 
     bool OpenVideo(std::string *error);
+    bool OpenY4m(std::string *error);
     bool OpenMedia(std::string *error);
     bool CropFitsFrame(std::string *error) const;
     bool OpenAudioSource(std::string *error);
