@@ -377,7 +377,8 @@ Spread Compare(const Picture &shot, const Picture &reference) {
 }
 
 // The first channel of a recording, from its first to its last loud sample
-// past the device's constant lead-in: the tone's pitch and length.
+// past the device's constant lead-in: the tone's pitch and length. Silences
+// within (a refill the decoder was late for) count for neither.
 struct Heard {
     double hertz = 0, seconds = 0;
 };
@@ -397,8 +398,14 @@ Heard Listen(const std::string &bytes, int channels, int rate) {
     Heard h;
     if (first >= last) return h;
     int crossings = 0;
-    for (size_t i = first + 1; i <= last; ++i) crossings += (s[i - 1] < 0) != (s[i] < 0);
-    h.seconds = double(last - first) / rate;
+    size_t quiet = 0, heard = 0;
+    for (size_t i = first + 1; i <= last; ++i) {
+        crossings += (s[i - 1] < 0) != (s[i] < 0);
+        // The tone passes zero in a sample or two; a longer quiet is a gap.
+        quiet = std::abs(int(s[i])) < 200 ? quiet + 1 : 0;
+        heard += quiet < 16 ? 1 : 0;
+    }
+    h.seconds = double(heard) / rate;
     h.hertz = crossings / 2.0 / h.seconds;
     return h;
 }
