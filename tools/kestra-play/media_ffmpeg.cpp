@@ -351,9 +351,12 @@ bool MediaReader::Impl::DescribePicture() {
     return true;
 }
 
+// NAN for a frame without a usable time (a damaged time base counts as none).
 double MediaReader::Impl::RawTime(const AVFrame *frame, int index) const {
     if (frame->best_effort_timestamp == AV_NOPTS_VALUE) return NAN;
-    return double(frame->best_effort_timestamp) * av_q2d(format->streams[index]->time_base);
+    const double t =
+        double(frame->best_effort_timestamp) * av_q2d(format->streams[index]->time_base);
+    return std::isfinite(t) ? t : NAN;
 }
 
 // Both streams start on one line from the earlier of their first times; the

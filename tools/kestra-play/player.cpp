@@ -443,7 +443,7 @@ bool Player::WaitUntil(double time) {
         if (!window_.Pump()) return false;
         if (mediaSound_) media_->FeedSound();
         const double left = time - Clock();
-        if (left <= 0) return true;
+        if (!(left > 0)) return true;
         Sleep(static_cast<DWORD>(left > 0.01 ? 10 : left * 1000.0 + 1.0));
     }
 }
