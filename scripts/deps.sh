@@ -24,10 +24,13 @@ kestra_need() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# FFmpeg's libraries: kestra-play (Linux) opens MP4, MKV and the rest with
+# them; the library itself never links them.
 KESTRA_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsdl2-dev libfreetype-dev
-    libfontconfig-dev fonts-dejavu-core libyuv-dev libpng-dev)
-# ffmpeg: kestra-play's tests make a full-range BT.709 clip with it and check
-# the picture against its own conversion.
+    libfontconfig-dev fonts-dejavu-core libyuv-dev libpng-dev libavformat-dev libavcodec-dev
+    libswscale-dev libswresample-dev libavutil-dev)
+# ffmpeg: kestra-play's tests make their clips with it (Y4M, MP4, MKV, damaged
+# copies) and check the picture against its own conversion.
 KESTRA_TEST_PACKAGES=(libgtest-dev libgmock-dev binutils ffmpeg)
 # The benchmarks: scripts/test builds them, scripts/bench runs them.
 KESTRA_BENCH_PACKAGES=(libbenchmark-dev libswscale-dev)

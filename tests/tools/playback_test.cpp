@@ -4,12 +4,14 @@
 #include <png.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <vector>
 
 #include <kestra/kestra.h>
@@ -26,6 +28,7 @@ struct RunResult {
     int exitCode = -1;  // -1: killed by a signal
     std::string stderrText;
     long peakKb = 0;  // the tool's largest resident size
+    bool hung = false;
 };
 
 std::string Quote(const std::string &arg) {
@@ -34,8 +37,11 @@ std::string Quote(const std::string &arg) {
     return out + "'";
 }
 
-RunResult RunPlay(const std::string &dir, const std::vector<std::string> &args) {
-    std::string command = Quote(KESTRA_PLAY_PATH);
+// hangSeconds > 0: a run still going after that long is killed and counted
+// as hung (a watchdog for runs that must end, never a speed limit).
+RunResult RunPlay(const std::string &dir, const std::vector<std::string> &args,
+                  int hangSeconds = 0) {
+    std::string command = "exec " + Quote(KESTRA_PLAY_PATH);
     for (const std::string &a : args) command += " " + Quote(a);
     const std::string errPath = dir + "/stderr.txt";
     command += " </dev/null >/dev/null 2>" + Quote(errPath);
@@ -47,8 +53,17 @@ RunResult RunPlay(const std::string &dir, const std::vector<std::string> &args) 
     int status = 0;
     rusage usage{};
     RunResult r;
-    if (pid > 0 && wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status))
-        r.exitCode = WEXITSTATUS(status);
+    const int options = hangSeconds > 0 ? WNOHANG : 0;
+    for (int waited = 0; pid > 0; waited += 10) {
+        const pid_t done = wait4(pid, &status, options, &usage);
+        if (done == pid && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+        if (done != 0) break;
+        if (waited >= hangSeconds * 1000 && !r.hung) {
+            r.hung = true;
+            kill(pid, SIGKILL);
+        }
+        usleep(10 * 1000);
+    }
     r.peakKb = usage.ru_maxrss;
     r.stderrText = ReadFile(errPath);
     return r;
@@ -330,6 +345,258 @@ TEST_F(Playback, FfmpegFullRangeBt709ClipShowsFfmpegsColours) {
             << ", ffmpeg shows 0x" << want;
     }
 }
+
+#if KESTRA_PLAY_FFMPEG
+bool HaveFfmpeg() { return std::system("command -v ffmpeg >/dev/null 2>&1") == 0; }
+
+int Ffmpeg(const std::string &args) {
+    return std::system(("ffmpeg -nostdin -v error -y " + args).c_str());
+}
+
+// Median and 95th percentile, over every pixel of a snapshot, of the largest
+// channel difference from ffmpeg's picture (scaled to the snapshot by nearest
+// neighbour, as GDI stretches).
+struct Spread {
+    int median = 0, p95 = 0;
+};
+
+Spread Compare(const Picture &shot, const Picture &reference) {
+    std::vector<int> d;
+    d.reserve(static_cast<size_t>(shot.width) * shot.height);
+    for (int y = 0; y < shot.height; ++y)
+        for (int x = 0; x < shot.width; ++x)
+            d.push_back(
+                ChannelDistance(shot.At(x, y), reference.At(x * reference.width / shot.width,
+                                                            y * reference.height / shot.height)));
+    Spread s;
+    std::nth_element(d.begin(), d.begin() + static_cast<long>(d.size() / 2), d.end());
+    s.median = d[d.size() / 2];
+    std::nth_element(d.begin(), d.begin() + static_cast<long>(d.size() * 95 / 100), d.end());
+    s.p95 = d[d.size() * 95 / 100];
+    return s;
+}
+
+// The first channel of a recording, from its first to its last loud sample
+// past the device's constant lead-in: the tone's pitch and length. Silences
+// within (a refill the decoder was late for) count for neither.
+struct Heard {
+    double hertz = 0, seconds = 0;
+};
+
+Heard Listen(const std::string &bytes, int channels, int rate) {
+    std::vector<int16_t> s;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2 * static_cast<size_t>(channels))
+        s.push_back(static_cast<int16_t>(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8)));
+    size_t start = 0;
+    while (start + 1 < s.size() && s[start] == s[start + 1]) ++start;
+    size_t first = s.size(), last = 0;
+    for (size_t i = start; i < s.size(); ++i) {
+        if (std::abs(int(s[i])) < 2000) continue;
+        first = std::min(first, i);
+        last = i;
+    }
+    Heard h;
+    if (first >= last) return h;
+    int crossings = 0;
+    size_t quiet = 0, heard = 0;
+    for (size_t i = first + 1; i <= last; ++i) {
+        crossings += (s[i - 1] < 0) != (s[i] < 0);
+        // The tone passes zero in a sample or two; a longer quiet is a gap.
+        quiet = std::abs(int(s[i])) < 200 ? quiet + 1 : 0;
+        heard += quiet < 16 ? 1 : 0;
+    }
+    h.seconds = double(heard) / rate;
+    h.hertz = crossings / 2.0 / h.seconds;
+    return h;
+}
+
+// A file as ffmpeg writes it, from 0.8 s of testsrc2 (input 0) and a sine
+// (input 1, when the row has a tone).
+struct FileCase {
+    const char *name;
+    const char *file;     // its extension picks the container
+    std::string encode;   // ffmpeg's options between the inputs and the file
+    const char *colours;  // the end of the status line
+    int toneHz = 0;       // 0: no sound
+    int rate = 0;         // the sound as played: 16-bit, this rate and channels
+    int channels = 0;
+    double minSeconds = 0;    // of the tone heard
+    int widthScale = 1;       // window columns per picture column (sample aspect ratio)
+    int keepPercent = 100;    // of the file's bytes (a truncated copy)
+    std::string softer = "";  // filters after testsrc2
+};
+
+void PrintTo(const FileCase &c, std::ostream *os) { *os << c.name; }
+
+class FfmpegFile : public Playback, public ::testing::WithParamInterface<FileCase> {};
+
+// The last frame against ffmpeg's own RGB decode of the same file (which
+// follows the stream's colour tags), and the sound as played against the tone.
+TEST_P(FfmpegFile, PlaysWithFfmpegsPictureAndItsSound) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed (scripts/deps.sh installs it)";
+    const FileCase &c = GetParam();
+    const std::string clip = dir_ + "/" + c.file, raw = dir_ + "/ffmpeg.rgb",
+                      png = dir_ + "/shot.png", wav = dir_ + "/sound.wav";
+    std::string inputs = "-f lavfi -i testsrc2=s=320x240:r=25:d=0.8" + c.softer + " ";
+    if (c.toneHz) inputs += "-f lavfi -i sine=f=" + std::to_string(c.toneHz) + ":d=0.8 ";
+    ASSERT_EQ(Ffmpeg(inputs + c.encode + " " + Quote(clip)), 0) << c.encode;
+    if (c.keepPercent < 100) {
+        const std::string bytes = ReadFile(clip);
+        ASSERT_TRUE(WriteFile(clip, bytes.substr(0, bytes.size() * c.keepPercent / 100)));
+    }
+    // Exact rounding, each chroma sample over its own pixels as the library
+    // shows it: ffmpeg's default interpolation would differ at every colour
+    // edge of testsrc2, its fast path by a step or two in 10 bits.
+    // (Quietly: a truncated file makes ffmpeg report each partial packet.)
+    ASSERT_EQ(Ffmpeg("-v fatal -i " + Quote(clip) + " -map 0:v -fps_mode passthrough -vf " +
+                     "scale=flags=neighbor+accurate_rnd+full_chroma_int -pix_fmt rgb24 " +
+                     "-f rawvideo " + Quote(raw)),
+              0);
+    const std::string frames = ReadFile(raw);
+    const size_t frameBytes = 320 * 240 * 3;
+    ASSERT_GE(frames.size(), frameBytes);
+
+    RunResult run = RunPlay(
+        dir_, {"--headless", "--adapter", "none", "--snapshot", png, "--audio-out", wav, clip});
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+    const std::string status = LastLine(run.stderrText);
+    EXPECT_EQ(status.rfind("frame " + std::to_string(frames.size() / frameBytes) + " of ", 0), 0u)
+        << "ffmpeg decoded " << frames.size() / frameBytes << " frames: " << status;
+    EXPECT_EQ(status.substr(status.rfind(" | ") + 3), c.colours) << status;
+
+    Picture shot;
+    ASSERT_TRUE(ReadPng(png, &shot));
+    ASSERT_EQ(shot.width, 320 * c.widthScale);
+    ASSERT_EQ(shot.height, 240);
+    const Picture last{320, 240, std::vector<uint8_t>(frames.end() - frameBytes, frames.end())};
+    const Spread spread = Compare(shot, last);
+    EXPECT_LE(spread.median, 2) << "95th percentile " << spread.p95;
+    EXPECT_LE(spread.p95, 6) << "median " << spread.median;
+    std::printf("%s: median %d, 95th percentile %d", c.name, spread.median, spread.p95);
+    WriteFile(std::string(KESTRA_TEST_OUTPUT_DIR) + "/kestra_play_" + c.name + ".png",
+              ReadFile(png));
+
+    std::string sound;
+    if (c.toneHz == 0) {
+        kplay::WavReader none;
+        EXPECT_FALSE(none.Open(wav) && none.dataSize() > 0) << "a file without sound played some";
+        std::printf(", no sound\n");
+        return;
+    }
+    ASSERT_TRUE(ReadWav(wav, c.rate, c.channels, 16, &sound));
+    const Heard heard = Listen(sound, c.channels, c.rate);
+    EXPECT_NEAR(heard.hertz, c.toneHz, 5.0) << heard.seconds << " s of tone";
+    EXPECT_GE(heard.seconds, c.minSeconds) << "of 0.8 s in the file";
+    std::printf(", %.1f Hz for %.2f s\n", heard.hertz, heard.seconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, FfmpegFile,
+    ::testing::Values(
+        FileCase{"H264Mp4", "clip.mp4", "-c:v libx264 -pix_fmt yuv420p", "bt601 studio (auto)"},
+        FileCase{"Mpeg4MkvAnamorphic", "clip.mkv", "-vf setsar=2 -c:v mpeg4 -q:v 3 -c:a libopus",
+                 "bt601 studio (auto)", 330, 48000, 1, 0.6, 2},
+        FileCase{"Yuvj420pBt709", "clip.mp4",
+                 "-vf scale=out_color_matrix=bt709:out_range=full,format=yuvj420p -c:v libx264 "
+                 "-colorspace bt709 -color_primaries bt709 -color_trc bt709 -color_range pc",
+                 "bt709 full"},
+        // YV12 keeps every other row's chroma of 4:2:2: a camera's softer,
+        // less saturated picture, where testsrc2's colours change sharply
+        // every few rows and no YV12 output can follow them.
+        FileCase{"Yuv422p10", "clip.mkv",
+                 "-c:v libx264 -pix_fmt yuv422p10le -af 'pan=5.1|FL=c0|FR=c0|FC=c0|BL=c0|BR=c0' "
+                 "-ar 96000 -c:a pcm_s24le",
+                 "bt601 studio (matrix auto)", 550, 96000, 2, 0.6, 1, 100,
+                 ",gblur=sigma=1.5,hue=s=0.4"},
+        FileCase{"WithSound", "clip.mp4", "-c:v libx264 -ac 2 -ar 48000 -c:a aac",
+                 "bt601 studio (auto)", 440, 48000, 2, 0.6},
+        FileCase{"Truncated", "clip.mp4", "-c:v libx264 -c:a aac -movflags +faststart",
+                 "bt601 studio (auto)", 660, 44100, 1, 0.2, 1, 60}),
+    kestra_test::CaseName());
+// What a run of a damaged or hostile file may do: play (0) or end with one
+// line naming the reason (1); never crash, hang or grow past 64 MiB resident
+// (its frames here are a few kilobytes).
+::testing::AssertionResult EndedCleanly(const RunResult &run) {
+    if (run.hung) return ::testing::AssertionFailure() << "still running after a minute";
+    if (run.exitCode != 0 && run.exitCode != 1)
+        return ::testing::AssertionFailure() << "exit " << run.exitCode << ": " << run.stderrText;
+    if (run.exitCode == 1 && (run.stderrText.rfind("kestra-play: ", 0) != 0 ||
+                              run.stderrText.find('\n') != run.stderrText.size() - 1))
+        return ::testing::AssertionFailure() << "not one line: " << run.stderrText;
+    if (run.peakKb >= 64 * 1024)
+        return ::testing::AssertionFailure() << run.peakKb << " KB resident at the peak";
+    return ::testing::AssertionSuccess();
+}
+
+// Byte changes and truncations of small MP4 and MKV files made here, one of
+// them sound only (played over the built-in clip). KESTRA_PLAY_MUTATIONS
+// asks for more runs than the default, KESTRA_PLAY_MUTATION_SEED for others.
+TEST_F(Playback, DamagedFilesPlayOrEndWithOneLine) {
+    if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed (scripts/deps.sh installs it)";
+    const std::string picture = "-f lavfi -i testsrc2=s=64x48:r=25:d=0.32 ",
+                      sound = "-f lavfi -i sine=f=440:d=0.32 ";
+    const std::vector<std::pair<std::string, std::string>> seeds = {
+        {"seed.mp4", picture + sound + "-c:v libx264 -c:a aac"},
+        {"seed.mkv", picture + sound + "-c:v mpeg4 -c:a libopus"},
+        {"sound.mkv", sound + "-c:a libvorbis"}};
+    std::vector<std::string> bytes;
+    for (const auto &s : seeds) {
+        const std::string path = dir_ + "/" + s.first;
+        ASSERT_EQ(Ffmpeg(s.second + " " + Quote(path)), 0) << s.second;
+        bytes.push_back(ReadFile(path));
+        RunResult run = RunPlay(
+            dir_, {"--headless", "--adapter", "none", "--audio-out", dir_ + "/sound.wav", path},
+            60);
+        EXPECT_EQ(run.exitCode, 0) << s.first << ": " << run.stderrText;
+        EXPECT_TRUE(EndedCleanly(run)) << s.first;
+    }
+    // A picture side past the library's surfaces is refused before decoding.
+    const std::string wide = dir_ + "/wide.mkv";
+    ASSERT_EQ(Ffmpeg("-f lavfi -i color=s=16400x16:d=0.04 -c:v ffv1 " + Quote(wide)), 0);
+    RunResult refused = RunPlay(dir_, {"--headless", wide}, 60);
+    EXPECT_EQ(refused.exitCode, 1) << refused.stderrText;
+    EXPECT_NE(refused.stderrText.find("16400x16, larger than 16384 on a side"), std::string::npos)
+        << refused.stderrText;
+    EXPECT_TRUE(EndedCleanly(refused));
+
+    const char *wanted = std::getenv("KESTRA_PLAY_MUTATIONS");
+    const char *seedText = std::getenv("KESTRA_PLAY_MUTATION_SEED");
+    const int runs = wanted ? std::atoi(wanted) : 72;
+    const unsigned seed = seedText ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10)) : 1;
+    std::mt19937 random(seed);
+    long peakKb = refused.peakKb;
+    int played = 0;
+    for (int i = 0; i < runs; ++i) {
+        const size_t which = static_cast<size_t>(i) % seeds.size();
+        std::string mutant = bytes[which];
+        if (random() % 3 == 0) {
+            mutant.resize(random() % mutant.size());
+        } else {
+            for (unsigned n = 1 + random() % 8; n > 0; --n)
+                mutant[random() % mutant.size()] = static_cast<char>(random() & 0xFF);
+        }
+        const std::string path = dir_ + "/mutant" + seeds[which].first.substr(4);
+        ASSERT_TRUE(WriteFile(path, mutant));
+        RunResult run = RunPlay(
+            dir_, {"--headless", "--adapter", "none", "--audio-out", dir_ + "/sound.wav", path},
+            60);
+        peakKb = std::max(peakKb, run.peakKb);
+        played += run.exitCode == 0;
+        const ::testing::AssertionResult clean = EndedCleanly(run);
+        if (clean) continue;
+        const std::string keep = std::string(KESTRA_TEST_OUTPUT_DIR) + "/mutant-" +
+                                 std::to_string(seed) + "-" + std::to_string(i) +
+                                 seeds[which].first.substr(4);
+        WriteFile(keep, mutant);
+        ADD_FAILURE() << "run " << i << " of seed " << seed << " (kept as " << keep
+                      << "): " << clean.message();
+    }
+    std::printf(
+        "%d damaged files (seed %u): %d played, the others ended with one line; "
+        "at most %ld KB resident\n",
+        runs, seed, played, peakKb);
+}
+#endif  // KESTRA_PLAY_FFMPEG
 
 // The clip and the sound file, when given, are written to the scratch
 // directory and passed after the arguments ("@" stands for the directory).

@@ -1,8 +1,10 @@
-// kestra-play: plays a YUV4MPEG2 clip and a WAV file (or a built-in test
-// clip and tone) through libkestra.
+// kestra-play: plays a video file (through FFmpeg's libraries where the
+// build has them), a YUV4MPEG2 clip and a WAV file, or a built-in test clip
+// and tone, through libkestra.
 #include <cstdio>
 #include <string>
 
+#include "media.h"
 #include "options.h"
 #include "player.h"
 
@@ -21,7 +23,7 @@ int main(int argc, char **argv) {
     std::string error;
     switch (kplay::ParseOptions(argc, argv, kStandIn, &options, &error)) {
         case kplay::ParseResult::Help:
-            std::fputs(kplay::UsageText(kStandIn), stdout);
+            std::fputs(kplay::UsageText(kStandIn, kplay::MediaReader::Available()), stdout);
             return 0;
         case kplay::ParseResult::Error:
             std::fprintf(stderr, "kestra-play: %s\n", error.c_str());

@@ -187,7 +187,7 @@ ParseResult ParseOptions(int argc, const char *const *argv, bool standIn, Option
         }
     }
     if (files.size() > 2) {
-        *error = "too many files: give a .y4m clip and optionally a .wav file";
+        *error = "too many files: give a clip and optionally a .wav file";
         return ParseResult::Error;
     }
     if (!files.empty()) o.clipPath = files[0];
@@ -196,21 +196,35 @@ ParseResult ParseOptions(int argc, const char *const *argv, bool standIn, Option
     return ParseResult::Run;
 }
 
-const char *UsageText(bool standIn) {
-    static const char kCommon[] =
+const char *UsageText(bool standIn, bool media) {
+    static const char kMedia[] =
+        "usage: kestra-play [options] [FILE [AUDIO.wav]]\n"
+        "Plays a video or sound file (MP4, MKV, camera recordings: what FFmpeg's\n"
+        "libraries open) or a YUV4MPEG2 clip through libkestra; AUDIO.wav, when given,\n"
+        "plays instead of the file's own sound. With no file it plays a built-in test\n"
+        "clip with a 440 Hz tone.\n";
+    static const char kY4mOnly[] =
         "usage: kestra-play [options] [CLIP.y4m [AUDIO.wav]]\n"
         "Plays a YUV4MPEG2 clip (4:2:0) and a PCM WAV file through libkestra;\n"
-        "with no clip it plays a built-in test clip with a 440 Hz tone.\n"
+        "with no clip it plays a built-in test clip with a 440 Hz tone.\n";
+    static const char kBuiltWithout[] =
+        "This kestra-play was built without FFmpeg's libraries (libavformat-dev,\n"
+        "libavcodec-dev, libswscale-dev, libswresample-dev, libavutil-dev): Y4M and\n"
+        "WAV only.\n";
+    static const char kWindows[] = "On Windows kestra-play plays Y4M and WAV only.\n";
+    static const char kCommon[] =
         "  --frames N        stop after N frames\n"
-        "  --fps F           present at F frames per second (default: the clip's rate)\n"
+        "  --fps F           present at F frames per second (default: the file's own\n"
+        "                    times, or the clip's rate)\n"
         "  --loop            start the clip again at its end\n"
-        "  --window WxH      window client size (default: the frame size)\n"
+        "  --window WxH      window client size (default: the frame size, stretched by\n"
+        "                    the file's sample aspect ratio)\n"
         "  --mirror          mirror left to right\n"
         "  --crop L,T,R,B    show only columns L to R-1 and rows T to B-1 of the frame\n"
-        "  --matrix M        bt601, bt709 or auto (default): bt709 for frames 1280 or more\n"
-        "                    wide or over 576 lines tall, else bt601\n"
-        "  --range R         studio (Y 16-235), full (0-255) or auto (default): the clip's\n"
-        "                    XCOLORRANGE tag, else studio\n"
+        "  --matrix M        bt601, bt709 or auto (default): the stream's, else bt709 for\n"
+        "                    frames 1280 or more wide or over 576 lines tall, else bt601\n"
+        "  --range R         studio (Y 16-235), full (0-255) or auto (default): the\n"
+        "                    stream's or the clip's XCOLORRANGE tag, else studio\n"
         "  --osd TEXT        show TEXT at the bottom left of the picture\n"
         "  --volume 0-100    audio volume\n"
         "  --no-audio        play no sound\n"
@@ -226,8 +240,14 @@ const char *UsageText(bool standIn) {
         "  --adapter MODE    display adapter: fourcc (YUV blits), blt (RGB blits only)\n"
         "                    or none (no DirectDraw: GDI)\n";
     static std::string text;
-    text = std::string(kCommon) + (standIn ? kAudioOutStandIn : kAudioOutWindows) +
-           (standIn ? kStandIn : "") + "Escape or closing the window ends playback.\n";
+    text = std::string(media ? kMedia : kY4mOnly) +
+           (media     ? ""
+            : standIn ? kBuiltWithout
+                      : kWindows) +
+           kCommon + (standIn ? kAudioOutStandIn : kAudioOutWindows) + (standIn ? kStandIn : "") +
+           "The status line counts dropped frames and shows the picture's offset from the\n"
+           "sound (A/V) and the colours used, marked auto where the file names none.\n"
+           "Escape or closing the window ends playback.\n";
     return text.c_str();
 }
 

@@ -12,7 +12,7 @@ inline constexpr const char *kRangeNames[2] = {"studio", "full"};
 
 struct Options {
     std::string clipPath;  // empty: the built-in clip
-    std::string wavPath;   // empty: the built-in tone (built-in clip only) or silence
+    std::string wavPath;   // empty: the file's own sound, the built-in tone or silence
     int64_t frames = -1;   // -1: the whole clip (forever with --loop)
     int fpsNum = 0;        // 0: the clip's own rate
     int fpsDen = 1;
@@ -27,8 +27,9 @@ struct Options {
     bool noAudio = false;
     std::string snapshotPath;
     std::string audioOutPath;
-    int matrix = -1;  // -1: auto (AutoMatrix); else an index of kMatrixNames
-    int range = -1;   // -1: auto (the clip's tag); else an index of kRangeNames
+    int matrix = -1;  // -1: the stream's, else auto (AutoMatrix); else an index of kMatrixNames
+    int range =
+        -1;  // -1: the stream's or the clip's tag, else studio; else an index of kRangeNames
     // Stand-in platform only.
     bool headless = false;
     std::string adapter;  // "", "fourcc", "blt" or "none"
@@ -41,7 +42,8 @@ enum class ParseResult { Run, Help, Error };
 ParseResult ParseOptions(int argc, const char *const *argv, bool standIn, Options *options,
                          std::string *error);
 
-const char *UsageText(bool standIn);
+// `media`: this build opens files through FFmpeg's libraries.
+const char *UsageText(bool standIn, bool media);
 
 // The matrix "auto" takes for a frame size, as mpv guesses it: BT.709 from
 // 1280 columns or past 576 lines (HD), BT.601 below (SD).

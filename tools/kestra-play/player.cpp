@@ -44,14 +44,52 @@ bool CanWrite(const std::string &path, std::string *error) {
 constexpr uint32_t kCounterColour = 0x00FFFFFF;  // white, 0x00BBGGRR
 constexpr uint32_t kOsdColour = 0x0000FFFF;      // yellow
 
+// Y4M by its name or its signature; everything else, when this build has
+// FFmpeg's libraries, by FFmpeg.
+bool IsY4m(const std::string &path) {
+    const std::string ext = path.size() >= 4 ? path.substr(path.size() - 4) : "";
+    if (ext == ".y4m" || ext == ".Y4M") return true;
+    char head[9] = {};
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    const bool tagged = file && std::fread(head, 1, sizeof head, file) == sizeof head &&
+                        std::memcmp(head, "YUV4MPEG2", sizeof head) == 0;
+    if (file) std::fclose(file);
+    return tagged;
+}
+
+// A device that stops asking for sound this long is not followed any more.
+constexpr double kStall = 0.5;
+
+class ClockGuard {
+public:
+    explicit ClockGuard(CRITICAL_SECTION *lock) : lock_(lock) { EnterCriticalSection(lock_); }
+    ~ClockGuard() { LeaveCriticalSection(lock_); }
+    ClockGuard(const ClockGuard &) = delete;
+    ClockGuard &operator=(const ClockGuard &) = delete;
+
+private:
+    CRITICAL_SECTION *lock_;
+};
+
 }  // namespace
 
-Player::~Player() { Close(); }
+Player::Player(const Options &options) : options_(options) {
+    InitializeCriticalSection(&clockLock_);
+}
+
+Player::~Player() {
+    Close();
+    DeleteCriticalSection(&clockLock_);
+}
 
 int Player::Run(std::string *error) {
     if (!OpenVideo(error) || !OpenAudioSource(error) || !CheckOutputs(error) ||
         !OpenDisplay(error) || !StartAudio(error))
         return 1;
+    // Only once nothing can fail before playing: a refused file ends with one line.
+    if (media_ && !options_.noAudio && !media_->info().soundNote.empty())
+        std::fprintf(stderr, "kestra-play: %s: %s\n", options_.clipPath.c_str(),
+                     media_->info().soundNote.c_str());
     bool ok = PlayFrames(error);
     // Bad input mid-clip leaves one clear error line, not a status line too.
     if (ok)
@@ -72,34 +110,68 @@ int Player::Run(std::string *error) {
 }
 
 bool Player::OpenVideo(std::string *error) {
-    builtIn_ = options_.clipPath.empty();
-    if (builtIn_) {
+    const bool media =
+        !options_.clipPath.empty() && MediaReader::Available() && !IsY4m(options_.clipPath);
+    if (media && !OpenMedia(error)) return false;
+    if (!media && !options_.clipPath.empty() && !OpenY4m(error)) return false;
+    if (source_ == Source::BuiltIn) {
         width_ = kClipWidth;
         height_ = kClipHeight;
         fpsNum_ = kClipFpsNum;
         fpsDen_ = kClipFpsDen;
-        clipFrames_ = kClipFrames;
-    } else {
-        if (!y4m_.Open(options_.clipPath)) {
-            *error = y4m_.error();
-            return false;
-        }
-        width_ = y4m_.header().width;
-        height_ = y4m_.header().height;
-        fpsNum_ = y4m_.header().fpsNum;
-        fpsDen_ = y4m_.header().fpsDen;
-        clipFrames_ = y4m_.EstimatedFrames();
+        totalFrames_ = soundOnly_ ? 0 : kClipFrames;
+    }
+    if (windowWidth_ == 0) {
+        windowWidth_ = width_;
+        windowHeight_ = height_;
     }
     if (options_.fpsNum > 0) {
         fpsNum_ = options_.fpsNum;
         fpsDen_ = options_.fpsDen;
     }
-    totalFrames_ = options_.frames > 0 ? options_.frames : options_.loop ? 0 : clipFrames_;
+    if (options_.frames > 0) totalFrames_ = options_.frames;
+    if (options_.loop && options_.frames <= 0) totalFrames_ = 0;
     if (!CropFitsFrame(error)) return false;
     // A header may announce a frame its file cannot hold: read one before
     // anything is sized to it (a clip without frames is an error here).
     bool end = false;
-    return NextFrame(error, &end);
+    return ReadPicture(&current_, error, &end);
+}
+
+bool Player::OpenY4m(std::string *error) {
+    source_ = Source::Y4m;
+    if (!y4m_.Open(options_.clipPath)) {
+        *error = y4m_.error();
+        return false;
+    }
+    width_ = y4m_.header().width;
+    height_ = y4m_.header().height;
+    fpsNum_ = y4m_.header().fpsNum;
+    fpsDen_ = y4m_.header().fpsDen;
+    totalFrames_ = y4m_.EstimatedFrames();
+    return true;
+}
+
+// The picture stream, or the built-in clip over a file that has only sound.
+bool Player::OpenMedia(std::string *error) {
+    media_.reset(new MediaReader);
+    if (!media_->Open(options_.clipPath, !options_.noAudio && options_.wavPath.empty())) {
+        *error = media_->error();
+        return false;
+    }
+    const MediaInfo &info = media_->info();
+    soundOnly_ = !info.hasPicture;
+    if (soundOnly_) {
+        source_ = Source::BuiltIn;
+        return true;
+    }
+    source_ = Source::Media;
+    width_ = info.width;
+    height_ = info.height;
+    windowWidth_ = info.displayWidth;
+    windowHeight_ = info.displayHeight;
+    totalFrames_ = info.estimatedFrames;
+    return true;
 }
 
 // Left and top are checked with the command line; the other edges need the
@@ -127,7 +199,11 @@ bool Player::OpenAudioSource(std::string *error) {
         channels = wav_->format().channels;
         rate = wav_->format().sampleRate;
         bits = wav_->format().bitsPerSample;
-    } else if (builtIn_) {
+    } else if (media_ && media_->info().hasSound) {
+        mediaSound_ = true;
+        channels = media_->info().channels;
+        rate = media_->info().sampleRate;
+    } else if (source_ == Source::BuiltIn && !media_) {
         tone_.reset(new ToneGenerator(440.0));
     } else {
         return true;
@@ -151,8 +227,8 @@ bool Player::CheckOutputs(std::string *error) {
 
 bool Player::OpenDisplay(std::string *error) {
     if (!ChooseAdapter(options_.adapter, error)) return false;
-    const int w = options_.windowWidth > 0 ? options_.windowWidth : width_;
-    const int h = options_.windowHeight > 0 ? options_.windowHeight : height_;
+    const int w = options_.windowWidth > 0 ? options_.windowWidth : windowWidth_;
+    const int h = options_.windowHeight > 0 ? options_.windowHeight : windowHeight_;
     std::string note;
     if (!window_.Create("kestra-play", w, h, options_.headless, &note)) {
         *error = "cannot create a " + std::to_string(w) + "x" + std::to_string(h) + " window";
@@ -175,12 +251,33 @@ bool Player::OpenDisplay(std::string *error) {
     return SetColourSpace(error);
 }
 
-// Y4M names the range but never the matrix, so "auto" guesses that from the
-// frame size. The built-in clip is studio-range BT.601.
+// The user's choice, else the stream's, else auto: BT.709 by frame size and
+// studio range. Y4M names the range (XCOLORRANGE, studio without it) but never
+// the matrix; the built-in clip is studio-range BT.601.
 bool Player::SetColourSpace(std::string *error) {
-    const bool fileFull = !builtIn_ && y4m_.header().fullRange;
-    matrix_ = options_.matrix >= 0 ? options_.matrix : AutoMatrix(width_, height_);
-    range_ = options_.range >= 0 ? options_.range : fileFull ? 1 : 0;
+    int matrix = -1, range = -1;
+    std::string streamNote;
+    if (source_ == Source::BuiltIn) {
+        matrix = range = 0;
+    } else if (source_ == Source::Y4m) {
+        range = y4m_.header().fullRange ? 1 : 0;
+    } else {
+        matrix = media_->info().matrix;
+        range = media_->info().range;
+        streamNote = media_->info().colourNote;
+    }
+    const bool autoMatrix = options_.matrix < 0 && matrix < 0;
+    const bool autoRange = options_.range < 0 && range < 0;
+    matrix_ = options_.matrix >= 0 ? options_.matrix
+              : matrix >= 0        ? matrix
+                                   : AutoMatrix(width_, height_);
+    range_ = options_.range >= 0 ? options_.range : range >= 0 ? range : 0;
+    colourNote_ = options_.matrix < 0 ? streamNote : "";
+    const char *guessed = autoMatrix && autoRange ? "auto"
+                          : autoMatrix            ? "matrix auto"
+                          : autoRange             ? "range auto"
+                                                  : "";
+    if (*guessed) colourNote_ += (colourNote_.empty() ? "" : ", ") + std::string(guessed);
     const int32_t result = KESTRA_DWSetColorSpace(display_, matrix_, range_);
     if (result == 0) return true;
     *error = std::string("the display refused ") + kMatrixNames[matrix_] + " " +
@@ -189,7 +286,7 @@ bool Player::SetColourSpace(std::string *error) {
 }
 
 bool Player::StartAudio(std::string *error) {
-    if (!wav_ && !tone_) return true;
+    if (!wav_ && !tone_ && !mediaSound_) return true;
     bool playerWrites = false;
     if (!options_.audioOutPath.empty() &&
         !ChooseAudioFile(options_.audioOutPath, &playerWrites, error))
@@ -206,14 +303,26 @@ bool Player::StartAudio(std::string *error) {
         return false;
     }
     // About 50 ms per buffer: two in flight keep the latency low.
-    uint32_t size = waveFormat_.nAvgBytesPerSec / 20;
-    size -= size % waveFormat_.nBlockAlign;
-    KESTRA_WVSetWaveFormat(wave_, &waveFormat_, size);
+    bufferSize_ = waveFormat_.nAvgBytesPerSec / 20;
+    bufferSize_ -= bufferSize_ % waveFormat_.nBlockAlign;
+    KESTRA_WVSetWaveFormat(wave_, &waveFormat_, bufferSize_);
     KESTRA_WVSetWriteWaveCB(wave_, this, FillAudio);
-    audioStart_ = Now();
-    KESTRA_WVPlayWave(wave_);
+    PlayWave();
     if (options_.volume >= 0) KESTRA_WVSetVolume(wave_, static_cast<uint32_t>(options_.volume));
     return true;
+}
+
+// Starts the sound, and with it the clock, from its first byte.
+void Player::PlayWave() {
+    {
+        ClockGuard guard(&clockLock_);
+        asked_ = 0;
+        soundEnd_ = 0;
+        audioStart_ = lastFill_ = Now();
+    }
+    audioBytes_ = 0;
+    stopping_.store(false, std::memory_order_relaxed);
+    KESTRA_WVPlayWave(wave_);
 }
 
 // A device that takes samples faster than they play (a file sink does) is
@@ -228,94 +337,200 @@ void Player::PaceAudio() {
     }
 }
 
+size_t Player::ReadSound(uint8_t *buffer, uint32_t size) {
+    if (tone_) return tone_->Fill(buffer, size);
+    if (mediaSound_) return media_->TakeSound(buffer, size);
+    size_t got = wav_->Read(buffer, size);
+    if (got == 0 && options_.loop && wav_->Rewind()) got = wav_->Read(buffer, size);
+    return got;
+}
+
 int32_t KESTRA_CALLBACK Player::FillAudio(uint8_t *buffer, uint32_t size, void *user) {
     Player *self = static_cast<Player *>(user);
     self->PaceAudio();
-    size_t got = 0;
-    if (self->tone_) {
-        got = self->tone_->Fill(buffer, size);
-    } else {
-        got = self->wav_->Read(buffer, size);
-        if (got == 0 && self->options_.loop && self->wav_->Rewind())
-            got = self->wav_->Read(buffer, size);
-    }
+    ClockGuard guard(&self->clockLock_);
+    size_t got = self->ReadSound(buffer, size);
     self->audioBytes_ += got;
+    if (self->mediaSound_) {
+        if (got > 0) self->soundEnd_ = self->asked_ + got;
+        // Short refills make the library replay the last buffer's tail: sound
+        // not decoded yet, and the end of the file, are silence instead.
+        std::memset(buffer + got, 0, size - got);
+        got = size;
+    }
+    self->asked_ += size;
+    self->lastFill_ = Now();
     if (self->recorder_) self->recorder_->Append(buffer, got);
     return static_cast<int32_t>(got);
 }
 
-bool Player::NextFrame(std::string *error, bool *end) {
-    *end = false;
-    if (builtIn_) {
-        if (clipIndex_ >= kClipFrames) {
-            if (!options_.loop) return *end = true;
-            clipIndex_ = 0;
-        }
-        RenderClipFrame(static_cast<int>(clipIndex_), &frame_);
-        return true;
+// Seconds of playback. With sound, the device's: the bytes it has asked for
+// less the two buffers in flight is where the buffer now playing starts, and
+// it plays on for a buffer's length after each refill. Without sound, or
+// from a device that stopped asking, the wall clock's.
+double Player::Clock() {
+    if (!wave_) return Now() - startTime_;
+    ClockGuard guard(&clockLock_);
+    const double rate = waveFormat_.nAvgBytesPerSec;
+    const double buffer = bufferSize_ / rate;
+    const double since = Now() - lastFill_;
+    const double into = since <= kStall ? std::min(since, buffer) : buffer + since - kStall;
+    return (double(asked_) - 2.0 * bufferSize_) / rate + into;
+}
+
+// The file's sound has been decoded, handed over and played to its last byte,
+// or the device stopped asking for it.
+bool Player::SoundPlayedOut() {
+    if (!mediaSound_ || !wave_) return true;
+    uint64_t end = 0;
+    {
+        ClockGuard guard(&clockLock_);
+        if (Now() - lastFill_ > kStall) return true;
+        if (!media_->SoundFinished()) return false;
+        end = soundEnd_;
     }
-    Y4mReader::Result r = y4m_.ReadFrame(&frame_);
+    return Clock() >= double(end) / waveFormat_.nAvgBytesPerSec;
+}
+
+bool Player::ReadPicture(Picture *picture, std::string *error, bool *end) {
+    *end = false;
+    const double period = fpsNum_ > 0 ? double(fpsDen_) / fpsNum_ : 0.0;
+    picture->time = double(read_) * period;
+    if (source_ == Source::Media) {
+        double time = 0;
+        if (!media_->ReadFrame(&picture->frame, &time)) return *end = true;
+        if (fpsNum_ == 0) picture->time = time;
+    } else if (source_ == Source::Y4m) {
+        if (!ReadY4m(picture, error, end)) return false;
+        if (*end) return true;
+    } else {
+        // Over a file's sound the clip runs until the sound has played out.
+        if (soundOnly_ ? read_ > 0 && SoundPlayedOut()
+                       : clipIndex_ >= kClipFrames && !options_.loop)
+            return *end = true;
+        if (clipIndex_ >= kClipFrames) clipIndex_ = 0;
+        RenderClipFrame(clipIndex_, &picture->frame);
+        picture->clipIndex = clipIndex_++;
+    }
+    ++read_;
+    return true;
+}
+
+bool Player::ReadY4m(Picture *picture, std::string *error, bool *end) {
+    Y4mReader::Result r = y4m_.ReadFrame(&picture->frame);
     // A loop over a clip without frames would never end.
-    if (r == Y4mReader::Result::End && options_.loop && clipIndex_ > 0) {
-        clipIndex_ = 0;
-        r = y4m_.Rewind() ? y4m_.ReadFrame(&frame_) : Y4mReader::Result::Error;
+    if (r == Y4mReader::Result::End && options_.loop && y4mPass_ > 0) {
+        y4mPass_ = 0;
+        r = y4m_.Rewind() ? y4m_.ReadFrame(&picture->frame) : Y4mReader::Result::Error;
     }
     if (r == Y4mReader::Result::Error) {
         *error = y4m_.error();
         return false;
     }
-    if (r == Y4mReader::Result::End && shown_ == 0) {
+    if (r == Y4mReader::Result::End && read_ == 0) {
         *error = options_.clipPath + ": the clip has no frames";
         return false;
     }
     *end = r == Y4mReader::Result::End;
+    if (!*end) ++y4mPass_;
     return true;
 }
 
-// Sleeps in short steps so the window stays responsive; false if the user
-// closed it meanwhile.
-bool Player::WaitUntil(double due) {
+// Sleeps in short steps so the window stays responsive and the file's sound
+// keeps being decoded; false if the user closed the window meanwhile.
+bool Player::WaitUntil(double time) {
     while (true) {
         if (!window_.Pump()) return false;
-        double left = due - Now();
-        if (left <= 0) return true;
+        if (mediaSound_) media_->FeedSound();
+        const double left = time - Clock();
+        if (!(left > 0)) return true;
         Sleep(static_cast<DWORD>(left > 0.01 ? 10 : left * 1000.0 + 1.0));
     }
 }
 
-void Player::ShowFrameNumber() {
-    if (!builtIn_) return;
+// The file's sound plays to its end after the last picture.
+bool Player::FinishSound() {
+    while (!SoundPlayedOut()) {
+        if (!window_.Pump()) return false;
+        media_->FeedSound();
+        Sleep(10);
+    }
+    return true;
+}
+
+void Player::ShowFrameNumber(int clipIndex) {
+    if (source_ != Source::BuiltIn) return;
     char text[64];
-    std::snprintf(text, sizeof text, "frame %" PRId64 " / %d", clipIndex_ + 1, kClipFrames);
+    std::snprintf(text, sizeof text, "frame %d / %d", clipIndex + 1, kClipFrames);
     KESTRA_DWSetOSDText(display_, 0, text, 16, 16, 0, kCounterColour);
 }
 
+bool Player::Show(const Picture &picture, std::string *error) {
+    if (window_.TakeResized()) KESTRA_DWAdjustedWnd(display_);
+    ShowFrameNumber(picture.clipIndex);
+    const YuvFrame &f = picture.frame;
+    int32_t result =
+        KESTRA_DWDrawYUV420(display_, f.Y(), f.YStride(), f.U(), f.V(), f.UvStride(), 0, 0, 0);
+    if (result != 0 && result != -3) {
+        *error = "the display refused frame " + std::to_string(position_ + 1) + " (result " +
+                 std::to_string(result) + ")";
+        return false;
+    }
+    if (drawn_++ == 0) firstDrawn_ = Now();
+    lastDrawn_ = Now();
+    if (wave_) avOffset_ = Clock() - picture.time;
+    return true;
+}
+
+// Pictures are read one ahead: one whose successor is already due when its
+// own time comes is dropped, so a slow machine keeps pace with the sound. The
+// last picture is always shown.
 bool Player::PlayFrames(std::string *error) {
-    const double period = double(fpsDen_) / fpsNum_;
     startTime_ = Now();
     lastStatus_ = startTime_;
-    while (options_.frames <= 0 || shown_ < options_.frames) {
-        // The first frame was read when the clip was opened.
-        bool end = false;
-        if (shown_ > 0 && !NextFrame(error, &end)) return false;
-        if (end) break;
-        const double due = startTime_ + shown_ * period;
-        if (!WaitUntil(due)) break;
-        // Frames are never dropped: one shown well after its time counts as late.
-        if (Now() - due > period / 2) ++late_;
-        if (window_.TakeResized()) KESTRA_DWAdjustedWnd(display_);
-        ShowFrameNumber();
-        int32_t result = KESTRA_DWDrawYUV420(display_, frame_.Y(), frame_.YStride(), frame_.U(),
-                                             frame_.V(), frame_.UvStride(), 0, 0, 0);
-        if (result != 0 && result != -3) {
-            *error = "the display refused frame " + std::to_string(shown_ + 1) + " (result " +
-                     std::to_string(result) + ")";
+    while (true) {
+        const bool last = options_.frames > 0 && position_ + 1 >= options_.frames;
+        bool end = last;
+        if (!last && !ReadPicture(&next_, error, &end)) return false;
+        if (!WaitUntil(current_.time)) return true;
+        if (!end && Clock() >= next_.time)
+            ++dropped_;
+        else if (!Show(current_, error))
             return false;
-        }
-        ++shown_;
-        ++clipIndex_;
+        ++position_;
         PrintStatus(false);
+        if (last) return true;
+        if (!end) {
+            std::swap(current_, next_);
+            continue;
+        }
+        if (!FinishSound()) return true;
+        if (!media_ || !options_.loop) return true;
+        if (!Restart(error) || !ReadPicture(&current_, error, &end)) return false;
+        if (end) return true;
     }
+}
+
+// --loop over a file: it opens again and plays from a new start, its sound too.
+bool Player::Restart(std::string *error) {
+    if (wave_) {
+        stopping_.store(true, std::memory_order_relaxed);
+        KESTRA_WVStopWave(wave_);
+    }
+    media_.reset(new MediaReader);
+    if (!media_->Open(options_.clipPath, mediaSound_)) {
+        *error = media_->error();
+        return false;
+    }
+    const MediaInfo &info = media_->info();
+    if (info.hasPicture != !soundOnly_ || info.hasSound != mediaSound_ ||
+        (info.hasPicture && (info.width != width_ || info.height != height_))) {
+        *error = options_.clipPath + ": the file changed while it played";
+        return false;
+    }
+    read_ = 0;
+    startTime_ = Now();
+    if (wave_) PlayWave();
     return true;
 }
 
@@ -324,14 +539,18 @@ void Player::PrintStatus(bool final) {
     const double now = Now();
     if (!final && now - lastStatus_ < (tty ? 0.25 : 1.0)) return;
     lastStatus_ = now;
-    const double elapsed = now - startTime_;
+    const double elapsed = lastDrawn_ - firstDrawn_;
     const std::string total = totalFrames_ > 0 ? std::to_string(totalFrames_) : "?";
+    char sync[32] = "";
+    if (wave_) std::snprintf(sync, sizeof sync, " | A/V %+.0f ms", avOffset_ * 1000.0);
+    const std::string note = colourNote_.empty() ? "" : " (" + colourNote_ + ")";
     // No render mode: the library does not tell its host which one it chose.
-    std::fprintf(stderr, "%sframe %" PRId64 " of %s | %.1f fps | late %" PRId64 " | %s %s%s",
-                 tty ? "\r" : "", shown_, total.c_str(),
-                 // The first frame is shown at once: rate over the gaps after it.
-                 shown_ > 1 && elapsed > 0 ? (shown_ - 1) / elapsed : 0.0, late_,
-                 kMatrixNames[matrix_], kRangeNames[range_], tty && !final ? "   " : "\n");
+    std::fprintf(stderr, "%sframe %" PRId64 " of %s | %.1f fps | dropped %" PRId64 "%s | %s %s%s%s",
+                 tty ? "\r" : "", position_, total.c_str(),
+                 // Rate over the gaps between the frames drawn.
+                 drawn_ > 1 && elapsed > 0 ? (drawn_ - 1) / elapsed : 0.0, dropped_, sync,
+                 kMatrixNames[matrix_], kRangeNames[range_], note.c_str(),
+                 tty && !final ? "   " : "\n");
     std::fflush(stderr);
     statusLineOpen_ = tty && !final;
 }
