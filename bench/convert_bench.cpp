@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -81,19 +82,38 @@ CacheSweep &Sweep() {
     return sweep;
 }
 
-void RunCold(benchmark::State &state, const Frame &frame, Kind kind, const Convert &convert) {
+struct Variant {
+    std::string name;
+    Convert convert;
+};
+
+// Every variant of a kind with cold caches, in rounds: each takes one call
+// per round (one iteration), so every ratio compares calls made at the same
+// moments of the machine. The medians, in ms, are the counters.
+void RunColdRounds(benchmark::State &state, const Frame &frame, Kind kind,
+                   const std::vector<Variant> &variants) {
     const size_t bytes = static_cast<size_t>(frame.width) * frame.height * BytesPerPixel(kind);
     std::vector<uint8_t> out(bytes, 0);
-    convert(frame, out.data());  // set-up a converter does on its first call stays untimed
+    // Set-up a converter does on its first call stays untimed.
+    for (const Variant &v : variants) v.convert(frame, out.data());
+    std::vector<std::vector<double>> ms(variants.size());
     for (auto _ : state) {
-        state.PauseTiming();
-        Sweep().Run();
-        state.ResumeTiming();
-        convert(frame, out.data());
-        benchmark::DoNotOptimize(out.data());
-        benchmark::ClobberMemory();
+        for (size_t i = 0; i < variants.size(); ++i) {
+            Sweep().Run();
+            const auto start = std::chrono::steady_clock::now();
+            variants[i].convert(frame, out.data());
+            benchmark::DoNotOptimize(out.data());
+            benchmark::ClobberMemory();
+            ms[i].push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count());
+        }
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * bytes);
+    for (size_t i = 0; i < variants.size(); ++i) {
+        std::vector<double> &t = ms[i];
+        std::nth_element(t.begin(), t.begin() + t.size() / 2, t.end());
+        state.counters[variants[i].name] = t.empty() ? 0 : t[t.size() / 2];
+    }
 }
 
 Convert Ours(Kind kind, const kestra::ConverterTable &t,
@@ -176,33 +196,33 @@ Convert Copy(Kind kind) {
     };
 }
 
-// Each converter at 1920x1080 with cold caches: our levels from SSE2 up,
-// libyuv and the copy. A fixed count of calls, as the sweep between them
-// costs far more than the call.
+// Each converter with cold caches: our levels from SSE2 up, libyuv and the
+// copy, interleaved in 30 rounds, as the sweep between calls costs far more
+// than a call.
 void RegisterCold(const Frame &frame) {
     for (Kind kind : {Kind::Rgb24, Kind::Rgb565, Kind::Uyvy}) {
-        const std::string prefix = std::string("cold/") + KindName(kind) + "/" +
-                                   std::to_string(frame.width) + "x" +
-                                   std::to_string(frame.height) + "/";
-        auto add = [&](const std::string &variant, Convert convert) {
-            benchmark::RegisterBenchmark((prefix + variant).c_str(),
-                                         [&frame, kind, convert](benchmark::State &st) {
-                                             RunCold(st, frame, kind, convert);
-                                         })
-                ->Unit(benchmark::kMillisecond)
-                ->Iterations(30)
-                ->UseRealTime();
-        };
+        std::vector<Variant> variants;
         for (int i = 1; i < kestra::kCpuLevelCount; ++i) {
             const CpuLevel level = static_cast<CpuLevel>(i);
             const kestra::ConverterTable *t = kestra::ConverterTableFor(level);
             if (t == nullptr) continue;
             if (kind != Kind::Rgb24 && level == CpuLevel::Ssse3) continue;
             if (kind == Kind::Rgb565 && level == CpuLevel::Avx512) continue;
-            add(std::string("kestra_") + kestra::CpuLevelName(level), Ours(kind, *t));
+            variants.push_back(
+                {std::string("kestra_") + kestra::CpuLevelName(level), Ours(kind, *t)});
         }
-        add("libyuv", Libyuv(kind));
-        add("copy", Copy(kind));
+        variants.push_back({"libyuv", Libyuv(kind)});
+        variants.push_back({"copy", Copy(kind)});
+        const std::string name = std::string("cold/") + KindName(kind) + "/" +
+                                 std::to_string(frame.width) + "x" + std::to_string(frame.height) +
+                                 "/rounds";
+        benchmark::RegisterBenchmark(name.c_str(),
+                                     [&frame, kind, variants](benchmark::State &st) {
+                                         RunColdRounds(st, frame, kind, variants);
+                                     })
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(30)
+            ->UseRealTime();
     }
 }
 
@@ -248,6 +268,7 @@ void RegisterAll() {
         }
     }
     RegisterCold(frames[1]);
+    RegisterCold(frames[2]);
 }
 
 }  // namespace
@@ -263,6 +284,7 @@ int main(int argc, char **argv) {
     kestra_bench::RegisterDisplayBenchmarks();
     // Levels the CPU lacks have no rows; the table says which.
     benchmark::AddCustomContext("converter_levels", kestra::DescribeConverterLevels());
+    benchmark::AddCustomContext("cpu", kestra::DescribeCpu());
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

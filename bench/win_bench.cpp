@@ -164,7 +164,8 @@ int main(int argc, char **argv) {
         "Windows %d-bit build (ms per frame, wall time, median of %d rounds; export = "
         "KESTRA_yv12_to_rgb24_c through kestra.dll%s)\n",
         static_cast<int>(8 * sizeof(void *)), kRounds, exported ? "" : ", not found");
-    std::printf("%s\n", kestra::DescribeConverterLevels().c_str());
+    std::printf("%s\n%s\n", kestra::DescribeCpu().c_str(),
+                kestra::DescribeConverterLevels().c_str());
     Print(groups);
     return exported ? 0 : 1;
 }

@@ -32,14 +32,20 @@ def converters(rows, cold=False):
             continue
         if cold:
             parts = parts[1:]
+        if len(parts) == 3 and parts[2] == "rounds":
+            # Interleaved rounds: one counter per variant, its median in ms.
+            for key, value in b.items():
+                if key.startswith("kestra_") or key in ("libyuv", "copy"):
+                    groups[(parts[0], parts[1])][key] = value
+            continue
         if len(parts) == 3 and parts[0] in ("rgb24", "rgb565", "uyvy"):
             # Process CPU time: less disturbed by other jobs on a shared machine.
             groups[(parts[0], parts[1])][parts[2]] = ms(b, "cpu_time")
     if not groups:
         return groups
     if cold:
-        print("\nConverters with cold caches (every level evicted before each call; ms per "
-              "frame, CPU time)")
+        print("\nConverters with cold caches (every level evicted before each call, all variants "
+              "in interleaved rounds; median ms per frame, wall time)")
     else:
         print("Converters (ms per frame, CPU time; ratios to libyuv and to a copy of the output)")
     print(f"{'converter':9} {'size':10} {'variant':13} {'ms':>8} {'x libyuv':>9} {'x copy':>7}")
@@ -102,6 +108,7 @@ def main():
     context, rows = load(sys.argv[1])
     print(f"Machine: {context.get('host_name', '?')}, {context.get('num_cpus', '?')} CPUs at "
           f"{context.get('mhz_per_cpu', '?')} MHz, load {context.get('load_avg', ['?'])[0]:.2f}")
+    print(context.get("cpu", "cpu: unknown"))
     print(context.get("converter_levels", "converter levels: unknown") + "\n")
     groups = converters(rows)
     converters(rows, cold=True)

@@ -33,6 +33,11 @@ extern const ConvertFn yv12_to_rgb24_full_c;
 extern const ConvertFn yv12_to_rgb565_c;
 extern const ConvertFn yv12_to_uyvy_c;
 
+// Output above this many bytes is stored around the caches by the converters
+// that can: a quarter of the last-level cache as CPUID gives it (8 MiB when
+// it cannot be read).
+int64_t StreamingOutputBytes();
+
 // Columns [from, width) of one row pair (from even) sharing the chroma rows u
 // and v; a lone row is passed as a pair of itself. The C converters run these
 // over whole rows, and every vector level over the columns its steps leave.

@@ -29,6 +29,10 @@ CpuLevel DetectedConverterLevel();
 // One line for test and benchmark logs: the levels that run here and the
 // ones skipped, with the reason ("converter levels: ran c sse2 ...").
 std::string DescribeConverterLevels();
+// "cpu: <model>; caches: L1d 48 KiB, L2 1 MiB, L3 32 MiB", from CPUID, so
+// that figures from different machines can be told apart.
+std::string DescribeCpu();
+
 // The converters of one level (entries without their own code at that level
 // take the level below); nullptr above the supported level.
 const ConverterTable *ConverterTableFor(CpuLevel level);

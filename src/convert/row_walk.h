@@ -101,14 +101,13 @@ inline void StepsThenTail(const uint8_t *y0, const uint8_t *y1, const uint8_t *u
     kTail(y0, y1, u, v, d0, d1, static_cast<int32_t>(2 * end), width, colour);
 }
 
-// Output of more than this many bytes is stored around the caches (a 4K UYVY
-// frame's 16 MiB is, a 1080p frame's 4 MiB is not): it would evict the
-// planes it is made from, and each line written would first be read in.
-constexpr int64_t kStreamBytes = int64_t(8) << 20;
-
+// Output past StreamingOutputBytes() (with a 32 MiB cache, a 4K UYVY
+// frame's 16 MiB, not a 1080p frame's 4 MiB) is stored around the caches: it
+// would evict the planes it is made from, and each line written would first
+// be read in.
 inline bool StreamsOutput(int32_t dstStride, int32_t height) {
     const int64_t pitch = dstStride < 0 ? -int64_t(dstStride) : dstStride;
-    return height > 0 && pitch * height > kStreamBytes;
+    return height > 0 && pitch * height > StreamingOutputBytes();
 }
 
 // For frames that are not in the cache: the hardware prefetchers stop at each
