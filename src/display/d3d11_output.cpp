@@ -273,6 +273,9 @@ struct D3D11Devices::Device {
     bool Open(IDXGIAdapter *adapter);
     bool MakePipeline(const ShaderCode &code);
     bool MakeSampler(D3D11_FILTER filter, Com<ID3D11SamplerState> *sampler);
+    bool MakeQueries();
+    void WaitForRoom();
+    void Sent();
 
     D3D11Devices &owner;
     const LUID adapter;
@@ -292,6 +295,12 @@ struct D3D11Devices::Device {
     // Set once, by the first display that finds the device gone; the others
     // read it before each frame and set up again without touching the device.
     std::atomic<bool> lost{false};
+    // The device's last frames on their way, as event queries ended after each
+    // Present, oldest at `next`. Under contextLock.
+    static constexpr int kFramesOnTheWay = 8;
+    Com<ID3D11Query> sent[kFramesOnTheWay];
+    bool pending[kFramesOnTheWay] = {};
+    int next = 0;
 };
 
 bool D3D11Devices::Device::Open(IDXGIAdapter *on) {
@@ -299,11 +308,17 @@ bool D3D11Devices::Device::Open(IDXGIAdapter *on) {
         FAILED(owner.calls.CreateDevice(d3d11.Get(), on, device.Out(), context.Out())))
         return false;
     // The factory that made the device's adapter; no dxgi.dll import needed.
-    Com<IDXGIDevice> dxgiDevice;
+    Com<IDXGIDevice1> dxgiDevice;
     Com<IDXGIAdapter> made;
-    return Query(device.Get(), &dxgiDevice) && SUCCEEDED(dxgiDevice->GetAdapter(made.Out())) &&
-           SUCCEEDED(
-               made->GetParent(__uuidof(IDXGIFactory), reinterpret_cast<void **>(factory.Out())));
+    if (!Query(device.Get(), &dxgiDevice) || FAILED(dxgiDevice->GetAdapter(made.Out())) ||
+        FAILED(made->GetParent(__uuidof(IDXGIFactory), reinterpret_cast<void **>(factory.Out()))))
+        return false;
+    // The frame latency is the device's, not a swap chain's: at the default 3
+    // a wall's Presents queue behind each other's (Wine spins in Present till
+    // fewer are pending). The most it allows lets each of a wall's displays
+    // have a frame on the way.
+    dxgiDevice->SetMaximumFrameLatency(16);
+    return true;
 }
 
 bool D3D11Devices::Device::MakeSampler(D3D11_FILTER filter, Com<ID3D11SamplerState> *sampler) {
@@ -323,7 +338,39 @@ bool D3D11Devices::Device::MakePipeline(const ShaderCode &code) {
            SUCCEEDED(device->CreatePixelShader(code.fromPicture.bytes.get(), code.fromPicture.size,
                                                nullptr, fromPicture.Out())) &&
            MakeSampler(D3D11_FILTER_MIN_MAG_MIP_POINT, &point) &&
-           MakeSampler(D3D11_FILTER_MIN_MAG_MIP_LINEAR, &linear);
+           MakeSampler(D3D11_FILTER_MIN_MAG_MIP_LINEAR, &linear) && MakeQueries();
+}
+
+bool D3D11Devices::Device::MakeQueries() {
+    const D3D11_QUERY_DESC desc = {D3D11_QUERY_EVENT, 0};
+    for (Com<ID3D11Query> &query : sent)
+        if (FAILED(device->CreateQuery(&desc, query.Out()))) return false;
+    return true;
+}
+
+// A frame waits, outside the lock and asleep, while the device has
+// kFramesOnTheWay frames not yet done: Present would otherwise wait for the
+// device's frame latency itself, and Wine's waits there spinning, taking a
+// core from the threads that render.
+void D3D11Devices::Device::WaitForRoom() {
+    for (;;) {
+        AutoLock lock(contextLock);
+        if (!pending[next]) return;
+        const HRESULT state = context->GetData(sent[next].Get(), nullptr, 0, 0);
+        if (state != S_FALSE) {
+            pending[next] = false;
+            return;
+        }
+        lock.Release();
+        Sleep(1);
+    }
+}
+
+// After a Present, under the lock.
+void D3D11Devices::Device::Sent() {
+    context->End(sent[next].Get());
+    pending[next] = true;
+    next = (next + 1) % kFramesOnTheWay;
 }
 
 D3D11Devices &D3D11Devices::Process() {
@@ -654,6 +701,7 @@ D3D11Shown D3D11Output::Display::Draw(HWND window, const FrameArgs &frame, const
     if (!GetClientRect(window, &client)) return D3D11Shown::Failed;
     if (client.right <= 0 || client.bottom <= 0) return D3D11Shown::Hidden;
     const ViewConstants view = MakeView(source, width, height);
+    shared->WaitForRoom();
     AutoLock lock(shared->contextLock);
     const HRESULT followed = FollowClient(client);
     if (FAILED(followed)) return Failure(followed);
@@ -672,6 +720,7 @@ D3D11Shown D3D11Output::Display::Draw(HWND window, const FrameArgs &frame, const
              shared->linear.Get(), own.view.Get());
     }
     const HRESULT presented = shared->owner.calls.Present(own.swapChain.Get());
+    if (SUCCEEDED(presented)) shared->Sent();
     lock.Release();
     if (presented == DXGI_STATUS_OCCLUDED) return D3D11Shown::Hidden;
     return SUCCEEDED(presented) ? D3D11Shown::Presented : Failure(presented);
