@@ -439,6 +439,7 @@ struct D3D11Output::Display {
     void ReleaseBackBuffer();
     bool MakeBackBufferView();
     bool Prime();
+    void CopyToWindow(HWND window);
     HRESULT FollowClient(const RECT &client);
     void Upload(const FrameArgs &frame);
     void Pass(ID3D11RenderTargetView *target, LONG targetWidth, LONG targetHeight,
@@ -457,6 +458,8 @@ struct D3D11Output::Display {
     const int32_t width, height;
     DisplayObjects own;
     LONG clientWidth = 0, clientHeight = 0;
+    // The next frame also goes to the window through GDI: the first of a new swap chain.
+    bool copyToWindow = false;
     ViewConstants lastView = {};
     const colour::Record *lastColour = nullptr;
 };
@@ -558,6 +561,7 @@ bool D3D11Output::Display::Attach(HWND window) {
     desc.OutputWindow = window;
     desc.Windowed = TRUE;
     desc.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
+    desc.Flags = DXGI_SWAP_CHAIN_FLAG_GDI_COMPATIBLE;
     {
         AutoLock lock(shared->contextLock);
         ReleaseBackBuffer();
@@ -570,6 +574,7 @@ bool D3D11Output::Display::Attach(HWND window) {
                                            DXGI_MWA_NO_WINDOW_CHANGES | DXGI_MWA_NO_ALT_ENTER);
     clientWidth = LONG(desc.BufferDesc.Width);
     clientHeight = LONG(desc.BufferDesc.Height);
+    copyToWindow = true;
     return MakeBackBufferView() && Prime();
 }
 
@@ -686,6 +691,27 @@ bool D3D11Output::Display::PaintOsd(OsdPaint paint, void *paintContext) {
     return true;
 }
 
+// Under Wine a top-level window's GDI picture is kept apart and put back over
+// the client area when the window's thread next handles its X events, which
+// may come after a new swap chain's first Present and hide it until the next
+// frame (for good, for a still picture). The first frame is drawn into that
+// GDI picture as well, so whichever lands last shows it. Under the lock.
+void D3D11Output::Display::CopyToWindow(HWND window) {
+    copyToWindow = false;
+    context->OMSetRenderTargets(0, nullptr, nullptr);  // GetDC wants the buffer unbound
+    Com<IDXGISurface1> surface;
+    HDC from = nullptr;
+    if (FAILED(own.swapChain->GetBuffer(0, __uuidof(IDXGISurface1),
+                                        reinterpret_cast<void **>(surface.Out()))) ||
+        FAILED(surface->GetDC(FALSE, &from)))
+        return;
+    if (HDC to = GetDC(window)) {
+        BitBlt(to, 0, 0, clientWidth, clientHeight, from, 0, 0, SRCCOPY);
+        ReleaseDC(window, to);
+    }
+    surface->ReleaseDC(nullptr);
+}
+
 // A gone device is reported once, by the display that found it; the others
 // on it see `lost` at their next frame.
 D3D11Shown D3D11Output::Display::Failure(HRESULT result) {
@@ -719,6 +745,7 @@ D3D11Shown D3D11Output::Display::Draw(HWND window, const FrameArgs &frame, const
         Pass(own.backBuffer.Get(), clientWidth, clientHeight, shared->fromPlanes.Get(), views, 3,
              shared->linear.Get(), own.view.Get());
     }
+    if (copyToWindow) CopyToWindow(window);
     const HRESULT presented = shared->owner.calls.Present(own.swapChain.Get());
     if (SUCCEEDED(presented)) shared->Sent();
     lock.Release();
