@@ -110,9 +110,9 @@ protected:
                            colour);
     }
 
-    // Shows the frame and reads `target` until the check holds, for 3 s at
-    // most: under Wine a new swap chain's first frame is now and then never
-    // shown, and a player would show the next one 40 ms later, as this does.
+    // Shows the frame and reads `target` until the check holds, for 30
+    // frames at most: the screen shows a Present a little later, and a host's
+    // own paint may cover a frame until the next, as a player would send.
     static std::string ShowOnUntil(D3D11Output &on, HWND target, const FrameArgs &frame,
                                    const RECT *crop, bool mirror, OsdPaint paint,
                                    const Check &check,
@@ -120,7 +120,7 @@ protected:
         RECT client = {};
         GetClientRect(target, &client);
         std::string problem = "not presented";
-        for (const uint32_t start = host::TickMs(); host::TickMs() - start < 3000;) {
+        for (int shown = 0; shown < 30; ++shown) {
             if (on.Show(frame, crop, mirror, colour, paint, nullptr) != D3D11Shown::Presented)
                 return "not presented";
             problem = check(host::ReadClient(target), client.right);
