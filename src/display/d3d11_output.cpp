@@ -1,5 +1,6 @@
 // Direct3D 11 output. Per frame: three plane uploads, one draw (two and a GDI
-// round trip with an OSD), one Present; nothing is allocated after set-up.
+// round trip with an OSD), one Present, all under the device's context lock;
+// nothing is allocated after set-up.
 #include "display/d3d11_output.h"
 #include "display/presenter.h"
 
@@ -7,6 +8,8 @@
 #include <d3dcompiler.h>
 #include <dxgi.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -177,17 +180,241 @@ ViewConstants MakeView(const RECT &source, int32_t width, int32_t height) {
 
 }  // namespace
 
-// Everything that lives on one device; made again from scratch when it is lost.
-struct D3D11Output::Device {
-    static std::unique_ptr<Device> Make(HMODULE d3d11, HWND window, int32_t width, int32_t height);
+// ---- the calls that find a device gone ----
 
-    int32_t width = 0, height = 0;
+HRESULT D3D11Calls::CreateDevice(HMODULE d3d11, IDXGIAdapter *adapter, ID3D11Device **device,
+                                 ID3D11DeviceContext **context) {
+    auto create = Entry<PFN_D3D11_CREATE_DEVICE>(d3d11, "D3D11CreateDevice");
+    if (!create) return E_NOINTERFACE;
+    // ps_4_0 needs 10_0; BGRA support is what lets a texture hand out a GDI DC.
+    const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1,
+                                        D3D_FEATURE_LEVEL_10_0};
+    // A given adapter takes the driver type from it.
+    return create(adapter, adapter ? D3D_DRIVER_TYPE_UNKNOWN : D3D_DRIVER_TYPE_HARDWARE, nullptr,
+                  D3D11_CREATE_DEVICE_BGRA_SUPPORT, levels, 3, D3D11_SDK_VERSION, device, nullptr,
+                  context);
+}
+
+HRESULT D3D11Calls::Present(IDXGISwapChain *swapChain) { return swapChain->Present(0, 0); }
+
+namespace {
+
+// A DLL loaded for as long as its holder lives.
+class Library {
+public:
+    explicit Library(const char *name) : module(LoadLibraryA(name)) {}
+    ~Library() {
+        if (module) FreeLibrary(module);
+    }
+    Library(const Library &) = delete;
+    Library &operator=(const Library &) = delete;
+    HMODULE Get() const { return module; }
+
+private:
+    HMODULE module;
+};
+
+// What a device that is gone answers; any other failure is one output's own.
+bool DeviceGone(HRESULT result) {
+    return result == DXGI_ERROR_DEVICE_REMOVED || result == DXGI_ERROR_DEVICE_RESET ||
+           result == DXGI_ERROR_DEVICE_HUNG || result == DXGI_ERROR_DRIVER_INTERNAL_ERROR;
+}
+
+bool HoldsPoint(IDXGIAdapter *adapter, POINT point) {
+    for (UINT index = 0;; ++index) {
+        Com<IDXGIOutput> output;
+        DXGI_OUTPUT_DESC desc = {};
+        if (FAILED(adapter->EnumOutputs(index, output.Out()))) return false;
+        if (SUCCEEDED(output->GetDesc(&desc)) && PtInRect(&desc.DesktopCoordinates, point))
+            return true;
+    }
+}
+
+// The adapter whose output holds the window's centre, else the first (the
+// default one); null when DXGI cannot list adapters here.
+Com<IDXGIAdapter> AdapterFor(HWND window, HMODULE dxgi) {
+    using CreateFactory = HRESULT(WINAPI *)(REFIID, void **);
+    auto create = Entry<CreateFactory>(dxgi, "CreateDXGIFactory1");
+    Com<IDXGIFactory1> factory;
+    Com<IDXGIAdapter> first;
+    if (!create ||
+        FAILED(create(__uuidof(IDXGIFactory1), reinterpret_cast<void **>(factory.Out()))))
+        return first;
+    RECT outer = {};
+    GetWindowRect(window, &outer);
+    const POINT centre = {outer.left + (outer.right - outer.left) / 2,
+                          outer.top + (outer.bottom - outer.top) / 2};
+    for (UINT index = 0;; ++index) {
+        Com<IDXGIAdapter> adapter;
+        if (FAILED(factory->EnumAdapters(index, adapter.Out()))) return first;
+        if (HoldsPoint(adapter.Get(), centre)) return adapter;
+        if (index == 0) first = std::move(adapter);
+    }
+}
+
+LUID AdapterId(IDXGIAdapter *adapter) {
+    DXGI_ADAPTER_DESC desc = {};
+    if (adapter) adapter->GetDesc(&desc);
+    return desc.AdapterLuid;
+}
+
+bool SameAdapter(const LUID &a, const LUID &b) {
+    return a.LowPart == b.LowPart && a.HighPart == b.HighPart;
+}
+
+}  // namespace
+
+// ---- one adapter's device, shared by its displays ----
+
+// What every display on one adapter shares. Made once, never changed after;
+// only the immediate context needs the lock.
+struct D3D11Devices::Device {
+    Device(D3D11Devices &pool, LUID id) : owner(pool), adapter(id) {}
+    bool Open(IDXGIAdapter *adapter);
+    bool MakePipeline(const ShaderCode &code);
+    bool MakeSampler(D3D11_FILTER filter, Com<ID3D11SamplerState> *sampler);
+    bool MakeQueries();
+    void WaitForRoom();
+    void Sent();
+
+    D3D11Devices &owner;
+    const LUID adapter;
+    // First, so it goes last: the objects below live in its code.
+    Library d3d11{"d3d11.dll"};
     Com<ID3D11Device> device;
     Com<ID3D11DeviceContext> context;
     Com<IDXGIFactory> factory;
     Com<ID3D11VertexShader> stretch;
     Com<ID3D11PixelShader> fromPlanes, fromPicture;
     Com<ID3D11SamplerState> point, linear;
+    // The immediate context is not thread-safe, and every display on the
+    // device draws through it. Held for a frame's uploads, draw and Present
+    // (with an OSD, the GDI paint as well), for a swap chain's making and
+    // resizing, and while a display's objects go.
+    CritSection contextLock;
+    // Set once, by the first display that finds the device gone; the others
+    // read it before each frame and set up again without touching the device.
+    std::atomic<bool> lost{false};
+    // The device's last frames on their way, as event queries ended after each
+    // Present, oldest at `next`. Under contextLock.
+    static constexpr int kFramesOnTheWay = 8;
+    Com<ID3D11Query> sent[kFramesOnTheWay];
+    bool pending[kFramesOnTheWay] = {};
+    int next = 0;
+};
+
+bool D3D11Devices::Device::Open(IDXGIAdapter *on) {
+    if (!d3d11.Get() ||
+        FAILED(owner.calls.CreateDevice(d3d11.Get(), on, device.Out(), context.Out())))
+        return false;
+    // The factory that made the device's adapter; no dxgi.dll import needed.
+    Com<IDXGIDevice1> dxgiDevice;
+    Com<IDXGIAdapter> made;
+    if (!Query(device.Get(), &dxgiDevice) || FAILED(dxgiDevice->GetAdapter(made.Out())) ||
+        FAILED(made->GetParent(__uuidof(IDXGIFactory), reinterpret_cast<void **>(factory.Out()))))
+        return false;
+    // The frame latency is the device's, not a swap chain's: at the default 3
+    // a wall's Presents queue behind each other's (Wine spins in Present till
+    // fewer are pending). The most it allows lets each of a wall's displays
+    // have a frame on the way.
+    dxgiDevice->SetMaximumFrameLatency(16);
+    return true;
+}
+
+bool D3D11Devices::Device::MakeSampler(D3D11_FILTER filter, Com<ID3D11SamplerState> *sampler) {
+    D3D11_SAMPLER_DESC desc = {};
+    desc.Filter = filter;
+    desc.AddressU = desc.AddressV = desc.AddressW = D3D11_TEXTURE_ADDRESS_CLAMP;
+    desc.ComparisonFunc = D3D11_COMPARISON_NEVER;
+    desc.MaxLOD = D3D11_FLOAT32_MAX;
+    return SUCCEEDED(device->CreateSamplerState(&desc, sampler->Out()));
+}
+
+bool D3D11Devices::Device::MakePipeline(const ShaderCode &code) {
+    return SUCCEEDED(device->CreateVertexShader(code.stretch.bytes.get(), code.stretch.size,
+                                                nullptr, stretch.Out())) &&
+           SUCCEEDED(device->CreatePixelShader(code.fromPlanes.bytes.get(), code.fromPlanes.size,
+                                               nullptr, fromPlanes.Out())) &&
+           SUCCEEDED(device->CreatePixelShader(code.fromPicture.bytes.get(), code.fromPicture.size,
+                                               nullptr, fromPicture.Out())) &&
+           MakeSampler(D3D11_FILTER_MIN_MAG_MIP_POINT, &point) &&
+           MakeSampler(D3D11_FILTER_MIN_MAG_MIP_LINEAR, &linear) && MakeQueries();
+}
+
+bool D3D11Devices::Device::MakeQueries() {
+    const D3D11_QUERY_DESC desc = {D3D11_QUERY_EVENT, 0};
+    for (Com<ID3D11Query> &query : sent)
+        if (FAILED(device->CreateQuery(&desc, query.Out()))) return false;
+    return true;
+}
+
+// A frame waits, outside the lock and asleep, while the device has
+// kFramesOnTheWay frames not yet done: Present would otherwise wait for the
+// device's frame latency itself, and Wine's waits there spinning, taking a
+// core from the threads that render.
+void D3D11Devices::Device::WaitForRoom() {
+    for (;;) {
+        AutoLock lock(contextLock);
+        if (!pending[next]) return;
+        const HRESULT state = context->GetData(sent[next].Get(), nullptr, 0, 0);
+        if (state != S_FALSE) {
+            pending[next] = false;
+            return;
+        }
+        lock.Release();
+        Sleep(1);
+    }
+}
+
+// After a Present, under the lock.
+void D3D11Devices::Device::Sent() {
+    context->End(sent[next].Get());
+    pending[next] = true;
+    next = (next + 1) % kFramesOnTheWay;
+}
+
+D3D11Devices &D3D11Devices::Process() {
+    static D3D11Calls direct;
+    static D3D11Devices devices(direct);
+    return devices;
+}
+
+// Made under the table's lock: displays set up together on a new adapter
+// wait for its one device rather than each making one.
+std::shared_ptr<D3D11Devices::Device> D3D11Devices::For(HWND window) {
+    const ShaderCode *code = Shaders();
+    if (!code) return nullptr;
+    const Library dxgi("dxgi.dll");
+    const Com<IDXGIAdapter> adapter = AdapterFor(window, dxgi.Get());
+    const LUID id = AdapterId(adapter.Get());
+    AutoLock lock(tableLock);
+    table.erase(std::remove_if(table.begin(), table.end(),
+                               [](const auto &entry) { return entry.second.expired(); }),
+                table.end());
+    for (const auto &entry : table)
+        if (SameAdapter(entry.first, id)) return entry.second.lock();
+    std::shared_ptr<Device> made(new (std::nothrow) Device(*this, id));
+    if (!made || !made->Open(adapter.Get()) || !made->MakePipeline(*code)) return nullptr;
+    table.emplace_back(id, made);
+    return made;
+}
+
+bool D3D11Devices::Retire(Device *device) {
+    if (device->lost.exchange(true, std::memory_order_acq_rel)) return false;
+    AutoLock lock(tableLock);
+    table.erase(std::remove_if(table.begin(), table.end(),
+                               [device](const auto &entry) {
+                                   const std::shared_ptr<Device> held = entry.second.lock();
+                                   return !held || held.get() == device;
+                               }),
+                table.end());
+    return true;
+}
+
+// ---- one display on a shared device ----
+
+// What one display makes on the shared device, and lets go of with it.
+struct DisplayObjects {
     Com<ID3D11Buffer> wholeFrame, view, colours;
     Com<ID3D11Texture2D> planes[3];
     Com<ID3D11ShaderResourceView> planeViews[3];
@@ -197,13 +424,14 @@ struct D3D11Output::Device {
     Com<ID3D11ShaderResourceView> pictureView;
     Com<IDXGISwapChain> swapChain;
     Com<ID3D11RenderTargetView> backBuffer;
-    LONG clientWidth = 0, clientHeight = 0;
-    ViewConstants lastView = {};
-    const colour::Record *lastColour = nullptr;
+};
 
-    bool Open(HMODULE d3d11);
-    bool MakePipeline(const ShaderCode &code);
-    bool MakeSampler(D3D11_FILTER filter, Com<ID3D11SamplerState> *sampler);
+struct D3D11Output::Display {
+    Display(std::shared_ptr<D3D11Devices::Device> on, int32_t frameWidth, int32_t frameHeight)
+        : shared(std::move(on)), width(frameWidth), height(frameHeight) {}
+    ~Display();
+
+    bool Make();
     bool MakeConstants(const void *initial, UINT size, Com<ID3D11Buffer> *buffer);
     bool MakePlane(int index, int32_t planeWidth, int32_t planeHeight);
     bool MakePicture();
@@ -211,45 +439,42 @@ struct D3D11Output::Device {
     void ReleaseBackBuffer();
     bool MakeBackBufferView();
     bool Prime();
-    HRESULT FollowClient(HWND window);
+    void CopyToWindow(HWND window);
+    HRESULT FollowClient(const RECT &client);
     void Upload(const FrameArgs &frame);
     void Pass(ID3D11RenderTargetView *target, LONG targetWidth, LONG targetHeight,
               ID3D11PixelShader *shader, ID3D11ShaderResourceView *const *views, int viewCount,
               ID3D11SamplerState *sampler, ID3D11Buffer *constants);
-    void SetView(const RECT &source);
+    void SetView(const ViewConstants &next);
     void SetColour(const colour::Record &colour);
     bool PaintOsd(OsdPaint paint, void *context);
-    D3D11Shown Draw(HWND window, const FrameArgs &frame, const RECT &source, OsdPaint paint,
-                    void *context);
+    D3D11Shown Failure(HRESULT result);
+    D3D11Shown Draw(HWND window, const FrameArgs &frame, const RECT &source,
+                    const colour::Record &colour, OsdPaint paint, void *context);
+
+    const std::shared_ptr<D3D11Devices::Device> shared;
+    ID3D11Device *const device = shared->device.Get();
+    ID3D11DeviceContext *const context = shared->context.Get();
+    const int32_t width, height;
+    DisplayObjects own;
+    LONG clientWidth = 0, clientHeight = 0;
+    // The next frame also goes to the window through GDI: the first of a new swap chain.
+    bool copyToWindow = false;
+    ViewConstants lastView = {};
+    const colour::Record *lastColour = nullptr;
 };
 
-bool D3D11Output::Device::Open(HMODULE d3d11) {
-    auto create = Entry<PFN_D3D11_CREATE_DEVICE>(d3d11, "D3D11CreateDevice");
-    if (!create) return false;
-    // ps_4_0 needs 10_0; BGRA support is what lets a texture hand out a GDI DC.
-    const D3D_FEATURE_LEVEL levels[] = {D3D_FEATURE_LEVEL_11_0, D3D_FEATURE_LEVEL_10_1,
-                                        D3D_FEATURE_LEVEL_10_0};
-    if (FAILED(create(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, D3D11_CREATE_DEVICE_BGRA_SUPPORT,
-                      levels, 3, D3D11_SDK_VERSION, device.Out(), nullptr, context.Out())))
-        return false;
-    // The factory that made the device's adapter; no dxgi.dll import needed.
-    Com<IDXGIDevice> dxgiDevice;
-    Com<IDXGIAdapter> adapter;
-    return Query(device.Get(), &dxgiDevice) && SUCCEEDED(dxgiDevice->GetAdapter(adapter.Out())) &&
-           SUCCEEDED(adapter->GetParent(__uuidof(IDXGIFactory),
-                                        reinterpret_cast<void **>(factory.Out())));
+// The shared context may still hold this display's views, and with them its
+// textures and swap chain: unbind everything, then let them go, both while no
+// other display draws.
+D3D11Output::Display::~Display() {
+    AutoLock lock(shared->contextLock);
+    context->ClearState();
+    own = DisplayObjects();
 }
 
-bool D3D11Output::Device::MakeSampler(D3D11_FILTER filter, Com<ID3D11SamplerState> *sampler) {
-    D3D11_SAMPLER_DESC desc = {};
-    desc.Filter = filter;
-    desc.AddressU = desc.AddressV = desc.AddressW = D3D11_TEXTURE_ADDRESS_CLAMP;
-    desc.ComparisonFunc = D3D11_COMPARISON_NEVER;
-    desc.MaxLOD = D3D11_FLOAT32_MAX;
-    return SUCCEEDED(device->CreateSamplerState(&desc, sampler->Out()));
-}
-
-bool D3D11Output::Device::MakeConstants(const void *initial, UINT size, Com<ID3D11Buffer> *buffer) {
+bool D3D11Output::Display::MakeConstants(const void *initial, UINT size,
+                                         Com<ID3D11Buffer> *buffer) {
     D3D11_BUFFER_DESC desc = {};
     desc.ByteWidth = size;
     desc.Usage = D3D11_USAGE_DEFAULT;
@@ -258,26 +483,8 @@ bool D3D11Output::Device::MakeConstants(const void *initial, UINT size, Com<ID3D
     return SUCCEEDED(device->CreateBuffer(&desc, &data, buffer->Out()));
 }
 
-bool D3D11Output::Device::MakePipeline(const ShaderCode &code) {
-    const RECT whole = {0, 0, width, height};
-    lastView = MakeView(whole, width, height);
-    lastColour = &colour::kBt601Studio;
-    const ColourConstants initialColour = MakeColour(*lastColour);
-    return SUCCEEDED(device->CreateVertexShader(code.stretch.bytes.get(), code.stretch.size,
-                                                nullptr, stretch.Out())) &&
-           SUCCEEDED(device->CreatePixelShader(code.fromPlanes.bytes.get(), code.fromPlanes.size,
-                                               nullptr, fromPlanes.Out())) &&
-           SUCCEEDED(device->CreatePixelShader(code.fromPicture.bytes.get(), code.fromPicture.size,
-                                               nullptr, fromPicture.Out())) &&
-           MakeSampler(D3D11_FILTER_MIN_MAG_MIP_POINT, &point) &&
-           MakeSampler(D3D11_FILTER_MIN_MAG_MIP_LINEAR, &linear) &&
-           MakeConstants(&lastView, sizeof lastView, &wholeFrame) &&
-           MakeConstants(&lastView, sizeof lastView, &view) &&
-           MakeConstants(&initialColour, sizeof initialColour, &colours);
-}
-
 // A plane that a frame 1 pixel wide or high does not have stays neutral grey.
-bool D3D11Output::Device::MakePlane(int index, int32_t planeWidth, int32_t planeHeight) {
+bool D3D11Output::Display::MakePlane(int index, int32_t planeWidth, int32_t planeHeight) {
     D3D11_TEXTURE2D_DESC desc = {};
     desc.Width = UINT(planeWidth > 0 ? planeWidth : 1);
     desc.Height = UINT(planeHeight > 0 ? planeHeight : 1);
@@ -290,12 +497,25 @@ bool D3D11Output::Device::MakePlane(int index, int32_t planeWidth, int32_t plane
     D3D11_SUBRESOURCE_DATA data = {&grey, 1, 0};
     const bool empty = planeWidth <= 0 || planeHeight <= 0;
     return SUCCEEDED(
-               device->CreateTexture2D(&desc, empty ? &data : nullptr, planes[index].Out())) &&
-           SUCCEEDED(device->CreateShaderResourceView(planes[index].Get(), nullptr,
-                                                      planeViews[index].Out()));
+               device->CreateTexture2D(&desc, empty ? &data : nullptr, own.planes[index].Out())) &&
+           SUCCEEDED(device->CreateShaderResourceView(own.planes[index].Get(), nullptr,
+                                                      own.planeViews[index].Out()));
 }
 
-bool D3D11Output::Device::MakePicture() {
+// Device calls that make objects are thread-safe: none of this needs the lock.
+bool D3D11Output::Display::Make() {
+    const RECT whole = {0, 0, width, height};
+    lastView = MakeView(whole, width, height);
+    lastColour = &colour::kBt601Studio;
+    const ColourConstants initialColour = MakeColour(*lastColour);
+    return MakeConstants(&lastView, sizeof lastView, &own.wholeFrame) &&
+           MakeConstants(&lastView, sizeof lastView, &own.view) &&
+           MakeConstants(&initialColour, sizeof initialColour, &own.colours) &&
+           MakePlane(0, width, height) && MakePlane(1, width / 2, height / 2) &&
+           MakePlane(2, width / 2, height / 2);
+}
+
+bool D3D11Output::Display::MakePicture() {
     D3D11_TEXTURE2D_DESC desc = {};
     desc.Width = UINT(width);
     desc.Height = UINT(height);
@@ -305,29 +525,30 @@ bool D3D11Output::Device::MakePicture() {
     desc.Usage = D3D11_USAGE_DEFAULT;
     desc.BindFlags = D3D11_BIND_RENDER_TARGET | D3D11_BIND_SHADER_RESOURCE;
     desc.MiscFlags = D3D11_RESOURCE_MISC_GDI_COMPATIBLE;
-    return SUCCEEDED(device->CreateTexture2D(&desc, nullptr, picture.Out())) &&
-           SUCCEEDED(device->CreateRenderTargetView(picture.Get(), nullptr, pictureTarget.Out())) &&
-           SUCCEEDED(device->CreateShaderResourceView(picture.Get(), nullptr, pictureView.Out()));
+    return SUCCEEDED(device->CreateTexture2D(&desc, nullptr, own.picture.Out())) &&
+           SUCCEEDED(device->CreateRenderTargetView(own.picture.Get(), nullptr,
+                                                    own.pictureTarget.Out())) &&
+           SUCCEEDED(
+               device->CreateShaderResourceView(own.picture.Get(), nullptr, own.pictureView.Out()));
 }
 
-// ResizeBuffers fails while anything, a bound view too, holds a buffer.
-void D3D11Output::Device::ReleaseBackBuffer() {
-    if (context) context->OMSetRenderTargets(0, nullptr, nullptr);
-    backBuffer.Reset();
+// ResizeBuffers fails while anything, a bound view too, holds a buffer. Under the lock.
+void D3D11Output::Display::ReleaseBackBuffer() {
+    context->OMSetRenderTargets(0, nullptr, nullptr);
+    own.backBuffer.Reset();
 }
 
-bool D3D11Output::Device::MakeBackBufferView() {
+bool D3D11Output::Display::MakeBackBufferView() {
     Com<ID3D11Texture2D> buffer;
-    return SUCCEEDED(swapChain->GetBuffer(0, __uuidof(ID3D11Texture2D),
-                                          reinterpret_cast<void **>(buffer.Out()))) &&
-           SUCCEEDED(device->CreateRenderTargetView(buffer.Get(), nullptr, backBuffer.Out()));
+    return SUCCEEDED(own.swapChain->GetBuffer(0, __uuidof(ID3D11Texture2D),
+                                              reinterpret_cast<void **>(buffer.Out()))) &&
+           SUCCEEDED(device->CreateRenderTargetView(buffer.Get(), nullptr, own.backBuffer.Out()));
 }
 
 // A blit-model swap chain: after a flip-model present GDI no longer draws
 // on the window, and the GDI output and hosts painting their windows need it.
-bool D3D11Output::Device::Attach(HWND window) {
-    ReleaseBackBuffer();
-    swapChain.Reset();
+// One buffer of the client's size is all a blit needs.
+bool D3D11Output::Display::Attach(HWND window) {
     RECT client = {};
     GetClientRect(window, &client);
     DXGI_SWAP_CHAIN_DESC desc = {};
@@ -340,39 +561,53 @@ bool D3D11Output::Device::Attach(HWND window) {
     desc.OutputWindow = window;
     desc.Windowed = TRUE;
     desc.SwapEffect = DXGI_SWAP_EFFECT_DISCARD;
-    if (FAILED(factory->CreateSwapChain(device.Get(), &desc, swapChain.Out()))) return false;
+    desc.Flags = DXGI_SWAP_CHAIN_FLAG_GDI_COMPATIBLE;
+    {
+        AutoLock lock(shared->contextLock);
+        ReleaseBackBuffer();
+        own.swapChain.Reset();
+        if (FAILED(shared->factory->CreateSwapChain(device, &desc, own.swapChain.Out())))
+            return false;
+    }
     // The host owns the window: no Alt+Enter full screen, no watching its messages.
-    factory->MakeWindowAssociation(window, DXGI_MWA_NO_WINDOW_CHANGES | DXGI_MWA_NO_ALT_ENTER);
+    shared->factory->MakeWindowAssociation(window,
+                                           DXGI_MWA_NO_WINDOW_CHANGES | DXGI_MWA_NO_ALT_ENTER);
     clientWidth = LONG(desc.BufferDesc.Width);
     clientHeight = LONG(desc.BufferDesc.Height);
+    copyToWindow = true;
     return MakeBackBufferView() && Prime();
 }
 
 // Under Wine the first Presents of a new swap chain are lost until one has
-// been carried out: a black one, waited for, takes most of that loss.
-bool D3D11Output::Device::Prime() {
-    const float black[4] = {0, 0, 0, 1};
-    context->ClearRenderTargetView(backBuffer.Get(), black);
-    if (FAILED(swapChain->Present(0, 0))) return false;
+// been carried out: a black one, waited for, takes most of that loss. The
+// lock is held for each call on the context, not for the wait.
+bool D3D11Output::Display::Prime() {
     D3D11_QUERY_DESC desc = {D3D11_QUERY_EVENT, 0};
     Com<ID3D11Query> query;
     if (FAILED(device->CreateQuery(&desc, query.Out()))) return false;
-    context->End(query.Get());
-    BOOL done = FALSE;
-    HRESULT state;
-    while ((state = context->GetData(query.Get(), &done, sizeof done, 0)) == S_FALSE) Sleep(1);
-    return SUCCEEDED(state);
+    {
+        AutoLock lock(shared->contextLock);
+        const float black[4] = {0, 0, 0, 1};
+        context->ClearRenderTargetView(own.backBuffer.Get(), black);
+        if (FAILED(shared->owner.calls.Present(own.swapChain.Get()))) return false;
+        context->End(query.Get());
+    }
+    for (;;) {
+        BOOL done = FALSE;
+        AutoLock lock(shared->contextLock);
+        const HRESULT state = context->GetData(query.Get(), &done, sizeof done, 0);
+        if (state != S_FALSE) return SUCCEEDED(state);
+        lock.Release();
+        Sleep(1);
+    }
 }
 
-// The back buffer follows the client area; S_FALSE when that is empty.
-HRESULT D3D11Output::Device::FollowClient(HWND window) {
-    RECT client = {};
-    if (!GetClientRect(window, &client)) return E_HANDLE;
-    if (client.right <= 0 || client.bottom <= 0) return S_FALSE;
+// The back buffer follows the client area. Under the lock.
+HRESULT D3D11Output::Display::FollowClient(const RECT &client) {
     if (client.right == clientWidth && client.bottom == clientHeight) return S_OK;
     ReleaseBackBuffer();
-    const HRESULT resized = swapChain->ResizeBuffers(0, UINT(client.right), UINT(client.bottom),
-                                                     DXGI_FORMAT_UNKNOWN, 0);
+    const HRESULT resized = own.swapChain->ResizeBuffers(0, UINT(client.right), UINT(client.bottom),
+                                                         DXGI_FORMAT_UNKNOWN, 0);
     if (FAILED(resized)) return resized;
     clientWidth = client.right;
     clientHeight = client.bottom;
@@ -397,143 +632,166 @@ void UploadPlane(ID3D11DeviceContext *context, ID3D11Texture2D *plane, const uin
 
 }  // namespace
 
-void D3D11Output::Device::Upload(const FrameArgs &frame) {
-    UploadPlane(context.Get(), planes[0].Get(), frame.y, frame.yStride, width, height);
+void D3D11Output::Display::Upload(const FrameArgs &frame) {
+    UploadPlane(context, own.planes[0].Get(), frame.y, frame.yStride, width, height);
     if (width < 2 || height < 2) return;  // no chroma samples: the planes stay grey
-    UploadPlane(context.Get(), planes[1].Get(), frame.u, frame.uvStride, width / 2, height / 2);
-    UploadPlane(context.Get(), planes[2].Get(), frame.v, frame.uvStride, width / 2, height / 2);
+    UploadPlane(context, own.planes[1].Get(), frame.u, frame.uvStride, width / 2, height / 2);
+    UploadPlane(context, own.planes[2].Get(), frame.v, frame.uvStride, width / 2, height / 2);
 }
 
-void D3D11Output::Device::Pass(ID3D11RenderTargetView *target, LONG targetWidth, LONG targetHeight,
-                               ID3D11PixelShader *shader, ID3D11ShaderResourceView *const *views,
-                               int viewCount, ID3D11SamplerState *sampler,
-                               ID3D11Buffer *constants) {
+// Every pass binds all it uses: the context is shared, nothing set by an
+// earlier frame of this display can be counted on.
+void D3D11Output::Display::Pass(ID3D11RenderTargetView *target, LONG targetWidth, LONG targetHeight,
+                                ID3D11PixelShader *shader, ID3D11ShaderResourceView *const *views,
+                                int viewCount, ID3D11SamplerState *sampler,
+                                ID3D11Buffer *constants) {
     const D3D11_VIEWPORT viewport = {0, 0, float(targetWidth), float(targetHeight), 0, 1};
     context->OMSetRenderTargets(1, &target, nullptr);
     context->RSSetViewports(1, &viewport);
     context->IASetPrimitiveTopology(D3D11_PRIMITIVE_TOPOLOGY_TRIANGLELIST);
-    context->VSSetShader(stretch.Get(), nullptr, 0);
+    context->VSSetShader(shared->stretch.Get(), nullptr, 0);
     context->VSSetConstantBuffers(0, 1, &constants);
     context->PSSetShader(shader, nullptr, 0);
-    ID3D11Buffer *const buffers[2] = {constants, colours.Get()};
+    ID3D11Buffer *const buffers[2] = {constants, own.colours.Get()};
     context->PSSetConstantBuffers(0, 2, buffers);
     context->PSSetShaderResources(0, UINT(viewCount), views);
     context->PSSetSamplers(0, 1, &sampler);
     context->Draw(3, 0);
 }
 
-void D3D11Output::Device::SetView(const RECT &source) {
-    const ViewConstants next = MakeView(source, width, height);
+void D3D11Output::Display::SetView(const ViewConstants &next) {
     if (std::memcmp(&next, &lastView, sizeof next) == 0) return;
-    context->UpdateSubresource(view.Get(), 0, nullptr, &next, 0, 0);
+    context->UpdateSubresource(own.view.Get(), 0, nullptr, &next, 0, 0);
     lastView = next;
 }
 
 // Records are constants, so an address seen before holds the coefficients already loaded.
-void D3D11Output::Device::SetColour(const colour::Record &colour) {
+void D3D11Output::Display::SetColour(const colour::Record &colour) {
     if (&colour == lastColour) return;
     const ColourConstants next = MakeColour(colour);
-    context->UpdateSubresource(colours.Get(), 0, nullptr, &next, 0, 0);
+    context->UpdateSubresource(own.colours.Get(), 0, nullptr, &next, 0, 0);
     lastColour = &colour;
 }
 
 // The frame converted at its own size, exactly as the converters would, for
 // the OSD to be painted on through GDI.
-bool D3D11Output::Device::PaintOsd(OsdPaint paint, void *paintContext) {
-    if (!picture && !MakePicture()) return false;
-    ID3D11ShaderResourceView *const views[3] = {planeViews[0].Get(), planeViews[1].Get(),
-                                                planeViews[2].Get()};
-    Pass(pictureTarget.Get(), width, height, fromPlanes.Get(), views, 3, point.Get(),
-         wholeFrame.Get());
+bool D3D11Output::Display::PaintOsd(OsdPaint paint, void *paintContext) {
+    if (!own.picture && !MakePicture()) return false;
+    ID3D11ShaderResourceView *const views[3] = {own.planeViews[0].Get(), own.planeViews[1].Get(),
+                                                own.planeViews[2].Get()};
+    Pass(own.pictureTarget.Get(), width, height, shared->fromPlanes.Get(), views, 3,
+         shared->point.Get(), own.wholeFrame.Get());
     // GetDC wants the surface unbound.
     context->OMSetRenderTargets(0, nullptr, nullptr);
     Com<IDXGISurface1> surface;
     HDC dc = nullptr;
-    if (!Query(picture.Get(), &surface) || FAILED(surface->GetDC(FALSE, &dc))) return false;
+    if (!Query(own.picture.Get(), &surface) || FAILED(surface->GetDC(FALSE, &dc))) return false;
     paint(dc, paintContext);
     surface->ReleaseDC(nullptr);
     return true;
 }
 
-D3D11Shown D3D11Output::Device::Draw(HWND window, const FrameArgs &frame, const RECT &source,
-                                     OsdPaint paint, void *paintContext) {
-    const HRESULT client = FollowClient(window);
-    if (client == S_FALSE) return D3D11Shown::Hidden;
-    if (FAILED(client)) return D3D11Shown::Failed;
-    Upload(frame);
-    if (paint && !PaintOsd(paint, paintContext)) return D3D11Shown::Failed;
-    SetView(source);
-    if (paint) {
-        ID3D11ShaderResourceView *const views[1] = {pictureView.Get()};
-        Pass(backBuffer.Get(), clientWidth, clientHeight, fromPicture.Get(), views, 1, linear.Get(),
-             view.Get());
-    } else {
-        ID3D11ShaderResourceView *const views[3] = {planeViews[0].Get(), planeViews[1].Get(),
-                                                    planeViews[2].Get()};
-        Pass(backBuffer.Get(), clientWidth, clientHeight, fromPlanes.Get(), views, 3, linear.Get(),
-             view.Get());
+// Under Wine a top-level window's GDI picture is kept apart and put back over
+// the client area when the window's thread next handles its X events, which
+// may come after a new swap chain's first Present and hide it until the next
+// frame (for good, for a still picture). The first frame is drawn into that
+// GDI picture as well, so whichever lands last shows it. Under the lock.
+void D3D11Output::Display::CopyToWindow(HWND window) {
+    copyToWindow = false;
+    context->OMSetRenderTargets(0, nullptr, nullptr);  // GetDC wants the buffer unbound
+    Com<IDXGISurface1> surface;
+    HDC from = nullptr;
+    if (FAILED(own.swapChain->GetBuffer(0, __uuidof(IDXGISurface1),
+                                        reinterpret_cast<void **>(surface.Out()))) ||
+        FAILED(surface->GetDC(FALSE, &from)))
+        return;
+    if (HDC to = GetDC(window)) {
+        BitBlt(to, 0, 0, clientWidth, clientHeight, from, 0, 0, SRCCOPY);
+        ReleaseDC(window, to);
     }
-    const HRESULT presented = swapChain->Present(0, 0);
+    surface->ReleaseDC(nullptr);
+}
+
+// A gone device is reported once, by the display that found it; the others
+// on it see `lost` at their next frame.
+D3D11Shown D3D11Output::Display::Failure(HRESULT result) {
+    if (DeviceGone(result)) shared->owner.Retire(shared.get());
+    return D3D11Shown::Failed;
+}
+
+D3D11Shown D3D11Output::Display::Draw(HWND window, const FrameArgs &frame, const RECT &source,
+                                      const colour::Record &colour, OsdPaint paint,
+                                      void *paintContext) {
+    if (shared->lost.load(std::memory_order_acquire)) return D3D11Shown::Failed;
+    RECT client = {};
+    if (!GetClientRect(window, &client)) return D3D11Shown::Failed;
+    if (client.right <= 0 || client.bottom <= 0) return D3D11Shown::Hidden;
+    const ViewConstants view = MakeView(source, width, height);
+    shared->WaitForRoom();
+    AutoLock lock(shared->contextLock);
+    const HRESULT followed = FollowClient(client);
+    if (FAILED(followed)) return Failure(followed);
+    Upload(frame);
+    SetColour(colour);
+    if (paint && !PaintOsd(paint, paintContext)) return D3D11Shown::Failed;
+    SetView(view);
+    if (paint) {
+        ID3D11ShaderResourceView *const views[1] = {own.pictureView.Get()};
+        Pass(own.backBuffer.Get(), clientWidth, clientHeight, shared->fromPicture.Get(), views, 1,
+             shared->linear.Get(), own.view.Get());
+    } else {
+        ID3D11ShaderResourceView *const views[3] = {
+            own.planeViews[0].Get(), own.planeViews[1].Get(), own.planeViews[2].Get()};
+        Pass(own.backBuffer.Get(), clientWidth, clientHeight, shared->fromPlanes.Get(), views, 3,
+             shared->linear.Get(), own.view.Get());
+    }
+    if (copyToWindow) CopyToWindow(window);
+    const HRESULT presented = shared->owner.calls.Present(own.swapChain.Get());
+    if (SUCCEEDED(presented)) shared->Sent();
+    lock.Release();
     if (presented == DXGI_STATUS_OCCLUDED) return D3D11Shown::Hidden;
-    return SUCCEEDED(presented) ? D3D11Shown::Presented : D3D11Shown::Failed;
+    return SUCCEEDED(presented) ? D3D11Shown::Presented : Failure(presented);
 }
 
-std::unique_ptr<D3D11Output::Device> D3D11Output::Device::Make(HMODULE d3d11, HWND window,
-                                                               int32_t width, int32_t height) {
-    const ShaderCode *code = Shaders();
-    std::unique_ptr<Device> made(new (std::nothrow) Device);
-    if (!code || !made) return nullptr;
-    made->width = width;
-    made->height = height;
-    const bool ok = made->Open(d3d11) && made->MakePipeline(*code) &&
-                    made->MakePlane(0, width, height) &&
-                    made->MakePlane(1, width / 2, height / 2) &&
-                    made->MakePlane(2, width / 2, height / 2) && made->Attach(window);
-    return ok ? std::move(made) : nullptr;
-}
+// ---- the output ----
 
-D3D11Output::D3D11Output(HWND target, int32_t frameWidth, int32_t frameHeight, HMODULE module)
-    : window(target), width(frameWidth), height(frameHeight), d3d11(module) {}
+D3D11Output::D3D11Output(HWND target, int32_t frameWidth, int32_t frameHeight)
+    : window(target), width(frameWidth), height(frameHeight) {}
 
-// The device goes before the DLL that made it.
-D3D11Output::~D3D11Output() {
-    device.reset();
-    FreeLibrary(d3d11);
-}
+D3D11Output::~D3D11Output() = default;
 
-std::unique_ptr<D3D11Output> D3D11Output::Create(HWND window, int32_t width, int32_t height) {
+std::unique_ptr<D3D11Output> D3D11Output::Create(HWND window, int32_t width, int32_t height,
+                                                 D3D11Devices &devices) {
     if (!IsWindow(window) || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
         return nullptr;
     if (HiddenInChildWindowOnWine(window)) return nullptr;
-    HMODULE d3d11 = LoadLibraryA("d3d11.dll");
-    if (!d3d11) return nullptr;
-    std::unique_ptr<D3D11Output> output(new (std::nothrow)
-                                            D3D11Output(window, width, height, d3d11));
-    if (!output) {
-        FreeLibrary(d3d11);
+    std::shared_ptr<D3D11Devices::Device> device = devices.For(window);
+    if (!device) return nullptr;
+    std::unique_ptr<D3D11Output> output(new (std::nothrow) D3D11Output(window, width, height));
+    if (!output) return nullptr;
+    output->display.reset(new (std::nothrow) Display(std::move(device), width, height));
+    if (!output->display || !output->display->Make() || !output->display->Attach(window))
         return nullptr;
-    }
-    output->device = Device::Make(d3d11, window, width, height);
-    return output->device ? std::move(output) : nullptr;
+    return output;
 }
 
 D3D11Shown D3D11Output::Show(const FrameArgs &frame, const RECT *crop, bool mirror,
                              const colour::Record &colour, OsdPaint paint, void *context) {
-    if (!device || !device->swapChain || !window) return D3D11Shown::Failed;
-    device->SetColour(colour);
+    if (!display || !display->own.swapChain || !window) return D3D11Shown::Failed;
     RECT source = crop ? *crop : RECT{0, 0, width, height};
     if (mirror) std::swap(source.left, source.right);
-    const D3D11Shown shown = device->Draw(window, frame, source, paint, context);
-    if (shown == D3D11Shown::Failed) device.reset();
+    const D3D11Shown shown = display->Draw(window, frame, source, colour, paint, context);
+    if (shown == D3D11Shown::Failed) display.reset();
     return shown;
 }
 
 bool D3D11Output::MoveTo(HWND target) {
     window = nullptr;
+    if (!display || display->shared->lost.load(std::memory_order_acquire)) return false;
     if (!IsWindow(target) || HiddenInChildWindowOnWine(target)) return false;
-    if (!device || !device->Attach(target)) device = Device::Make(d3d11, target, width, height);
-    if (device) window = target;
-    return device != nullptr;
+    if (!display->Attach(target)) return false;
+    window = target;
+    return true;
 }
 
 }  // namespace kestra

@@ -297,6 +297,7 @@ class DrawWindow::Callback : public HostDrawing {
 public:
     Callback(DrawWindow &owner, const FrameArgs &drawn, int32_t mirrorSet)
         : display(owner), frame(drawn), mirror(mirrorSet) {}
+    bool Wanted() const override { return display.state.displayCallback != nullptr; }
     void Draw(HDC dc, int32_t windowWidth, int32_t windowHeight) const override {
         const DisplayState &set = display.state;
         if (!set.displayCallback) return;

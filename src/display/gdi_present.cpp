@@ -43,6 +43,7 @@ public:
     Presented Present(const FrameContext &context) override;
 
 private:
+    void Compose(const FrameContext &context);
     void Show(const FrameContext &context);
     const int32_t frameWidth;
     const int32_t frameHeight;
@@ -78,8 +79,17 @@ std::unique_ptr<Presenter> MakeGdiPresenter(const PresenterSetUp &setUp) {
 
 Presented GdiPresenter::Present(const FrameContext &context) {
     ConvertFrame(context.frame, pixels.get(), frameWidth, frameHeight, context.colour);
-    // OSD text and the host's drawing go onto the frame in a memory DC, and
-    // the result back into the DIB.
+    // Nothing to draw on the frame: the round trip through a bitmap would give
+    // back the same bytes, at the cost of two conversions of the whole frame
+    // and a frame-sized bitmap made and freed.
+    if (context.osd.HasText() || context.drawing.Wanted()) Compose(context);
+    Show(context);
+    return Presented::Shown;
+}
+
+// OSD text and the host's drawing go onto the frame in a memory DC, and the
+// result back into the DIB.
+void GdiPresenter::Compose(const FrameContext &context) {
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(nullptr);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, frameWidth, frameHeight);
@@ -97,8 +107,6 @@ Presented GdiPresenter::Present(const FrameContext &context) {
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     DeleteObject(bitmap);
-    Show(context);
-    return Presented::Shown;
 }
 
 void GdiPresenter::Show(const FrameContext &context) {

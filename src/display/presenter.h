@@ -78,6 +78,8 @@ public:
 // it makes back.
 class HostDrawing {
 public:
+    // False when Draw would draw nothing (the host set no callback).
+    virtual bool Wanted() const = 0;
     virtual void Draw(HDC dc, int32_t windowWidth, int32_t windowHeight) const = 0;
 
 protected:

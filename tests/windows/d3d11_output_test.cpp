@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <set>
 #include <string>
@@ -102,18 +103,25 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    // Shows the frame and reads `target` until the check holds, for 3 s at
-    // most: under Wine a new swap chain's first frame is now and then never
-    // shown, and a player would show the next one 40 ms later, as this does.
     std::string ShowUntil(const FrameArgs &frame, const RECT *crop, bool mirror, OsdPaint paint,
                           const Check &check, HWND target = nullptr,
                           const colour::Record &colour = colour::kBt601Studio) {
-        target = target ? target : window;
+        return ShowOnUntil(*output, target ? target : window, frame, crop, mirror, paint, check,
+                           colour);
+    }
+
+    // Shows the frame and reads `target` until the check holds, for 30
+    // frames at most: the screen shows a Present a little later, and a host's
+    // own paint may cover a frame until the next, as a player would send.
+    static std::string ShowOnUntil(D3D11Output &on, HWND target, const FrameArgs &frame,
+                                   const RECT *crop, bool mirror, OsdPaint paint,
+                                   const Check &check,
+                                   const colour::Record &colour = colour::kBt601Studio) {
         RECT client = {};
         GetClientRect(target, &client);
         std::string problem = "not presented";
-        for (const uint32_t start = host::TickMs(); host::TickMs() - start < 3000;) {
-            if (output->Show(frame, crop, mirror, colour, paint, nullptr) != D3D11Shown::Presented)
+        for (int shown = 0; shown < 30; ++shown) {
+            if (on.Show(frame, crop, mirror, colour, paint, nullptr) != D3D11Shown::Presented)
                 return "not presented";
             problem = check(host::ReadClient(target), client.right);
             if (problem.empty()) break;
@@ -307,6 +315,126 @@ TEST_F(D3D11OutputTest, FollowsTheClientAreaAndItsWindow) {
     EXPECT_EQ(ShowUntil(frame, nullptr, false, nullptr, allRed, second), "");
     output.reset();
     host::DestroyHostWindow(second);
+}
+
+// Every pixel within the tolerance of one colour.
+Check AllOf(uint32_t expected) {
+    return [expected](const std::vector<uint32_t> &client, int) {
+        int off = 0;
+        for (uint32_t pixel : client) off += Distance(pixel, expected) > kTolerance;
+        return off ? std::to_string(off) + " of " + std::to_string(client.size()) + " pixels off " +
+                         Hex(expected)
+                   : "";
+    };
+}
+
+// Direct3D's own calls, counting the devices made; armed, the next Present
+// reports the device removed, as after a driver reset.
+class LosingCalls : public D3D11Calls {
+public:
+    HRESULT CreateDevice(HMODULE d3d11, IDXGIAdapter *adapter, ID3D11Device **device,
+                         ID3D11DeviceContext **context) override {
+        ++made;
+        return D3D11Calls::CreateDevice(d3d11, adapter, device, context);
+    }
+    HRESULT Present(IDXGISwapChain *swapChain) override {
+        if (loseNext.exchange(false)) return DXGI_ERROR_DEVICE_REMOVED;
+        return D3D11Calls::Present(swapChain);
+    }
+    std::atomic<int> made{0};
+    std::atomic<bool> loseNext{false};
+};
+
+// Two displays side by side on one pool of devices, a red and a blue frame.
+class SharedDeviceTest : public D3D11OutputTest {
+protected:
+    void SetUp() override {
+        red.Fill([](int, int, uint8_t *yuv) { yuv[0] = 81, yuv[1] = 90, yuv[2] = 240; });
+        blue.Fill([](int, int, uint8_t *yuv) { yuv[0] = 41, yuv[1] = 240, yuv[2] = 110; });
+        window = host::CreateHostWindow(64, 64);
+        second = host::CreateHostWindow(64, 64, 140, 40);
+    }
+    void TearDown() override {
+        first.reset();
+        other.reset();
+        host::DestroyHostWindow(second);
+        D3D11OutputTest::TearDown();
+    }
+    ::testing::AssertionResult OpenBoth() {
+        first = D3D11Output::Create(window, 32, 32, devices);
+        other = D3D11Output::Create(second, 32, 32, devices);
+        if (first && other) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "no Direct3D 11 output on this machine";
+    }
+
+    LosingCalls calls;
+    D3D11Devices devices{calls};
+    Planes red{32, 32}, blue{32, 32};
+    HWND second = nullptr;
+    std::unique_ptr<D3D11Output> first, other;
+};
+
+// The first display draws, then goes, on one thread while the other draws on
+// another: the context is shared, and what the first bound must not outlive it.
+struct Race {
+    D3D11Output *drawing;
+    FrameArgs drawn;
+    std::unique_ptr<D3D11Output> *released;
+    FrameArgs releasedFrame;
+    std::atomic<int> frames{0}, refused{0};
+    std::atomic<bool> gone{false};
+};
+
+void DrawOrRelease(int thread, void *context) {
+    Race *race = static_cast<Race *>(context);
+    if (thread == 1) {
+        for (int n = 0; n < 10; ++n)
+            if ((*race->released)
+                    ->Show(race->releasedFrame, nullptr, false, colour::kBt601Studio, nullptr,
+                           nullptr) != D3D11Shown::Presented)
+                ++race->refused;
+        while (race->frames < 10) host::SleepMs(1);
+        race->released->reset();
+        race->gone = true;
+        return;
+    }
+    // On until 20 frames after the release, whenever it comes.
+    for (int after = 0; after < 20; after += race->gone ? 1 : 0) {
+        if (race->drawing->Show(race->drawn, nullptr, false, colour::kBt601Studio, nullptr,
+                                nullptr) != D3D11Shown::Presented)
+            ++race->refused;
+        ++race->frames;
+    }
+}
+
+TEST_F(SharedDeviceTest, TwoDisplaysOnOneDeviceAndOneReleasedWhileTheOtherDraws) {
+    ASSERT_TRUE(OpenBoth());
+    EXPECT_EQ(calls.made.load(), 1) << "devices made for two displays on one adapter";
+    Race race{other.get(), blue.Frame(), &first, red.Frame()};
+    host::RunThreads(2, DrawOrRelease, &race);
+    EXPECT_EQ(race.refused.load(), 0) << "frames not presented";
+    EXPECT_EQ(ShowOnUntil(*other, second, blue.Frame(), nullptr, false, nullptr,
+                          AllOf(Converted(41, 240, 110))),
+              "");
+}
+
+// The display that finds the device gone fails, the other on it fails at its
+// next frame without touching it, and both set up again share one new device.
+TEST_F(SharedDeviceTest, LostDeviceSetsEveryDisplayOnItUpAgainOnOneNewDevice) {
+    ASSERT_TRUE(OpenBoth());
+    calls.loseNext = true;
+    EXPECT_EQ(first->Show(red.Frame(), nullptr, false, colour::kBt601Studio, nullptr, nullptr),
+              D3D11Shown::Failed);
+    EXPECT_EQ(other->Show(blue.Frame(), nullptr, false, colour::kBt601Studio, nullptr, nullptr),
+              D3D11Shown::Failed);
+    ASSERT_TRUE(OpenBoth());
+    EXPECT_EQ(calls.made.load(), 2) << "devices made, the first included";
+    EXPECT_EQ(ShowOnUntil(*first, window, red.Frame(), nullptr, false, nullptr,
+                          AllOf(Converted(81, 90, 240))),
+              "");
+    EXPECT_EQ(ShowOnUntil(*other, second, blue.Frame(), nullptr, false, nullptr,
+                          AllOf(Converted(41, 240, 110))),
+              "");
 }
 
 // Wine draws a child window's Direct3D into an off-screen GL window.

@@ -1,0 +1,53 @@
+#!/usr/bin/env python3
+"""Turns the tab-separated "wall" lines of kestra_wall_bench runs into one
+table: the median of the runs of each DLL width, renderer and wall size."""
+import statistics
+import sys
+from collections import defaultdict
+
+# The bytes a Direct3D 11 display makes on the shared device for a 704x576
+# frame: its three planes, and one swap-chain buffer of its window.
+PLANES = 704 * 576 * 3 // 2
+
+
+def window_bytes(displays):
+    return (156 * 124 if displays > 16 else 316 * 252) * 4
+
+
+def main(path):
+    runs = defaultdict(list)
+    with open(path) as f:
+        for line in f:
+            fields = line.rstrip("\n").split("\t")
+            if len(fields) != 12 or fields[0] != "wall":
+                continue
+            bits, renderer, displays = int(fields[1]), fields[2], int(fields[3])
+            runs[(bits, renderer, displays)].append([float(v) for v in fields[4:]])
+    if not runs:
+        print("wall: no runs")
+        return
+    count = max(len(v) for v in runs.values())
+    print(f"\nWall of displays under Wine: top-level windows on a 1280x1024 Xvfb screen, "
+          f"704x576 frames at 25 fps from 2 host threads (median of {count} runs)")
+    print(f"{'DLL':>4} {'renderer':<8} {'displays':>8} {'fps each':>8} {'CPU %':>6} "
+          f"{'threads':>7} {'added':>5} {'RSS MB':>7} {'added':>6} {'MB/display':>10} "
+          f"{'bound':>6} {'set-up ms':>9} {'refused':>7}")
+    for (bits, renderer, displays) in sorted(runs):
+        m = [statistics.median(col) for col in zip(*runs[(bits, renderer, displays)])]
+        fps, cpu, threads, added, rss, rss_added, setup, refused = m
+        one = runs.get((bits, renderer, 1))
+        per, bound = "-", "-"
+        if one and displays > 1:
+            rss_one = statistics.median(r[4] for r in one)
+            per = f"{(rss - rss_one) / (displays - 1):.1f}"
+            if renderer == "d3d11":
+                bound = f"{(1.5 * (PLANES + window_bytes(displays)) + 2 * 2**20) / 2**20:.1f}"
+        print(f"{bits:>4} {renderer:<8} {displays:>8} {fps:>8.1f} {cpu:>6.0f} {threads:>7.0f} "
+              f"{added:>5.0f} {rss:>7.0f} {rss_added:>6.0f} {per:>10} {bound:>6} "
+              f"{setup:>9.0f} {refused:>7.0f}")
+    print("MB/display: resident memory each display after the first adds; bound: the "
+          "Direct3D 11 goal of 1.5 x its texture and swap-chain bytes + 2 MB")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
