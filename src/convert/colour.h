@@ -227,6 +227,16 @@ inline constexpr Record kRecords[kRecordCount] = {
 };
 inline constexpr const Record &kBt601Studio = kRecords[0];
 
+// What a DirectDraw YUV surface's blit makes of the samples. Display drivers
+// convert as BT.601 studio range; Wine's converts as full range, with its own
+// rounded coefficients (1.403, 0.344, 0.714, 1.770).
+enum class Blit { Bt601Studio = 0, Wine = 1 };
+constexpr int kBlitCount = 2;
+inline constexpr Equations kBlits[kBlitCount] = {
+    derive::StandardEquations(derive::kBt601, Range::Studio),
+    {1.0, 0.0, 1.403, 0.344, 0.714, 1.770},
+};
+
 // The record of a host's values (0 BT.601 / 1 BT.709, 0 studio / 1 full), or
 // nullptr for any other.
 constexpr const Record *Find(int32_t matrix, int32_t range) {

@@ -49,14 +49,14 @@ RowPair rgb24_last_column_c;
 void build_rgb24_tables();
 void build_rgb565_tables();
 
-// A frame of any record rewritten as the BT.601 studio-range samples that
-// convert to the record's colours: the chroma planes' width / 2 x height / 2
-// samples, then every luma sample with its block's chroma.
+// A frame of any record rewritten as the samples that a YUV blit of `blit`'s
+// equations converts to the record's colours: the chroma planes' width / 2 x
+// height / 2 samples, then every luma sample with its block's chroma.
 void build_remap_tables();
-void remap_to_bt601_studio(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
-                           int32_t uvStride, uint8_t *dy, int32_t dyStride, uint8_t *du,
-                           uint8_t *dv, int32_t duvStride, int32_t width, int32_t height,
-                           const colour::Record &colour);
+void remap_for_blit(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                    int32_t uvStride, uint8_t *dy, int32_t dyStride, uint8_t *du, uint8_t *dv,
+                    int32_t duvStride, int32_t width, int32_t height, const colour::Record &colour,
+                    colour::Blit blit);
 
 // One pixel (3 bytes, blue first) exactly as the converter makes it.
 void yuv_to_rgb24_pixel_c(uint8_t y, uint8_t u, uint8_t v, uint8_t *dst,

@@ -1,9 +1,9 @@
-// YV12 of any colour record rewritten as BT.601 studio range, for the
-// DirectDraw YUV surfaces: their blit converts as BT.601 studio range and
-// cannot be told otherwise, so the samples are moved to the ones that give
-// the record's RGB there. Both sides are affine in (y, u - 128, v - 128), so
-// each output sample is a sum of table entries; the luma of a pixel takes
-// its block's chroma, since BT.601 luma weighs the channels differently.
+// YV12 of any colour record rewritten for a DirectDraw YUV surface, whose
+// blit converts with its own equations and cannot be told otherwise: the
+// samples are moved to the ones that give the record's RGB there. Both
+// sides are affine in (y, u - 128, v - 128), so each output sample is a sum
+// of table entries; the luma of a pixel takes its block's chroma, since the
+// blit's luma weighs the channels differently.
 #include "convert/convert.h"
 
 namespace kestra {
@@ -20,7 +20,7 @@ struct RemapTables {
     int32_t vFromU[256], vFromV[256];
 };
 
-RemapTables remapTables[kRecordCount];
+RemapTables remapTables[kBlitCount][kRecordCount];
 
 int32_t Fixed16(double x) {
     const double scaled = x * (1 << kRemapBits);
@@ -32,40 +32,65 @@ inline uint8_t Clamp16(int32_t sum) {
     return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
-}  // namespace
+using Matrix3 = double[3][3];
 
-void build_remap_tables() {
-    // The BT.601 studio-range side, from its luma weights.
-    constexpr double kRed = 0.299, kBlue = 0.114, kGreen = 1 - kRed - kBlue;
-    constexpr double kLumaScale = 219.0 / 255, kChromaScale = 224.0 / 255;
-    for (const Record &r : kRecords) {
-        const Equations &e = r.exact;
-        // The record's linear luma, per unit of u - 128 and v - 128 (its
-        // luma term adds to every channel alike and so to the luma alone).
-        const double lumaU = kBlue * e.blueFromU - kGreen * e.greenFromU;
-        const double lumaV = kRed * e.redFromV - kGreen * e.greenFromV;
-        const double uScale = kChromaScale / (2 * (1 - kBlue));
-        const double vScale = kChromaScale / (2 * (1 - kRed));
-        RemapTables &t = remapTables[r.Index()];
-        for (int i = 0; i < 256; ++i) {
-            const double d = i - kChromaBias;
-            // The halves round the sums the converters take apart again.
-            t.yFromY[i] = Fixed16(16 + kLumaScale * e.luma * (i - e.lumaBias) + 0.5);
-            t.yFromU[i] = Fixed16(kLumaScale * lumaU * d);
-            t.yFromV[i] = Fixed16(kLumaScale * lumaV * d);
-            t.uFromU[i] = Fixed16(kChromaBias + 0.5 + uScale * (e.blueFromU - lumaU) * d);
-            t.uFromV[i] = Fixed16(-uScale * lumaV * d);
-            t.vFromU[i] = Fixed16(-vScale * lumaU * d);
-            t.vFromV[i] = Fixed16(kChromaBias + 0.5 + vScale * (e.redFromV - lumaV) * d);
+// RGB from (y - bias, u - 128, v - 128).
+void ToRgb(const Equations &e, Matrix3 m) {
+    const double rows[3][3] = {
+        {e.luma, 0, e.redFromV}, {e.luma, -e.greenFromU, -e.greenFromV}, {e.luma, e.blueFromU, 0}};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) m[i][j] = rows[i][j];
+}
+
+void Invert(const Matrix3 m, Matrix3 out) {
+    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            // The cofactor of (j, i), over the determinant.
+            const int r0 = (j + 1) % 3, r1 = (j + 2) % 3, c0 = (i + 1) % 3, c1 = (i + 2) % 3;
+            out[i][j] = (m[r0][c0] * m[r1][c1] - m[r0][c1] * m[r1][c0]) / det;
         }
+}
+
+void BuildTables(const Equations &blit, const Record &r, RemapTables *t) {
+    // k = blit^-1 x record: the blit's (y - bias, u - 128, v - 128) from the record's.
+    Matrix3 blitRgb, toBlit, recordRgb, k;
+    ToRgb(blit, blitRgb);
+    Invert(blitRgb, toBlit);
+    ToRgb(r.exact, recordRgb);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            k[i][j] = toBlit[i][0] * recordRgb[0][j] + toBlit[i][1] * recordRgb[1][j] +
+                      toBlit[i][2] * recordRgb[2][j];
+    for (int i = 0; i < 256; ++i) {
+        const double d = i - kChromaBias;
+        // Luma moves no chroma (both sides weigh it alike in every channel);
+        // the halves round the sums.
+        t->yFromY[i] = Fixed16(blit.lumaBias + k[0][0] * (i - r.exact.lumaBias) + 0.5);
+        t->yFromU[i] = Fixed16(k[0][1] * d);
+        t->yFromV[i] = Fixed16(k[0][2] * d);
+        t->uFromU[i] = Fixed16(kChromaBias + 0.5 + k[1][1] * d);
+        t->uFromV[i] = Fixed16(k[1][2] * d);
+        t->vFromU[i] = Fixed16(k[2][1] * d);
+        t->vFromV[i] = Fixed16(kChromaBias + 0.5 + k[2][2] * d);
     }
 }
 
-void remap_to_bt601_studio(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
-                           int32_t uvStride, uint8_t *dy, int32_t dyStride, uint8_t *du,
-                           uint8_t *dv, int32_t duvStride, int32_t width, int32_t height,
-                           const Record &colour) {
-    const RemapTables &t = remapTables[colour.Index()];
+}  // namespace
+
+void build_remap_tables() {
+    for (int blit = 0; blit < kBlitCount; ++blit)
+        for (const Record &r : kRecords)
+            BuildTables(kBlits[blit], r, &remapTables[blit][r.Index()]);
+}
+
+void remap_for_blit(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                    int32_t uvStride, uint8_t *dy, int32_t dyStride, uint8_t *du, uint8_t *dv,
+                    int32_t duvStride, int32_t width, int32_t height, const Record &colour,
+                    Blit blit) {
+    const RemapTables &t = remapTables[static_cast<int>(blit)][colour.Index()];
     const int32_t chromaColumns = width / 2, chromaRows = height / 2;
     for (int32_t k = 0; k < chromaRows; ++k) {
         const uint8_t *cu = u + intptr_t(k) * uvStride, *cv = v + intptr_t(k) * uvStride;

@@ -142,7 +142,7 @@ protected:
 
 private:
     HRESULT WriteFrame(const FrameContext &context);
-    // The frame as BT.601 studio-range samples, for the YUV formats' blit.
+    // The frame as the samples the YUV formats' blit converts to its colours.
     bool RemapFrame(const FrameArgs &frame, const colour::Record &colour, FrameArgs *remapped);
     HRESULT Show(const FrameContext &context);
     HRESULT Compose(const OsdPainter &osd, bool mirror, IDirectDrawSurface7 **shown);
@@ -341,8 +341,9 @@ bool SurfacePresenter::RemapFrame(const FrameArgs &frame, const colour::Record &
     if (!remapped) remapped.reset(new (std::nothrow) uint8_t[lumaBytes + 2 * chromaBytes]);
     if (!remapped) return false;
     uint8_t *y = remapped.get(), *u = y + lumaBytes, *v = u + chromaBytes;
-    remap_to_bt601_studio(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, y, frameWidth,
-                          u, v, chromaWidth, frameWidth, frameHeight, colour);
+    remap_for_blit(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, y, frameWidth, u, v,
+                   chromaWidth, frameWidth, frameHeight, colour,
+                   RunningOnWine() ? colour::Blit::Wine : colour::Blit::Bt601Studio);
     out->y = y;
     out->yStride = frameWidth;
     out->u = u;

@@ -388,6 +388,17 @@ TEST_P(ColourSpaceTest, FlatPatchesShowTheStandardsColours) {
                 {(2 * i + 1) * kClientWidth / (2 * n), y, expected[size_t(i)], tolerance});
     EXPECT_TRUE(Shows(window_, kClientWidth, kClientHeight, probes, [this] { Redraw(); }))
         << space.name << ", within " << tolerance;
+    // The worst channel of the picture that passed, for the logs.
+    const std::vector<uint32_t> shown = host::ReadClient(window_);
+    if (shown.size() != size_t(kClientWidth) * kClientHeight) return;
+    int worst = 0;
+    for (const Probe &p : probes) {
+        const uint32_t got = shown[size_t(p.y) * kClientWidth + size_t(p.x)];
+        for (int shift = 0; shift <= 16; shift += 8)
+            worst = std::max(
+                worst, std::abs(int((got >> shift) & 0xFF) - int((p.colour >> shift) & 0xFF)));
+    }
+    std::printf("colour patches %s: worst channel %d\n", space.name, worst);
 }
 
 INSTANTIATE_TEST_SUITE_P(Spaces, ColourSpaceTest,
