@@ -1,5 +1,6 @@
 // Transfers between device-independent bitmaps and device contexts:
-// StretchDIBits (24-bit BI_RGB sources, nearest-neighbour) and GetDIBits.
+// StretchDIBits (24- and 32-bit BI_RGB sources, nearest-neighbour) and
+// GetDIBits.
 #include "gdi32/gdi32_internal.h"
 
 #include <algorithm>
@@ -10,8 +11,16 @@ using namespace kplat;
 
 namespace {
 
-// 24-bit DIB rows are padded to a multiple of 4 bytes.
-int64_t DibStride(int64_t width) { return (width * 3 + 3) & ~int64_t(3); }
+// DIB rows are padded to a multiple of 4 bytes.
+int64_t DibStride(int64_t width, int64_t bytesPerPixel = 3) {
+    return (width * bytesPerPixel + 3) & ~int64_t(3);
+}
+
+// The DIB formats the stand-in takes: BI_RGB of 24 or 32 bits (blue, green,
+// red and one unused byte).
+bool TakenFormat(const BITMAPINFOHEADER &h) {
+    return (h.biBitCount == 24 || h.biBitCount == 32) && h.biCompression == BI_RGB;
+}
 
 // One axis of a stretch: maps destination index t (0..dest-1) to a source
 // index. Negative sizes on either side flip the axis; COLORONCOLOR samples
@@ -54,12 +63,13 @@ struct DibView {
     int64_t width;
     int64_t height;  // rows, always positive
     bool bottomUp;
+    int64_t bytesPerPixel;
     int64_t stride;
 
     // Pixel at image column x of the DIB's own row numbering (from the
     // bottom for bottom-up DIBs, from the top for top-down ones).
     uint32_t Pixel(int64_t x, int64_t row) const {
-        const uint8_t *p = bits + row * stride + x * 3;
+        const uint8_t *p = bits + row * stride + x * bytesPerPixel;
         return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
     }
 };
@@ -67,14 +77,14 @@ struct DibView {
 bool ReadHeader(const void *bits, const BITMAPINFO *info, UINT usage, DibView *view) {
     if (!bits || !info || usage != DIB_RGB_COLORS) return false;
     const BITMAPINFOHEADER &h = info->bmiHeader;
-    if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biBitCount != 24 || h.biCompression != BI_RGB ||
-        h.biWidth <= 0 || h.biHeight == 0)
+    if (h.biSize < sizeof(BITMAPINFOHEADER) || !TakenFormat(h) || h.biWidth <= 0 || h.biHeight == 0)
         return false;
     view->bits = static_cast<const uint8_t *>(bits);
     view->width = h.biWidth;
     view->height = h.biHeight < 0 ? -int64_t(h.biHeight) : h.biHeight;
     view->bottomUp = h.biHeight > 0;
-    view->stride = DibStride(h.biWidth);
+    view->bytesPerPixel = h.biBitCount / 8;
+    view->stride = DibStride(h.biWidth, view->bytesPerPixel);
     return true;
 }
 
@@ -139,14 +149,14 @@ int WINAPI GetDIBits(HDC dc, HBITMAP handle, UINT start, UINT lines, LPVOID bits
         h.biSizeImage = static_cast<DWORD>(DibStride(bitmap->width) * bitmap->height);
         return bitmap->height;
     }
-    if (h.biBitCount != 24 || h.biCompression != BI_RGB || h.biWidth <= 0 || h.biHeight == 0)
-        return 0;
+    if (!TakenFormat(h) || h.biWidth <= 0 || h.biHeight == 0) return 0;
     const bool bottomUp = h.biHeight > 0;
     const int64_t rows =
         std::min<int64_t>(bottomUp ? h.biHeight : -int64_t(h.biHeight), bitmap->height);
     if (start >= rows) return 0;
     const int64_t count = std::min<int64_t>(lines, rows - start);
-    const int64_t stride = DibStride(h.biWidth);
+    const int64_t bytesPerPixel = h.biBitCount / 8;
+    const int64_t stride = DibStride(h.biWidth, bytesPerPixel);
     const int64_t columns = std::min<int64_t>(h.biWidth, bitmap->width);
     auto *out = static_cast<uint8_t *>(bits);
     for (int64_t i = 0; i < count; ++i) {
@@ -157,9 +167,10 @@ int WINAPI GetDIBits(HDC dc, HBITMAP handle, UINT start, UINT lines, LPVOID bits
         uint8_t *row = out + i * stride;
         std::memset(row, 0, static_cast<size_t>(stride));
         for (int64_t x = 0; x < columns; ++x) {
-            row[3 * x] = static_cast<uint8_t>(in[x]);
-            row[3 * x + 1] = static_cast<uint8_t>(in[x] >> 8);
-            row[3 * x + 2] = static_cast<uint8_t>(in[x] >> 16);
+            uint8_t *pixel = row + bytesPerPixel * x;
+            pixel[0] = static_cast<uint8_t>(in[x]);
+            pixel[1] = static_cast<uint8_t>(in[x] >> 8);
+            pixel[2] = static_cast<uint8_t>(in[x] >> 16);
         }
     }
     h.biSizeImage = static_cast<DWORD>(stride * std::abs(int64_t(h.biHeight)));

@@ -270,7 +270,7 @@ bool SameAdapter(const LUID &a, const LUID &b) {
 // only the immediate context needs the lock.
 struct D3D11Devices::Device {
     Device(D3D11Devices &pool, LUID id) : owner(pool), adapter(id) {}
-    bool Open(IDXGIAdapter *adapter);
+    bool Open(IDXGIAdapter *on);
     bool MakePipeline(const ShaderCode &code);
     bool MakeSampler(D3D11_FILTER filter, Com<ID3D11SamplerState> *sampler);
     bool MakeQueries();

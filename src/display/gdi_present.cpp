@@ -1,8 +1,9 @@
-// Frame presentation through GDI: convert to a bottom-up 24-bit DIB, compose
+// Frame presentation through GDI: convert to a bottom-up 32-bit DIB, compose
 // OSD text and the host's drawing in a memory DC at frame size, then stretch
 // the result into the window.
 #include "display/presenter.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -16,15 +17,36 @@ struct SourceRect {
     int x, y, width, height;
 };
 
-// DIB rows are padded to a multiple of 4 bytes.
-size_t DibRowBytes(int32_t width) { return (3 * size_t(width) + 3) & ~size_t(3); }
+// Rows are converted a band at a time into a small 24-bit scratch, then
+// widened into the DIB while they are still in the cache.
+constexpr int32_t kBandRows = 16;
 
-// Converts bottom-up straight into the DIB's rows; the full-frame converter
-// also fills an odd last column and row, so no byte of an earlier frame shows.
-void ConvertFrame(const FrameArgs &frame, uint8_t *buffer, int32_t width, int32_t height,
-                  const colour::Record &colour) {
-    Converters().rgb24Full(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, buffer,
-                           static_cast<int32_t>(DibRowBytes(width)), width, -height, colour);
+// A band of kBandRows, the last one longer: an odd last row stays in a band
+// with the row it shares chroma with, as in a whole-frame conversion.
+int32_t BandRows(int32_t top, int32_t height) {
+    return height - top < 2 * kBandRows ? height - top : kBandRows;
+}
+
+void Widen(const uint8_t *bgr, uint32_t *xrgb, int32_t width) {
+    for (int32_t x = 0; x < width; ++x, bgr += 3)
+        xrgb[x] = uint32_t(bgr[0]) | uint32_t(bgr[1]) << 8 | uint32_t(bgr[2]) << 16;
+}
+
+// Bottom-up into the DIB's rows; the full-frame converter also fills an odd
+// last column and row, so no byte of an earlier frame shows.
+void ConvertFrame(const FrameArgs &frame, uint32_t *dib, uint8_t *band, int32_t width,
+                  int32_t height, const colour::Record &colour) {
+    for (int32_t top = 0; top < height;) {
+        const int32_t rows = BandRows(top, height);
+        const ptrdiff_t chroma = ptrdiff_t(top / 2) * frame.uvStride;
+        Converters().rgb24Full(frame.y + ptrdiff_t(top) * frame.yStride, frame.yStride,
+                               frame.u + chroma, frame.v + chroma, frame.uvStride, band, 3 * width,
+                               width, rows, colour);
+        for (int32_t r = 0; r < rows; ++r)
+            Widen(band + size_t(r) * 3 * size_t(width),
+                  dib + size_t(height - 1 - top - r) * size_t(width), width);
+        top += rows;
+    }
 }
 
 // The image is bottom-up, so the source's top edge becomes H - bottom. A
@@ -39,7 +61,8 @@ SourceRect ChooseSource(const RECT &source, bool mirrored, int32_t h) {
 
 class GdiPresenter : public Presenter {
 public:
-    GdiPresenter(int32_t width, int32_t height, std::unique_ptr<uint8_t[]> dib);
+    GdiPresenter(int32_t width, int32_t height, std::unique_ptr<uint32_t[]> dib,
+                 std::unique_ptr<uint8_t[]> scratch);
     Presented Present(const FrameContext &context) override;
 
 private:
@@ -47,38 +70,45 @@ private:
     void Show(const FrameContext &context);
     const int32_t frameWidth;
     const int32_t frameHeight;
-    // The bottom-up 24-bit DIB the frame is converted into.
+    // The bottom-up 32-bit DIB the frame is converted into: the screen's own
+    // format. Wine converts a source of any other format whole before it
+    // stretches, into a buffer that a 32-bit process maps and unmaps at every
+    // call (its C library maps every block over 512 KiB).
     BITMAPINFO info;
-    std::unique_ptr<uint8_t[]> pixels;
+    std::unique_ptr<uint32_t[]> pixels;
+    std::unique_ptr<uint8_t[]> band;  // 2 x kBandRows rows of 24-bit pixels
 };
 
 }  // namespace
 
-GdiPresenter::GdiPresenter(int32_t width, int32_t height, std::unique_ptr<uint8_t[]> dib)
-    : frameWidth(width), frameHeight(height), pixels(std::move(dib)) {
+GdiPresenter::GdiPresenter(int32_t width, int32_t height, std::unique_ptr<uint32_t[]> dib,
+                           std::unique_ptr<uint8_t[]> scratch)
+    : frameWidth(width), frameHeight(height), pixels(std::move(dib)), band(std::move(scratch)) {
     std::memset(&info, 0, sizeof(info));
     BITMAPINFOHEADER &header = info.bmiHeader;
     header.biSize = sizeof(BITMAPINFOHEADER);
     header.biWidth = width;
     header.biHeight = height;
     header.biPlanes = 1;
-    header.biBitCount = 24;
+    header.biBitCount = 32;
     header.biCompression = BI_RGB;
-    header.biSizeImage = static_cast<DWORD>(width) * static_cast<DWORD>(height) * 3u;
+    header.biSizeImage = static_cast<DWORD>(width) * static_cast<DWORD>(height) * 4u;
 }
 
 // Cleared: nothing of the heap's old contents may ever show.
 std::unique_ptr<Presenter> MakeGdiPresenter(const PresenterSetUp &setUp) {
     if (setUp.width <= 0 || setUp.height <= 0) return nullptr;
-    std::unique_ptr<uint8_t[]> dib(new (std::nothrow)
-                                       uint8_t[DibRowBytes(setUp.width) * size_t(setUp.height)]());
-    if (!dib) return nullptr;
-    return std::unique_ptr<Presenter>(new (std::nothrow)
-                                          GdiPresenter(setUp.width, setUp.height, std::move(dib)));
+    std::unique_ptr<uint32_t[]> dib(new (std::nothrow)
+                                        uint32_t[size_t(setUp.width) * size_t(setUp.height)]());
+    std::unique_ptr<uint8_t[]> band(new (std::nothrow)
+                                        uint8_t[size_t(setUp.width) * 3 * 2 * kBandRows]);
+    if (!dib || !band) return nullptr;
+    return std::unique_ptr<Presenter>(new (std::nothrow) GdiPresenter(
+        setUp.width, setUp.height, std::move(dib), std::move(band)));
 }
 
 Presented GdiPresenter::Present(const FrameContext &context) {
-    ConvertFrame(context.frame, pixels.get(), frameWidth, frameHeight, context.colour);
+    ConvertFrame(context.frame, pixels.get(), band.get(), frameWidth, frameHeight, context.colour);
     // Nothing to draw on the frame: the round trip through a bitmap would give
     // back the same bytes, at the cost of two conversions of the whole frame
     // and a frame-sized bitmap made and freed.

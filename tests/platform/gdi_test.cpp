@@ -137,7 +137,7 @@ TEST_F(GdiTest, StretchDIBitsRefusesWhatItCannotRead) {
     BITMAPINFO info = Info(4, 4);
     EXPECT_EQ(StretchDIBits(dc, 0, 0, 4, 4, 0, 0, 4, 4, nullptr, &info, DIB_RGB_COLORS, SRCCOPY),
               0);
-    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biBitCount = 16;
     EXPECT_EQ(StretchDIBits(dc, 0, 0, 4, 4, 0, 0, 4, 4, bits.data(), &info, 0, SRCCOPY), 0);
     info = Info(4, 4);
     EXPECT_EQ(StretchDIBits(dc, 0, 0, 0, 4, 0, 0, 4, 4, bits.data(), &info, 0, SRCCOPY), 0);
