@@ -101,6 +101,33 @@ inline void StepsThenTail(const uint8_t *y0, const uint8_t *y1, const uint8_t *u
     kTail(y0, y1, u, v, d0, d1, static_cast<int32_t>(2 * end), width, colour);
 }
 
+// A row pair converted one row after the other, kChunkPixels at a time.
+// With both rows in step, a frame that is not in the cache is two streams of
+// luma and two of output lines at once, and the stores wait on lines the
+// prefetchers have not brought; one row at a time is one of each, as a copy
+// is. first(j, slot) converts step j of row 0 and keeps in `slot` what
+// second(j, slot) needs for row 1 (a chunk's slots stay in the L1 cache); the
+// C row pair does the columns left over.
+constexpr int32_t kChunkPixels = 2048;
+
+template <int32_t kPixels, RowPairFn kTail, class First, class Second>
+inline void RowsInTurn(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
+                       uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
+                       const colour::Record &colour, First first, Second second) {
+    constexpr uintptr_t kStep = kPixels / 2;
+    constexpr uintptr_t kChunk = kChunkPixels / 2;
+    const uintptr_t begin = static_cast<uintptr_t>(from / 2);
+    const uintptr_t end = begin + static_cast<uintptr_t>((width - from) / kPixels) * kStep;
+    for (uintptr_t chunk = begin; chunk < end; chunk += kChunk) {
+        const uintptr_t stop = end - chunk > kChunk ? chunk + kChunk : end;
+        uintptr_t slot = 0;
+        for (uintptr_t j = chunk; j < stop; j += kStep) first(j, slot++);
+        slot = 0;
+        for (uintptr_t j = chunk; j < stop; j += kStep) second(j, slot++);
+    }
+    kTail(y0, y1, u, v, d0, d1, static_cast<int32_t>(2 * end), width, colour);
+}
+
 // Output past StreamingOutputBytes() (with a 32 MiB cache, a 4K UYVY
 // frame's 16 MiB, not a 1080p frame's 4 MiB) is stored around the caches: it
 // would evict the planes it is made from, and each line written would first

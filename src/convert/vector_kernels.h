@@ -148,15 +148,19 @@ struct UyvyKernel {
         V::StoreUnpacked(out, V::UnpackLo8(uv, y), V::UnpackHi8(uv, y));
     }
 
+    // Row 1 takes the interleave row 0 kept (RowsInTurn).
     static void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
                      uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
                      const colour::Record &colour) {
-        StepsThenTail<V::kBytes, uyvy_pair_c>(
-            y0, y1, u, v, d0, d1, from, width, colour, [&](uintptr_t j) {
+        uint8_t kept[kChunkPixels / V::kBytes][V::kBytes];
+        RowsInTurn<V::kBytes, uyvy_pair_c>(
+            y0, y1, u, v, d0, d1, from, width, colour,
+            [&](uintptr_t j, uintptr_t slot) {
                 const typename V::T uv = V::LoadInterleaved(u + j, v + j);
+                V::Store(kept[slot], uv);
                 Row(y0 + 2 * j, uv, d0 + 4 * j);
-                Row(y1 + 2 * j, uv, d1 + 4 * j);
-            });
+            },
+            [&](uintptr_t j, uintptr_t slot) { Row(y1 + 2 * j, V::Load(kept[slot]), d1 + 4 * j); });
     }
 };
 

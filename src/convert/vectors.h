@@ -18,6 +18,7 @@
     static T Set16(int16_t x) { return P##_set1_epi16(x); }                                   \
     static T Set8(uint8_t x) { return P##_set1_epi8(static_cast<char>(x)); }                  \
     static T Load(const uint8_t *p) { return P##_loadu_##S(reinterpret_cast<const T *>(p)); } \
+    static void Store(uint8_t *p, T a) { P##_storeu_##S(reinterpret_cast<T *>(p), a); }       \
     static T Add(T a, T b) { return P##_add_epi16(a, b); }                                    \
     static T Sub(T a, T b) { return P##_sub_epi16(a, b); }                                    \
     static T MulLo(T a, T b) { return P##_mullo_epi16(a, b); }                                \

@@ -154,8 +154,13 @@ struct RandomFrame {
         auto pick = [&rng](int lo, int hi) {
             return std::uniform_int_distribution<int>(lo, hi)(rng);
         };
-        // Mostly around multiples of 16 and 32 so every tail length shows up.
-        width = pick(0, 4) == 0 ? pick(0, 7) : 32 * pick(0, 5) + pick(-3, 33);
+        // Mostly around multiples of 16 and 32 so every tail length shows up;
+        // now and then past the 2048 pixels the kernels take a row at a time.
+        if (pick(0, 24) == 0) {
+            width = 2048 * pick(1, 2) + pick(-40, 40);
+        } else {
+            width = pick(0, 4) == 0 ? pick(0, 7) : 32 * pick(0, 5) + pick(-3, 33);
+        }
         if (width < 0) width = 0;
         height = pick(0, 9);
         if (pick(0, 2) == 0) height += 2 * pick(0, 12);
