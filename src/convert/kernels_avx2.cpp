@@ -33,7 +33,7 @@ struct ShuffleStore {
     }
 };
 
-// Streamed UYVY rows (ConvertUyvyStreamingLarge): each row runs up to a 32-byte boundary through
+// Streamed UYVY rows (kUyvyStreamingLarge): each row runs up to a 32-byte boundary through
 // the C row pair, then streams 64 bytes per step; rows whose pixel pairs never meet a boundary (a
 // pitch that is not a multiple of 4) are stored as usual.
 void StreamUyvyRow(const uint8_t *yRow, const uint8_t *u, const uint8_t *v, uint8_t *out,
@@ -71,7 +71,6 @@ void StreamUyvyPair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, cons
 const ConvertFn yv12_to_rgb24_avx2 = kRgb24<Vec256, ShuffleStore>;
 const ConvertFn yv12_to_rgb24_full_avx2 = kRgb24Full<Rgb24Kernel<Vec256, ShuffleStore>::Pair>;
 const ConvertFn yv12_to_rgb565_avx2 = kRgb565<Vec256>;
-const ConvertFn yv12_to_uyvy_avx2 =
-    ConvertUyvyStreamingLarge<UyvyKernel<Vec256>::Pair, StreamUyvyPair>;
+const ConvertFn yv12_to_uyvy_avx2 = kUyvyStreamingLarge<UyvyKernel<Vec256>::Pair, StreamUyvyPair>;
 
 }  // namespace kestra

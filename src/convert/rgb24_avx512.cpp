@@ -1,7 +1,11 @@
 // YV12 to RGB24 with AVX-512 (BW, VL and VBMI): the shared RGB24 arithmetic
 // (vector_kernels.h) on 64 pixels of both rows of a pair per step, the last
 // partial step through masked loads and stores. The byte permutes undo the
-// kernel's even/odd order while they interleave the three channels.
+// kernel's even/odd order while they interleave the three channels. Frames
+// larger than the caches are streamed: 8-10 % faster at 3840x2160 with cold
+// caches. The AVX2 level stores as usual at every size: its 96 bytes a row
+// per step leave lines half written between the rows' stores, and streamed
+// it ran 30-40 % slower.
 #include <immintrin.h>
 
 #include "convert/dispatch.h"
@@ -52,7 +56,7 @@ struct TailMasks {
     __mmask64 out[3];
 };
 
-template <bool kMasked>
+template <bool kMasked, bool kStream = false>
 inline void ConvertRow64(const uint8_t *yRow, const Kernel::Chroma &c,
                          const Kernel::Coefficients &k, const TailMasks &tail, uint8_t *out) {
     const __m512i y = kMasked ? _mm512_maskz_loadu_epi8(tail.luma, yRow) : _mm512_loadu_si512(yRow);
@@ -61,6 +65,8 @@ inline void ConvertRow64(const uint8_t *yRow, const Kernel::Chroma &c,
         const __m512i part = OutputPart(t, p);
         if (kMasked) {
             _mm512_mask_storeu_epi8(out + 64 * t, tail.out[t], part);
+        } else if (kStream) {
+            _mm512_stream_si512(reinterpret_cast<__m512i *>(out + 64 * t), part);
         } else {
             _mm512_storeu_si512(out + 64 * t, part);
         }
@@ -71,8 +77,11 @@ inline Kernel::Chroma LoadChroma(__m256i u, __m256i v, const Kernel::Coefficient
     return Kernel::MakeChroma(_mm512_cvtepu8_epi16(u), _mm512_cvtepu8_epi16(v), k);
 }
 
-void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v, uint8_t *d0,
-          uint8_t *d1, int32_t from, int32_t width, const colour::Record &colour) {
+// kStream stores the whole steps around the caches, from a 64-byte boundary
+// on (kRgb24StreamingLarge); the cached steps prefetch the lines ahead.
+template <bool kStream>
+void Steps(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v, uint8_t *d0,
+           uint8_t *d1, int32_t from, int32_t width, const colour::Record &colour) {
     const Kernel::Coefficients k = Kernel::Load(colour);
     const TailMasks full{};
     const uintptr_t blocks = static_cast<uintptr_t>(width / 2);
@@ -81,10 +90,12 @@ void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t 
         const Kernel::Chroma c =
             LoadChroma(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(u + j)),
                        _mm256_loadu_si256(reinterpret_cast<const __m256i *>(v + j)), k);
-        PrefetchRgb24Step<64>(y0, d0, 2 * j);
-        PrefetchRgb24Step<64>(y1, d1, 2 * j);
-        ConvertRow64<false>(y0 + 2 * j, c, k, full, d0 + 6 * j);
-        ConvertRow64<false>(y1 + 2 * j, c, k, full, d1 + 6 * j);
+        if (!kStream) {
+            PrefetchRgb24Step<64>(y0, d0, 2 * j);
+            PrefetchRgb24Step<64>(y1, d1, 2 * j);
+        }
+        ConvertRow64<false, kStream>(y0 + 2 * j, c, k, full, d0 + 6 * j);
+        ConvertRow64<false, kStream>(y1 + 2 * j, c, k, full, d1 + 6 * j);
     }
     const uint32_t left = static_cast<uint32_t>(blocks - j);
     if (left == 0) return;
@@ -99,9 +110,21 @@ void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t 
     ConvertRow64<true>(y1 + 2 * j, c, k, tail, d1 + 6 * j);
 }
 
+void StreamPair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
+                uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
+                const colour::Record &colour) {
+    const int32_t start = Rgb24StreamStart<64>(d0, d1, from);
+    if (start < 0 || start >= width) {
+        Steps<false>(y0, y1, u, v, d0, d1, from, width, colour);
+        return;
+    }
+    rgb24_pair_c(y0, y1, u, v, d0, d1, from, start, colour);
+    Steps<true>(y0, y1, u, v, d0, d1, start, width, colour);
+}
+
 }  // namespace
 
-const ConvertFn yv12_to_rgb24_avx512 = ConvertRowPairs<Pair, Rows::PairsOrFlipped>;
-const ConvertFn yv12_to_rgb24_full_avx512 = kRgb24Full<Pair>;
+const ConvertFn yv12_to_rgb24_avx512 = kRgb24StreamingLarge<Steps<false>, StreamPair>;
+const ConvertFn yv12_to_rgb24_full_avx512 = kRgb24FullStreamingLarge<Steps<false>, StreamPair>;
 
 }  // namespace kestra

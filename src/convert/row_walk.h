@@ -128,13 +128,15 @@ inline void RowsInTurn(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, c
     kTail(y0, y1, u, v, d0, d1, static_cast<int32_t>(2 * end), width, colour);
 }
 
-// Output past StreamingOutputBytes() (with a 32 MiB cache, a 4K UYVY
-// frame's 16 MiB, not a 1080p frame's 4 MiB) is stored around the caches: it
-// would evict the planes it is made from, and each line written would first
-// be read in.
+// Output past StreamingOutputBytes() (with a 32 MiB cache, a 4K frame's 16
+// or 24 MiB, not a 1080p frame's 4 or 6) is stored around the caches by the
+// converters that can: it would evict the planes it is made from, and each
+// line written would first be read in. A bottom-up frame is written top-down
+// all the same.
 inline bool StreamsOutput(int32_t dstStride, int32_t height) {
     const int64_t pitch = dstStride < 0 ? -int64_t(dstStride) : dstStride;
-    return height > 0 && pitch * height > StreamingOutputBytes();
+    const int64_t rows = height < 0 ? -int64_t(height) : height;
+    return pitch * rows > StreamingOutputBytes();
 }
 
 // For frames that are not in the cache: the hardware prefetchers stop at each

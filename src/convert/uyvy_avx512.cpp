@@ -106,6 +106,6 @@ void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t 
 
 }  // namespace
 
-const ConvertFn yv12_to_uyvy_avx512 = ConvertUyvyStreamingLarge<Pair<false>, Pair<true>>;
+const ConvertFn yv12_to_uyvy_avx512 = kUyvyStreamingLarge<Pair<false>, Pair<true>>;
 
 }  // namespace kestra

@@ -129,21 +129,51 @@ struct Vec512 {
 };
 #endif
 
-// UYVY frames too large for the caches (StreamsOutput) are converted by
-// kStreamed, whose streaming stores are weakly ordered: fenced before the
-// frame is handed on. Smaller ones go through kCached.
-template <RowPairFn kCached, RowPairFn kStreamed>
-void ConvertUyvyStreamingLarge(const uint8_t *y, int32_t yStride, const uint8_t *u,
-                               const uint8_t *v, int32_t uvStride, uint8_t *dst, int32_t dstStride,
-                               int32_t width, int32_t height, const colour::Record &colour) {
+// Frames too large for the caches (StreamsOutput) are converted by kStreamed,
+// whose streaming stores are weakly ordered: fenced before the frame is
+// handed on. Smaller ones go through kCached.
+template <RowPairFn kCached, RowPairFn kStreamed, Rows kRows>
+void ConvertStreamingLarge(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                           int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width,
+                           int32_t height, const colour::Record &colour) {
     if (!StreamsOutput(dstStride, height)) {
-        ConvertRowPairs<kCached, Rows::PairsAndLoneRow>(y, yStride, u, v, uvStride, dst, dstStride,
-                                                        width, height, colour);
+        ConvertRowPairs<kCached, kRows>(y, yStride, u, v, uvStride, dst, dstStride, width, height,
+                                        colour);
         return;
     }
-    ConvertRowPairs<kStreamed, Rows::PairsAndLoneRow>(y, yStride, u, v, uvStride, dst, dstStride,
-                                                      width, height, colour);
+    ConvertRowPairs<kStreamed, kRows>(y, yStride, u, v, uvStride, dst, dstStride, width, height,
+                                      colour);
     _mm_sfence();
+}
+
+template <RowPairFn kCached, RowPairFn kStreamed>
+constexpr ConvertFn kUyvyStreamingLarge =
+    ConvertStreamingLarge<kCached, kStreamed, Rows::PairsAndLoneRow>;
+
+// RGB24, and full-frame RGB24 (the odd last column too).
+template <RowPairFn kCached, RowPairFn kStreamed>
+constexpr ConvertFn kRgb24StreamingLarge =
+    ConvertStreamingLarge<kCached, kStreamed, Rows::PairsOrFlipped>;
+template <RowPairFn kCached, RowPairFn kStreamed>
+constexpr ConvertFn kRgb24FullStreamingLarge =
+    ConvertStreamingLarge<Rgb24PairAndLastColumn<kCached>, Rgb24PairAndLastColumn<kStreamed>,
+                          Rows::EveryRowEitherWay>;
+
+// Streamed RGB24 rows start where both rows of the pair reach a kAlign-byte
+// boundary together; the C row pair converts the pixels before it: p of them
+// (even, below kAlign) with 3 p = -misalignment (mod kAlign). There is no
+// such p when the rows are not equally misaligned or the misalignment is
+// odd, and then the pair is stored as usual (-1).
+template <uintptr_t kAlign>
+inline int32_t Rgb24StreamStart(const uint8_t *d0, const uint8_t *d1, int32_t from) {
+    // 3 x kInverse = 1 (mod kAlign), a power of two.
+    constexpr uintptr_t kInverse = kAlign % 3 == 2 ? (kAlign + 1) / 3 : (2 * kAlign + 1) / 3;
+    static_assert(3 * kInverse % kAlign == 1, "kAlign is a power of two");
+    const uintptr_t first = reinterpret_cast<uintptr_t>(d0) + 3 * static_cast<uintptr_t>(from);
+    if ((reinterpret_cast<uintptr_t>(d1) - reinterpret_cast<uintptr_t>(d0)) % kAlign != 0)
+        return -1;
+    const uintptr_t lead = (kAlign - first % kAlign) % kAlign * kInverse % kAlign;
+    return lead % 2 == 0 ? from + static_cast<int32_t>(lead) : -1;
 }
 
 }  // namespace

@@ -269,23 +269,44 @@ TEST_F(SimdConverters, EveryDestinationAlignmentMatchesReference) {
     }
 }
 
-// Output beyond the caches' size is stored around them; rows 4 bytes longer
-// than a multiple of 32 start at every alignment the stores have to reach.
-TEST_F(SimdConverters, UyvyLargerThanTheCachesMatchesReference) {
-    constexpr int w = 2047, h = 2051, pitch = 4 * 1024 + 4;
-    std::vector<uint8_t> y(size_t(w) * h), u(size_t(w / 2) * (h / 2)), v(u.size());
-    for (auto *plane : {&y, &u, &v})
-        for (uint8_t &b : *plane) b = static_cast<uint8_t>(rng_());
-    const size_t bytes = size_t(h - 1) * pitch + 4 * ((w + 1) / 2);
-    std::vector<uint8_t> expected(bytes, 0x3C);
-    kestra::yv12_to_uyvy_c(y.data(), w, u.data(), v.data(), w / 2, expected.data(), pitch, w, h,
-                           kestra::colour::kBt601Studio);
-    for (CpuLevel level : VectorLevels()) {
-        std::vector<uint8_t> actual(bytes, 0x3C);
-        kestra::ConverterTableFor(level)->uyvy(y.data(), w, u.data(), v.data(), w / 2,
-                                               actual.data(), pitch, w, h,
-                                               kestra::colour::kBt601Studio);
-        EXPECT_EQ(-1, FirstDifference(expected, actual)) << kestra::CpuLevelName(level);
+// Output beyond the caches' size is stored around them, from the first pixel
+// whose bytes start a line in every row of the pair. UYVY rows 4 bytes longer
+// than a multiple of 32 start at every alignment; the RGB24 rows of 6144
+// bytes all start at the buffer's, which the offset moves (an odd one has no
+// such pixel); rows of 6146 bytes start at different ones.
+struct LargeFrame {
+    const char *name;
+    const Output &output;
+    int width, height, pitch, offset;
+};
+
+const LargeFrame kLargeFrames[] = {
+    {"uyvy rows 4100 bytes", kOutputs[3], 2047, 2051, 4 * 1024 + 4, 0},
+    {"rgb24 rows 6144 bytes, offset 2", kOutputs[0], 2048, 2050, 6144, 2},
+    {"rgb24 bottom-up, offset 1", kOutputs[0], 2048, -2050, 6144, 1},
+    {"rgb24Full odd, rows 6146 bytes", kOutputs[1], 2047, 2051, 6146, 0},
+};
+
+TEST_F(SimdConverters, FramesLargerThanTheCachesMatchReference) {
+    for (const LargeFrame &f : kLargeFrames) {
+        const int w = f.width, rows = std::abs(f.height);
+        std::vector<uint8_t> y(size_t(w) * rows), u(size_t(w / 2) * (rows / 2)), v(u.size());
+        for (auto *plane : {&y, &u, &v})
+            for (uint8_t &b : *plane) b = static_cast<uint8_t>(rng_());
+        const size_t bytes =
+            size_t(f.offset) + size_t(rows - 1) * f.pitch +
+            (f.output.groups ? 4 * size_t((w + 1) / 2) : size_t(f.output.bytesPerPixel) * w);
+        std::vector<uint8_t> expected(bytes, 0x3C);
+        f.output.reference(y.data(), w, u.data(), v.data(), w / 2, expected.data() + f.offset,
+                           f.pitch, w, f.height, kestra::colour::kBt601Studio);
+        for (CpuLevel level : VectorLevels()) {
+            std::vector<uint8_t> actual(bytes, 0x3C);
+            (kestra::ConverterTableFor(level)->*f.output.fast)(
+                y.data(), w, u.data(), v.data(), w / 2, actual.data() + f.offset, f.pitch, w,
+                f.height, kestra::colour::kBt601Studio);
+            EXPECT_EQ(-1, FirstDifference(expected, actual))
+                << f.name << " at " << kestra::CpuLevelName(level);
+        }
     }
 }
 
