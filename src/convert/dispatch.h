@@ -44,5 +44,7 @@ extern const ConvertFn yv12_to_rgb24_full_sse2, yv12_to_rgb24_full_ssse3, yv12_t
     yv12_to_rgb24_full_avx512;
 extern const ConvertFn yv12_to_rgb565_sse2, yv12_to_rgb565_avx2;
 extern const ConvertFn yv12_to_uyvy_sse2, yv12_to_uyvy_avx2, yv12_to_uyvy_avx512;
+// The AVX2 level's streamed UYVY row pair, which the AVX-512 level shares.
+RowPair uyvy_stream_pair_avx2;
 
 }  // namespace kestra

@@ -59,18 +59,19 @@ void StreamUyvyRow(const uint8_t *yRow, const uint8_t *u, const uint8_t *v, uint
     uyvy_pair_c(yRow, yRow, u, v, out, out, static_cast<int32_t>(2 * end), width, colour);
 }
 
-void StreamUyvyPair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
-                    uint8_t *d0, uint8_t *d1, int32_t, int32_t width,
-                    const colour::Record &colour) {
+}  // namespace
+
+void uyvy_stream_pair_avx2(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
+                           uint8_t *d0, uint8_t *d1, int32_t, int32_t width,
+                           const colour::Record &colour) {
     StreamUyvyRow(y0, u, v, d0, width, colour);
     if (d1 != d0) StreamUyvyRow(y1, u, v, d1, width, colour);
 }
 
-}  // namespace
-
 const ConvertFn yv12_to_rgb24_avx2 = kRgb24<Vec256, ShuffleStore>;
 const ConvertFn yv12_to_rgb24_full_avx2 = kRgb24Full<Rgb24Kernel<Vec256, ShuffleStore>::Pair>;
 const ConvertFn yv12_to_rgb565_avx2 = kRgb565<Vec256>;
-const ConvertFn yv12_to_uyvy_avx2 = kUyvyStreamingLarge<UyvyKernel<Vec256>::Pair, StreamUyvyPair>;
+const ConvertFn yv12_to_uyvy_avx2 =
+    kUyvyStreamingLarge<UyvyKernel<Vec256>::Pair, uyvy_stream_pair_avx2>;
 
 }  // namespace kestra
