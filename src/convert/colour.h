@@ -164,6 +164,34 @@ constexpr Record Complete(Record r) {
 
 // Every record but the default: the standard's equations, rounded to
 // nearest in 13-bit fixed point.
+// A record's integer steps: RGB24's, then 5-6-5's luma step and offset.
+struct Steps {
+    int32_t luma, lumaBias, rounding, blueFromU, greenFromU, greenFromV, redFromV;
+    int32_t luma565, lumaOffset565;
+};
+
+// The record of `steps`, with the 5-6-5 chroma coefficients of `chroma565`.
+constexpr Record Make(Matrix matrix, Range range, const Steps &steps, const Equations &chroma565) {
+    Record r{};
+    r.matrix = matrix;
+    r.range = range;
+    r.exact = StandardEquations(matrix == Matrix::Bt709 ? kBt709 : kBt601, range);
+    r.lumaStep = steps.luma;
+    r.lumaBias = steps.lumaBias;
+    r.rounding = steps.rounding;
+    r.blueFromU = steps.blueFromU;
+    r.greenFromU = steps.greenFromU;
+    r.greenFromV = steps.greenFromV;
+    r.redFromV = steps.redFromV;
+    r.lumaStep565 = steps.luma565;
+    r.lumaOffset565 = steps.lumaOffset565;
+    r.redFromV565 = chroma565.redFromV;
+    r.greenFromV565 = chroma565.greenFromV;
+    r.greenFromU565 = chroma565.greenFromU;
+    r.blueFromU565 = chroma565.blueFromU;
+    return Complete(r);
+}
+
 constexpr Record FromStandard(Matrix matrix, Range range) {
     const Equations e = StandardEquations(matrix == Matrix::Bt709 ? kBt709 : kBt601, range);
     const int32_t bias = static_cast<int32_t>(e.lumaBias);
@@ -171,48 +199,19 @@ constexpr Record FromStandard(Matrix matrix, Range range) {
     // average, which the offset's truncation gives back.
     const int32_t step565 = Nearest(e.luma * 256);
     const int32_t offset565 = static_cast<int32_t>(step565 * bias / 256.0);
-    Record r{};
-    r.matrix = matrix;
-    r.range = range;
-    r.exact = e;
-    r.lumaStep = Fixed(e.luma);
-    r.lumaBias = bias;
-    r.rounding = kFixedOne / 2;
-    r.blueFromU = Fixed(e.blueFromU);
-    r.greenFromU = Fixed(e.greenFromU);
-    r.greenFromV = Fixed(e.greenFromV);
-    r.redFromV = Fixed(e.redFromV);
-    r.lumaStep565 = step565;
-    r.lumaOffset565 = offset565;
-    r.redFromV565 = e.redFromV;
-    r.greenFromV565 = e.greenFromV;
-    r.greenFromU565 = e.greenFromU;
-    r.blueFromU565 = e.blueFromU;
-    return Complete(r);
+    return Make(matrix, range,
+                {Fixed(e.luma), bias, kFixedOne / 2, Fixed(e.blueFromU), Fixed(e.greenFromU),
+                 Fixed(e.greenFromV), Fixed(e.redFromV), step565, offset565},
+                e);
 }
 
 // BT.601 studio range is every host's picture: the three-decimal
 // coefficients the tables have always held, truncated sums, and for 5-6-5 the
 // contract's own arithmetic, which takes luma without a stretch.
 constexpr Record Bt601StudioAsEver() {
-    Record r{};
-    r.matrix = Matrix::Bt601;
-    r.range = Range::Studio;
-    r.exact = StandardEquations(kBt601, Range::Studio);
-    r.lumaStep = 9535;
-    r.lumaBias = 16;
-    r.rounding = 0;
-    r.blueFromU = 16531;
-    r.greenFromU = 3203;
-    r.greenFromV = 6660;
-    r.redFromV = 13074;
-    r.lumaStep565 = 256;
-    r.lumaOffset565 = 0;
-    r.redFromV565 = 1.4013377926421404;
-    r.greenFromV565 = 0.7136038186157518;
-    r.greenFromU565 = 0.34441087613293053;
-    r.blueFromU565 = 1.7734138972809665;
-    return Complete(r);
+    return Make(Matrix::Bt601, Range::Studio, {9535, 16, 0, 16531, 3203, 6660, 13074, 256, 0},
+                {1.0, 16.0, 1.4013377926421404, 0.34441087613293053, 0.7136038186157518,
+                 1.7734138972809665});
 }
 
 }  // namespace derive
