@@ -50,6 +50,11 @@ RowPair rgb24_pair_c, rgb565_pair_c, uyvy_pair_c;
 // Column width - 1 of both rows when the width is odd, else nothing.
 RowPair rgb24_last_column_c;
 
+// One row of RGB24 (blue first) as 32-bit pixels, blue in the low byte and
+// 0 in the high one: the GDI presenter's DIB, the screen's own format.
+using WidenFn = void (*)(const uint8_t *bgr, uint32_t *xrgb, int32_t width);
+void rgb24_to_xrgb_c(const uint8_t *bgr, uint32_t *xrgb, int32_t width);
+
 // The tables the C converters read, one set per colour record, built at load.
 void build_rgb24_tables();
 void build_rgb565_tables();

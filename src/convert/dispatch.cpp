@@ -31,7 +31,7 @@ bool HalvesWideVectors() {
 // first use rather than at compile time.
 const ConverterTable *Tables() {
     static const ConverterTable c{yv12_to_rgb24_c, yv12_to_rgb565_c, yv12_to_uyvy_c,
-                                  yv12_to_rgb24_full_c};
+                                  yv12_to_rgb24_full_c, rgb24_to_xrgb_c};
 #if defined(KESTRA_X86_CONVERTERS)
 #if defined(__x86_64__)
     const ConvertFn kRgb24Avx512 = yv12_to_rgb24_avx512;
@@ -48,10 +48,14 @@ const ConverterTable *Tables() {
 #endif
     static const ConverterTable tables[kCpuLevelCount] = {
         c,
-        {yv12_to_rgb24_sse2, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2, yv12_to_rgb24_full_sse2},
-        {yv12_to_rgb24_ssse3, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2, yv12_to_rgb24_full_ssse3},
-        {yv12_to_rgb24_avx2, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2, yv12_to_rgb24_full_avx2},
-        {kRgb24Avx512, yv12_to_rgb565_avx2, yv12_to_uyvy_avx512, kRgb24FullAvx512},
+        {yv12_to_rgb24_sse2, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2, yv12_to_rgb24_full_sse2,
+         rgb24_to_xrgb_c},
+        {yv12_to_rgb24_ssse3, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2, yv12_to_rgb24_full_ssse3,
+         rgb24_to_xrgb_ssse3},
+        {yv12_to_rgb24_avx2, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2, yv12_to_rgb24_full_avx2,
+         rgb24_to_xrgb_ssse3},
+        {kRgb24Avx512, yv12_to_rgb565_avx2, yv12_to_uyvy_avx512, kRgb24FullAvx512,
+         rgb24_to_xrgb_ssse3},
     };
 #else
     static const ConverterTable tables[kCpuLevelCount] = {c, c, c, c, c};

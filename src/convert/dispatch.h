@@ -11,6 +11,7 @@ namespace kestra {
 struct ConverterTable {
     ConvertFn rgb24, rgb565, uyvy;
     ConvertFn rgb24Full;  // RGB24 with the odd edges (convert.h)
+    WidenFn rgb24ToXrgb;
 };
 
 const ConverterTable &Converters();
@@ -43,6 +44,7 @@ extern const ConvertFn yv12_to_rgb24_sse2, yv12_to_rgb24_ssse3, yv12_to_rgb24_av
 extern const ConvertFn yv12_to_rgb24_full_sse2, yv12_to_rgb24_full_ssse3, yv12_to_rgb24_full_avx2,
     yv12_to_rgb24_full_avx512;
 extern const ConvertFn yv12_to_rgb565_sse2, yv12_to_rgb565_avx2;
+void rgb24_to_xrgb_ssse3(const uint8_t *bgr, uint32_t *xrgb, int32_t width);
 extern const ConvertFn yv12_to_uyvy_sse2, yv12_to_uyvy_avx2, yv12_to_uyvy_avx512;
 // The AVX2 level's streamed UYVY row pair, which the AVX-512 level shares.
 RowPair uyvy_stream_pair_avx2;

@@ -82,6 +82,11 @@ void rgb24_last_column_c(const uint8_t *y0, const uint8_t *y1, const uint8_t *u,
     yuv_to_rgb24_pixel_c(y1[x], cu, cv, d1 + 3 * x, colour);
 }
 
+void rgb24_to_xrgb_c(const uint8_t *bgr, uint32_t *xrgb, int32_t width) {
+    for (int32_t x = 0; x < width; ++x, bgr += 3)
+        xrgb[x] = uint32_t(bgr[0]) | uint32_t(bgr[1]) << 8 | uint32_t(bgr[2]) << 16;
+}
+
 const ConvertFn yv12_to_rgb24_c = ConvertRowPairs<rgb24_pair_c, Rows::PairsOrFlipped>;
 const ConvertFn yv12_to_rgb24_full_c = kRgb24Full<rgb24_pair_c>;
 

@@ -27,24 +27,20 @@ int32_t BandRows(int32_t top, int32_t height) {
     return height - top < 2 * kBandRows ? height - top : kBandRows;
 }
 
-void Widen(const uint8_t *bgr, uint32_t *xrgb, int32_t width) {
-    for (int32_t x = 0; x < width; ++x, bgr += 3)
-        xrgb[x] = uint32_t(bgr[0]) | uint32_t(bgr[1]) << 8 | uint32_t(bgr[2]) << 16;
-}
-
 // Bottom-up into the DIB's rows; the full-frame converter also fills an odd
 // last column and row, so no byte of an earlier frame shows.
 void ConvertFrame(const FrameArgs &frame, uint32_t *dib, uint8_t *band, int32_t width,
                   int32_t height, const colour::Record &colour) {
+    const ConverterTable &converters = Converters();
     for (int32_t top = 0; top < height;) {
         const int32_t rows = BandRows(top, height);
         const ptrdiff_t chroma = ptrdiff_t(top / 2) * frame.uvStride;
-        Converters().rgb24Full(frame.y + ptrdiff_t(top) * frame.yStride, frame.yStride,
-                               frame.u + chroma, frame.v + chroma, frame.uvStride, band, 3 * width,
-                               width, rows, colour);
+        converters.rgb24Full(frame.y + ptrdiff_t(top) * frame.yStride, frame.yStride,
+                             frame.u + chroma, frame.v + chroma, frame.uvStride, band, 3 * width,
+                             width, rows, colour);
         for (int32_t r = 0; r < rows; ++r)
-            Widen(band + size_t(r) * 3 * size_t(width),
-                  dib + size_t(height - 1 - top - r) * size_t(width), width);
+            converters.rgb24ToXrgb(band + size_t(r) * 3 * size_t(width),
+                                   dib + size_t(height - 1 - top - r) * size_t(width), width);
         top += rows;
     }
 }

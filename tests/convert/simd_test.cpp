@@ -310,6 +310,23 @@ TEST_F(SimdConverters, FramesLargerThanTheCachesMatchReference) {
     }
 }
 
+// The GDI presenter's widening of RGB24 rows into 32-bit pixels, every tail
+// length, from buffers of exactly the row's bytes.
+TEST_F(SimdConverters, WideningMatchesReferenceAtEveryLevel) {
+    for (int width = 0; width < 40; ++width) {
+        std::vector<uint8_t> bgr(size_t(3) * width);
+        for (uint8_t &b : bgr) b = static_cast<uint8_t>(rng_());
+        std::vector<uint32_t> expected(size_t(width) + 1, 0xC3C3C3C3);
+        kestra::rgb24_to_xrgb_c(bgr.data(), expected.data(), width);
+        for (CpuLevel level : VectorLevels()) {
+            std::vector<uint32_t> actual(expected.size(), 0xC3C3C3C3);
+            kestra::ConverterTableFor(level)->rgb24ToXrgb(bgr.data(), actual.data(), width);
+            EXPECT_EQ(-1, FirstDifference(expected, actual))
+                << "width " << width << " at " << kestra::CpuLevelName(level);
+        }
+    }
+}
+
 // The presenters and the export run the highest level; no table exists above it.
 TEST_F(SimdConverters, NoLevelAboveTheCpu) {
     const CpuLevel top = kestra::SupportedConverterLevel();
