@@ -162,8 +162,6 @@ constexpr Record Complete(Record r) {
     return r;
 }
 
-// Every record but the default: the standard's equations, rounded to
-// nearest in 13-bit fixed point.
 // A record's integer steps: RGB24's, then 5-6-5's luma step and offset.
 struct Steps {
     int32_t luma, lumaBias, rounding, blueFromU, greenFromU, greenFromV, redFromV;
@@ -192,6 +190,8 @@ constexpr Record Make(Matrix matrix, Range range, const Steps &steps, const Equa
     return Complete(r);
 }
 
+// Every record but the default: the standard's equations, rounded to
+// nearest in 13-bit fixed point.
 constexpr Record FromStandard(Matrix matrix, Range range) {
     const Equations e = StandardEquations(matrix == Matrix::Bt709 ? kBt709 : kBt601, range);
     const int32_t bias = static_cast<int32_t>(e.lumaBias);
