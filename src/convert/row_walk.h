@@ -88,6 +88,13 @@ template <RowPairFn kPair>
 constexpr ConvertFn kRgb24Full =
     ConvertRowPairs<Rgb24PairAndLastColumn<kPair>, Rows::EveryRowEitherWay>;
 
+// The block (chroma sample) where whole steps of kPixels from `from` end.
+template <int32_t kPixels>
+inline uintptr_t WholeStepsEnd(int32_t from, int32_t width) {
+    return static_cast<uintptr_t>(from / 2) +
+           static_cast<uintptr_t>((width - from) / kPixels * (kPixels / 2));
+}
+
 // A vector row pair of any width: whole steps of kPixels from `from`, then
 // the C row pair for the columns left over, so kernels carry no tail code.
 // step(j) converts the kPixels / 2 blocks from block (chroma sample) j.
@@ -95,9 +102,8 @@ template <int32_t kPixels, RowPairFn kTail, class Step>
 inline void StepsThenTail(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
                           uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
                           const colour::Record &colour, Step step) {
-    const uintptr_t first = static_cast<uintptr_t>(from / 2);
-    const uintptr_t end = first + static_cast<uintptr_t>((width - from) / kPixels * (kPixels / 2));
-    for (uintptr_t j = first; j < end; j += kPixels / 2) step(j);
+    const uintptr_t end = WholeStepsEnd<kPixels>(from, width);
+    for (uintptr_t j = static_cast<uintptr_t>(from / 2); j < end; j += kPixels / 2) step(j);
     kTail(y0, y1, u, v, d0, d1, static_cast<int32_t>(2 * end), width, colour);
 }
 
@@ -116,9 +122,8 @@ inline void RowsInTurn(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, c
                        const colour::Record &colour, First first, Second second) {
     constexpr uintptr_t kStep = kPixels / 2;
     constexpr uintptr_t kChunk = kChunkPixels / 2;
-    const uintptr_t begin = static_cast<uintptr_t>(from / 2);
-    const uintptr_t end = begin + static_cast<uintptr_t>((width - from) / kPixels) * kStep;
-    for (uintptr_t chunk = begin; chunk < end; chunk += kChunk) {
+    const uintptr_t end = WholeStepsEnd<kPixels>(from, width);
+    for (uintptr_t chunk = static_cast<uintptr_t>(from / 2); chunk < end; chunk += kChunk) {
         const uintptr_t stop = end - chunk > kChunk ? chunk + kChunk : end;
         uintptr_t slot = 0;
         for (uintptr_t j = chunk; j < stop; j += kStep) first(j, slot++);
