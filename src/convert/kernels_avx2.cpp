@@ -49,12 +49,11 @@ void StreamUyvyRow(const uint8_t *yRow, const uint8_t *u, const uint8_t *v, uint
     const uintptr_t end =
         static_cast<uintptr_t>(from / 2) + static_cast<uintptr_t>((width - from) / 32 * 16);
     for (uintptr_t j = static_cast<uintptr_t>(from / 2); j < end; j += 16) {
-        const __m256i uv = Vec256::LoadInterleaved(u + j, v + j);
-        const __m256i y = Vec256::Load(yRow + 2 * j);
-        const __m256i lo = _mm256_unpacklo_epi8(uv, y), hi = _mm256_unpackhi_epi8(uv, y);
+        const __m256i uv = Vec256::UyvyChroma(u + j, v + j);
+        const __m256i y = Vec256::UyvyLuma(yRow + 2 * j);
         __m256i *dst = reinterpret_cast<__m256i *>(out + 4 * j);
-        _mm256_stream_si256(dst, _mm256_permute2x128_si256(lo, hi, 0x20));
-        _mm256_stream_si256(dst + 1, _mm256_permute2x128_si256(lo, hi, 0x31));
+        _mm256_stream_si256(dst, _mm256_unpacklo_epi8(uv, y));
+        _mm256_stream_si256(dst + 1, _mm256_unpackhi_epi8(uv, y));
     }
     uyvy_pair_c(yRow, yRow, u, v, out, out, static_cast<int32_t>(2 * end), width, colour);
 }

@@ -144,8 +144,9 @@ struct Rgb565Kernel {
 template <class V>
 struct UyvyKernel {
     static void Row(const uint8_t *yRow, typename V::T uv, uint8_t *out) {
-        const typename V::T y = V::Load(yRow);
-        V::StoreUnpacked(out, V::UnpackLo8(uv, y), V::UnpackHi8(uv, y));
+        const typename V::T y = V::UyvyLuma(yRow);
+        V::Store(out, V::UnpackLo8(uv, y));
+        V::Store(out + V::kBytes, V::UnpackHi8(uv, y));
     }
 
     // Row 1 takes the interleave row 0 kept (RowsInTurn).
@@ -156,7 +157,7 @@ struct UyvyKernel {
         RowsInTurn<V::kBytes, uyvy_pair_c>(
             y0, y1, u, v, d0, d1, from, width, colour,
             [&](uintptr_t j, uintptr_t slot) {
-                const typename V::T uv = V::LoadInterleaved(u + j, v + j);
+                const typename V::T uv = V::UyvyChroma(u + j, v + j);
                 V::Store(kept[slot], uv);
                 Row(y0 + 2 * j, uv, d0 + 4 * j);
             },

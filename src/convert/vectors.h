@@ -2,7 +2,7 @@
 // named once for both widths. Vec256 (AVX2) unpacks and packs within 128-bit
 // lanes: 16-bit lanes loaded in order duplicate into the layout of an
 // unpacked byte register (pixels 0-7|16-23 and 8-15|24-31), a pack puts bytes
-// back in order, and only StoreUnpacked crosses lanes.
+// back in order, and only StoreUnpacked and UYVY's loads cross lanes.
 #pragma once
 
 #include <immintrin.h>
@@ -56,11 +56,13 @@ struct Vec128 {
     static T LoadWords(const uint8_t *p) {
         return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const T *>(p)), Zero());
     }
-    // U0 V0 U1 V1 ... of kBytes / 2 samples each.
-    static T LoadInterleaved(const uint8_t *u, const uint8_t *v) {
+    // UYVY's chroma, U0 V0 U1 V1 ... of kBytes / 2 samples each, and its luma,
+    // laid out so that the unpacks of one with the other are in pixel order.
+    static T UyvyChroma(const uint8_t *u, const uint8_t *v) {
         return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const T *>(u)),
                                  _mm_loadl_epi64(reinterpret_cast<const T *>(v)));
     }
+    static T UyvyLuma(const uint8_t *y) { return Load(y); }
     // The low and high unpacks of a register pair, in pixel order.
     static void StoreUnpacked(uint8_t *out, T lo, T hi) {
         _mm_storeu_si128(reinterpret_cast<T *>(out), lo);
@@ -87,10 +89,25 @@ struct Vec256 {
     static T LoadWords(const uint8_t *p) {
         return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
     }
-    static T LoadInterleaved(const uint8_t *u, const uint8_t *v) {
-        const __m128i u16 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(u));
-        const __m128i v16 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(v));
-        return _mm256_set_m128i(_mm_unpackhi_epi8(u16, v16), _mm_unpacklo_epi8(u16, v16));
+    // UYVY with no permute at the stores: chroma and luma come with their
+    // 8-byte quarters in the order 0 2 | 1 3, so that the in-lane unpacks give
+    // pixels 0-15 and 16-31. A pair's 64 pixels take 8 shuffles instead of
+    // 11, which counts where one port does them all (Skylake).
+    static T UyvyChroma(const uint8_t *u, const uint8_t *v) {
+        // Samples 0-3 and 8-11 to lane 0, 4-7 and 12-15 to lane 1; U to the
+        // even bytes, V to the odd ones.
+        const T toEven =
+            _mm256_setr_epi8(0, -1, 1, -1, 2, -1, 3, -1, 8, -1, 9, -1, 10, -1, 11, -1, 4, -1, 5, -1,
+                             6, -1, 7, -1, 12, -1, 13, -1, 14, -1, 15, -1);
+        const T toOdd =
+            _mm256_setr_epi8(-1, 0, -1, 1, -1, 2, -1, 3, -1, 8, -1, 9, -1, 10, -1, 11, -1, 4, -1, 5,
+                             -1, 6, -1, 7, -1, 12, -1, 13, -1, 14, -1, 15);
+        return Or(_mm256_shuffle_epi8(Broadcast16(u), toEven),
+                  _mm256_shuffle_epi8(Broadcast16(v), toOdd));
+    }
+    static T UyvyLuma(const uint8_t *y) { return _mm256_permute4x64_epi64(Load(y), 0xD8); }
+    static T Broadcast16(const uint8_t *p) {
+        return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
     }
     static void StoreUnpacked(uint8_t *out, T lo, T hi) {
         T *dst = reinterpret_cast<T *>(out);
