@@ -87,26 +87,57 @@ inline Kernel::Chroma LoadChroma(__m256i u, __m256i v, const Kernel::Coefficient
     return Kernel::MakeChroma(_mm512_cvtepu8_epi16(u), _mm512_cvtepu8_epi16(v), k);
 }
 
+inline Kernel::Chroma LoadChroma(const uint8_t *u, const uint8_t *v,
+                                 const Kernel::Coefficients &k) {
+    return LoadChroma(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(u)),
+                      _mm256_loadu_si256(reinterpret_cast<const __m256i *>(v)), k);
+}
+
+// 32-bit code has 8 vector registers: a step's six chroma terms and a row's
+// luma do not fit, and with both rows in step GCC spills and reloads inside
+// every step. There a chunk's chroma terms are made first into an array that
+// stays in the L1 cache, then row 0 and row 1 each run a loop that keeps
+// everything in registers: the 32-bit DLL went from 0.27-0.28 to 0.20 ms at
+// 1920x1080. In 64-bit code the rows in step are 10-20 % faster, as the
+// terms never leave the registers.
+constexpr bool kChromaFirst = sizeof(void *) == 4;
+
 // kStream stores the whole steps around the caches, from a 64-byte boundary
 // on (kRgb24StreamingLarge); the cached steps prefetch the lines ahead.
+template <bool kStream>
+inline void Row(const uint8_t *y, uint8_t *d, uintptr_t j, const Kernel::Chroma &c,
+                const Kernel::Coefficients &k) {
+    if (!kStream) PrefetchRgb24Step<64>(y, d, 2 * j);
+    ConvertRow64<false, kStream>(y + 2 * j, c, k, TailMasks{}, d + 6 * j);
+}
+
 template <bool kStream>
 void Steps(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v, uint8_t *d0,
            uint8_t *d1, int32_t from, int32_t width, const colour::Record &colour) {
     const Kernel::Coefficients k = Kernel::Load(colour);
-    const TailMasks full{};
     const uintptr_t blocks = static_cast<uintptr_t>(width / 2);
-    uintptr_t j = static_cast<uintptr_t>(from / 2);
-    for (; j + 32 <= blocks; j += 32) {
-        const Kernel::Chroma c =
-            LoadChroma(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(u + j)),
-                       _mm256_loadu_si256(reinterpret_cast<const __m256i *>(v + j)), k);
-        if (!kStream) {
-            PrefetchRgb24Step<64>(y0, d0, 2 * j);
-            PrefetchRgb24Step<64>(y1, d1, 2 * j);
+    const uintptr_t first = static_cast<uintptr_t>(from / 2);
+    const uintptr_t end = first + (blocks - first) / 32 * 32;
+    if constexpr (kChromaFirst) {
+        constexpr uintptr_t kChunk = kChunkPixels / 2;
+        Kernel::Chroma kept[kChunk / 32];
+        for (uintptr_t chunk = first; chunk < end; chunk += kChunk) {
+            const uintptr_t stop = end - chunk > kChunk ? chunk + kChunk : end;
+            for (uintptr_t j = chunk, slot = 0; j < stop; j += 32)
+                kept[slot++] = LoadChroma(u + j, v + j, k);
+            for (uintptr_t j = chunk, slot = 0; j < stop; j += 32)
+                Row<kStream>(y0, d0, j, kept[slot++], k);
+            for (uintptr_t j = chunk, slot = 0; j < stop; j += 32)
+                Row<kStream>(y1, d1, j, kept[slot++], k);
         }
-        ConvertRow64<false, kStream>(y0 + 2 * j, c, k, full, d0 + 6 * j);
-        ConvertRow64<false, kStream>(y1 + 2 * j, c, k, full, d1 + 6 * j);
+    } else {
+        for (uintptr_t j = first; j < end; j += 32) {
+            const Kernel::Chroma c = LoadChroma(u + j, v + j, k);
+            Row<kStream>(y0, d0, j, c, k);
+            Row<kStream>(y1, d1, j, c, k);
+        }
     }
+    const uintptr_t j = end;
     const uint32_t left = static_cast<uint32_t>(blocks - j);
     if (left == 0) return;
     const __mmask32 chromaBytes = static_cast<__mmask32>(Vec512::LowBits(left));

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "convert/convert.h"
@@ -20,9 +21,11 @@ TEST(ConverterLevels, EveryLevelGivesTheCLevelsBytes) {
     build_rgb565_tables();
     const ConverterTable &c = *ConverterTableFor(CpuLevel::C);
     std::mt19937 random(7);
-    // Whole steps of every width, a partial one, and an odd last column.
-    for (const int width : {422, 1923}) {
-        const int height = 6;
+    // Whole steps of every width, a partial one and an odd last column; rows
+    // longer than the kernels' 2048-pixel chunks; and a frame whose output is
+    // larger than the caches, in rows of whole 64-byte lines, which the vector
+    // levels stream.
+    for (const auto &[width, height] : {std::pair{422, 6}, {4291, 6}, {2048, 2050}}) {
         std::vector<uint8_t> y(size_t(width) * height), u(size_t(width / 2) * height / 2),
             v(u.size());
         for (auto *plane : {&y, &u, &v})
@@ -41,6 +44,9 @@ TEST(ConverterLevels, EveryLevelGivesTheCLevelsBytes) {
             for (const auto &k : kConverters)
                 for (const colour::Record &record : colour::kRecords)
                     for (const int rows : {height, -height}) {
+                        if (height > 6 && (k.fn != &ConverterTable::rgb24Full || rows < 0 ||
+                                           &record != &colour::kBt601Studio))
+                            continue;
                         std::fill(expected.begin(), expected.end(), uint8_t(0x5A));
                         std::fill(out.begin(), out.end(), uint8_t(0x5A));
                         (c.*k.fn)(y.data(), width, u.data(), v.data(), width / 2, expected.data(),
