@@ -117,27 +117,32 @@ void Steps(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t
     const Kernel::Coefficients k = Kernel::Load(colour);
     const uintptr_t blocks = static_cast<uintptr_t>(width / 2);
     const uintptr_t first = static_cast<uintptr_t>(from / 2);
-    const uintptr_t end = first + (blocks - first) / 32 * 32;
+    uintptr_t j = first;
     if constexpr (kChromaFirst) {
+        const uintptr_t end = first + (blocks - first) / 32 * 32;
         constexpr uintptr_t kChunk = kChunkPixels / 2;
         Kernel::Chroma kept[kChunk / 32];
         for (uintptr_t chunk = first; chunk < end; chunk += kChunk) {
             const uintptr_t stop = end - chunk > kChunk ? chunk + kChunk : end;
-            for (uintptr_t j = chunk, slot = 0; j < stop; j += 32)
-                kept[slot++] = LoadChroma(u + j, v + j, k);
-            for (uintptr_t j = chunk, slot = 0; j < stop; j += 32)
-                Row<kStream>(y0, d0, j, kept[slot++], k);
-            for (uintptr_t j = chunk, slot = 0; j < stop; j += 32)
-                Row<kStream>(y1, d1, j, kept[slot++], k);
+            for (uintptr_t i = chunk, slot = 0; i < stop; i += 32)
+                kept[slot++] = LoadChroma(u + i, v + i, k);
+            for (uintptr_t i = chunk, slot = 0; i < stop; i += 32)
+                Row<kStream>(y0, d0, i, kept[slot++], k);
+            for (uintptr_t i = chunk, slot = 0; i < stop; i += 32)
+                Row<kStream>(y1, d1, i, kept[slot++], k);
         }
+        j = end;
     } else {
-        for (uintptr_t j = first; j < end; j += 32) {
+        for (; j + 32 <= blocks; j += 32) {
             const Kernel::Chroma c = LoadChroma(u + j, v + j, k);
-            Row<kStream>(y0, d0, j, c, k);
-            Row<kStream>(y1, d1, j, c, k);
+            if (!kStream) {
+                PrefetchRgb24Step<64>(y0, d0, 2 * j);
+                PrefetchRgb24Step<64>(y1, d1, 2 * j);
+            }
+            ConvertRow64<false, kStream>(y0 + 2 * j, c, k, TailMasks{}, d0 + 6 * j);
+            ConvertRow64<false, kStream>(y1 + 2 * j, c, k, TailMasks{}, d1 + 6 * j);
         }
     }
-    const uintptr_t j = end;
     const uint32_t left = static_cast<uint32_t>(blocks - j);
     if (left == 0) return;
     const __mmask32 chromaBytes = static_cast<__mmask32>(Vec512::LowBits(left));
