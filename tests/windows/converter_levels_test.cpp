@@ -1,7 +1,7 @@
 // The converters as this width compiles them: the 32-bit DLL's kernels have 8
-// vector registers and code of their own (the AVX-512 RGB24 interleave), which
-// the Linux suites never run. Each level the CPU has must give the C level's
-// bytes.
+// vector registers and code of their own (the AVX-512 RGB24 loops and
+// interleave), which the Linux suites never run. Each level the CPU has must
+// give the C level's bytes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
