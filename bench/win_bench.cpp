@@ -4,9 +4,9 @@
 // the converter table built by the same compiler, against a copy of the
 // output bytes. Plain QueryPerformanceCounter timing: each round times every
 // variant once, in a shuffled order, and the table gives the median of the
-// rounds. Prints the
-// converter rows of scripts/bench (no libyuv here, so that column is "-").
-// An argument keeps only the groups whose "kind/size" contains it.
+// rounds. Prints the converter rows of scripts/bench (no libyuv here, so that
+// column is "-"). An argument keeps only the groups whose "kind/size"
+// contains it.
 #include <windows.h>
 
 #include <algorithm>
