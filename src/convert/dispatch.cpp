@@ -28,10 +28,11 @@ const ConverterTable *Tables() {
         {yv12_to_rgb24_avx2, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2, yv12_to_rgb24_full_avx2,
          rgb24_to_xrgb_ssse3},
         // Both widths take the AVX-512 RGB24 kernel. 32-bit code runs its own
-        // loops for 8 registers: 0.19-0.21 ms a 1080p frame on a Zen 5,
-        // against 0.42-0.43 for AVX2. The earlier 32-bit form, which spilled,
-        // lost to AVX2 by 5 % where 512-bit operations run as two halves
-        // (Zen 4); this one takes half its time.
+        // loops for 8 registers and takes about half the time of AVX2 there
+        // (0.20-0.30 against 0.42-0.52 ms a 1080p frame on a Zen 5). The
+        // earlier 32-bit form, which spilled, lost to AVX2 by 5 % where
+        // 512-bit operations run as two halves (Zen 4); this one takes half
+        // its time.
         {yv12_to_rgb24_avx512, yv12_to_rgb565_avx2, yv12_to_uyvy_avx512, yv12_to_rgb24_full_avx512,
          rgb24_to_xrgb_ssse3},
     };
