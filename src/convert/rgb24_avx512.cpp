@@ -120,17 +120,12 @@ void Steps(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t
     uintptr_t j = first;
     if constexpr (kChromaFirst) {
         const uintptr_t end = first + (blocks - first) / 32 * 32;
-        constexpr uintptr_t kChunk = kChunkPixels / 2;
-        Kernel::Chroma kept[kChunk / 32];
-        for (uintptr_t chunk = first; chunk < end; chunk += kChunk) {
-            const uintptr_t stop = end - chunk > kChunk ? chunk + kChunk : end;
-            for (uintptr_t i = chunk, slot = 0; i < stop; i += 32)
-                kept[slot++] = LoadChroma(u + i, v + i, k);
-            for (uintptr_t i = chunk, slot = 0; i < stop; i += 32)
-                Row<kStream>(y0, d0, i, kept[slot++], k);
-            for (uintptr_t i = chunk, slot = 0; i < stop; i += 32)
-                Row<kStream>(y1, d1, i, kept[slot++], k);
-        }
+        Kernel::Chroma kept[kChunkPixels / 64];
+        InChunks<64>(
+            first, end,
+            [&](uintptr_t i, uintptr_t slot) { kept[slot] = LoadChroma(u + i, v + i, k); },
+            [&](uintptr_t i, uintptr_t slot) { Row<kStream>(y0, d0, i, kept[slot], k); },
+            [&](uintptr_t i, uintptr_t slot) { Row<kStream>(y1, d1, i, kept[slot], k); });
         j = end;
     } else {
         for (; j + 32 <= blocks; j += 32) {

@@ -111,25 +111,32 @@ inline void StepsThenTail(const uint8_t *y0, const uint8_t *y1, const uint8_t *u
 // With both rows in step, a frame that is not in the cache is two streams of
 // luma and two of output lines at once, and the stores wait on lines the
 // prefetchers have not brought; one row at a time is one of each, as a copy
-// is. first(j, slot) converts step j of row 0 and keeps in `slot` what
-// second(j, slot) needs for row 1 (a chunk's slots stay in the L1 cache); the
-// C row pair does the columns left over.
+// is. Each pass(j, slot) runs over a chunk's steps in turn, `slot` counting
+// them from 0, so that a pass can keep in slot what a later one needs (a
+// chunk's slots stay in the L1 cache).
 constexpr int32_t kChunkPixels = 2048;
 
+template <int32_t kPixels, class... Passes>
+inline void InChunks(uintptr_t first, uintptr_t end, Passes... passes) {
+    constexpr uintptr_t kStep = kPixels / 2;
+    constexpr uintptr_t kChunk = kChunkPixels / 2;
+    for (uintptr_t chunk = first; chunk < end; chunk += kChunk) {
+        const uintptr_t stop = end - chunk > kChunk ? chunk + kChunk : end;
+        const auto run = [&](auto pass) {
+            for (uintptr_t j = chunk, slot = 0; j < stop; j += kStep) pass(j, slot++);
+        };
+        (run(passes), ...);
+    }
+}
+
+// first(j, slot) converts step j of row 0 and keeps in `slot` what
+// second(j, slot) needs for row 1; the C row pair does the columns left over.
 template <int32_t kPixels, RowPairFn kTail, class First, class Second>
 inline void RowsInTurn(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
                        uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
                        const colour::Record &colour, First first, Second second) {
-    constexpr uintptr_t kStep = kPixels / 2;
-    constexpr uintptr_t kChunk = kChunkPixels / 2;
     const uintptr_t end = WholeStepsEnd<kPixels>(from, width);
-    for (uintptr_t chunk = static_cast<uintptr_t>(from / 2); chunk < end; chunk += kChunk) {
-        const uintptr_t stop = end - chunk > kChunk ? chunk + kChunk : end;
-        uintptr_t slot = 0;
-        for (uintptr_t j = chunk; j < stop; j += kStep) first(j, slot++);
-        slot = 0;
-        for (uintptr_t j = chunk; j < stop; j += kStep) second(j, slot++);
-    }
+    InChunks<kPixels>(static_cast<uintptr_t>(from / 2), end, first, second);
     kTail(y0, y1, u, v, d0, d1, static_cast<int32_t>(2 * end), width, colour);
 }
 
