@@ -128,7 +128,7 @@ void Steps(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t
         InChunks<64>(
             first, end,
             [&](uintptr_t i, uintptr_t slot) {
-                if (kStream) PrefetchStreamedChroma(u, v, i);
+                if (kStream) PrefetchChroma(u, v, i);
                 kept[slot] = LoadChroma(u + i, v + i, k);
             },
             [&](uintptr_t i, uintptr_t slot) { Row<kStream>(y0, d0, i, kept[slot], k); },
@@ -137,10 +137,10 @@ void Steps(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t
     } else {
         for (; j + 32 <= blocks; j += 32) {
             const Kernel::Chroma c = LoadChroma(u + j, v + j, k);
+            PrefetchChroma(u, v, j);
             if (kStream) {
                 PrefetchStreamedLuma(y0, 2 * j);
                 PrefetchStreamedLuma(y1, 2 * j);
-                PrefetchStreamedChroma(u, v, j);
             } else {
                 PrefetchRgb24Step<64>(y0, d0, 2 * j);
                 PrefetchRgb24Step<64>(y1, d1, 2 * j);
