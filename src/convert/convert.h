@@ -38,6 +38,12 @@ extern const ConvertFn yv12_to_uyvy_c;
 // it cannot be read).
 int64_t StreamingOutputBytes();
 
+// Output above this many bytes is converted by the UYVY steps that ask for
+// their lines ahead: the size of the L2 cache as CPUID gives it (1 MiB when it
+// cannot be read). Below it a frame is usually in that cache, where the
+// prefetches only cost.
+int64_t PrefetchingOutputBytes();
+
 // Columns [from, width) of one row pair (from even) sharing the chroma rows u
 // and v; a lone row is passed as a pair of itself. The C converters run these
 // over whole rows, and every vector level over the columns its steps leave.

@@ -76,7 +76,7 @@ struct Cache {
     int64_t bytes;
 };
 
-std::string CacheList(int64_t *lastLevelBytes) {
+std::string CacheList(int64_t *lastLevelBytes, int64_t *level2Bytes = nullptr) {
     *lastLevelBytes = 0;
 #if defined(KESTRA_X86_CONVERTERS)
     unsigned a = 0, b = 0, c = 0, d = 0;
@@ -93,6 +93,7 @@ std::string CacheList(int64_t *lastLevelBytes) {
                           int64_t((b >> 22) + 1) * (((b >> 12) & 0x3FF) + 1) * ((b & 0xFFF) + 1) *
                               (int64_t(c) + 1)};
         if (cache.kind == 'i') continue;
+        if (cache.level == 2 && level2Bytes != nullptr) *level2Bytes = cache.bytes;
         if (cache.level >= lastLevel) {
             lastLevel = cache.level;
             *lastLevelBytes = cache.bytes;
@@ -186,6 +187,15 @@ int64_t StreamingOutputBytes() {
         int64_t lastLevel = 0;
         CacheList(&lastLevel);
         return lastLevel > 0 ? lastLevel / 4 : int64_t(8) << 20;
+    }();
+    return bytes;
+}
+
+int64_t PrefetchingOutputBytes() {
+    static const int64_t bytes = [] {
+        int64_t lastLevel = 0, level2 = 0;
+        CacheList(&lastLevel, &level2);
+        return level2 > 0 ? level2 : int64_t(1) << 20;
     }();
     return bytes;
 }

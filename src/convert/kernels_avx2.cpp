@@ -40,7 +40,7 @@ void StreamUyvyRow(const uint8_t *yRow, const uint8_t *u, const uint8_t *v, uint
                    int32_t width, const colour::Record &colour) {
     const uintptr_t misalign = reinterpret_cast<uintptr_t>(out) & 31;
     if (misalign % 4 != 0) {
-        UyvyKernel<Vec256>::Pair(yRow, yRow, u, v, out, out, 0, width, colour);
+        UyvyKernel<Vec256>::Pair<false>(yRow, yRow, u, v, out, out, 0, width, colour);
         return;
     }
     const int32_t lead = static_cast<int32_t>(misalign ? (32 - misalign) / 2 : 0);
@@ -70,7 +70,6 @@ void uyvy_stream_pair_avx2(const uint8_t *y0, const uint8_t *y1, const uint8_t *
 const ConvertFn yv12_to_rgb24_avx2 = kRgb24<Vec256, ShuffleStore>;
 const ConvertFn yv12_to_rgb24_full_avx2 = kRgb24Full<Rgb24Kernel<Vec256, ShuffleStore>::Pair>;
 const ConvertFn yv12_to_rgb565_avx2 = kRgb565<Vec256>;
-const ConvertFn yv12_to_uyvy_avx2 =
-    kUyvyStreamingLarge<UyvyKernel<Vec256>::Pair, uyvy_stream_pair_avx2>;
+const ConvertFn yv12_to_uyvy_avx2 = kUyvyStreamingLarge<kUyvy<Vec256>, uyvy_stream_pair_avx2>;
 
 }  // namespace kestra

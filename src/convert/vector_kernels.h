@@ -140,28 +140,56 @@ struct Rgb565Kernel {
     }
 };
 
-// UYVY: the U/V interleave is formed once and shared by the two rows.
+// UYVY: the U/V interleave is formed once and shared by the two rows. A step
+// is two registers of each row, 64 output bytes or a line, so that with
+// kPrefetch it asks for each line it will need once: luma, chroma and output
+// kUyvyPrefetchPixels ahead.
 template <class V>
 struct UyvyKernel {
+    static constexpr int32_t kStepPixels = 2 * V::kBytes;
+
     static void Row(const uint8_t *yRow, typename V::T uv, uint8_t *out) {
         const typename V::T y = V::UyvyLuma(yRow);
         V::Store(out, V::UnpackLo8(uv, y));
         V::Store(out + V::kBytes, V::UnpackHi8(uv, y));
     }
 
+    static void Prefetch(const uint8_t *yRow, const uint8_t *out, uintptr_t pixel) {
+        PrefetchAhead(yRow, pixel + kUyvyPrefetchPixels);
+        const uintptr_t o = reinterpret_cast<uintptr_t>(out) + 2 * (pixel + kUyvyPrefetchPixels);
+        for (uintptr_t b = 0; b < 2 * kStepPixels; b += 64)
+            __builtin_prefetch(reinterpret_cast<const void *>(o + b), 1);
+    }
+
     // Row 1 takes the interleave row 0 kept (RowsInTurn).
+    template <bool kPrefetch>
     static void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
                      uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
                      const colour::Record &colour) {
+        constexpr uintptr_t kHalf = V::kBytes / 2;  // blocks of one register
         uint8_t kept[kChunkPixels / V::kBytes][V::kBytes];
-        RowsInTurn<V::kBytes, uyvy_pair_c>(
+        RowsInTurn<kStepPixels, uyvy_pair_c>(
             y0, y1, u, v, d0, d1, from, width, colour,
             [&](uintptr_t j, uintptr_t slot) {
-                const typename V::T uv = V::UyvyChroma(u + j, v + j);
-                V::Store(kept[slot], uv);
-                Row(y0 + 2 * j, uv, d0 + 4 * j);
+                if (kPrefetch) {
+                    Prefetch(y0, d0, 2 * j);
+                    PrefetchAhead(u, j + kUyvyPrefetchPixels / 2);
+                    PrefetchAhead(v, j + kUyvyPrefetchPixels / 2);
+                }
+                for (uintptr_t h = 0; h < 2; ++h) {
+                    const uintptr_t b = j + h * kHalf;
+                    const typename V::T uv = V::UyvyChroma(u + b, v + b);
+                    V::Store(kept[2 * slot + h], uv);
+                    Row(y0 + 2 * b, uv, d0 + 4 * b);
+                }
             },
-            [&](uintptr_t j, uintptr_t slot) { Row(y1 + 2 * j, V::Load(kept[slot]), d1 + 4 * j); });
+            [&](uintptr_t j, uintptr_t slot) {
+                if (kPrefetch) Prefetch(y1, d1, 2 * j);
+                for (uintptr_t h = 0; h < 2; ++h) {
+                    const uintptr_t b = j + h * kHalf;
+                    Row(y1 + 2 * b, V::Load(kept[2 * slot + h]), d1 + 4 * b);
+                }
+            });
     }
 };
 
@@ -291,8 +319,24 @@ template <class V, class Store>
 constexpr ConvertFn kRgb24 = ConvertRowPairs<Rgb24Kernel<V, Store>::Pair, Rows::PairsOrFlipped>;
 template <class V>
 constexpr ConvertFn kRgb565 = ConvertRowPairs<Rgb565Kernel<V>::Pair, Rows::PairsAndLoneRow>;
+// UYVY frames whose output is larger than the L2 cache go through kLarge,
+// which asks for its lines ahead; smaller ones through kSmall.
+template <RowPairFn kSmall, RowPairFn kLarge>
+void ConvertUyvyPrefetchingLarge(const uint8_t *y, int32_t yStride, const uint8_t *u,
+                                 const uint8_t *v, int32_t uvStride, uint8_t *dst,
+                                 int32_t dstStride, int32_t width, int32_t height,
+                                 const colour::Record &colour) {
+    if (OutputBytes(dstStride, height) > PrefetchingOutputBytes()) {
+        ConvertRowPairs<kLarge, Rows::PairsAndLoneRow>(y, yStride, u, v, uvStride, dst, dstStride,
+                                                       width, height, colour);
+    } else {
+        ConvertRowPairs<kSmall, Rows::PairsAndLoneRow>(y, yStride, u, v, uvStride, dst, dstStride,
+                                                       width, height, colour);
+    }
+}
 template <class V>
-constexpr ConvertFn kUyvy = ConvertRowPairs<UyvyKernel<V>::Pair, Rows::PairsAndLoneRow>;
+constexpr ConvertFn kUyvy = ConvertUyvyPrefetchingLarge<UyvyKernel<V>::template Pair<false>,
+                                                        UyvyKernel<V>::template Pair<true>>;
 
 // Where the kernel's packs put pixel p of a 16-pixel lane: even columns in
 // bytes 0-7, odd ones in 8-15.

@@ -148,14 +148,13 @@ struct Vec512 {
 
 // Frames too large for the caches (StreamsOutput) are converted by kStreamed,
 // whose streaming stores are weakly ordered: fenced before the frame is
-// handed on. Smaller ones go through kCached.
-template <RowPairFn kCached, RowPairFn kStreamed, Rows kRows>
+// handed on. Smaller ones go through the frame converter kCached.
+template <ConvertFn kCached, RowPairFn kStreamed, Rows kRows>
 void ConvertStreamingLarge(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                            int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width,
                            int32_t height, const colour::Record &colour) {
     if (!StreamsOutput(dstStride, height)) {
-        ConvertRowPairs<kCached, kRows>(y, yStride, u, v, uvStride, dst, dstStride, width, height,
-                                        colour);
+        kCached(y, yStride, u, v, uvStride, dst, dstStride, width, height, colour);
         return;
     }
     ConvertRowPairs<kStreamed, kRows>(y, yStride, u, v, uvStride, dst, dstStride, width, height,
@@ -163,18 +162,19 @@ void ConvertStreamingLarge(const uint8_t *y, int32_t yStride, const uint8_t *u, 
     _mm_sfence();
 }
 
-template <RowPairFn kCached, RowPairFn kStreamed>
+template <ConvertFn kCached, RowPairFn kStreamed>
 constexpr ConvertFn kUyvyStreamingLarge =
     ConvertStreamingLarge<kCached, kStreamed, Rows::PairsAndLoneRow>;
 
-// RGB24, and full-frame RGB24 (the odd last column too).
+// RGB24, and full-frame RGB24 (the odd last column too), from row pairs.
 template <RowPairFn kCached, RowPairFn kStreamed>
 constexpr ConvertFn kRgb24StreamingLarge =
-    ConvertStreamingLarge<kCached, kStreamed, Rows::PairsOrFlipped>;
+    ConvertStreamingLarge<ConvertRowPairs<kCached, Rows::PairsOrFlipped>, kStreamed,
+                          Rows::PairsOrFlipped>;
 template <RowPairFn kCached, RowPairFn kStreamed>
 constexpr ConvertFn kRgb24FullStreamingLarge =
-    ConvertStreamingLarge<Rgb24PairAndLastColumn<kCached>, Rgb24PairAndLastColumn<kStreamed>,
-                          Rows::EveryRowEitherWay>;
+    ConvertStreamingLarge<ConvertRowPairs<Rgb24PairAndLastColumn<kCached>, Rows::EveryRowEitherWay>,
+                          Rgb24PairAndLastColumn<kStreamed>, Rows::EveryRowEitherWay>;
 
 // Streamed RGB24 rows start where both rows of the pair reach a kAlign-byte
 // boundary together; the C row pair converts the pixels before it: p of them

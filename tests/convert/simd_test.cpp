@@ -273,7 +273,9 @@ TEST_F(SimdConverters, EveryDestinationAlignmentMatchesReference) {
 // whose bytes start a line in every row of the pair. UYVY rows 4 bytes longer
 // than a multiple of 32 start at every alignment; the RGB24 rows of 6144
 // bytes all start at the buffer's, which the offset moves (an odd one has no
-// such pixel); rows of 6146 bytes start at different ones.
+// such pixel); rows of 6146 bytes start at different ones. UYVY output
+// larger than the L2 cache but not the last level goes through the steps that
+// ask for their lines ahead.
 struct LargeFrame {
     const char *name;
     const Output &output;
@@ -282,6 +284,7 @@ struct LargeFrame {
 
 const LargeFrame kLargeFrames[] = {
     {"uyvy rows 4100 bytes", kOutputs[3], 2047, 2051, 4 * 1024 + 4, 0},
+    {"uyvy between the cache levels", kOutputs[3], 2047, 1025, 4 * 1024 + 4, 0},
     {"rgb24 rows 6144 bytes, offset 2", kOutputs[0], 2048, 2050, 6144, 2},
     {"rgb24 bottom-up, offset 1", kOutputs[0], 2048, -2050, 6144, 1},
     {"rgb24Full odd, rows 6146 bytes", kOutputs[1], 2047, 2051, 6146, 0},
