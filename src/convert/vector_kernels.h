@@ -167,7 +167,7 @@ struct UyvyKernel {
                      uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
                      const colour::Record &colour) {
         constexpr uintptr_t kHalf = V::kBytes / 2;  // blocks of one register
-        uint8_t kept[kChunkPixels / V::kBytes][V::kBytes];
+        uint8_t kept[kTurnPixels / V::kBytes][V::kBytes];
         RowsInTurn<kStepPixels, uyvy_pair_c>(
             y0, y1, u, v, d0, d1, from, width, colour,
             [&](uintptr_t j, uintptr_t slot) {

@@ -155,7 +155,8 @@ struct RandomFrame {
             return std::uniform_int_distribution<int>(lo, hi)(rng);
         };
         // Mostly around multiples of 16 and 32 so every tail length shows up;
-        // now and then past the 2048 pixels the kernels take a row at a time.
+        // now and then past the 2048 or 4096 pixels the kernels take a row at a
+        // time.
         if (pick(0, 24) == 0) {
             width = 2048 * pick(1, 2) + pick(-40, 40);
         } else {
