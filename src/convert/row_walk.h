@@ -193,10 +193,10 @@ constexpr uintptr_t kPlanePrefetchPixels = 1024;
 
 // The UYVY steps of frames larger than the L2 cache (vector_kernels.h) ask
 // for luma, chroma and output this far ahead: at 1920x1080 with cold caches
-// 26-30 % faster (AVX2 and SSE2), and 8 % faster warm, as the frame is then in
-// the L3 cache. A frame that fits the L2 cache gains nothing and runs 3-10 %
-// slower with them, so it goes without. Output alone gained 5-10 % cold, luma
-// and chroma alone nothing, and 1024 or 4096 pixels ahead were 5-15 % slower.
+// 26-29 % faster at AVX2 and 22-35 % at SSE2, and 8-11 % faster warm, as the
+// frame is then in the L3 cache at best. A frame that fits the L2 cache runs
+// 3-10 % slower with them, so it goes without. Output alone gained 1-8 % cold,
+// luma and chroma alone 0-4 %; 1024 or 4096 pixels ahead were 4-18 % slower.
 constexpr uintptr_t kUyvyPrefetchPixels = 2048;
 
 inline void PrefetchAhead(const uint8_t *plane, uintptr_t offset) {

@@ -141,9 +141,9 @@ struct Rgb565Kernel {
 };
 
 // UYVY: the U/V interleave is formed once and shared by the two rows. A step
-// is two registers of each row, 64 output bytes or a line, so that with
-// kPrefetch it asks for each line it will need once: luma, chroma and output
-// kUyvyPrefetchPixels ahead.
+// takes two of its registers (64 pixels at AVX2: a line of luma, two of
+// output), so that with kPrefetch, asking for luma, chroma and output
+// kUyvyPrefetchPixels ahead, it asks for most lines once rather than twice.
 template <class V>
 struct UyvyKernel {
     static constexpr int32_t kStepPixels = 2 * V::kBytes;
