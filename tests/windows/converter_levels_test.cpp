@@ -22,7 +22,7 @@ TEST(ConverterLevels, EveryLevelGivesTheCLevelsBytes) {
     const ConverterTable &c = *ConverterTableFor(CpuLevel::C);
     std::mt19937 random(7);
     // Whole steps of every width, a partial one and an odd last column; rows
-    // longer than the kernels' 2048-pixel chunks; and a frame whose output is
+    // longer than the kernels' 2048- and 4096-pixel chunks; and a frame whose output is
     // larger than the caches, in rows of whole 64-byte lines, which the vector
     // levels stream.
     for (const auto &[width, height] : {std::pair{422, 6}, {4291, 6}, {2048, 2050}}) {
