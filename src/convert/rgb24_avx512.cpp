@@ -110,7 +110,7 @@ inline void Row(const uint8_t *y, uint8_t *d, uintptr_t j, const Kernel::Chroma 
     if (kStream) {
         PrefetchStreamedLuma(y, 2 * j);
     } else {
-        PrefetchRgb24Step<64>(y, d, 2 * j);
+        PrefetchStep<3, 64>(y, d, 2 * j);
     }
     ConvertRow64<false, kStream>(y + 2 * j, c, k, TailMasks{}, d + 6 * j);
 }
@@ -142,8 +142,8 @@ void Steps(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t
                 PrefetchStreamedLuma(y0, 2 * j);
                 PrefetchStreamedLuma(y1, 2 * j);
             } else {
-                PrefetchRgb24Step<64>(y0, d0, 2 * j);
-                PrefetchRgb24Step<64>(y1, d1, 2 * j);
+                PrefetchStep<3, 64>(y0, d0, 2 * j);
+                PrefetchStep<3, 64>(y1, d1, 2 * j);
             }
             ConvertRow64<false, kStream>(y0 + 2 * j, c, k, TailMasks{}, d0 + 6 * j);
             ConvertRow64<false, kStream>(y1 + 2 * j, c, k, TailMasks{}, d1 + 6 * j);

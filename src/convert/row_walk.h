@@ -167,15 +167,6 @@ inline bool StreamsOutput(int32_t dstStride, int32_t height) {
 // addresses are formed as integers, never as pointers outside the buffers).
 constexpr uintptr_t kPrefetchPixels = 256;
 
-template <uint32_t kStepPixels>
-inline void PrefetchRgb24Step(const uint8_t *yRow, const uint8_t *out, uintptr_t pixel) {
-    const uintptr_t y = reinterpret_cast<uintptr_t>(yRow) + pixel + kPrefetchPixels;
-    const uintptr_t o = reinterpret_cast<uintptr_t>(out) + 3 * (pixel + kPrefetchPixels);
-    __builtin_prefetch(reinterpret_cast<const void *>(y));
-    for (uintptr_t b = 0; b < 3 * kStepPixels; b += 64)
-        __builtin_prefetch(reinterpret_cast<const void *>(o + b), 1);
-}
-
 // Streamed steps have no output lines to ask for, but their planes come from
 // memory: a frame that large does not stay in the caches between decoder and
 // converter. Left to the hardware prefetchers, which learn each row's read
@@ -184,7 +175,7 @@ inline void PrefetchRgb24Step(const uint8_t *yRow, const uint8_t *out, uintptr_t
 // caches took 11-28 % less time (AVX-512, four runs), and the 32-bit DLL's
 // export 23 % less under Wine; 512, 768 and 1536 pixels ahead were up to
 // 8 % slower than 1024. The cached AVX-512 steps of 64-bit code ask for their
-// chroma as far ahead (their luma and output come with PrefetchRgb24Step):
+// chroma as far ahead (their luma and output come with PrefetchStep):
 // 1-10 % faster at 1920x1080 with cold caches, median 6 % over 16 runs, and
 // the same warm. The AVX2 steps, a quarter of a chroma line each, ran 20-30 %
 // slower cold with it, and the 32-bit chroma loop was no faster; both do
@@ -203,13 +194,24 @@ inline void PrefetchAhead(const uint8_t *plane, uintptr_t offset) {
     __builtin_prefetch(reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(plane) + offset));
 }
 
+// The luma of a step of kStepPixels from `pixel`, and its output lines of
+// kBytesPerPixel a pixel, kAhead pixels ahead.
+template <uintptr_t kBytesPerPixel, uintptr_t kStepPixels, uintptr_t kAhead = kPrefetchPixels>
+inline void PrefetchStep(const uint8_t *yRow, const uint8_t *out, uintptr_t pixel) {
+    PrefetchAhead(yRow, pixel + kAhead);
+    const uintptr_t o = reinterpret_cast<uintptr_t>(out) + kBytesPerPixel * (pixel + kAhead);
+    for (uintptr_t b = 0; b < kBytesPerPixel * kStepPixels; b += 64)
+        __builtin_prefetch(reinterpret_cast<const void *>(o + b), 1);
+}
+
 // Luma of pixel `pixel` of a row and on, or chroma of its block `block` and on.
 inline void PrefetchStreamedLuma(const uint8_t *yRow, uintptr_t pixel) {
     PrefetchAhead(yRow, pixel + kPlanePrefetchPixels);
 }
+template <uintptr_t kAhead = kPlanePrefetchPixels>
 inline void PrefetchChroma(const uint8_t *u, const uint8_t *v, uintptr_t block) {
-    PrefetchAhead(u, block + kPlanePrefetchPixels / 2);
-    PrefetchAhead(v, block + kPlanePrefetchPixels / 2);
+    PrefetchAhead(u, block + kAhead / 2);
+    PrefetchAhead(v, block + kAhead / 2);
 }
 
 }  // namespace

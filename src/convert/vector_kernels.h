@@ -154,13 +154,6 @@ struct UyvyKernel {
         V::Store(out + V::kBytes, V::UnpackHi8(uv, y));
     }
 
-    static void Prefetch(const uint8_t *yRow, const uint8_t *out, uintptr_t pixel) {
-        PrefetchAhead(yRow, pixel + kUyvyPrefetchPixels);
-        const uintptr_t o = reinterpret_cast<uintptr_t>(out) + 2 * (pixel + kUyvyPrefetchPixels);
-        for (uintptr_t b = 0; b < 2 * kStepPixels; b += 64)
-            __builtin_prefetch(reinterpret_cast<const void *>(o + b), 1);
-    }
-
     // Row 1 takes the interleave row 0 kept (RowsInTurn).
     template <bool kPrefetch>
     static void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
@@ -172,9 +165,8 @@ struct UyvyKernel {
             y0, y1, u, v, d0, d1, from, width, colour,
             [&](uintptr_t j, uintptr_t slot) {
                 if (kPrefetch) {
-                    Prefetch(y0, d0, 2 * j);
-                    PrefetchAhead(u, j + kUyvyPrefetchPixels / 2);
-                    PrefetchAhead(v, j + kUyvyPrefetchPixels / 2);
+                    PrefetchStep<2, kStepPixels, kUyvyPrefetchPixels>(y0, d0, 2 * j);
+                    PrefetchChroma<kUyvyPrefetchPixels>(u, v, j);
                 }
                 for (uintptr_t h = 0; h < 2; ++h) {
                     const uintptr_t b = j + h * kHalf;
@@ -184,7 +176,7 @@ struct UyvyKernel {
                 }
             },
             [&](uintptr_t j, uintptr_t slot) {
-                if (kPrefetch) Prefetch(y1, d1, 2 * j);
+                if (kPrefetch) PrefetchStep<2, kStepPixels, kUyvyPrefetchPixels>(y1, d1, 2 * j);
                 for (uintptr_t h = 0; h < 2; ++h) {
                     const uintptr_t b = j + h * kHalf;
                     Row(y1 + 2 * b, V::Load(kept[2 * slot + h]), d1 + 4 * b);
@@ -305,8 +297,8 @@ struct Rgb24Kernel {
             y0, y1, u, v, d0, d1, from, width, colour, [&](uintptr_t j) {
                 const Chroma c = MakeChroma(V::LoadWords(u + j), V::LoadWords(v + j), k);
                 if (Store::kPrefetch) {
-                    PrefetchRgb24Step<V::kBytes>(y0, d0, 2 * j);
-                    PrefetchRgb24Step<V::kBytes>(y1, d1, 2 * j);
+                    PrefetchStep<3, V::kBytes>(y0, d0, 2 * j);
+                    PrefetchStep<3, V::kBytes>(y1, d1, 2 * j);
                 }
                 Row(y0 + 2 * j, c, k, d0 + 6 * j);
                 Row(y1 + 2 * j, c, k, d1 + 6 * j);
