@@ -76,8 +76,15 @@ struct Cache {
     int64_t bytes;
 };
 
-std::string CacheList(int64_t *lastLevelBytes, int64_t *level2Bytes = nullptr) {
-    *lastLevelBytes = 0;
+// Their list for DescribeCpu, and the sizes the converters choose their
+// stores by (0 where CPUID does not say).
+struct CacheSizes {
+    std::string list;
+    int64_t level2 = 0, lastLevel = 0;
+};
+
+CacheSizes ReadCaches() {
+    CacheSizes sizes;
 #if defined(KESTRA_X86_CONVERTERS)
     unsigned a = 0, b = 0, c = 0, d = 0;
     __cpuid(0x80000000, a, b, c, d);
@@ -85,7 +92,6 @@ std::string CacheList(int64_t *lastLevelBytes, int64_t *level2Bytes = nullptr) {
         a >= 0x8000001D && __get_cpuid_count(0x8000001D, 0, &a, &b, &c, &d) && (a & 31) != 0
             ? 0x8000001D
             : 4;
-    std::string list;
     int lastLevel = 0;
     for (unsigned i = 0; i < 16; ++i) {
         if (!__get_cpuid_count(leaf, i, &a, &b, &c, &d) || (a & 31) == 0) break;
@@ -93,20 +99,23 @@ std::string CacheList(int64_t *lastLevelBytes, int64_t *level2Bytes = nullptr) {
                           int64_t((b >> 22) + 1) * (((b >> 12) & 0x3FF) + 1) * ((b & 0xFFF) + 1) *
                               (int64_t(c) + 1)};
         if (cache.kind == 'i') continue;
-        if (cache.level == 2 && level2Bytes != nullptr) *level2Bytes = cache.bytes;
+        if (cache.level == 2) sizes.level2 = cache.bytes;
         if (cache.level >= lastLevel) {
             lastLevel = cache.level;
-            *lastLevelBytes = cache.bytes;
+            sizes.lastLevel = cache.bytes;
         }
         const bool mib = cache.bytes >= (int64_t(1) << 20);
-        list += std::string(list.empty() ? "" : ", ") + "L" + std::to_string(cache.level) +
-                (cache.kind == 'd' ? "d " : " ") + std::to_string(cache.bytes >> (mib ? 20 : 10)) +
-                (mib ? " MiB" : " KiB");
+        sizes.list += std::string(sizes.list.empty() ? "" : ", ") + "L" +
+                      std::to_string(cache.level) + (cache.kind == 'd' ? "d " : " ") +
+                      std::to_string(cache.bytes >> (mib ? 20 : 10)) + (mib ? " MiB" : " KiB");
     }
-    return list;
-#else
-    return "";
 #endif
+    return sizes;
+}
+
+const CacheSizes &Caches() {
+    static const CacheSizes sizes = ReadCaches();
+    return sizes;
 }
 
 std::string CpuModel() {
@@ -177,27 +186,18 @@ std::string DescribeConverterLevels() {
 }
 
 std::string DescribeCpu() {
-    int64_t lastLevel = 0;
-    const std::string caches = CacheList(&lastLevel);
+    const std::string &caches = Caches().list;
     return "cpu: " + CpuModel() + "; caches: " + (caches.empty() ? "unknown" : caches);
 }
 
 int64_t StreamingOutputBytes() {
-    static const int64_t bytes = [] {
-        int64_t lastLevel = 0;
-        CacheList(&lastLevel);
-        return lastLevel > 0 ? lastLevel / 4 : int64_t(8) << 20;
-    }();
-    return bytes;
+    const int64_t lastLevel = Caches().lastLevel;
+    return lastLevel > 0 ? lastLevel / 4 : int64_t(8) << 20;
 }
 
 int64_t PrefetchingOutputBytes() {
-    static const int64_t bytes = [] {
-        int64_t lastLevel = 0, level2 = 0;
-        CacheList(&lastLevel, &level2);
-        return level2 > 0 ? level2 : int64_t(1) << 20;
-    }();
-    return bytes;
+    const int64_t level2 = Caches().level2;
+    return level2 > 0 ? level2 : int64_t(1) << 20;
 }
 
 const ConverterTable *ConverterTableFor(CpuLevel level) {
