@@ -22,9 +22,9 @@ TEST(ConverterLevels, EveryLevelGivesTheCLevelsBytes) {
     const ConverterTable &c = *ConverterTableFor(CpuLevel::C);
     std::mt19937 random(7);
     // Whole steps of every width, a partial one and an odd last column; rows
-    // longer than the kernels' 2048- and 4096-pixel chunks; and a frame whose output is
-    // larger than the caches, in rows of whole 64-byte lines, which the vector
-    // levels stream.
+    // longer than the kernels' 2048- and 4096-pixel chunks; and a frame whose
+    // output is larger than the caches, in rows of whole 64-byte lines, which
+    // the vector levels stream.
     for (const auto &[width, height] : {std::pair{422, 6}, {4291, 6}, {2048, 2050}}) {
         std::vector<uint8_t> y(size_t(width) * height), u(size_t(width / 2) * height / 2),
             v(u.size());
