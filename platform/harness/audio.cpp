@@ -35,6 +35,8 @@ extern "C" {
 
 BOOL kplat_audio_set_sink(const char *sink) { return SelectAudioSink(sink); }
 
+int kplat_audio_sink_error(void) { return AudioSinkError(); }
+
 int kplat_audio_manual_step(HWAVEOUT hwo, void *copy, int capacity) {
     DevicePtr device = FindDevice(hwo, true);
     if (!device || !device->manual) return -1;

@@ -30,6 +30,8 @@ std::unique_ptr<AudioSink> OpenAudioSink(const WAVEFORMATEX &format);
 
 // kplat_audio_set_sink: false for an unknown name, which changes nothing.
 bool SelectAudioSink(const char *sink);
+// kplat_audio_sink_error: the first errno the selected WAV file met, or 0.
+int AudioSinkError();
 
 // The documented shape of a waveOut callback (waveOutProc), which is what
 // applications define; calling it through DRVCALLBACK's HDRVR is a type pun.

@@ -2,7 +2,9 @@
 // against a rendering of the same frame, the recorded sound, bad input.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <signal.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include <kestra/kestra.h>
@@ -38,10 +41,11 @@ std::string Quote(const std::string &arg) {
 }
 
 // hangSeconds > 0: a run still going after that long is killed and counted
-// as hung (a watchdog for runs that must end, never a speed limit).
-RunResult RunPlay(const std::string &dir, const std::vector<std::string> &args,
-                  int hangSeconds = 0) {
-    std::string command = "exec " + Quote(KESTRA_PLAY_PATH);
+// as hung (a watchdog for runs that must end, never a speed limit). `shell`
+// runs first in the same shell (a limit, a redirection the tool inherits).
+RunResult RunPlay(const std::string &dir, const std::vector<std::string> &args, int hangSeconds = 0,
+                  const std::string &shell = "") {
+    std::string command = shell + "exec " + Quote(KESTRA_PLAY_PATH);
     for (const std::string &a : args) command += " " + Quote(a);
     const std::string errPath = dir + "/stderr.txt";
     command += " </dev/null >/dev/null 2>" + Quote(errPath);
@@ -233,6 +237,41 @@ TEST_F(Playback, AudioOutHoldsTheTone) {
     const double hertz = crossings / 2.0 / seconds;
     EXPECT_NEAR(hertz, 440.0, 5.0) << crossings << " zero crossings in " << seconds << " s";
     EXPECT_GT(peak, 5000) << "the tone should be clearly audible";
+}
+
+// The sound into a pipe, as `--audio-out /dev/stdout | cat` and `| head -c 100`
+// make it: a reader that takes it all gets a streamed WAV (the largest sizes,
+// the sound after them); one that leaves early ends the play, named, at once.
+TEST_F(Playback, AudioOutIntoAPipe) {
+    const std::string fifo = dir_ + "/pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const size_t wanted : {size_t(1) << 30, size_t(100)}) {
+        std::string got;
+        std::thread reader([&] {
+            const int fd = open(fifo.c_str(), O_RDONLY);
+            char chunk[4096];
+            ssize_t n = 0;
+            while (got.size() < wanted && (n = read(fd, chunk, sizeof chunk)) > 0)
+                got.append(chunk, size_t(std::min<size_t>(size_t(n), wanted - got.size())));
+            close(fd);
+        });
+        // The pipe is the tool's fd 3, open before it starts, as a shell's pipe is.
+        RunResult run = RunPlay(dir_, {"--headless", "--frames", "200", "--audio-out", "/dev/fd/3"},
+                                60, "exec 3>" + Quote(fifo) + "; ");
+        reader.join();
+        ASSERT_FALSE(run.hung) << run.stderrText;
+        if (wanted == 100) {
+            EXPECT_EQ(run.exitCode, 1) << run.stderrText;
+            EXPECT_NE(run.stderrText.find("kestra-play: cannot write /dev/fd/3: Broken pipe\n"),
+                      std::string::npos)
+                << run.stderrText;
+            continue;
+        }
+        EXPECT_EQ(run.exitCode, 0) << run.stderrText;
+        ASSERT_GT(got.size(), 44u + 44100u * 4);
+        EXPECT_EQ(got.substr(0, 12), std::string("RIFF\xFF\xFF\xFF\xFFWAVE", 12));
+        EXPECT_EQ(got.substr(36, 8), std::string("data\xFF\xFF\xFF\xFF", 8));
+    }
 }
 
 // A clip and a sound file as an encoder would write them.
@@ -558,6 +597,14 @@ TEST_F(Playback, DamagedFilesPlayOrEndWithOneLine) {
     EXPECT_NE(refused.stderrText.find("16400x16, larger than 16384 on a side"), std::string::npos)
         << refused.stderrText;
     EXPECT_TRUE(EndedCleanly(refused));
+    // An odd side just under the area limit plays: decoders round the width up
+    // to their row alignment before they check it against the limit.
+    const std::string largest = dir_ + "/largest.mkv";
+    ASSERT_EQ(
+        Ffmpeg("-f lavfi -i color=s=8193x4095:d=0.04,format=yuv444p -c:v ffv1 " + Quote(largest)),
+        0);
+    RunResult large = RunPlay(dir_, {"--headless", "--no-audio", "--adapter", "none", largest}, 60);
+    EXPECT_EQ(large.exitCode, 0) << large.stderrText;
 
     const char *wanted = std::getenv("KESTRA_PLAY_MUTATIONS");
     const char *seedText = std::getenv("KESTRA_PLAY_MUTATION_SEED");
@@ -607,6 +654,7 @@ struct BadRun {
     std::vector<std::string> args = {};
     std::string wavBytes = "";
     int exitCode = 1;
+    std::string shell = "";  // run before the tool, in its shell
 };
 
 class PlaybackRefuses : public Playback, public ::testing::WithParamInterface<BadRun> {};
@@ -628,7 +676,7 @@ TEST_P(PlaybackRefuses, WithOneLineAndAFailingExit) {
         ASSERT_TRUE(WriteFile(dir_ + "/sound.wav", c.wavBytes));
         args.push_back(dir_ + "/sound.wav");
     }
-    RunResult run = RunPlay(dir_, args);
+    RunResult run = RunPlay(dir_, args, 60, c.shell);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.stderrText;
     EXPECT_EQ(run.stderrText.rfind("kestra-play: ", 0), 0u) << run.stderrText;
     EXPECT_EQ(run.stderrText.find('\n'), run.stderrText.size() - 1)
@@ -670,6 +718,15 @@ INSTANTIATE_TEST_SUITE_P(
                "cannot write /dev/full: No space left on device",
                {"--audio-out", "/dev/full"},
                Riff(Chunk("fmt ", FmtBody(1, 1, 8000, 8, 1)) + Chunk("data", "abcdefgh"))},
+        // A disk that fills partway: a file size limit below the first buffer.
+        BadRun{
+            "AudioOutFillsUp",
+            kGoodClip,
+            "sound.out.wav: File too large",
+            {"--audio-out", "@/sound.out.wav"},
+            Riff(Chunk("fmt ", FmtBody(1, 2, 48000, 16, 4)) + Chunk("data", std::string(9600, 1))),
+            1,
+            "ulimit -f 8; "},
         BadRun{"BadOption", "", "bad value '-3' for --frames", {"--frames", "-3"}, "", 2}),
     kestra_test::CaseName());
 

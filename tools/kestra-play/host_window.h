@@ -44,5 +44,9 @@ bool ChooseAdapter(const std::string &adapter, std::string *error);
 // writes it, instead of playing; elsewhere *playerWrites asks the player to
 // record the bytes it hands to the library.
 bool ChooseAudioFile(const std::string &path, bool *playerWrites, std::string *error);
+// True, with "cannot write PATH: reason", once the device's sound file has
+// failed to take some of the sound; a file the player writes itself reports
+// when it closes.
+bool SoundFileFailed(const std::string &path, std::string *error);
 
 }  // namespace kplay

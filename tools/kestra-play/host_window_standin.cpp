@@ -4,6 +4,8 @@
 #include <ddraw.h>
 #include <kestra/platform_test.h>
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "snapshot.h"
@@ -65,6 +67,14 @@ bool ChooseAudioFile(const std::string &path, bool *playerWrites, std::string *e
     if (kplat_audio_set_sink(("wav:" + path).c_str())) return true;
     *error = "cannot send audio to " + path;
     return false;
+}
+
+bool SoundFileFailed(const std::string &path, std::string *error) {
+    const int reason = kplat_audio_sink_error();
+    if (reason == 0) return false;
+    *error = "cannot write " + path + ": " +
+             (reason == ETIMEDOUT ? "its reader took nothing for 5 s" : std::strerror(reason));
+    return true;
 }
 
 }  // namespace kplay

@@ -216,4 +216,6 @@ bool ChooseAudioFile(const std::string &, bool *playerWrites, std::string *) {
     return true;
 }
 
+bool SoundFileFailed(const std::string &, std::string *) { return false; }
+
 }  // namespace kplay

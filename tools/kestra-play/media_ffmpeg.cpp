@@ -33,11 +33,20 @@ constexpr size_t kMaxQueuedPackets = size_t(8) << 20;
 constexpr size_t kMaxQueuedSound = size_t(4) << 20;
 constexpr int kMinRate = 8000, kMaxRate = 192000;
 constexpr int kMaxDecodeErrors = 1000;  // in a row, before a stream counts as ended
+// A decoder checks its frames' width rounded up to its row alignment (at most
+// 64) against max_pixels, so the player's own limit goes to it with that slack
+// and the exact one is checked on the picture itself.
+constexpr int64_t kDecoderMaxPixels = kMaxFrameArea + int64_t(64) * kMaxMediaSide;
 
 std::string ErrorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
     return text;
+}
+
+std::string TooLarge(int width, int height) {
+    return "the picture is " + std::to_string(width) + "x" + std::to_string(height) +
+           ", more than " + std::to_string(kMaxFrameArea) + " pixels";
 }
 
 // The library knows BT.601 and BT.709; any other matrix is shown with the
@@ -240,7 +249,7 @@ bool MediaReader::Impl::Open(const std::string &p, bool wantSound) {
 bool MediaReader::Impl::FindStreams(bool wantSound) {
     // Probing decodes a few frames: no picture past the player's area limit.
     std::vector<AVDictionary *> probe(format->nb_streams, nullptr);
-    for (AVDictionary *&d : probe) av_dict_set_int(&d, "max_pixels", kMaxFrameArea, 0);
+    for (AVDictionary *&d : probe) av_dict_set_int(&d, "max_pixels", kDecoderMaxPixels, 0);
     const int r = avformat_find_stream_info(format, probe.empty() ? nullptr : probe.data());
     for (AVDictionary *&d : probe) av_dict_free(&d);
     if (r < 0) return Fail(ErrorText(r));
@@ -271,7 +280,7 @@ AVCodecContext *MediaReader::Impl::OpenDecoder(int index, std::string *reason) {
     int r = c ? avcodec_parameters_to_context(c, stream->codecpar) : AVERROR(ENOMEM);
     if (r >= 0) {
         c->pkt_timebase = stream->time_base;
-        c->max_pixels = kMaxFrameArea;
+        c->max_pixels = kDecoderMaxPixels;
         c->thread_count = 0;  // as many as the machine has
         r = avcodec_open2(c, codec, nullptr);
     }
@@ -287,6 +296,8 @@ bool MediaReader::Impl::OpenPicture() {
         return Fail("the picture is " + std::to_string(par->width) + "x" +
                     std::to_string(par->height) + ", larger than " + std::to_string(kMaxMediaSide) +
                     " on a side");
+    if (int64_t(par->width) * par->height > kMaxFrameArea)
+        return Fail(TooLarge(par->width, par->height));
     std::string reason;
     pictureCodec = OpenDecoder(pictureIndex, &reason);
     if (!pictureCodec) return Fail(reason);
@@ -318,6 +329,7 @@ bool MediaReader::Impl::DescribePicture() {
     const int w = picture->width, h = picture->height;
     if (w < 2 || h < 2 || w > kMaxMediaSide || h > kMaxMediaSide)
         return Fail("unsupported picture size " + std::to_string(w) + "x" + std::to_string(h));
+    if (int64_t(w) * h > kMaxFrameArea) return Fail(TooLarge(w, h));
     info.width = w;
     info.height = h;
     AVStream *stream = format->streams[pictureIndex];

@@ -1,5 +1,7 @@
 #include "player.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -27,8 +29,12 @@ double Now() {
 // One byte written and flushed: a full or read-only target fails here, not
 // after a whole clip (on the stand-in the device writes the sound file and
 // cannot report it). The writer truncates the byte away; a pipe, which cannot
-// seek, would hand it to its reader, so a pipe is only opened.
+// seek, would hand it to its reader, so a pipe is only opened. A named pipe is
+// not even opened: its reader would take the close as the end and leave the
+// real writer waiting for another reader for good.
 bool CanWrite(const std::string &path, std::string *error) {
+    struct stat info = {};
+    if (stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) return true;
     std::FILE *file = std::fopen(path.c_str(), "wb");
     const bool probe = file && std::fseek(file, 0, SEEK_SET) == 0;
     bool ok = file && (!probe || (std::fputc(0, file) != EOF && std::fflush(file) == 0));
@@ -104,6 +110,7 @@ int Player::Run(std::string *error) {
         *error = recorder_->error();
         ok = false;
     }
+    if (ok && SoundLost(error)) ok = false;
     if (ok && !options_.snapshotPath.empty()) ok = window_.Snapshot(options_.snapshotPath, error);
     Close();
     return ok ? 0 : 1;
@@ -482,6 +489,11 @@ bool Player::Show(const Picture &picture, std::string *error) {
     return true;
 }
 
+// A sound file cut short (a full disk, a pipe whose reader left) ends the play.
+bool Player::SoundLost(std::string *error) const {
+    return !options_.audioOutPath.empty() && SoundFileFailed(options_.audioOutPath, error);
+}
+
 // Pictures are read one ahead: one whose successor is already due when its
 // own time comes is dropped, so a slow machine keeps pace with the sound. The
 // last picture is always shown.
@@ -489,6 +501,7 @@ bool Player::PlayFrames(std::string *error) {
     startTime_ = Now();
     lastStatus_ = startTime_;
     while (true) {
+        if (SoundLost(error)) return false;
         const bool last = options_.frames > 0 && position_ + 1 >= options_.frames;
         bool end = last;
         if (!last && !ReadPicture(&next_, error, &end)) return false;

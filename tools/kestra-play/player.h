@@ -57,6 +57,7 @@ private:
     bool WaitUntil(double time);
     bool FinishSound();
     bool SoundPlayedOut();
+    bool SoundLost(std::string *error) const;
     double Clock();
     void ShowFrameNumber(int clipIndex);
     void PrintStatus(bool final);

@@ -38,11 +38,19 @@ KPLAT_API DWORD kplat_window_pixel(HWND window, int x, int y);
  *   "null"     discarded, paced in real time from the format's byte rate
  *   "wav:PATH" appended to a WAV file, paced in real time like "null", its
  *              header fixed up whenever a device closes (a new selection
- *              starts a new file)
+ *              starts a new file); a pipe gets a header with the largest
+ *              sizes first, as streamed WAV writers do
  *   "manual"   plays only on kplat_audio_manual_step; every byte is recorded
  * NULL returns to the default: $KPLAT_AUDIO_SINK, else "sdl". FALSE for an
  * unknown name, which changes nothing. */
 KPLAT_API BOOL kplat_audio_set_sink(const char *sink);
+/* Whether the "wav:" file took every byte: 0 while it has, else the errno of
+ * the first write that failed (ENOSPC, EFBIG, EPIPE for a pipe whose reader
+ * left, ETIMEDOUT for one that took nothing for 5 s). The file takes nothing
+ * after that, and devices play on, paced, into nothing. A new selection
+ * starts again at 0. Waveout calls report no write errors, so this is the
+ * only way a host learns that its file is cut short. */
+KPLAT_API int kplat_audio_sink_error(void);
 
 /* ---- on-screen presentation (SDL2) ---- */
 
