@@ -64,6 +64,7 @@ struct Window {
     std::string title;
     RECT client{};  // client area in screen coordinates
     int border = 0;
+    DWORD thread = 0;  // the thread that made it, as GetWindowThreadProcessId tells
     std::vector<uint32_t> pixels;
 
     int Width() const { return client.right - client.left; }

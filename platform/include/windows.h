@@ -270,6 +270,7 @@ KPLAT_API LONG WINAPI InterlockedCompareExchange(LONG volatile *target, LONG exc
 KPLAT_API void WINAPI Sleep(DWORD milliseconds);
 KPLAT_API DWORD WINAPI GetTickCount(void);
 KPLAT_API DWORD WINAPI GetCurrentThreadId(void);
+KPLAT_API DWORD WINAPI GetCurrentProcessId(void);
 KPLAT_API DWORD WINAPI GetLastError(void);
 KPLAT_API void WINAPI SetLastError(DWORD error);
 KPLAT_API BOOL WINAPI CloseHandle(HANDLE handle);
@@ -299,6 +300,7 @@ KPLAT_API BOOL WINAPI ClientToScreen(HWND window, LPPOINT point);
 KPLAT_API BOOL WINAPI SetRect(LPRECT rect, int left, int top, int right, int bottom);
 KPLAT_API BOOL WINAPI IsWindow(HWND window);
 KPLAT_API LONG WINAPI GetWindowLongA(HWND window, int index);
+KPLAT_API DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD process);
 KPLAT_API BOOL WINAPI DestroyWindow(HWND window);
 KPLAT_API DWORD WINAPI GetQueueStatus(UINT flags);
 KPLAT_API BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy,

@@ -224,6 +224,8 @@ DWORD WINAPI GetTickCount(void) {
 
 DWORD WINAPI GetCurrentThreadId(void) { return static_cast<DWORD>(syscall(SYS_gettid)); }
 
+DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
+
 DWORD WINAPI GetLastError(void) { return lastError; }
 
 void WINAPI SetLastError(DWORD error) { lastError = error; }

@@ -48,6 +48,7 @@ HWND NewWindow(const char *title, int x, int y, int width, int height, int borde
     w->title = title ? title : "";
     w->client = RECT{x, y, x + width, y + height};
     w->border = border;
+    w->thread = GetCurrentThreadId();
     w->pixels.assign(static_cast<size_t>(w->Width()) * w->Height(), 0);
     uintptr_t h = NewHandle();
     {
@@ -101,6 +102,14 @@ BOOL WINAPI SetRect(LPRECT rect, int left, int top, int right, int bottom) {
 
 BOOL WINAPI IsWindow(HWND window) {
     return WithWindow(window, [](Window &) {});
+}
+
+// Every window of the stand-in belongs to this process.
+DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD process) {
+    DWORD thread = 0;
+    if (!WithWindow(window, [&](Window &w) { thread = w.thread; })) return 0;
+    if (process) *process = GetCurrentProcessId();
+    return thread;
 }
 
 LONG WINAPI GetWindowLongA(HWND window, int index) {

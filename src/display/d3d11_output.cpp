@@ -439,6 +439,7 @@ struct D3D11Output::Display {
     void ReleaseBackBuffer();
     bool MakeBackBufferView();
     bool Prime();
+    bool CopyWanted(HWND window);
     void CopyToWindow(HWND window);
     HRESULT FollowClient(const RECT &client);
     void Upload(const FrameArgs &frame);
@@ -458,8 +459,11 @@ struct D3D11Output::Display {
     const int32_t width, height;
     DisplayObjects own;
     LONG clientWidth = 0, clientHeight = 0;
-    // The next frame also goes to the window through GDI: the first of a new swap chain.
+    // The next frame also goes to the window through GDI: the first of a new
+    // swap chain, and under Wine (untilPainted) every one until the window
+    // has painted since the swap chain appeared.
     bool copyToWindow = false;
+    bool untilPainted = false;
     ViewConstants lastView = {};
     const colour::Record *lastColour = nullptr;
 };
@@ -575,7 +579,12 @@ bool D3D11Output::Display::Attach(HWND window) {
     clientWidth = LONG(desc.BufferDesc.Width);
     clientHeight = LONG(desc.BufferDesc.Height);
     copyToWindow = true;
-    return MakeBackBufferView() && Prime();
+    if (!MakeBackBufferView() || !Prime()) return false;
+    // An update region of our own, made once the primed Present has put the
+    // swap chain on the screen, says when the host's thread has pumped since:
+    // the window's paint validates it, after the X events.
+    untilPainted = RunningOnWine() && InvalidateRect(window, nullptr, FALSE);
+    return true;
 }
 
 // Under Wine the first Presents of a new swap chain are lost until one has
@@ -693,11 +702,18 @@ bool D3D11Output::Display::PaintOsd(OsdPaint paint, void *paintContext) {
 
 // Under Wine a top-level window's GDI picture is kept apart and put back over
 // the client area when the window's thread next handles its X events, which
-// may come after a new swap chain's first Present and hide it until the next
-// frame (for good, for a still picture). The first frame is drawn into that
-// GDI picture as well, so whichever lands last shows it. Under the lock.
+// may come after any number of a new swap chain's Presents and hide the
+// latest until the next frame (for good, for a still picture). Until the
+// window has painted, every frame is drawn into that GDI picture as well, so
+// whichever lands last shows the latest. Windows needs the first only.
+bool D3D11Output::Display::CopyWanted(HWND window) {
+    if (!copyToWindow) return false;
+    copyToWindow = untilPainted && GetUpdateRect(window, nullptr, FALSE);
+    return copyToWindow || !untilPainted;
+}
+
+// Under the lock.
 void D3D11Output::Display::CopyToWindow(HWND window) {
-    copyToWindow = false;
     context->OMSetRenderTargets(0, nullptr, nullptr);  // GetDC wants the buffer unbound
     Com<IDXGISurface1> surface;
     HDC from = nullptr;
@@ -745,7 +761,7 @@ D3D11Shown D3D11Output::Display::Draw(HWND window, const FrameArgs &frame, const
         Pass(own.backBuffer.Get(), clientWidth, clientHeight, shared->fromPlanes.Get(), views, 3,
              shared->linear.Get(), own.view.Get());
     }
-    if (copyToWindow) CopyToWindow(window);
+    if (CopyWanted(window)) CopyToWindow(window);
     const HRESULT presented = shared->owner.calls.Present(own.swapChain.Get());
     if (SUCCEEDED(presented)) shared->Sent();
     lock.Release();

@@ -141,6 +141,13 @@ std::unique_ptr<Presenter> MakeGdiPresenter(const PresenterSetUp &setUp);
 // though they report the blit or present done; real Windows shows them.
 bool HiddenInChildWindowOnWine(HWND window);
 
+// DirectDraw documents its cooperative window as the calling application's
+// own top-level window; another process's window (a host that keeps its UI
+// in one process and decodes in another) is outside that, and Wine's
+// DirectDraw reports its blits done while the window stays black. GDI draws
+// on any window.
+bool OwnedByAnotherProcess(HWND window);
+
 // True when the process runs under Wine (its ntdll exports wine_get_version).
 bool RunningOnWine();
 

@@ -42,6 +42,11 @@ bool HiddenInChildWindowOnWine(HWND window) {
     return RunningOnWine();
 }
 
+bool OwnedByAnotherProcess(HWND window) {
+    DWORD process = 0;
+    return GetWindowThreadProcessId(window, &process) != 0 && process != GetCurrentProcessId();
+}
+
 std::unique_ptr<Presenter> MakePresenter(const PresenterSetUp &setUp, Renderer renderer) {
     for (const MakePresenterFn *make = PresentersFor(renderer); *make; ++make)
         if (std::unique_ptr<Presenter> presenter = (*make)(setUp)) return presenter;

@@ -201,7 +201,7 @@ using Rgb565Presenter = FormatPresenter<ModeRGB565Surface, ChromaBlock::None>;
 // DirectDraw on the window and its primary surface; `fourcc` says whether the
 // adapter blits FOURCC surfaces.
 bool OpenDirectDraw(HWND window, DirectDrawObjects *dd, bool *fourcc) {
-    if (HiddenInChildWindowOnWine(window)) return false;
+    if (HiddenInChildWindowOnWine(window) || OwnedByAnotherProcess(window)) return false;
     // Loaded at run time so a system without DirectDraw still gets the GDI mode.
     dd->module = LoadLibraryA("ddraw.dll");
     if (!dd->module) return false;

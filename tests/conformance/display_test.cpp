@@ -528,6 +528,46 @@ INSTANTIATE_TEST_SUITE_P(Orders, NewWindowTest, ::testing::Bool(),
                              return p.param ? "InitFirst" : "FromASmallerWindow";
                          });
 
+// A new display draws a few frames before its host pumps, then none: the
+// window settles on the last one, never an earlier one put back. The fault
+// this guards showed in a few bursts of a hundred, so it takes many.
+TEST_F(DisplayTest, BurstBeforeTheHostPumpsEndsOnTheLastFrame) {
+    const Yv12Frame frames[] = {Yv12Frame(kFrameWidth, kFrameHeight, {kRed}),
+                                Yv12Frame(kFrameWidth, kFrameHeight, {kGreen}),
+                                Yv12Frame(kFrameWidth, kFrameHeight, {kBlue})};
+    const std::vector<Probe> blue = {{kClientWidth / 2, kClientHeight / 2, kBlue},
+                                     {kClientWidth / 4, kClientHeight / 4, kBlue}};
+    for (int burst = 0; burst < 24; ++burst) {
+        ASSERT_EQ(KESTRA_DWCloseDraw(display_), 0);
+        ASSERT_EQ(KESTRA_DWOpenDraw(&display_), 0);
+        ASSERT_EQ(KESTRA_DWSetHwnd(display_, window_), 0);
+        ASSERT_EQ(KESTRA_DWInitDraw(display_, kFrameWidth, kFrameHeight), 0);
+        for (const Yv12Frame &frame : frames) ASSERT_EQ(frame.Draw(display_), 0);
+        // No redraw: a picture that needs one is the fault.
+        EXPECT_EQ(Mismatches(host::ReadClient(window_), kClientWidth, kClientHeight, blue), "")
+            << "burst " << burst;
+    }
+}
+
+// A window of another process (a host whose UI and decoder live apart)
+// shows every frame drawn into it. The stand-in has one process.
+TEST(ForeignWindow, ShowsTheFrames) {
+    HWND window = host::CreateForeignWindow(kClientWidth, kClientHeight);
+    if (!window) GTEST_SKIP() << "no window of another process here";
+    KestraDisplay display = nullptr;
+    ASSERT_EQ(KESTRA_DWOpenDraw(&display), 0);
+    ASSERT_EQ(KESTRA_DWSetHwnd(display, window), 0);
+    ASSERT_EQ(KESTRA_DWInitDraw(display, kFrameWidth, kFrameHeight), 0);
+    const Yv12Frame frame(kFrameWidth, kFrameHeight, kBars);
+    ASSERT_EQ(frame.Draw(display), 0);
+    std::vector<Probe> probes;
+    for (int i = 0; i < 4; ++i)
+        probes.push_back({(2 * i + 1) * kClientWidth / 8, kClientHeight / 2, kBars[size_t(i)]});
+    EXPECT_TRUE(Shows(window, kClientWidth, kClientHeight, probes, [&] { frame.Draw(display); }));
+    EXPECT_EQ(KESTRA_DWCloseDraw(display), 0);
+    host::EndForeignWindow();
+}
+
 // The last row and column of an odd frame show its own luma with the nearest
 // chroma: white luma on grey chroma is white there, black elsewhere.
 TEST(OddFrame, LastRowAndColumnShowTheirOwnLuma) {

@@ -1,5 +1,6 @@
 #include "host_window.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #ifndef _WIN32
@@ -62,6 +63,73 @@ HWND CreateChildWindow(HWND parent, int x, int y, int width, int height) {
 void DestroyHostWindow(HWND window) {
     if (window) DestroyWindow(window);
     PumpMessages();
+}
+
+namespace {
+
+const char kForeignVariable[] = "KESTRA_TEST_FOREIGN_WINDOW";
+HANDLE foreignProcess = nullptr, foreignInput = nullptr;
+
+// This program started by CreateForeignWindow: the window, its handle on
+// stdout, pumped until the parent closes stdin; the tests never run.
+const bool foreignWindowHost = [] {
+    char size[32] = {};
+    if (!GetEnvironmentVariableA(kForeignVariable, size, sizeof size)) return false;
+    int width = 0, height = 0;
+    if (std::sscanf(size, "%dx%d", &width, &height) != 2) ExitProcess(2);
+    const HWND window = CreateHostWindow(width, height);
+    std::printf("%llu\n", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)));
+    std::fflush(stdout);
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD available = 0;
+    while (PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr)) {
+        PumpMessages();
+        Sleep(10);
+    }
+    ExitProcess(0);
+}();
+
+}  // namespace
+
+HWND CreateForeignWindow(int clientWidth, int clientHeight) {
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE childInput = nullptr, childOutput = nullptr, output = nullptr;
+    if (!CreatePipe(&childInput, &foreignInput, &inherited, 0)) return nullptr;
+    if (!CreatePipe(&output, &childOutput, &inherited, 0)) return nullptr;
+    SetHandleInformation(foreignInput, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
+    char path[MAX_PATH] = {}, size[32] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::snprintf(size, sizeof size, "%dx%d", clientWidth, clientHeight);
+    STARTUPINFOA start = {};
+    start.cb = sizeof start;
+    start.dwFlags = STARTF_USESTDHANDLES;
+    start.hStdInput = childInput;
+    start.hStdOutput = childOutput;
+    start.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION started = {};
+    SetEnvironmentVariableA(kForeignVariable, size);
+    const BOOL ok = CreateProcessA(path, nullptr, nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                   &start, &started);
+    SetEnvironmentVariableA(kForeignVariable, nullptr);
+    CloseHandle(childInput);
+    CloseHandle(childOutput);
+    char line[32] = {};
+    DWORD got = 0;
+    for (DWORD n = 0; ok && got + 1 < sizeof line && line[got ? got - 1 : 0] != '\n'; got += n)
+        if (!ReadFile(output, line + got, 1, &n, nullptr) || n == 0) break;
+    CloseHandle(output);
+    if (!ok) return nullptr;
+    CloseHandle(started.hThread);
+    foreignProcess = started.hProcess;
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(line, nullptr, 10)));
+}
+
+void EndForeignWindow() {
+    if (foreignInput) CloseHandle(foreignInput);
+    if (foreignProcess) WaitForSingleObject(foreignProcess, 10000);
+    if (foreignProcess) CloseHandle(foreignProcess);
+    foreignInput = foreignProcess = nullptr;
 }
 
 void ResizeHostWindow(HWND window, int clientWidth, int clientHeight) {
@@ -201,6 +269,10 @@ HWND CreateChildWindow(HWND parent, int x, int y, int width, int height) {
 void DestroyHostWindow(HWND window) {
     if (window) kplat_destroy_window(window);
 }
+
+HWND CreateForeignWindow(int, int) { return nullptr; }
+
+void EndForeignWindow() {}
 
 void ResizeHostWindow(HWND window, int clientWidth, int clientHeight) {
     kplat_resize_window(window, clientWidth, clientHeight);

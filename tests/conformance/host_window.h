@@ -18,6 +18,11 @@ HWND CreateHostWindow(int clientWidth, int clientHeight, int x = 40, int y = 40)
 // same place on the desktop.
 HWND CreateChildWindow(HWND parent, int x, int y, int width, int height);
 void DestroyHostWindow(HWND window);
+// A window like CreateHostWindow's, made and pumped by a child process of this
+// one, at (40, 40); null where there is no other process to make it. One at a
+// time: EndForeignWindow ends the process, and with it the window.
+HWND CreateForeignWindow(int clientWidth, int clientHeight);
+void EndForeignWindow();
 // Resizes the client area, keeping the 1-pixel border.
 void ResizeHostWindow(HWND window, int clientWidth, int clientHeight);
 
