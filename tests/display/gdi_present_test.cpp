@@ -73,6 +73,8 @@ const PresentCase kPresentCases[] = {
     {"width 318", 318, 16, 318, 16, false, {}, 1, 1},
     {"width 642", 642, 12, 642, 12, false, {}, 0, 1},
     {"width 6 cropped", 6, 8, 3, 4, true, {1, 2, 4, 6}, 1, 1},
+    // Rows pair from the top, as in the frame's own chroma: the odd row is the last.
+    {"odd height pairs from the top", 34, 25, 34, 24, true, {0, 0, 34, 24}, 0, 1},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, GdiPresentTest, ::testing::ValuesIn(kPresentCases), CaseName);
