@@ -245,6 +245,7 @@ run_tool_checks() {
     }
     for preset in mingw32 mingw64; do
         tools_check_archive "$preset" || { failed_tools=1; continue; }
+        [ "$preset" = mingw32 ] && [ "${wine_runs_32:-1}" = 0 ] && continue
         tools_run_example "$preset" "$sdk" || failed_tools=1
         tools_run_play "$preset" "$sdk" builtin rgb565 "" || failed_tools=1
         tools_run_play "$preset" "$sdk" builtin gdi "ddraw=d" || failed_tools=1
