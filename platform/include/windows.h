@@ -95,6 +95,9 @@ typedef intptr_t(WINAPI *FARPROC)(void);
 #endif
 #define MAX_PATH 260
 #define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
 
 #define S_OK ((HRESULT)0)
 #define S_FALSE ((HRESULT)1)
@@ -287,6 +290,11 @@ KPLAT_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 KPLAT_API BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR moduleName, HMODULE *module);
 KPLAT_API __attribute__((noreturn)) void WINAPI FreeLibraryAndExitThread(HMODULE module,
                                                                          DWORD exitCode);
+KPLAT_API HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset,
+                                     BOOL initialState, LPCSTR name);
+KPLAT_API BOOL WINAPI SetEvent(HANDLE event);
+KPLAT_API BOOL WINAPI ResetEvent(HANDLE event);
+KPLAT_API DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 KPLAT_API HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
                                      LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
                                      LPDWORD threadId);

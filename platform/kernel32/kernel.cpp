@@ -1,14 +1,16 @@
-// Kernel subset: critical sections, interlocked counters, time, threads, the
-// process path, profile (INI) reading and run-time module loading.
+// Kernel subset: critical sections, events, interlocked counters, time,
+// threads, the process path, profile (INI) reading and run-time module loading.
 #include "internal.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <dlfcn.h>
+#include <map>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sstream>
@@ -158,6 +160,24 @@ bool ReadProfileString(const char *section, const char *key, const char *fileNam
     return false;
 }
 
+// An event, shared by the table and each wait on it, so a close during a
+// wait leaves the waiter a live object that is never set again.
+struct Event {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool manualReset;
+    bool signalled;
+};
+
+std::mutex eventsLock;
+std::map<uintptr_t, std::shared_ptr<Event>> events;
+
+std::shared_ptr<Event> FindEvent(HANDLE handle) {
+    std::lock_guard<std::mutex> hold(eventsLock);
+    auto found = events.find(reinterpret_cast<uintptr_t>(handle));
+    return found == events.end() ? nullptr : found->second;
+}
+
 }  // namespace
 
 uintptr_t kplat::NewHandle() {
@@ -230,7 +250,75 @@ DWORD WINAPI GetLastError(void) { return lastError; }
 
 void WINAPI SetLastError(DWORD error) { lastError = error; }
 
-BOOL WINAPI CloseHandle(HANDLE handle) { return handle != nullptr; }
+// Events are the only handles with state; any other handle closes as a no-op.
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    if (!handle) return FALSE;
+    std::lock_guard<std::mutex> hold(eventsLock);
+    if (events.erase(reinterpret_cast<uintptr_t>(handle)) != 0)
+        kplat::CountObject(KPLAT_OBJ_EVENT, -1);
+    return TRUE;
+}
+
+// Unnamed events only: the library shares none between processes.
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState,
+                           LPCSTR name) {
+    if (name || kplat::ShouldFail("CreateEventA")) {
+        SetLastError(name ? 87 : 8);
+        return nullptr;
+    }
+    auto event = std::make_shared<Event>();
+    event->manualReset = manualReset != FALSE;
+    event->signalled = initialState != FALSE;
+    const uintptr_t handle = kplat::NewHandle();
+    std::lock_guard<std::mutex> hold(eventsLock);
+    events.emplace(handle, std::move(event));
+    kplat::CountObject(KPLAT_OBJ_EVENT, 1);
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+BOOL WINAPI SetEvent(HANDLE handle) {
+    const std::shared_ptr<Event> event = FindEvent(handle);
+    if (!event) {
+        SetLastError(6);  // ERROR_INVALID_HANDLE
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> hold(event->lock);
+    event->signalled = true;
+    // A manual-reset event releases every waiter; an auto-reset one, one.
+    if (event->manualReset)
+        event->changed.notify_all();
+    else
+        event->changed.notify_one();
+    return TRUE;
+}
+
+BOOL WINAPI ResetEvent(HANDLE handle) {
+    const std::shared_ptr<Event> event = FindEvent(handle);
+    if (!event) {
+        SetLastError(6);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> hold(event->lock);
+    event->signalled = false;
+    return TRUE;
+}
+
+// Events only. A satisfied wait on an auto-reset event resets it.
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    const std::shared_ptr<Event> event = FindEvent(handle);
+    if (!event) {
+        SetLastError(6);
+        return WAIT_FAILED;
+    }
+    std::unique_lock<std::mutex> hold(event->lock);
+    const auto set = [&] { return event->signalled; };
+    if (milliseconds == INFINITE)
+        event->changed.wait(hold, set);
+    else if (!event->changed.wait_for(hold, std::chrono::milliseconds(milliseconds), set))
+        return WAIT_TIMEOUT;
+    if (!event->manualReset) event->signalled = false;
+    return WAIT_OBJECT_0;
+}
 
 // Threads start at once and detached; the handle is only something to close.
 // The library asks for neither creation flags nor the thread's id.

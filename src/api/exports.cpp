@@ -24,6 +24,10 @@ KestraResult Open(Handle *handle, Args... args) {
     if (!handle) return kNullHandle;
     Class *object = new (std::nothrow) Class(args...);
     if (!object) return kNoMemory;
+    if (!object->Made()) {
+        kestra::LetGo(object);
+        return kNoMemory;
+    }
     *handle = reinterpret_cast<Handle>(object);
     return kOk;
 }
@@ -58,9 +62,7 @@ KestraResult KESTRA_API KESTRA_DWOpenDraw(KestraDisplay *display) {
 }
 
 KestraResult KESTRA_API KESTRA_DWCloseDraw(KestraDisplay display) {
-    if (!display) return kNullHandle;
-    DrawWindow::Close(Object(display));
-    return kOk;
+    return Call(display, &DrawWindow::Close);
 }
 
 KestraResult KESTRA_API KESTRA_DWSetHwnd(KestraDisplay display, HWND window) {
@@ -93,8 +95,8 @@ KestraResult KESTRA_API KESTRA_DWDrawYUV420(KestraDisplay display, const uint8_t
                                             int32_t uvStride, int32_t value6, int32_t value7,
                                             int32_t value8) {
     if (!display) return kNullHandle;
-    return DrawWindow::Draw(Object(display),
-                            kestra::FrameArgs{y, yStride, u, v, uvStride, value6, value7, value8});
+    return Object(display)->DrawFrame(
+        kestra::FrameArgs{y, yStride, u, v, uvStride, value6, value7, value8});
 }
 
 KestraResult KESTRA_API KESTRA_DWSetOSDText(KestraDisplay display, int32_t index, const char *text,
@@ -119,9 +121,7 @@ KestraResult KESTRA_API KESTRA_DWSetColorSpace(KestraDisplay display, int32_t ma
 KestraResult KESTRA_API KESTRA_WVOpenWave(KestraWave *wave) { return Open<WavePlayer>(wave); }
 
 KestraResult KESTRA_API KESTRA_WVCloseWave(KestraWave wave) {
-    if (!wave) return kNullHandle;
-    WavePlayer::Close(Object(wave));
-    return kOk;
+    return Call(wave, &WavePlayer::Close);
 }
 
 KestraResult KESTRA_API KESTRA_WVSetWaveFormat(KestraWave wave, const tWAVEFORMATEX *format,

@@ -9,18 +9,53 @@
 namespace kestra {
 
 namespace {
-constexpr int kCloseWaitPolls = 20;
-constexpr DWORD kCloseWaitMs = 100;
-constexpr DWORD kRefillWaitMs = 10;
+
+// How long a stop waits for the device's close report: a device that never
+// sends it (a driver gone with the hardware) must not hang the host.
+constexpr DWORD kCloseWaitMs = 2000;
 constexpr uint32_t kMaxVolume = 100;
 
-// The player whose write callback this thread is running, if any.
-thread_local const WavePlayer *callbackOf = nullptr;
-}  // namespace
+// The write callbacks running now, one frame each on the stack of the refill
+// that runs it: a call looks here to know whether its thread is inside a
+// write callback, and whose. A thread runs at most a few nested ones.
+class RunningCallbacks {
+public:
+    struct Frame {
+        DWORD thread;
+        const WavePlayer *player;
+        Frame *next;
+    };
 
-void WaveLink::Release() {
-    if (owners.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
-}
+    void Push(Frame *frame) {
+        AutoLock hold(lock);
+        frame->next = top;
+        top = frame;
+    }
+    void Pop(Frame *frame) {
+        AutoLock hold(lock);
+        for (Frame **at = &top; *at; at = &(*at)->next)
+            if (*at == frame) {
+                *at = frame->next;
+                return;
+            }
+    }
+    // Whether this thread is inside `player`'s callback, or any when null.
+    bool Inside(const WavePlayer *player) {
+        const DWORD thread = GetCurrentThreadId();
+        AutoLock hold(lock);
+        for (const Frame *frame = top; frame; frame = frame->next)
+            if (frame->thread == thread && (!player || frame->player == player)) return true;
+        return false;
+    }
+
+private:
+    CritSection lock;
+    Frame *top = nullptr;
+};
+
+RunningCallbacks running;
+
+}  // namespace
 
 WavePlayer::WavePlayer() { std::memset(&waveFormat, 0, sizeof(waveFormat)); }
 
@@ -35,6 +70,7 @@ void WavePlayer::SetWaveFormat(const tWAVEFORMATEX *format, uint32_t size) {
 }
 
 void WavePlayer::SetWriteCallback(void *user, KestraWriteWaveCallback callback) {
+    AutoLock hold(callbackLock);
     callbackUser = user;
     writeCallback = callback;
 }
@@ -90,7 +126,7 @@ void WavePlayer::CloseFailedDevice() {
 }
 
 void WavePlayer::Play() {
-    if (!HandedOffStopDone()) return;
+    if (!HandOffDone()) return;
     if (state.load() == WavePlaying) return;
     if (!AllocateBuffers()) return;
     WaveLink *newLink = new (std::nothrow) WaveLink(this);
@@ -98,13 +134,18 @@ void WavePlayer::Play() {
         ReleaseBuffers();
         return;
     }
+    newLink->Hold();  // the device's share, let go at its close report
     // Only the record is stored, so the device must not look for extra bytes.
     WAVEFORMATEX format = waveFormat;
     format.cbSize = 0;
     waveOut = nullptr;
+    closed.Reset();
     if (waveOutOpen(&waveOut, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&WaveOutProc),
                     reinterpret_cast<DWORD_PTR>(newLink), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
-        delete newLink;  // a device that did not open never reports
+        // A device that did not open never reports: both shares go here.
+        LetGo(newLink);
+        LetGo(newLink);
+        closed.Set();
         waveOut = nullptr;
         ReleaseBuffers();
         return;
@@ -115,7 +156,6 @@ void WavePlayer::Play() {
         ReleaseBuffers();
         return;
     }
-    stopRequested.store(0);
     paused.store(0, std::memory_order_relaxed);
     // Playing before the first write, so both first buffers get refilled.
     state.store(WavePlaying);
@@ -123,26 +163,28 @@ void WavePlayer::Play() {
     waveOutWrite(waveOut, &waveHeaders[1], sizeof(WAVEHDR));
 }
 
-bool WavePlayer::OnCallbackThread() const { return callbackOf == this; }
-
 void WavePlayer::Stop() {
-    if (OnCallbackThread()) return;
-    if (callbackOf) {
+    if (running.Inside(this)) return;
+    if (running.Inside(nullptr)) {
         StopFromCallback();
         return;
     }
-    HandedOffStopDone();  // waits: this is no callback
+    HandOffDone();  // waits: this is no callback
     if (state.load() != WavePlaying) return;
-    stopRequested.store(1);
     LetGoOfDevice();
 }
 
 void WavePlayer::LetGoOfDevice() {
-    while (refillsInProgress.load() != 0) Sleep(kRefillWaitMs);
+    // A refill checks the state before it starts; one under way holds the
+    // link's lock, so taking it once waits for that refill to finish.
     state.store(WaveStopping);
+    if (link) {
+        link->lock.Enter();
+        link->lock.Leave();
+    }
     waveOutReset(waveOut);
     waveOutClose(waveOut);
-    for (int i = 0; i < kCloseWaitPolls && state.load() != WaveClosed; ++i) Sleep(kCloseWaitMs);
+    closed.Wait(kCloseWaitMs);
     DetachLink();
     ReleaseBuffers();
     waveOut = nullptr;
@@ -153,21 +195,23 @@ void WavePlayer::LetGoOfDevice() {
 // that part moves to a thread of its own. No refill starts once this returns.
 void WavePlayer::StopFromCallback() {
     if (state.load() != WavePlaying) return;
-    stopRequested.store(1);
     state.store(WaveStopping);
-    handOff.store(HandedOff);
+    letGoDone.Reset();
     if (StartHandOffThread()) return;
-    handOff.store(NotHandedOff);
+    letGoDone.Set();
     LetGoOfDevice();  // no thread to be had: wait here, as before
 }
 
 bool WavePlayer::StartHandOffThread() {
-    // The thread holds the library loaded, however soon the host unloads it.
+    // The thread holds the library loaded, however soon the host unloads it,
+    // and the player, however soon the host closes it.
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                             reinterpret_cast<LPCSTR>(&HandOffMain), &handOffModule))
         return false;
+    Hold();
     HANDLE thread = CreateThread(nullptr, 0, &HandOffMain, this, 0, nullptr);
     if (!thread) {
+        LetGo(this);  // the host's reference is still held: this never deletes
         FreeLibrary(handOffModule);
         return false;
     }
@@ -179,36 +223,33 @@ DWORD WINAPI WavePlayer::HandOffMain(LPVOID param) {
     WavePlayer *player = static_cast<WavePlayer *>(param);
     HMODULE module = player->handOffModule;
     player->LetGoOfDevice();
-    if (player->handOff.exchange(NotHandedOff) == HandedOffThenDelete) delete player;
+    player->letGoDone.Set();
+    LetGo(player);
     FreeLibraryAndExitThread(module, 0);
 }
 
-// False while a stop handed to its own thread still runs. A callback may not
-// wait for it (that stop may be waiting for the callback); any other thread does.
-bool WavePlayer::HandedOffStopDone() {
-    while (handOff.load() != NotHandedOff) {
-        if (callbackOf) return false;
-        Sleep(kRefillWaitMs);
-    }
-    return true;
+bool WavePlayer::HandOffDone() {
+    if (letGoDone.IsSet()) return true;
+    if (running.Inside(nullptr)) return false;
+    return letGoDone.Wait(INFINITE);
 }
 
 // After this no device callback is inside the player, and none will enter.
 void WavePlayer::DetachLink() {
     if (!link) return;
-    link->player.store(nullptr);
-    while (link->busy.load() != 0) Sleep(1);
-    link->Release();
+    {
+        AutoLock hold(link->lock);
+        link->player = nullptr;
+    }
+    LetGo(link);
     link = nullptr;
 }
 
-void WavePlayer::Close(WavePlayer *player) {
-    if (player->OnCallbackThread()) return;
-    player->Stop();
-    // A stop still letting go on a thread of its own deletes the player when done.
-    uint8_t running = HandedOff;
-    if (player->handOff.compare_exchange_strong(running, HandedOffThenDelete)) return;
-    delete player;
+void WavePlayer::Close() {
+    if (running.Inside(this)) return;
+    Stop();
+    // A stop still letting go on a thread of its own holds the player until it is done.
+    LetGo(this);
 }
 
 void WavePlayer::Pause(int32_t pause) { paused.store(pause, std::memory_order_relaxed); }
@@ -226,46 +267,49 @@ void CALLBACK WavePlayer::WaveOutProc(HWAVEOUT device, UINT message, DWORD_PTR i
                                       DWORD_PTR param1, DWORD_PTR) {
     WaveLink *link = reinterpret_cast<WaveLink *>(instance);
     if (!link) return;
-    link->busy.fetch_add(1);
-    if (WavePlayer *player = link->player.load()) player->OnMessage(device, message, param1);
-    link->busy.fetch_sub(1);
-    if (message == WOM_CLOSE) link->Release();  // the device's share; link may be gone now
+    {
+        AutoLock hold(link->lock);
+        if (link->player) link->player->OnMessage(device, message, param1);
+    }
+    if (message == WOM_CLOSE) LetGo(link);  // the device's share
 }
 
 void WavePlayer::OnMessage(HWAVEOUT device, UINT message, DWORD_PTR param) {
     if (message == WOM_DONE) {
         WAVEHDR *header = reinterpret_cast<WAVEHDR *>(param);
         if (header != &waveHeaders[0] && header != &waveHeaders[1]) return;
-        if (state.load() == WavePlaying) RefillBuffer(header);
+        if (state.load() == WavePlaying) RefillBuffer(device, header);
     } else if (message == WOM_CLOSE) {
         waveOutUnprepareHeader(device, &waveHeaders[0], sizeof(WAVEHDR));
         waveOutUnprepareHeader(device, &waveHeaders[1], sizeof(WAVEHDR));
         state.store(WaveClosed);
+        closed.Set();
     }
 }
 
-void WavePlayer::RefillBuffer(WAVEHDR *header) {
-    // Counted before the test: once stop has seen no refill under way, every
-    // later one sees stopRequested and touches nothing.
-    refillsInProgress.fetch_add(1);
-    if (stopRequested.load() == 0) {
-        uint8_t *data = reinterpret_cast<uint8_t *>(header->lpData);
-        if (paused.load(std::memory_order_relaxed) != 0)
-            std::memset(data, kWaveFillByte, playSize);
-        else
-            FillFromHost(data, playSize);
-        waveOutWrite(waveOut, header, sizeof(WAVEHDR));
-    }
-    refillsInProgress.fetch_sub(1);
+void WavePlayer::RefillBuffer(HWAVEOUT device, WAVEHDR *header) {
+    uint8_t *data = reinterpret_cast<uint8_t *>(header->lpData);
+    if (paused.load(std::memory_order_relaxed) != 0)
+        std::memset(data, kWaveFillByte, playSize);
+    else
+        FillFromHost(data, playSize);
+    waveOutWrite(device, header, sizeof(WAVEHDR));
 }
 
 void WavePlayer::FillFromHost(uint8_t *data, uint32_t size) {
+    KestraWriteWaveCallback callback;
+    void *user;
+    {
+        AutoLock hold(callbackLock);
+        callback = writeCallback;
+        user = callbackUser;
+    }
     int64_t count = 0;
-    if (writeCallback) {
-        const WavePlayer *outer = callbackOf;
-        callbackOf = this;
-        count = writeCallback(data, size, callbackUser);
-        callbackOf = outer;
+    if (callback) {
+        RunningCallbacks::Frame frame{GetCurrentThreadId(), this, nullptr};
+        running.Push(&frame);
+        count = callback(data, size, user);
+        running.Pop(&frame);
     }
     if (count < 0) count = 0;
     if (count >= static_cast<int64_t>(size)) {

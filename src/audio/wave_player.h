@@ -1,4 +1,10 @@
 // WavePlayer: double-buffered PCM output pulled from the host.
+//
+// Life (core/shared.h): the host's handle holds one reference, and so does
+// the thread a stop made inside a write callback hands the device to. Each
+// opened device gets a WaveLink, held by the player and by the device until
+// its close report, so a report that comes after the player let go finds no
+// player rather than freed memory.
 #pragma once
 
 #include <windows.h>
@@ -7,40 +13,39 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/crit_section.h"
+#include "core/event.h"
+#include "core/shared.h"
 #include "kestra/kestra.h"
 
 namespace kestra {
 
 enum WaveState : uint8_t { WavePlaying = 0, WaveStopping = 1, WaveClosed = 2 };
 
-// A stop made inside a write callback runs on a thread of its own (see
-// StopFromCallback); a close made while it runs leaves the player to it.
-enum WaveHandOff : uint8_t { NotHandedOff = 0, HandedOff = 1, HandedOffThenDelete = 2 };
-
 constexpr uint8_t kWaveFillByte = 0x64;
 
 class WavePlayer;
 
-// What the device gets as its instance value: one per opened device, owned
-// by the player and by the device until its close report. A report that
-// comes after the player let go finds a null player, never freed memory.
-struct WaveLink {
+// What the device gets as its instance value.
+class WaveLink : public Shared {
+public:
     explicit WaveLink(WavePlayer *owner) : player(owner) {}
-    // seq_cst: a store-then-load handshake with busy (see DetachLink).
-    std::atomic<WavePlayer *> player;
-    // seq_cst: device callbacks that may be using the player right now.
-    std::atomic<int32_t> busy{0};
-    // acq_rel: whoever lets go last deletes the link.
-    std::atomic<int32_t> owners{2};
-    void Release();
+
+    // Held by every device callback while it uses the player, so taking it
+    // waits for a refill under way.
+    CritSection lock;
+    // Under lock: null once the player let go of this device.
+    WavePlayer *player;
 };
 
-class WavePlayer {
+class WavePlayer : public Shared {
 public:
     WavePlayer();
-    ~WavePlayer();
     WavePlayer(const WavePlayer &) = delete;
     WavePlayer &operator=(const WavePlayer &) = delete;
+
+    // False when the platform had no events to give; the player is then never handed out.
+    bool Made() const { return closed.Made() && letGoDone.Made(); }
 
     void SetWaveFormat(const tWAVEFORMATEX *format, uint32_t size);
     void SetWriteCallback(void *user, KestraWriteWaveCallback callback);
@@ -51,55 +56,67 @@ public:
     void Stop();
     void Pause(int32_t pause);
     void SetVolume(uint32_t volume);
-    // Stops, then destroys and frees the player, or leaves that to the thread
-    // letting go of its device; refused, like Stop, from inside the write callback.
-    static void Close(WavePlayer *player);
+    // Stops, then lets go of the host's reference; refused, like Stop, from
+    // inside the write callback.
+    void Close();
 
     // The device callback; instance is a WaveLink.
     static void CALLBACK WaveOutProc(HWAVEOUT device, UINT message, DWORD_PTR instance,
                                      DWORD_PTR param1, DWORD_PTR param2);
 
 private:
-    // The records the device holds while playing; WOM_DONE names a buffer by their address.
-    WAVEHDR waveHeaders[2];
-    // seq_cst: written on both sides; WaveClosed publishes the unprepared headers.
+    friend void LetGo<WavePlayer>(WavePlayer *);
+    ~WavePlayer();
+
+    // ---- Any thread ----
+    // seq_cst: a stop's store and a refill's load decide together whether
+    // that refill may start; WaveClosed comes from the device's close report.
     std::atomic<uint8_t> state{WaveClosed};
-    HWAVEOUT waveOut = nullptr;
-    int32_t shortFillCount = 0;  // device side only
-    uint8_t *buffers[2] = {nullptr, nullptr};
-    uint32_t bufferSize = 1280;
     // relaxed: only chooses fill or the host's samples; publishes no data.
     std::atomic<int32_t> paused{0};
-    // seq_cst: pairs with stopRequested in a store-then-load handshake.
-    std::atomic<int32_t> refillsInProgress{0};
-    // seq_cst: see refillsInProgress.
-    std::atomic<int32_t> stopRequested{0};
-    WAVEFORMATEX waveFormat;
+    // Set by the device's close report: the headers are unprepared.
+    Event closed{Event::ManualReset, true};
+    // Set while no stop handed to a thread of its own is letting go of the
+    // device; the host's calls other than from a callback wait for it.
+    Event letGoDone{Event::ManualReset, true};
+
+    // ---- Under callbackLock, any thread: the host's callback and its value, as one pair ----
+    CritSection callbackLock;
     KestraWriteWaveCallback writeCallback = nullptr;
     void *callbackUser = nullptr;
 
-    // Size of the buffers as allocated by the current play: refills use it,
-    // so a size set while playing takes effect at the next play.
-    uint32_t playSize = 0;
-    WaveLink *link = nullptr;  // of the open device, until stop lets go
-    // seq_cst: the thread a stop was handed to sets NotHandedOff last, which
-    // publishes the device as let go; HandedOffThenDelete hands it the player.
-    std::atomic<uint8_t> handOff{NotHandedOff};
+    // ---- The host's calls (one thread at a time), or the thread a stop was
+    // handed to while those calls wait for letGoDone ----
+    WAVEFORMATEX waveFormat;
+    uint32_t bufferSize = 1280;
+    HWAVEOUT waveOut = nullptr;
+    WaveLink *link = nullptr;         // of the open device, until stop lets go
     HMODULE handOffModule = nullptr;  // this library, held loaded by that thread
+    // Written before the device opens, read by its refills until it lets go:
+    // the records the device holds (WOM_DONE names a buffer by their address),
+    // the buffers, and their size as allocated, so a size set while playing
+    // takes effect at the next play.
+    WAVEHDR waveHeaders[2];
+    uint8_t *buffers[2] = {nullptr, nullptr};
+    uint32_t playSize = 0;
+
+    // ---- The device's thread, under the link's lock ----
+    int32_t shortFillCount = 0;
 
     void OnMessage(HWAVEOUT device, UINT message, DWORD_PTR param);
-    void RefillBuffer(WAVEHDR *header);
+    void RefillBuffer(HWAVEOUT device, WAVEHDR *header);
     void FillFromHost(uint8_t *data, uint32_t size);
     bool AllocateBuffers();
     void ReleaseBuffers();
     bool PrepareHeaders();
     void CloseFailedDevice();
     void DetachLink();
-    bool OnCallbackThread() const;
     void LetGoOfDevice();
     void StopFromCallback();
     bool StartHandOffThread();
-    bool HandedOffStopDone();
+    // Waits for a stop handed to its own thread; false, without waiting, from
+    // inside a write callback (that stop may be waiting for this one).
+    bool HandOffDone();
     static DWORD WINAPI HandOffMain(LPVOID param);
 };
 

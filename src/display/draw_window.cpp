@@ -1,6 +1,6 @@
-// DrawWindow: set-up, setters, OSD text and the draw call, which hands the
-// presenter what the frame needs; the OSD painter; and the host's callback,
-// with its guard.
+// DrawWindow: set-up, setters, OSD text, the queue of calls a draw in
+// progress defers, and the draw call, which hands the presenter what the
+// frame needs; the OSD painter; and the host's callback.
 #include "display/draw_window.h"
 
 #include <cstdint>
@@ -39,36 +39,36 @@ bool InsideFrame(const RECT &rect, int32_t width, int32_t height) {
 }
 
 DrawWindow::~DrawWindow() {
+    while (QueuedCall *call = queueHead) {
+        queueHead = call->next;
+        delete call;
+    }
     if (presenter) presenter->Release();
-    if (state.windowDC) ReleaseDC(state.hwnd, state.windowDC);
+    if (windowDC) ReleaseDC(hwnd, windowDC);
 }
 
-void DrawWindow::Close(DrawWindow *display) {
-    if (display->InCallback())
-        display->Submit(QueuedCall{QueuedCall::Kind::Close, nullptr, 0, 0, false, {}});
-    else
-        delete display;
+void DrawWindow::Close() {
+    closed = true;
+    LetGo(this);
 }
 
 void DrawWindow::SetHwnd(HWND window) {
-    Submit(QueuedCall{QueuedCall::Kind::Window, window, 0, 0, false, {}});
+    Submit(QueuedCall{QueuedCall::Kind::Window, window, 0, 0, false, {}, nullptr});
 }
 
 void DrawWindow::UpdateWindowRect() {
-    Submit(QueuedCall{QueuedCall::Kind::Adjust, nullptr, 0, 0, false, {}});
+    Submit(QueuedCall{QueuedCall::Kind::Adjust, nullptr, 0, 0, false, {}, nullptr});
 }
 
 int32_t DrawWindow::InitDraw(int32_t width, int32_t height) {
-    Submit(QueuedCall{QueuedCall::Kind::Init, nullptr, width, height, false, {}});
+    Submit(QueuedCall{QueuedCall::Kind::Init, nullptr, width, height, false, {}, nullptr});
     return 0;
 }
 
 void DrawWindow::FreeDraw() {
-    Submit(QueuedCall{QueuedCall::Kind::Free, nullptr, 0, 0, false, {}});
+    Submit(QueuedCall{QueuedCall::Kind::Free, nullptr, 0, 0, false, {}, nullptr});
 }
 
-// A crop set from inside the callback, or behind a queued set-up, is checked
-// against the frame size that set-up leaves; otherwise it takes effect at once.
 bool DrawWindow::SetColourSpace(int32_t matrix, int32_t range) {
     const colour::Record *record = colour::Find(matrix, range);
     if (!record) return false;
@@ -77,77 +77,108 @@ bool DrawWindow::SetColourSpace(int32_t matrix, int32_t range) {
 }
 
 void DrawWindow::SetPlayRect(const RECT *rect) {
-    if (!InCallback() && QueueEmpty()) {
+    if (!OnDrawingThread() && QueueEmpty()) {
         ApplyPlayRect(rect);
         return;
     }
     Submit(QueuedCall{QueuedCall::Kind::Crop, nullptr, 0, 0, rect != nullptr,
-                      rect ? *rect : RECT{0, 0, 0, 0}});
+                      rect ? *rect : RECT{0, 0, 0, 0}, nullptr});
 }
 
-void DrawWindow::SetDisplayCallback(void *user, KestraDisplayCallback callback) {
-    state.callbackUser = user;
-    state.displayCallback = callback;
+void DrawWindow::SetDisplayCallback(void *user, KestraDisplayCallback function) {
+    AutoLock hold(settingsLock);
+    callback = HostCallback{function, user};
 }
 
 // A host moving its window while another thread draws must not free what the
 // draw uses, nor wait for it: the draw may be inside the host's callback, or
 // in a platform call that waits for this very thread's messages.
 void DrawWindow::Submit(const QueuedCall &call) {
+    const bool drawing = OnDrawingThread();
     {
         AutoLock hold(queueLock);
-        using Kind = QueuedCall::Kind;
         // A call that only replaces the one before it stands for both; the
-        // first entry may be running, so it is never replaced.
-        const bool replaces = queued > 1 && queue[queued - 1].kind == call.kind &&
-                              call.kind != Kind::Init && call.kind != Kind::Close;
-        // A close finding the queue full takes the last place: nothing after it matters.
-        const bool full = queued == kQueueLength;
-        if (replaces || (full && call.kind == Kind::Close))
-            queue[queued - 1] = call;
-        else if (!full)
-            queue[queued++] = call;
+        // first entry may be running, so it is never replaced. A set-up is
+        // never replaced: a crop behind it was checked against its size.
+        if (queueTail && queueTail != queueHead && queueTail->kind == call.kind &&
+            call.kind != QueuedCall::Kind::Init) {
+            QueuedCall *const next = queueTail->next;
+            *queueTail = call;
+            queueTail->next = next;
+        } else if (QueuedCall *node = new (std::nothrow) QueuedCall(call)) {
+            node->next = nullptr;
+            (queueTail ? queueTail->next : queueHead) = node;
+            queueTail = node;
+        } else if (drawing) {
+            callLost = true;
+            return;
+        } else {
+            // No memory for the queue: wait for the draw, then make the call.
+            hold.Release();
+            Hold();
+            EnterDraw();
+            RunQueued();
+            Apply(call);
+            LeaveDraw();
+            LetGo(this);
+            return;
+        }
     }
-    if (InCallback() || !drawLock.TryEnter()) return;
-    // A close is queued only from inside the callback, and the draw that ran
-    // it makes the close: none is ahead of this call.
-    LeaveDraw();
+    if (drawing) return;
+    // Held while making the calls: a close racing them frees the display after.
+    Hold();
+    if (drawLock.TryEnter()) {
+        drawingThread = GetCurrentThreadId();
+        LeaveDraw();
+    }
+    LetGo(this);
 }
 
 bool DrawWindow::QueueEmpty() {
     AutoLock hold(queueLock);
-    return queued == 0;
+    return queueHead == nullptr;
+}
+
+void DrawWindow::EnterDraw() {
+    drawLock.Enter();
+    drawingThread = GetCurrentThreadId();
 }
 
 // Each call leaves the queue only once it is made, so a crop set meanwhile
-// from another thread queues behind it.
-bool DrawWindow::RunQueued() {
+// from another thread queues behind it. After a close nothing is made.
+void DrawWindow::RunQueued() {
     for (;;) {
-        QueuedCall call;
+        QueuedCall *call;
         {
             AutoLock hold(queueLock);
-            if (queued == 0) return false;
-            call = queue[0];
-            if (call.kind == QueuedCall::Kind::Close) {
-                queued = 0;
-                return true;
-            }
+            call = queueHead;
+            if (!call) break;
         }
-        Apply(call);
+        if (!closed) Apply(*call);
         AutoLock hold(queueLock);
-        std::memmove(&queue[0], &queue[1], sizeof(QueuedCall) * size_t(queued - 1));
-        --queued;
+        queueHead = call->next;
+        if (!queueHead) queueTail = nullptr;
+        delete call;
     }
+    {
+        AutoLock hold(queueLock);
+        if (!callLost) return;
+        callLost = false;
+    }
+    SetUpPresenter(0, 0);
+    SetFrameSize(0, 0);
+    initialised = false;
 }
 
 // A call queued after the last look, while drawLock was still held, is made
 // here too: nothing stays queued once no draw is running.
-bool DrawWindow::LeaveDraw() {
+void DrawWindow::LeaveDraw() {
     for (;;) {
-        const bool close = RunQueued();
+        RunQueued();
+        drawingThread = 0;
         drawLock.Leave();
-        if (close) return true;
-        if (QueueEmpty() || !drawLock.TryEnter()) return false;
+        if (QueueEmpty() || !drawLock.TryEnter()) return;
+        drawingThread = GetCurrentThreadId();
     }
 }
 
@@ -157,7 +188,7 @@ void DrawWindow::Apply(const QueuedCall &call) {
             ApplyWindow(call.window);
             break;
         case QueuedCall::Kind::Adjust:
-            if (WindowAlive()) GetWindowRect(state.hwnd, &state.windowRect);
+            if (WindowAlive()) GetWindowRect(hwnd, &windowRect);
             break;
         case QueuedCall::Kind::Init:
             ApplyInit(call.width, call.height);
@@ -168,39 +199,37 @@ void DrawWindow::Apply(const QueuedCall &call) {
         case QueuedCall::Kind::Crop:
             ApplyPlayRect(call.hasRect ? &call.rect : nullptr);
             break;
-        case QueuedCall::Kind::Close:
-            break;
     }
 }
 
 // A window destroyed under the display counts as none.
-bool DrawWindow::WindowAlive() { return state.hwnd && IsWindow(state.hwnd); }
+bool DrawWindow::WindowAlive() { return hwnd && IsWindow(hwnd); }
 
 void DrawWindow::ApplyWindow(HWND window) {
-    if (state.windowDC) {
-        ReleaseDC(state.hwnd, state.windowDC);
-        state.windowDC = nullptr;
+    if (windowDC) {
+        ReleaseDC(hwnd, windowDC);
+        windowDC = nullptr;
     }
-    const bool moved = window != state.hwnd || windowLost;
-    state.hwnd = window;
-    state.windowDC = GetDC(state.hwnd);
+    const bool moved = window != hwnd || windowLost;
+    hwnd = window;
+    windowDC = GetDC(hwnd);
     windowLost = !WindowAlive();
     if (windowLost || !moved) return;
-    GetWindowRect(state.hwnd, &state.windowRect);
+    GetWindowRect(hwnd, &windowRect);
     // Whatever the presenter holds (a clipper, a swap chain) belongs to the
     // old window: frames would show nowhere.
-    if (state.initialised && !(presenter && presenter->MoveTo(window)))
-        SetUpPresenter(state.frameWidth, state.frameHeight);
+    if (initialised && !(presenter && presenter->MoveTo(window)))
+        SetUpPresenter(frameWidth, frameHeight);
 }
 
 void DrawWindow::ApplyPlayRect(const RECT *rect) {
-    AutoLock lock(cropLock);
-    if (!rect || !InsideFrame(*rect, state.frameWidth, state.frameHeight)) {
-        state.playRectEnabled = 0;
+    AutoLock lock(settingsLock);
+    if (!rect || !InsideFrame(*rect, frameWidth, frameHeight)) {
+        playRectEnabled = 0;
         return;
     }
-    state.playRect = *rect;
-    state.playRectEnabled = 1;
+    playRect = *rect;
+    playRectEnabled = 1;
 }
 
 void DrawWindow::ApplyInit(int32_t width, int32_t height) {
@@ -210,12 +239,12 @@ void DrawWindow::ApplyInit(int32_t width, int32_t height) {
     if (!presenter) {
         // Not ready until a good size: nothing may draw at the wrong size.
         SetFrameSize(0, 0);
-        state.initialised = 0;
+        initialised = false;
         return;
     }
     SetFrameSize(width, height);
-    if (WindowAlive()) GetWindowRect(state.hwnd, &state.windowRect);
-    state.initialised = 1;
+    if (WindowAlive()) GetWindowRect(hwnd, &windowRect);
+    initialised = true;
 }
 
 // The old presenter leaves DirectDraw before the new one opens it, and its
@@ -223,41 +252,33 @@ void DrawWindow::ApplyInit(int32_t width, int32_t height) {
 void DrawWindow::SetUpPresenter(int32_t width, int32_t height) {
     presenter.reset();
     if (width > 0 && height > 0)
-        presenter =
-            MakePresenter(PresenterSetUp{state.hwnd, width, height, state.windowRect}, renderer);
+        presenter = MakePresenter(PresenterSetUp{hwnd, width, height, windowRect}, renderer);
 }
 
-// Under the crop's lock: SetPlayRect checks against the size from another
-// thread. A crop set for the previous size must not reach past the new frame:
+// A crop set for the previous size must not reach past the new frame:
 // surface blits would refuse it and GDI would show old pixels.
 void DrawWindow::SetFrameSize(int32_t width, int32_t height) {
-    AutoLock lock(cropLock);
-    state.frameWidth = width;
-    state.frameHeight = height;
-    if (!InsideFrame(state.playRect, width, height)) state.playRectEnabled = 0;
+    AutoLock lock(settingsLock);
+    frameWidth = width;
+    frameHeight = height;
+    if (!InsideFrame(playRect, width, height)) playRectEnabled = 0;
 }
 
-int32_t DrawWindow::Draw(DrawWindow *display, const FrameArgs &frame) {
-    bool close = false;
-    const int32_t result = display->DrawFrame(frame, &close);
-    if (close) delete display;
-    return result;
-}
-
-int32_t DrawWindow::DrawFrame(const FrameArgs &frame, bool *close) {
-    // From inside the host's callback: the frame being drawn is still in use.
-    if (InCallback()) return kDrawNotReady;
-    drawLock.Enter();
+int32_t DrawWindow::DrawFrame(const FrameArgs &frame) {
+    if (OnDrawingThread()) return kDrawNotReady;
+    Hold();
+    EnterDraw();
     // What other threads asked while the last frame was drawn.
     RunQueued();
     int32_t result = kDrawNotReady;
     if (!WindowAlive()) {
-        windowLost = state.hwnd != nullptr;
-    } else if (state.initialised && presenter && frame.y && frame.u && frame.v) {
+        windowLost = hwnd != nullptr;
+    } else if (initialised && presenter && frame.y && frame.u && frame.v) {
         // A frame without its planes is refused like one for a display not ready.
         result = Present(frame);
     }
-    *close = LeaveDraw();
+    LeaveDraw();
+    LetGo(this);
     return result;
 }
 
@@ -285,57 +306,63 @@ int32_t HostCode(Presented presented) {
 int32_t DrawWindow::Present(const FrameArgs &frame) {
     Presented presented = PresentOnce(frame);
     if (presented == Presented::SetUpAgain) {
-        SetUpPresenter(state.frameWidth, state.frameHeight);
+        SetUpPresenter(frameWidth, frameHeight);
         presented = presenter ? PresentOnce(frame) : Presented::NotShown;
     }
     return HostCode(presented);
 }
 
-// The host's callback on the composed frame, under the display's own rules:
-// the calls it makes back into the display see the drawing thread marked.
+// The host's callback on the composed frame, as it was set when the frame
+// began; the calls it makes back into the display are on the drawing thread.
 class DrawWindow::Callback : public HostDrawing {
 public:
-    Callback(DrawWindow &owner, const FrameArgs &drawn, int32_t mirrorSet)
-        : display(owner), frame(drawn), mirror(mirrorSet) {}
-    bool Wanted() const override { return display.state.displayCallback != nullptr; }
+    Callback(const HostCallback &set, uint32_t index, const FrameArgs &drawn, int32_t width,
+             int32_t height, int32_t mirrorSet)
+        : callback(set),
+          drawIndex(index),
+          frame(drawn),
+          frameWidth(width),
+          frameHeight(height),
+          mirror(mirrorSet) {}
+    bool Wanted() const override { return callback.function != nullptr; }
     void Draw(HDC dc, int32_t windowWidth, int32_t windowHeight) const override {
-        const DisplayState &set = display.state;
-        if (!set.displayCallback) return;
-        display.callbackThread = GetCurrentThreadId();
-        set.displayCallback(int32_t(display.drawIndex), dc, set.frameWidth, set.frameHeight,
-                            frame.value7, frame.value8, windowWidth, windowHeight, mirror,
-                            set.callbackUser);
-        display.callbackThread = 0;
+        if (!callback.function) return;
+        callback.function(int32_t(drawIndex), dc, frameWidth, frameHeight, frame.value7,
+                          frame.value8, windowWidth, windowHeight, mirror, callback.user);
     }
 
 private:
-    DrawWindow &display;
+    const HostCallback callback;
+    const uint32_t drawIndex;
     const FrameArgs &frame;
+    const int32_t frameWidth, frameHeight;
     const int32_t mirror;
 };
 
-// What the frame needs, taken under the display's locks: the presenter sees
-// each OSD slot and the crop as one of the values the host set.
+// What the frame needs, taken in one hold of the settings lock: the presenter
+// sees each OSD slot, the crop and the callback as one of the values the host set.
 Presented DrawWindow::PresentOnce(const FrameArgs &frame) {
     OsdPainter osd;
-    CopyOsd(&osd);
-    RECT source{0, 0, state.frameWidth, state.frameHeight};
+    RECT source{0, 0, frameWidth, frameHeight};
+    HostCallback host;
     {
-        AutoLock lock(cropLock);
-        if (state.playRectEnabled) source = state.playRect;
+        AutoLock lock(settingsLock);
+        std::memcpy(osd.slots, osdSlots, sizeof osd.slots);
+        if (playRectEnabled) source = playRect;
+        host = callback;
     }
     const int32_t mirror = mirrorMode;
-    const Callback drawing(*this, frame, mirror);
-    const WindowTarget window{state.hwnd, state.windowDC, state.windowRect};
+    const Callback drawing(host, drawIndex, frame, frameWidth, frameHeight, mirror);
+    const WindowTarget window{hwnd, windowDC, windowRect};
     return presenter->Present(
         FrameContext{frame, source, mirror == 1, *colourRecord.load(), osd, drawing, window});
 }
 
 void DrawWindow::SetOsdText(int32_t index, const char *text, int32_t x, int32_t y, int32_t anchor,
                             COLORREF colour) {
-    AutoLock lock(osdLock);
+    AutoLock lock(settingsLock);
     if (index < 0 || index >= kOsdSlotCount) return;
-    state.osdSlots[index].Set(text, x, y, anchor, colour);
+    osdSlots[index].Set(text, x, y, anchor, colour);
 }
 
 void OsdSlot::Set(const char *newText, int32_t newX, int32_t newY, int32_t newAnchor,
@@ -345,12 +372,6 @@ void OsdSlot::Set(const char *newText, int32_t newX, int32_t newY, int32_t newAn
     x = newX;
     y = newY;
     colour = newColour;
-}
-
-// Each slot whole, as one of the values the host set.
-void DrawWindow::CopyOsd(OsdPainter *osd) {
-    AutoLock lock(osdLock);
-    std::memcpy(osd->slots, state.osdSlots, sizeof osd->slots);
 }
 
 bool OsdPainter::HasText() const {

@@ -10,54 +10,51 @@
 #include <memory>
 
 #include "core/crit_section.h"
+#include "core/shared.h"
 #include "display/presenter.h"
 #include "kestra/kestra.h"
 
 namespace kestra {
 
-// The display's own record.
-struct DisplayState {
-    HWND hwnd = nullptr;
-    HDC windowDC = nullptr;
-    RECT windowRect{0, 0, 0, 0};  // the outer window rect
-    int32_t frameWidth = 0;
-    int32_t frameHeight = 0;
-    uint32_t initialised = 0;
-    KestraDisplayCallback displayCallback = nullptr;
-    void *callbackUser = nullptr;
-    OsdSlot osdSlots[kOsdSlotCount] = {};
-    uint32_t playRectEnabled = 0;
-    RECT playRect{0, 0, 0, 0};
-};
-
 // Whether a play rect is a crop of a frame of this size (draw_window.cpp).
 bool InsideFrame(const RECT &rect, int32_t width, int32_t height);
 
-// A call that would free or replace what a draw in progress uses, waiting its
-// turn: made from inside the host's callback, or from another thread while a
+// A window, set-up or crop call waiting for the draw in progress to end:
+// made on the drawing thread (from the host's callback, or from a host window
+// procedure a platform call dispatched), or from another thread while a
 // frame is drawn.
 struct QueuedCall {
-    enum class Kind : uint8_t { Window, Adjust, Init, Free, Crop, Close };
+    enum class Kind : uint8_t { Window, Adjust, Init, Free, Crop };
     Kind kind;
     HWND window;
     int32_t width, height;
     bool hasRect;
     RECT rect;
+    QueuedCall *next;
 };
 
-class DrawWindow {
+// Life (core/shared.h): the host's handle holds one reference and a draw in
+// progress another, so a close from inside the draw (the host's callback,
+// or a window procedure a platform call dispatched) or racing it frees the
+// display when the draw returns, and nothing waits for a draw.
+//
+// Threads: whoever holds drawLock is the drawing thread, a draw or a thread
+// making the queued calls. Every call that would free or replace what a draw
+// uses is queued when another thread draws or when the drawing thread itself
+// makes it, and the drawing thread makes the queued calls in order before it
+// lets go of drawLock. The queue has no bound.
+class DrawWindow : public Shared {
 public:
     // Its presenters come from `renderer`'s list.
     explicit DrawWindow(Renderer choice) : renderer(choice) {}
-    ~DrawWindow();
     DrawWindow(const DrawWindow &) = delete;
     DrawWindow &operator=(const DrawWindow &) = delete;
-    // Destroys the display. Asked from inside its own display callback, it
-    // waits until the draw that called the callback returns.
-    static void Close(DrawWindow *display);
-    // Draws a frame; a close asked from inside the callback is made once the
-    // draw is over, and the display is gone when this returns.
-    static int32_t Draw(DrawWindow *display, const FrameArgs &frame);
+    bool Made() const { return true; }
+
+    // Lets go of the host's handle; the display goes when no draw uses it.
+    void Close();
+    // Draws a frame; refused (-1) on the drawing thread, whose frame is still in use.
+    int32_t DrawFrame(const FrameArgs &frame);
 
     // Window, set-up and crop calls take effect at once when no frame is being
     // drawn; otherwise the drawing thread makes them, in the order they came,
@@ -69,6 +66,8 @@ public:
     // The frames' matrix and range (colour::Find's values); false, and
     // nothing changed, for values it does not know.
     bool SetColourSpace(int32_t matrix, int32_t range);
+    // A crop set on the drawing thread, or behind a queued call, is checked
+    // against the frame size the calls before it leave; otherwise at once.
     void SetPlayRect(const RECT *rect);
     int32_t InitDraw(int32_t width, int32_t height);
     void FreeDraw();
@@ -78,51 +77,72 @@ public:
                     COLORREF colour);
 
 private:
+    friend void LetGo<DrawWindow>(DrawWindow *);
+    ~DrawWindow();
     class Callback;
-    // The draw; true in *close when a close was asked from inside the callback.
-    int32_t DrawFrame(const FrameArgs &frame, bool *close);
+    struct HostCallback {
+        KestraDisplayCallback function;
+        void *user;
+    };
+
     void Submit(const QueuedCall &call);
-    // Makes the queued calls in order; true when one of them closed the display.
-    bool RunQueued();
+    // Takes drawLock as the drawing thread, and leaves it with nothing queued.
+    void EnterDraw();
+    void LeaveDraw();
+    void RunQueued();
     bool QueueEmpty();
-    // Leaves drawLock with nothing queued behind it; true when the display must go.
-    bool LeaveDraw();
     void Apply(const QueuedCall &call);
     void ApplyWindow(HWND window);
     void ApplyInit(int32_t width, int32_t height);
     void ApplyPlayRect(const RECT *rect);
     bool WindowAlive();
+    bool OnDrawingThread() const { return drawingThread.load() == GetCurrentThreadId(); }
 
     void SetUpPresenter(int32_t width, int32_t height);
     void SetFrameSize(int32_t width, int32_t height);
     int32_t Present(const FrameArgs &frame);
     Presented PresentOnce(const FrameArgs &frame);
-    void CopyOsd(OsdPainter *osd);
-    // The drawing thread is inside the host's callback.
-    bool InCallback() const { return callbackThread.load() == GetCurrentThreadId(); }
 
     const Renderer renderer;
-    std::unique_ptr<Presenter> presenter;
-    DisplayState state;
-    // The window went away under the display: set up again for whatever window comes next.
-    bool windowLost = false;
-    // Held by whoever draws a frame or makes the queued calls.
-    CritSection drawLock;
-    // The OSD slots, the crop and the queue each have their own lock.
-    CritSection osdLock;
-    CritSection cropLock;
-    CritSection queueLock;
-    // Enough for any host; a call past it is dropped rather than waited for.
-    static constexpr int kQueueLength = 32;
-    QueuedCall queue[kQueueLength] = {};
-    int queued = 0;
-    // seq_cst, both: the host may set them from another thread while a frame is drawn.
+
+    // ---- Any thread ----
+    // seq_cst, all: the host may set them from another thread while a frame is drawn.
     std::atomic<uint32_t> drawIndex{0};
     std::atomic<int32_t> mirrorMode{0};
     std::atomic<const colour::Record *> colourRecord{&colour::kBt601Studio};
-    // seq_cst: the thread running the host's callback (0: none), compared by
-    // the calls that callback may make.
-    std::atomic<DWORD> callbackThread{0};
+    // seq_cst: the thread holding drawLock (0: none), compared by every call
+    // that may free what a draw uses.
+    std::atomic<DWORD> drawingThread{0};
+    // seq_cst: the host let go of its handle; queued calls are then dropped unmade.
+    std::atomic<bool> closed{false};
+
+    // ---- Under settingsLock, any thread; each read whole, as one of the values set ----
+    CritSection settingsLock;
+    OsdSlot osdSlots[kOsdSlotCount] = {};
+    HostCallback callback{nullptr, nullptr};
+    uint32_t playRectEnabled = 0;
+    RECT playRect{0, 0, 0, 0};
+    // Written by the drawing thread, read by a crop set at once from another.
+    int32_t frameWidth = 0;
+    int32_t frameHeight = 0;
+
+    // ---- Under queueLock: the calls waiting for the drawing thread, oldest first ----
+    CritSection queueLock;
+    QueuedCall *queueHead = nullptr;
+    QueuedCall *queueTail = nullptr;
+    // A call the drawing thread could find no memory for: the display is left
+    // not ready rather than drawing at a size or in a window it no longer has.
+    bool callLost = false;
+
+    // ---- The drawing thread only, under drawLock ----
+    CritSection drawLock;
+    std::unique_ptr<Presenter> presenter;
+    HWND hwnd = nullptr;
+    HDC windowDC = nullptr;
+    RECT windowRect{0, 0, 0, 0};  // the outer window rect
+    bool initialised = false;
+    // The window went away under the display: set up again for whatever window comes next.
+    bool windowLost = false;
 };
 
 }  // namespace kestra

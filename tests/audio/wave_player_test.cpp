@@ -79,7 +79,7 @@ protected:
         player->SetWriteCallback(&host, &Host::Write);
     }
     void TearDown() override {
-        if (player) WavePlayer::Close(player);
+        if (player) player->Close();
         kplat_clear_failures();
         kplat_audio_set_sink(nullptr);
         EXPECT_EQ(liveBefore, kplat_live_objects(KPLAT_OBJ_WAVEOUT)) << "a device leaked";
@@ -211,7 +211,7 @@ TEST_F(WavePlayerTest, StopAndCloseWhilePlaying) {
     EXPECT_EQ(calls, host.calls.size()) << "no refill after stop";
     ASSERT_TRUE(PlayPastFill());
     EXPECT_EQ(opens + 1, kplat_audio_open_count()) << "play after stop opens a new device";
-    WavePlayer::Close(player);
+    player->Close();
     player = nullptr;
     EXPECT_TRUE(DeviceGone());
 }
@@ -298,7 +298,7 @@ TEST_F(WavePlayerTest, LateCloseReportsLeaveANewPlayAndAFreedPlayerAlone) {
     EXPECT_EQ(Played(int(calls) - 1), Step()) << "the new play goes on with the host's data";
     EXPECT_EQ(Played(int(calls)), Step());
     EXPECT_EQ(calls + 2, host.calls.size());
-    WavePlayer::Close(player);  // waits 2 s again
+    player->Close();  // waits 2 s again
     player = nullptr;
     kplat_audio_hold_close_reports(FALSE);
     EXPECT_EQ(1, kplat_audio_deliver_closes());

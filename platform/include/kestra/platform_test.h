@@ -22,7 +22,8 @@ typedef enum KplatObjectKind {
     KPLAT_OBJ_SURFACE = 5,
     KPLAT_OBJ_CLIPPER = 6,
     KPLAT_OBJ_WAVEOUT = 7,
-    KPLAT_OBJ_KIND_COUNT = 8
+    KPLAT_OBJ_EVENT = 8,
+    KPLAT_OBJ_KIND_COUNT = 9
 } KplatObjectKind;
 KPLAT_API int kplat_live_objects(KplatObjectKind kind);
 
