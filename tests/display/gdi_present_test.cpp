@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/display_fixture.h"
@@ -150,9 +151,10 @@ TEST(GdiPresent, CallbackGetsTenValuesAndItsDrawingIsPresented) {
 struct ReentryCase;
 struct Reentry {
     KestraDisplay display;
-    HWND other;
+    HWND own, other;
     const ReentryCase *pending;  // asked once, by the first callback
     int32_t innerDraw;
+    bool hooked;  // the text hook has asked its one set-up
 };
 
 struct ReentryCase {
@@ -169,6 +171,15 @@ void KESTRA_CALLBACK AskOnce(int32_t, HDC, int32_t, int32_t, int32_t, int32_t, i
     const ReentryCase *c = r->pending;
     r->pending = nullptr;
     if (c) c->ask(*r);
+}
+
+// On the drawing thread, but not from the callback: what a host window
+// procedure does when a platform call of the draw dispatches a message.
+void InitFromTextOut(const char *, int, void *user) {
+    Reentry *r = static_cast<Reentry *>(user);
+    if (r->hooked) return;
+    r->hooked = true;
+    KESTRA_DWInitDraw(r->display, 32, 24);
 }
 
 const ReentryCase kReentries[] = {
@@ -197,6 +208,33 @@ const ReentryCase kReentries[] = {
                                            inner.v.data(), inner.uvStride, 0, 0, 0);
      },
      64, false, 60},
+    // Far more calls than a fixed queue would hold, from another thread while
+    // the callback holds the draw, the last for a smaller frame: the next
+    // frame, from planes of exactly that size, shows in the last window and crop.
+    {"many_calls_from_another_thread",
+     [](Reentry &r) {
+         std::thread([&r] {
+             const RECT corner{0, 0, 16, 16};
+             for (int i = 0; i < 40; ++i) {
+                 KESTRA_DWSetHwnd(r.display, i % 2 ? r.own : r.other);
+                 KESTRA_DWInitDraw(r.display, 64 + 2 * (i % 2), 48);
+                 KESTRA_DWSetPlayRect(r.display, &corner);
+             }
+             KESTRA_DWSetHwnd(r.display, r.other);
+             KESTRA_DWInitDraw(r.display, 32, 24);
+             const RECT rightHalf{16, 0, 32, 24};
+             KESTRA_DWSetPlayRect(r.display, &rightHalf);
+         }).join();
+     },
+     32, true, 31},
+    // The set-up asked from inside TextOutA waits for the draw painting that
+    // text to finish with the presenter it has.
+    {"init_from_a_platform_call",
+     [](Reentry &r) {
+         KESTRA_DWSetOSDText(r.display, 0, "x", 0, 0, 0, 0xFFFFFF);
+         kplat_set_text_hook(InitFromTextOut, &r);
+     },
+     64, false, 60},
 };
 
 class ReentryTest : public ::testing::TestWithParam<ReentryCase> {};
@@ -205,7 +243,7 @@ TEST_P(ReentryTest, CallbackCallingIntoItsDisplayIsSafe) {
     const ReentryCase &c = GetParam();
     TestDisplay display(kGdi, 64, 48);
     HWND other = kplat_create_window("other", 300, 30, 64, 48, 1);
-    Reentry reentry{display.handle, other, &c, 1};
+    Reentry reentry{display.handle, display.window, other, &c, 1, false};
     KESTRA_DWSetDisplayCB(display.handle, &reentry, AskOnce);
     const int dcs = kplat_live_objects(KPLAT_OBJ_DC);
     ASSERT_EQ(display.Draw(YuvFrame(64, 48)), 0) << c.name;
@@ -222,6 +260,11 @@ TEST_P(ReentryTest, CallbackCallingIntoItsDisplayIsSafe) {
     if (std::string(c.name) == "draw") {
         EXPECT_EQ(reentry.innerDraw, -1) << "a draw from inside";
     }
+    if (std::string(c.name) == "init_from_a_platform_call") {
+        EXPECT_TRUE(reentry.hooked);
+        EXPECT_EQ(display.Draw(YuvFrame(32, 24)), 0) << "the set-up asked holds after the draw";
+    }
+    kplat_set_text_hook(nullptr, nullptr);
     DestroyWindow(other);
 }
 

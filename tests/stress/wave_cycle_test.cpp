@@ -92,6 +92,7 @@ protected:
         kplat_audio_set_sink(nullptr);
         kplat_audio_clear_played();
         EXPECT_EQ(0, kplat_live_objects(KPLAT_OBJ_WAVEOUT)) << "a device stayed open";
+        EXPECT_EQ(0, kplat_live_objects(KPLAT_OBJ_EVENT)) << "a player's event stayed open";
     }
 };
 
