@@ -33,16 +33,26 @@ extern const ConvertFn yv12_to_rgb24_full_c;
 extern const ConvertFn yv12_to_rgb565_c;
 extern const ConvertFn yv12_to_uyvy_c;
 
-// Output above this many bytes is stored around the caches by the converters
-// that can: a quarter of the last-level cache as CPUID gives it (8 MiB when
-// it cannot be read).
-int64_t StreamingOutputBytes();
+// The output sizes at which the vector converters change how they store,
+// from the caches CPUID describes: read once when the converter tables are
+// built (dispatch.cpp) and handed to every call through a table entry.
+struct OutputThresholds {
+    // Above this many bytes output is stored around the caches by the
+    // converters that can: a quarter of the last-level cache (8 MiB when CPUID
+    // does not say).
+    int64_t streamingBytes;
+    // Above this many bytes the UYVY steps ask for their lines ahead: the size
+    // of the L2 cache (1 MiB when CPUID does not say). Below it a frame is
+    // usually in that cache, where the prefetches only cost.
+    int64_t prefetchingBytes;
+};
 
-// Output above this many bytes is converted by the UYVY steps that ask for
-// their lines ahead: the size of the L2 cache as CPUID gives it (1 MiB when it
-// cannot be read). Below it a frame is usually in that cache, where the
-// prefetches only cost.
-int64_t PrefetchingOutputBytes();
+// A converter as a table entry calls it: ConvertFn's contract, with the
+// thresholds it chooses its stores by.
+using LevelConvertFn = void (*)(const uint8_t *y, int32_t yStride, const uint8_t *u,
+                                const uint8_t *v, int32_t uvStride, uint8_t *dst, int32_t dstStride,
+                                int32_t width, int32_t height, const colour::Record &colour,
+                                OutputThresholds thresholds);
 
 // Columns [from, width) of one row pair (from even) sharing the chroma rows u
 // and v; a lone row is passed as a pair of itself. The C converters run these

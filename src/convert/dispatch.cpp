@@ -2,6 +2,7 @@
 // order once at first use, stopping at the first feature the CPU lacks.
 #include "convert/dispatch.h"
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,13 +14,29 @@ namespace kestra {
 
 namespace {
 
-// The converters are constants of other files, so the tables are filled at
+// A level's converters, before each is handed the thresholds.
+struct LevelConverters {
+    LevelConvertFn rgb24, rgb565, uyvy, rgb24Full;
+    WidenFn rgb24ToXrgb;
+};
+
+// The C references store the same way at every output size.
+template <const ConvertFn &kConvert>
+void ReferenceAtAnySize(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                        int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width,
+                        int32_t height, const colour::Record &colour, OutputThresholds) {
+    kConvert(y, yStride, u, v, uvStride, dst, dstStride, width, height, colour);
+}
+
+// The converters are constants of other files, so the levels are filled at
 // first use rather than at compile time.
-const ConverterTable *Tables() {
-    static const ConverterTable c{yv12_to_rgb24_c, yv12_to_rgb565_c, yv12_to_uyvy_c,
-                                  yv12_to_rgb24_full_c, rgb24_to_xrgb_c};
+const LevelConverters *Levels() {
+    static const LevelConverters c{ReferenceAtAnySize<yv12_to_rgb24_c>,
+                                   ReferenceAtAnySize<yv12_to_rgb565_c>,
+                                   ReferenceAtAnySize<yv12_to_uyvy_c>,
+                                   ReferenceAtAnySize<yv12_to_rgb24_full_c>, rgb24_to_xrgb_c};
 #if defined(KESTRA_X86_CONVERTERS)
-    static const ConverterTable tables[kCpuLevelCount] = {
+    static const LevelConverters levels[kCpuLevelCount] = {
         c,
         {yv12_to_rgb24_sse2, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2, yv12_to_rgb24_full_sse2,
          rgb24_to_xrgb_c},
@@ -28,18 +45,16 @@ const ConverterTable *Tables() {
         {yv12_to_rgb24_avx2, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2, yv12_to_rgb24_full_avx2,
          rgb24_to_xrgb_ssse3},
         // Both widths take the AVX-512 RGB24 kernel. 32-bit code runs its own
-        // loops for 8 registers and takes about half the time of AVX2 there
-        // (0.20-0.30 against 0.42-0.52 ms a 1080p frame on a Zen 5). The
-        // earlier 32-bit form, which spilled, lost to AVX2 by 5 % where
-        // 512-bit operations run as two halves (Zen 4); this one takes half
-        // its time.
+        // loops for 8 registers, which beat AVX2 there without the spills that
+        // made an earlier form lose to it where 512-bit operations run as two
+        // halves (bench/notes.md).
         {yv12_to_rgb24_avx512, yv12_to_rgb565_avx2, yv12_to_uyvy_avx512, yv12_to_rgb24_full_avx512,
          rgb24_to_xrgb_ssse3},
     };
 #else
-    static const ConverterTable tables[kCpuLevelCount] = {c, c, c, c, c};
+    static const LevelConverters levels[kCpuLevelCount] = {c, c, c, c, c};
 #endif
-    return tables;
+    return levels;
 }
 
 #if defined(KESTRA_X86_CONVERTERS)
@@ -118,6 +133,28 @@ const CacheSizes &Caches() {
     return sizes;
 }
 
+// OutputThresholds' rules over the sizes CPUID gives.
+OutputThresholds ThresholdsFor(const CacheSizes &caches) {
+    return {caches.lastLevel > 0 ? caches.lastLevel / 4 : int64_t(8) << 20,
+            caches.level2 > 0 ? caches.level2 : int64_t(1) << 20};
+}
+
+// Every level's converters, each handed the thresholds, which are read here
+// once for all of them.
+const ConverterTable *Tables() {
+    static const std::array<ConverterTable, kCpuLevelCount> tables = [] {
+        const OutputThresholds t = ThresholdsFor(Caches());
+        std::array<ConverterTable, kCpuLevelCount> built{};
+        for (int i = 0; i < kCpuLevelCount; ++i) {
+            const LevelConverters &l = Levels()[i];
+            built[size_t(i)] = {
+                {l.rgb24, t}, {l.rgb565, t}, {l.uyvy, t}, {l.rgb24Full, t}, l.rgb24ToXrgb};
+        }
+        return built;
+    }();
+    return tables.data();
+}
+
 std::string CpuModel() {
 #if defined(KESTRA_X86_CONVERTERS)
     unsigned words[12] = {};
@@ -188,16 +225,6 @@ std::string DescribeConverterLevels() {
 std::string DescribeCpu() {
     const std::string &caches = Caches().list;
     return "cpu: " + CpuModel() + "; caches: " + (caches.empty() ? "unknown" : caches);
-}
-
-int64_t StreamingOutputBytes() {
-    const int64_t lastLevel = Caches().lastLevel;
-    return lastLevel > 0 ? lastLevel / 4 : int64_t(8) << 20;
-}
-
-int64_t PrefetchingOutputBytes() {
-    const int64_t level2 = Caches().level2;
-    return level2 > 0 ? level2 : int64_t(1) << 20;
 }
 
 const ConverterTable *ConverterTableFor(CpuLevel level) {

@@ -8,9 +8,22 @@
 
 namespace kestra {
 
+// A table entry: one level's converter, called as a ConvertFn, and the
+// thresholds it is handed on every call.
+struct LevelConverter {
+    LevelConvertFn fn;
+    OutputThresholds thresholds;
+
+    void operator()(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                    int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width,
+                    int32_t height, const colour::Record &colour) const {
+        fn(y, yStride, u, v, uvStride, dst, dstStride, width, height, colour, thresholds);
+    }
+};
+
 struct ConverterTable {
-    ConvertFn rgb24, rgb565, uyvy;
-    ConvertFn rgb24Full;  // RGB24 with the odd edges (convert.h)
+    LevelConverter rgb24, rgb565, uyvy;
+    LevelConverter rgb24Full;  // RGB24 with the odd edges (convert.h)
     WidenFn rgb24ToXrgb;
 };
 
@@ -39,13 +52,13 @@ std::string DescribeCpu();
 const ConverterTable *ConverterTableFor(CpuLevel level);
 
 // The vector levels, each in its own ISA file.
-extern const ConvertFn yv12_to_rgb24_sse2, yv12_to_rgb24_ssse3, yv12_to_rgb24_avx2,
+extern const LevelConvertFn yv12_to_rgb24_sse2, yv12_to_rgb24_ssse3, yv12_to_rgb24_avx2,
     yv12_to_rgb24_avx512;
-extern const ConvertFn yv12_to_rgb24_full_sse2, yv12_to_rgb24_full_ssse3, yv12_to_rgb24_full_avx2,
-    yv12_to_rgb24_full_avx512;
-extern const ConvertFn yv12_to_rgb565_sse2, yv12_to_rgb565_avx2;
+extern const LevelConvertFn yv12_to_rgb24_full_sse2, yv12_to_rgb24_full_ssse3,
+    yv12_to_rgb24_full_avx2, yv12_to_rgb24_full_avx512;
+extern const LevelConvertFn yv12_to_rgb565_sse2, yv12_to_rgb565_avx2;
 void rgb24_to_xrgb_ssse3(const uint8_t *bgr, uint32_t *xrgb, int32_t width);
-extern const ConvertFn yv12_to_uyvy_sse2, yv12_to_uyvy_avx2, yv12_to_uyvy_avx512;
+extern const LevelConvertFn yv12_to_uyvy_sse2, yv12_to_uyvy_avx2, yv12_to_uyvy_avx512;
 // The AVX2 level's streamed UYVY row pair, which the AVX-512 level shares.
 RowPair uyvy_stream_pair_avx2;
 

@@ -16,10 +16,9 @@ namespace {
 // puts its bytes where their part wants them, and two blends a part pick each
 // byte's channel. Then the lanes are put in output order. That is 3 shuffles
 // a row step where a shuffle per channel and part took 9, on the ports the
-// rest of the kernel also needs: 11-12 % faster warm on a Zen 5, and in
-// llvm-mca's models 18 % on Zen 3 and 16 % on Skylake, 2 % slower on Alder
-// Lake, which splits a blend into three operations. With cold caches it ran
-// 1-7 % slower at 1920x1080 (five runs), the same at 3840x2160.
+// rest of the kernel also needs: it pays with warm caches, except on cores
+// that split a blend into several operations, and not with cold ones, where
+// memory sets the pace (bench/notes.md).
 struct BlendMasks {
     alignas(16) int8_t spread[3][16];  // [channel]
     alignas(16) int8_t green[3][16];   // [part]: its channel 1 bytes
@@ -82,14 +81,12 @@ void PrefetchForStores(uint8_t *out, uintptr_t first, uintptr_t last) {
 // A streamed RGB24 row pair (kRgb24StreamingLarge): steps of 64 pixels from the first 64-byte
 // boundary both rows reach, 192 bytes a row, so that every line they touch is written whole by
 // streaming stores; then the pixels after and before them, stored as usual, their lines asked for
-// at the start. At 3840x2160 with cold caches, 3-18 % faster than the cached kernel, median 10 %
-// (six runs in the same rounds), though the arithmetic alone takes about 1.3 ms of its 1.6-2.0.
-// Tried on the way, each slower:
+// at the start. With cold caches it beats the cached kernel, though the arithmetic still takes
+// most of its time. Tried on the way, each slower (bench/notes.md):
 // - 32-pixel steps, as the cached kernel takes, which leave a line streamed in part when the
-//   pixels after them are stored as usual (presumably written out half, then read back in):
-//   2.1-2.6 ms against the cached kernel's 1.8-2.0;
-// - rows in turn, row 0 keeping its chroma terms for row 1: slower than rows in step in each of
-//   four runs.
+//   pixels after them are stored as usual (presumably written out half, then read back in), and
+//   lose to the cached kernel;
+// - rows in turn, row 0 keeping its chroma terms for row 1.
 void StreamRgb24Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
                      uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
                      const colour::Record &colour) {
@@ -132,13 +129,13 @@ void StreamPairs(const uint8_t *yRow, const uint8_t *u, const uint8_t *v, uint8_
 // Streamed UYVY rows (kUyvyStreamingLarge): the pixel pairs before the row's first 64-byte
 // boundary, then whole cache lines of 32 pixels, then the pairs left, all around the caches (an
 // odd last pixel is stored as usual). Rows whose pixel pairs never meet a boundary (a pitch that
-// is not a multiple of 4) are stored as usual. At 3840x2160 with cold caches, with output 16
-// bytes past a boundary:
+// is not a multiple of 4) are stored as usual. For output that starts off a line (16 bytes past
+// one, as malloc gives), with cold caches (bench/notes.md):
 // - lines streamed from a 32-byte boundary, as before, left each line half written between two
-//   steps: 1.21-1.39 ms, against 0.72-0.80 for output on a boundary (three runs, same rounds);
+//   steps, far slower than output on a boundary;
 // - with the pairs before the first boundary and after the last stored as usual (their lines
-//   asked for at the start of the row), it was still 11-22 % slower than output on a boundary
-//   (four runs); streamed, -6 to +22 %, median 0.
+//   asked for at the start of the row), it was still slower than output on a boundary;
+//   streamed, the two are level.
 void StreamUyvyRow(const uint8_t *yRow, const uint8_t *u, const uint8_t *v, uint8_t *out,
                    int32_t width, const colour::Record &colour) {
     const uintptr_t misalign = reinterpret_cast<uintptr_t>(out) & 63;
@@ -171,10 +168,10 @@ void uyvy_stream_pair_avx2(const uint8_t *y0, const uint8_t *y1, const uint8_t *
     if (d1 != d0) StreamUyvyRow(y1, u, v, d1, width, colour);
 }
 
-const ConvertFn yv12_to_rgb24_avx2 = kRgb24StreamingLarge<Rgb24Cached::Pair, StreamRgb24Pair>;
-const ConvertFn yv12_to_rgb24_full_avx2 =
+const LevelConvertFn yv12_to_rgb24_avx2 = kRgb24StreamingLarge<Rgb24Cached::Pair, StreamRgb24Pair>;
+const LevelConvertFn yv12_to_rgb24_full_avx2 =
     kRgb24FullStreamingLarge<Rgb24Cached::Pair, StreamRgb24Pair>;
-const ConvertFn yv12_to_rgb565_avx2 = kRgb565<Vec256>;
-const ConvertFn yv12_to_uyvy_avx2 = kUyvyStreamingLarge<kUyvy<Vec256>, uyvy_stream_pair_avx2>;
+const LevelConvertFn yv12_to_rgb565_avx2 = kRgb565<Vec256>;
+const LevelConvertFn yv12_to_uyvy_avx2 = kUyvyStreamingLarge<kUyvy<Vec256>, uyvy_stream_pair_avx2>;
 
 }  // namespace kestra

@@ -54,9 +54,9 @@ struct CompactStore {
 
 }  // namespace
 
-const ConvertFn yv12_to_rgb24_sse2 = kRgb24<Vec128, CompactStore>;
-const ConvertFn yv12_to_rgb24_full_sse2 = kRgb24Full<Rgb24Kernel<Vec128, CompactStore>::Pair>;
-const ConvertFn yv12_to_rgb565_sse2 = kRgb565<Vec128>;
-const ConvertFn yv12_to_uyvy_sse2 = kUyvy<Vec128>;
+const LevelConvertFn yv12_to_rgb24_sse2 = kRgb24<Vec128, CompactStore>;
+const LevelConvertFn yv12_to_rgb24_full_sse2 = kRgb24Full<Rgb24Kernel<Vec128, CompactStore>::Pair>;
+const LevelConvertFn yv12_to_rgb565_sse2 = kRgb565<Vec128>;
+const LevelConvertFn yv12_to_uyvy_sse2 = kUyvy<Vec128>;
 
 }  // namespace kestra

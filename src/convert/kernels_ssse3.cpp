@@ -38,7 +38,7 @@ void rgb24_to_xrgb_ssse3(const uint8_t *bgr, uint32_t *xrgb, int32_t width) {
     rgb24_to_xrgb_c(bgr + 3 * x, xrgb + x, width - x);
 }
 
-const ConvertFn yv12_to_rgb24_ssse3 = kRgb24<Vec128, ShuffleStore>;
-const ConvertFn yv12_to_rgb24_full_ssse3 = kRgb24Full<Rgb24Kernel<Vec128, ShuffleStore>::Pair>;
+const LevelConvertFn yv12_to_rgb24_ssse3 = kRgb24<Vec128, ShuffleStore>;
+const LevelConvertFn yv12_to_rgb24_full_ssse3 = kRgb24Full<Rgb24Kernel<Vec128, ShuffleStore>::Pair>;
 
 }  // namespace kestra

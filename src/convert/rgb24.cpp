@@ -88,6 +88,7 @@ void rgb24_to_xrgb_c(const uint8_t *bgr, uint32_t *xrgb, int32_t width) {
 }
 
 const ConvertFn yv12_to_rgb24_c = ConvertRowPairs<rgb24_pair_c, Rows::PairsOrFlipped>;
-const ConvertFn yv12_to_rgb24_full_c = kRgb24Full<rgb24_pair_c>;
+const ConvertFn yv12_to_rgb24_full_c =
+    ConvertRowPairs<Rgb24PairAndLastColumn<rgb24_pair_c>, Rows::EveryRowEitherWay>;
 
 }  // namespace kestra

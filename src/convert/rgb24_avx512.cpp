@@ -2,8 +2,7 @@
 // (vector_kernels.h) on 64 pixels of both rows of a pair per step, the last
 // partial step through masked loads and stores. The byte permutes undo the
 // kernel's even/odd order while they interleave the three channels. Frames
-// larger than the caches are streamed: 8-10 % faster at 3840x2160 with cold
-// caches.
+// larger than the caches are streamed (bench/notes.md).
 #include <immintrin.h>
 
 #include "convert/dispatch.h"
@@ -25,8 +24,9 @@ constexpr int PackedByte512(int pixel) { return pixel / 16 * 16 + PackedByte(pix
 // 32-bit code by a second two-table permute. There a 64-bit constant reaches a
 // mask register only through the stack, as two 32-bit stores and a 64-bit
 // load that cannot take its bytes from them and waits for both to retire,
-// twice a step: the second permute made the 32-bit DLL 13-15 % faster at
-// 1920x1080. In 64-bit code the masked form ran 2-3 % faster with cold caches.
+// twice a step, which costs more than the second permute. In 64-bit code,
+// where the mask takes no such trip, the masked form is the faster
+// (bench/notes.md).
 constexpr bool kMaskedRed = sizeof(void *) == 8;
 
 struct InterleavePart {
@@ -96,9 +96,8 @@ inline Kernel::Chroma LoadChroma(const uint8_t *u, const uint8_t *v,
 // luma do not fit, and with both rows in step GCC spills and reloads inside
 // every step. There a chunk's chroma terms are made first into an array that
 // stays in the L1 cache, then row 0 and row 1 each run a loop that keeps
-// everything in registers: the 32-bit DLL went from 0.27-0.28 to 0.20 ms at
-// 1920x1080. In 64-bit code the rows in step are 10-20 % faster, as the
-// terms never leave the registers.
+// everything in registers. In 64-bit code the rows in step are the faster, as
+// the terms never leave the registers (bench/notes.md).
 constexpr bool kChromaFirst = sizeof(void *) == 4;
 
 // kStream stores the whole steps around the caches, from a 64-byte boundary
@@ -167,9 +166,8 @@ void Steps(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t
 // where rows follow one another each shares its line with the next row's: row
 // 1's first line is row 0's last, asked for at the start. The pixels before
 // the boundary used to go first and the whole partial step as usual: each row
-// waited on lines read for a few stores. At 3840x2160 with cold caches and
-// output 16 bytes past a line, 15-21 % faster (1.24-1.39 against 1.49-1.67 ms,
-// six runs in the same rounds), and 3-6 % with output on a line.
+// waited on lines read for a few stores, most where output starts off a line
+// (bench/notes.md).
 void StreamPair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t *v,
                 uint8_t *d0, uint8_t *d1, int32_t from, int32_t width,
                 const colour::Record &colour) {
@@ -185,7 +183,7 @@ void StreamPair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const ui
 
 }  // namespace
 
-const ConvertFn yv12_to_rgb24_avx512 = kRgb24StreamingLarge<Steps<false>, StreamPair>;
-const ConvertFn yv12_to_rgb24_full_avx512 = kRgb24FullStreamingLarge<Steps<false>, StreamPair>;
+const LevelConvertFn yv12_to_rgb24_avx512 = kRgb24StreamingLarge<Steps<false>, StreamPair>;
+const LevelConvertFn yv12_to_rgb24_full_avx512 = kRgb24FullStreamingLarge<Steps<false>, StreamPair>;
 
 }  // namespace kestra

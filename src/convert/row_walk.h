@@ -83,10 +83,20 @@ void Rgb24PairAndLastColumn(const uint8_t *y0, const uint8_t *y1, const uint8_t 
     rgb24_last_column_c(y0, y1, u, v, d0, d1, from, width, colour);
 }
 
+// The row walk as a table entry calls it, for the converters that store the
+// same way at every output size.
+template <RowPairFn kPair, Rows kRows>
+void ConvertAnySize(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
+                    int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width,
+                    int32_t height, const colour::Record &colour, OutputThresholds) {
+    ConvertRowPairs<kPair, kRows>(y, yStride, u, v, uvStride, dst, dstStride, width, height,
+                                  colour);
+}
+
 // The full-frame RGB24 converter over a row pair of whole blocks.
 template <RowPairFn kPair>
-constexpr ConvertFn kRgb24Full =
-    ConvertRowPairs<Rgb24PairAndLastColumn<kPair>, Rows::EveryRowEitherWay>;
+constexpr LevelConvertFn kRgb24Full =
+    ConvertAnySize<Rgb24PairAndLastColumn<kPair>, Rows::EveryRowEitherWay>;
 
 // The block (chroma sample) where whole steps of kPixels from `from` end.
 template <int32_t kPixels>
@@ -116,8 +126,8 @@ inline void StepsThenTail(const uint8_t *y0, const uint8_t *y1, const uint8_t *u
 // chunk's slots stay in the L1 cache). kChunkPixels is the 32-bit AVX-512
 // RGB24 kernel's, whose slots take 6 KiB per 1024 pixels. The UYVY rows
 // (RowsInTurn) keep 1 KiB per 1024 pixels and take whole rows up to
-// kTurnPixels: at 3840x2160 with cold caches, rows cut at 2048 pixels took
-// 20-26 % more time, as each cut starts the read and write streams again.
+// kTurnPixels, as each cut starts the read and write streams again
+// (bench/notes.md).
 constexpr int32_t kChunkPixels = 2048;
 constexpr int32_t kTurnPixels = 4096;
 
@@ -145,19 +155,15 @@ inline void RowsInTurn(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, c
     kTail(y0, y1, u, v, d0, d1, static_cast<int32_t>(2 * end), width, colour);
 }
 
-// Output past StreamingOutputBytes() (with a 32 MiB cache, a 4K frame's 16
-// or 24 MiB, not a 1080p frame's 4 or 6) is stored around the caches by the
-// converters that can: it would evict the planes it is made from, and each
-// line written would first be read in. A bottom-up frame is written top-down
-// all the same.
+// Output past OutputThresholds::streamingBytes (with a 32 MiB cache, a 4K
+// frame's 16 or 24 MiB, not a 1080p frame's 4 or 6) is stored around the
+// caches by the converters that can: it would evict the planes it is made
+// from, and each line written would first be read in. A bottom-up frame is
+// written top-down all the same.
 inline int64_t OutputBytes(int32_t dstStride, int32_t height) {
     const int64_t pitch = dstStride < 0 ? -int64_t(dstStride) : dstStride;
     const int64_t rows = height < 0 ? -int64_t(height) : height;
     return pitch * rows;
-}
-
-inline bool StreamsOutput(int32_t dstStride, int32_t height) {
-    return OutputBytes(dstStride, height) > StreamingOutputBytes();
 }
 
 // For frames that are not in the cache: the hardware prefetchers stop at each
@@ -170,24 +176,21 @@ constexpr uintptr_t kPrefetchPixels = 256;
 // Streamed steps have no output lines to ask for, but their planes come from
 // memory: a frame that large does not stay in the caches between decoder and
 // converter. Left to the hardware prefetchers, which learn each row's read
-// streams afresh and stop at every 4 KiB page, the steps wait on their misses.
-// Asked for kPlanePrefetchPixels ahead, a 3840x2160 RGB24 frame with cold
-// caches took 11-28 % less time (AVX-512, four runs), and the 32-bit DLL's
-// export 23 % less under Wine; 512, 768 and 1536 pixels ahead were up to
-// 8 % slower than 1024. The cached AVX-512 steps of 64-bit code ask for their
-// chroma as far ahead (their luma and output come with PrefetchStep):
-// 1-10 % faster at 1920x1080 with cold caches, median 6 % over 16 runs, and
-// the same warm. The AVX2 steps, a quarter of a chroma line each, ran 20-30 %
-// slower cold with it, and the 32-bit chroma loop was no faster; both do
-// without.
+// streams afresh and stop at every 4 KiB page, the steps wait on their misses;
+// asked for kPlanePrefetchPixels ahead, they overlap them (nearer or farther
+// was slower). The cached AVX-512 steps of 64-bit code ask for their chroma
+// as far ahead (their luma and output come with PrefetchStep), which pays
+// with cold caches and costs nothing warm. The AVX2 steps, a quarter of a
+// chroma line each, are slower with it and the 32-bit chroma loop no faster;
+// both do without (bench/notes.md).
 constexpr uintptr_t kPlanePrefetchPixels = 1024;
 
 // The UYVY steps of frames larger than the L2 cache (vector_kernels.h) ask
-// for luma, chroma and output this far ahead: at 1920x1080 with cold caches
-// 26-29 % faster at AVX2 and 22-35 % at SSE2, and 8-11 % faster warm, as the
-// frame is then in the L3 cache at best. A frame that fits the L2 cache runs
-// 3-10 % slower with them, so it goes without. Output alone gained 1-8 % cold,
-// luma and chroma alone 0-4 %; 1024 or 4096 pixels ahead were 4-18 % slower.
+// for luma, chroma and output this far ahead, as the frame is then in the L3
+// cache at best: they gain most with cold caches, and warm too. A frame that
+// fits the L2 cache is slower with them, so it goes without. Planes and output
+// each gain less alone than together, and nearer or farther gains less
+// (bench/notes.md).
 constexpr uintptr_t kUyvyPrefetchPixels = 2048;
 
 inline void PrefetchAhead(const uint8_t *plane, uintptr_t offset) {

@@ -1,9 +1,9 @@
 // YV12 to UYVY with AVX-512 (BW, VL and VBMI): 64 pixels per step; each 64 output bytes are one
 // two-table byte permute of the U/V interleave and the luma. Partial steps go through masked loads
-// and stores. Frames larger than the caches go through the AVX2 level's streamed rows: with cold
-// caches at 3840x2160 they ran 7-35 % faster than this kernel's streamed 64-byte steps in four runs
-// of five on a Zen 5. Frames larger than the L2 cache go through the AVX2 rows that ask for their
-// lines ahead: at 1920x1080 on the same CPU 25-30 % faster with cold caches and 4 % faster warm.
+// and stores. Frames larger than the caches go through the AVX2 level's streamed rows, and frames
+// larger than the L2 cache through the AVX2 rows that ask for their lines ahead: there memory, not
+// the permutes, sets the pace, and those rows were faster than this kernel's own steps, streamed
+// or not (bench/notes.md).
 #include <immintrin.h>
 
 #include "convert/dispatch.h"
@@ -98,7 +98,7 @@ void Pair(const uint8_t *y0, const uint8_t *y1, const uint8_t *u, const uint8_t 
 
 }  // namespace
 
-const ConvertFn yv12_to_uyvy_avx512 =
+const LevelConvertFn yv12_to_uyvy_avx512 =
     kUyvyStreamingLarge<ConvertUyvyPrefetchingLarge<Pair, UyvyKernel<Vec256>::Pair<true>>,
                         uyvy_stream_pair_avx2>;
 

@@ -308,17 +308,17 @@ struct Rgb24Kernel {
 
 // The converters of a level with registers V (and Store for RGB24).
 template <class V, class Store>
-constexpr ConvertFn kRgb24 = ConvertRowPairs<Rgb24Kernel<V, Store>::Pair, Rows::PairsOrFlipped>;
+constexpr LevelConvertFn kRgb24 = ConvertAnySize<Rgb24Kernel<V, Store>::Pair, Rows::PairsOrFlipped>;
 template <class V>
-constexpr ConvertFn kRgb565 = ConvertRowPairs<Rgb565Kernel<V>::Pair, Rows::PairsAndLoneRow>;
-// UYVY frames whose output is larger than the L2 cache go through kLarge,
-// which asks for its lines ahead; smaller ones through kSmall.
+constexpr LevelConvertFn kRgb565 = ConvertAnySize<Rgb565Kernel<V>::Pair, Rows::PairsAndLoneRow>;
+// UYVY frames whose output is larger than the L2 cache (prefetchingBytes) go
+// through kLarge, which asks for its lines ahead; smaller ones through kSmall.
 template <RowPairFn kSmall, RowPairFn kLarge>
 void ConvertUyvyPrefetchingLarge(const uint8_t *y, int32_t yStride, const uint8_t *u,
                                  const uint8_t *v, int32_t uvStride, uint8_t *dst,
                                  int32_t dstStride, int32_t width, int32_t height,
-                                 const colour::Record &colour) {
-    if (OutputBytes(dstStride, height) > PrefetchingOutputBytes()) {
+                                 const colour::Record &colour, OutputThresholds thresholds) {
+    if (OutputBytes(dstStride, height) > thresholds.prefetchingBytes) {
         ConvertRowPairs<kLarge, Rows::PairsAndLoneRow>(y, yStride, u, v, uvStride, dst, dstStride,
                                                        width, height, colour);
     } else {
@@ -327,8 +327,8 @@ void ConvertUyvyPrefetchingLarge(const uint8_t *y, int32_t yStride, const uint8_
     }
 }
 template <class V>
-constexpr ConvertFn kUyvy = ConvertUyvyPrefetchingLarge<UyvyKernel<V>::template Pair<false>,
-                                                        UyvyKernel<V>::template Pair<true>>;
+constexpr LevelConvertFn kUyvy = ConvertUyvyPrefetchingLarge<UyvyKernel<V>::template Pair<false>,
+                                                             UyvyKernel<V>::template Pair<true>>;
 
 // Where the kernel's packs put pixel p of a 16-pixel lane: even columns in
 // bytes 0-7, odd ones in 8-15.

@@ -92,7 +92,7 @@ struct Vec256 {
     // UYVY with no permute at the stores: chroma and luma come with their
     // 8-byte quarters in the order 0 2 | 1 3, so that the in-lane unpacks give
     // pixels 0-15 and 16-31. A pair's 64 pixels take 8 shuffles instead of
-    // 11, which counts where one port does them all (Skylake).
+    // 11, which counts where one port does them all.
     static T UyvyChroma(const uint8_t *u, const uint8_t *v) {
         // Samples 0-3 and 8-11 to lane 0, 4-7 and 12-15 to lane 1; U to the
         // even bytes, V to the odd ones.
@@ -146,15 +146,16 @@ struct Vec512 {
 };
 #endif
 
-// Frames too large for the caches (StreamsOutput) are converted by kStreamed,
+// Frames too large for the caches (streamingBytes) are converted by kStreamed,
 // whose streaming stores are weakly ordered: fenced before the frame is
 // handed on. Smaller ones go through the frame converter kCached.
-template <ConvertFn kCached, RowPairFn kStreamed, Rows kRows>
+template <LevelConvertFn kCached, RowPairFn kStreamed, Rows kRows>
 void ConvertStreamingLarge(const uint8_t *y, int32_t yStride, const uint8_t *u, const uint8_t *v,
                            int32_t uvStride, uint8_t *dst, int32_t dstStride, int32_t width,
-                           int32_t height, const colour::Record &colour) {
-    if (!StreamsOutput(dstStride, height)) {
-        kCached(y, yStride, u, v, uvStride, dst, dstStride, width, height, colour);
+                           int32_t height, const colour::Record &colour,
+                           OutputThresholds thresholds) {
+    if (OutputBytes(dstStride, height) <= thresholds.streamingBytes) {
+        kCached(y, yStride, u, v, uvStride, dst, dstStride, width, height, colour, thresholds);
         return;
     }
     ConvertRowPairs<kStreamed, kRows>(y, yStride, u, v, uvStride, dst, dstStride, width, height,
@@ -162,19 +163,19 @@ void ConvertStreamingLarge(const uint8_t *y, int32_t yStride, const uint8_t *u, 
     _mm_sfence();
 }
 
-template <ConvertFn kCached, RowPairFn kStreamed>
-constexpr ConvertFn kUyvyStreamingLarge =
+template <LevelConvertFn kCached, RowPairFn kStreamed>
+constexpr LevelConvertFn kUyvyStreamingLarge =
     ConvertStreamingLarge<kCached, kStreamed, Rows::PairsAndLoneRow>;
 
 // RGB24, and full-frame RGB24 (the odd last column too), from row pairs.
 template <RowPairFn kCached, RowPairFn kStreamed>
-constexpr ConvertFn kRgb24StreamingLarge =
-    ConvertStreamingLarge<ConvertRowPairs<kCached, Rows::PairsOrFlipped>, kStreamed,
+constexpr LevelConvertFn kRgb24StreamingLarge =
+    ConvertStreamingLarge<ConvertAnySize<kCached, Rows::PairsOrFlipped>, kStreamed,
                           Rows::PairsOrFlipped>;
 template <RowPairFn kCached, RowPairFn kStreamed>
-constexpr ConvertFn kRgb24FullStreamingLarge =
-    ConvertStreamingLarge<ConvertRowPairs<Rgb24PairAndLastColumn<kCached>, Rows::EveryRowEitherWay>,
-                          Rgb24PairAndLastColumn<kStreamed>, Rows::EveryRowEitherWay>;
+constexpr LevelConvertFn kRgb24FullStreamingLarge =
+    ConvertStreamingLarge<kRgb24Full<kCached>, Rgb24PairAndLastColumn<kStreamed>,
+                          Rows::EveryRowEitherWay>;
 
 // Streamed RGB24 rows start where both rows of the pair reach a kAlign-byte
 // boundary together; the C row pair converts the pixels before it: p of them

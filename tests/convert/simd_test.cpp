@@ -90,7 +90,7 @@ struct TripleFrame {
 struct Output {
     const char *name;
     kestra::ConvertFn reference;
-    kestra::ConvertFn ConverterTable::*fast;
+    kestra::LevelConverter ConverterTable::*fast;
     int bytesPerPixel;
     bool groups;
 };
@@ -339,7 +339,7 @@ TEST_F(SimdConverters, NoLevelAboveTheCpu) {
         EXPECT_EQ(i <= static_cast<int>(top), kestra::ConverterTableFor(level) != nullptr)
             << kestra::CpuLevelName(level);
     }
-    EXPECT_EQ(kestra::ConverterTableFor(top)->rgb24, kestra::Converters().rgb24);
+    EXPECT_EQ(kestra::ConverterTableFor(top)->rgb24.fn, kestra::Converters().rgb24.fn);
 }
 
 }  // namespace

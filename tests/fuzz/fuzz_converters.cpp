@@ -36,7 +36,7 @@ size_t PlaneBytes(int64_t rows, int64_t used, int64_t stride) {
 // are whole 4-byte groups, an odd width's last pixel in a group of its own.
 struct Converter {
     kestra::ConvertFn reference;
-    kestra::ConvertFn kestra::ConverterTable::*fast;
+    kestra::LevelConverter kestra::ConverterTable::*fast;
     int bytesPerPixel;
     bool wholeBlocks, groups;
 };

@@ -34,7 +34,7 @@ TEST(ConverterLevels, EveryLevelGivesTheCLevelsBytes) {
         std::vector<uint8_t> expected(size_t(stride) * height), out(expected.size());
         const struct {
             const char *name;
-            ConvertFn ConverterTable::*fn;
+            LevelConverter ConverterTable::*fn;
         } kConverters[] = {{"rgb24", &ConverterTable::rgb24Full},
                            {"rgb565", &ConverterTable::rgb565},
                            {"uyvy", &ConverterTable::uyvy}};
