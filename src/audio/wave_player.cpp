@@ -134,7 +134,6 @@ void WavePlayer::Play() {
         ReleaseBuffers();
         return;
     }
-    newLink->Hold();  // the device's share, let go at its close report
     // Only the record is stored, so the device must not look for extra bytes.
     WAVEFORMATEX format = waveFormat;
     format.cbSize = 0;
@@ -142,14 +141,15 @@ void WavePlayer::Play() {
     closed.Reset();
     if (waveOutOpen(&waveOut, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&WaveOutProc),
                     reinterpret_cast<DWORD_PTR>(newLink), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
-        // A device that did not open never reports: both shares go here.
-        LetGo(newLink);
         LetGo(newLink);
         closed.Set();
         waveOut = nullptr;
         ReleaseBuffers();
         return;
     }
+    // The device's share, let go at its close report, which comes only once
+    // this player closes the device.
+    newLink->Hold();
     link = newLink;
     if (!PrepareHeaders()) {
         CloseFailedDevice();
