@@ -224,7 +224,8 @@ void DrawWindow::SetUpPresenter(int32_t width, int32_t height) {
     presenter.reset();
     if (width > 0 && height > 0)
         presenter =
-            MakePresenter(PresenterSetUp{state.hwnd, width, height, state.windowRect}, renderer);
+            MakePresenter(PresenterSetUp{state.hwnd, width, height, state.windowRect, video.onWine},
+                          video.renderer);
 }
 
 // Under the crop's lock: SetPlayRect checks against the size from another
@@ -298,7 +299,7 @@ public:
     Callback(DrawWindow &owner, const FrameArgs &drawn, int32_t mirrorSet)
         : display(owner), frame(drawn), mirror(mirrorSet) {}
     bool Wanted() const override { return display.state.displayCallback != nullptr; }
-    void Draw(HDC dc, int32_t windowWidth, int32_t windowHeight) const override {
+    void Run(HDC dc, int32_t windowWidth, int32_t windowHeight) const override {
         const DisplayState &set = display.state;
         if (!set.displayCallback) return;
         display.callbackThread = GetCurrentThreadId();

@@ -47,8 +47,8 @@ struct QueuedCall {
 
 class DrawWindow {
 public:
-    // Its presenters come from `renderer`'s list.
-    explicit DrawWindow(Renderer choice) : renderer(choice) {}
+    // Its presenters come from the settings' renderer list.
+    explicit DrawWindow(const VideoSettings &settings) : video(settings) {}
     ~DrawWindow();
     DrawWindow(const DrawWindow &) = delete;
     DrawWindow &operator=(const DrawWindow &) = delete;
@@ -101,7 +101,7 @@ private:
     // The drawing thread is inside the host's callback.
     bool InCallback() const { return callbackThread.load() == GetCurrentThreadId(); }
 
-    const Renderer renderer;
+    const VideoSettings video;
     std::unique_ptr<Presenter> presenter;
     DisplayState state;
     // The window went away under the display: set up again for whatever window comes next.
