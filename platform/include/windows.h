@@ -287,6 +287,7 @@ KPLAT_API void WINAPI GetLocalTime(LPSYSTEMTIME time);
 KPLAT_API HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
 KPLAT_API BOOL WINAPI FreeLibrary(HMODULE module);
 KPLAT_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
+KPLAT_API HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 KPLAT_API BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR moduleName, HMODULE *module);
 KPLAT_API __attribute__((noreturn)) void WINAPI FreeLibraryAndExitThread(HMODULE module,
                                                                          DWORD exitCode);

@@ -467,6 +467,17 @@ HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
     return nullptr;
 }
 
+// A module already in the process, uncounted: the stand-in's "DLLs" are
+// always there when available.
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName) {
+    for (size_t i = 0; moduleName && i < sizeof(kModules) / sizeof(kModules[0]); ++i)
+        if (strcasecmp(moduleName, kModules[i].name) == 0 &&
+            kplat::ModuleAvailable(kModules[i].name))
+            return reinterpret_cast<HMODULE>(kModuleBase + i);
+    SetLastError(126);  // ERROR_MOD_NOT_FOUND
+    return nullptr;
+}
+
 // Any other module is a base address from GetModuleHandleExA: a shared object
 // gives back the count that took, the program itself was never counted.
 BOOL WINAPI FreeLibrary(HMODULE module) {

@@ -5,6 +5,7 @@
 
 #include "audio/wave_player.h"
 #include "convert/dispatch.h"
+#include "core/lifetime.h"
 #include "display/draw_window.h"
 #include "kestra/kestra.h"
 
@@ -57,8 +58,8 @@ void ToRgb24(uint8_t *dst, int32_t dstStride, const uint8_t *y, const uint8_t *u
 extern "C" {
 
 KestraResult KESTRA_API KESTRA_DWOpenDraw(KestraDisplay *display) {
-    // The renderer LOG.INI chose when the library was loaded.
-    return Open<DrawWindow>(display, kestra::ConfiguredRenderer());
+    // The video settings read when the library was loaded.
+    return Open<DrawWindow>(display, kestra::LoadedVideoSettings());
 }
 
 KestraResult KESTRA_API KESTRA_DWCloseDraw(KestraDisplay display) {

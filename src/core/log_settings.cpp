@@ -1,7 +1,6 @@
 // LogSettings singleton and the exe-directory lookup.
 #include "core/log_settings.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -39,15 +38,6 @@ char SeparatorOf(const char *directory) {
     return n ? directory[n - 1] : '\\';
 }
 
-// ASCII only, as the setting's values are.
-bool SameNoCase(const char *a, const char *b) {
-    for (; *a && *b; ++a, ++b)
-        if (std::tolower(static_cast<unsigned char>(*a)) !=
-            std::tolower(static_cast<unsigned char>(*b)))
-            return false;
-    return *a == *b;
-}
-
 // directory + name into dst, or dst empty: without the host's folder the name would be
 // relative to wherever the host runs, and the profile functions take no name past MAX_PATH.
 bool JoinPath(char (&dst)[MAX_PATH], const char *directory, const char *name) {
@@ -81,12 +71,10 @@ const char *ExeDirectory() {
     return exeDirectory;
 }
 
+bool SettingsFilePath(char (&path)[MAX_PATH]) { return JoinPath(path, ExeDirectory(), "LOG.INI"); }
+
 LogSettings::LogSettings()
-    : maxSize(kDefaultMaxSize),
-      level(kDefaultLevel),
-      bytesWritten(0),
-      logFile(nullptr),
-      renderer(Renderer::DirectDraw) {
+    : maxSize(kDefaultMaxSize), level(kDefaultLevel), bytesWritten(0), logFile(nullptr) {
     iniPath[0] = '\0';
     logDirectory[0] = '\0';
     logFileName[0] = '\0';
@@ -109,16 +97,11 @@ LogSettings::~LogSettings() {
 
 void LogSettings::ReadSettings() {
     // No LOG.INI of the host's own folder can be named: the defaults stand.
-    if (!JoinPath(iniPath, ExeDirectory(), "LOG.INI")) return;
+    if (!SettingsFilePath(iniPath)) return;
     level = static_cast<int32_t>(GetPrivateProfileIntA("LOG", "LEVEL", kDefaultLevel, iniPath));
     int32_t size =
         static_cast<int32_t>(GetPrivateProfileIntA("LOG", "SIZE", kDefaultMaxSize, iniPath));
     maxSize = (size <= kDefaultMaxSize || size > kLargestMaxSize) ? kDefaultMaxSize : size;
-    char name[16] = {};
-    GetPrivateProfileStringA("VIDEO", "RENDERER", "ddraw", name, sizeof name, iniPath);
-    renderer = SameNoCase(name, "d3d11") ? Renderer::Direct3D11
-               : SameNoCase(name, "gdi") ? Renderer::Gdi
-                                         : Renderer::DirectDraw;
 }
 
 void LogSettings::SetModuleName(const char *name) {
@@ -133,10 +116,6 @@ LogSettings *AcquireLogSettings() {
 void ReleaseLogSettings() {
     delete instance;
     instance = nullptr;
-}
-
-Renderer ConfiguredRenderer() {
-    return instance ? instance->RendererSetting() : Renderer::DirectDraw;
 }
 
 }  // namespace kestra

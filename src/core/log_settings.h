@@ -11,10 +11,6 @@ namespace kestra {
 
 constexpr int kModuleNameChars = 64;
 
-// How displays present, from key RENDERER of section VIDEO: "ddraw" (also a
-// missing file, key or unknown value), "d3d11" or "gdi", in any case.
-enum class Renderer { DirectDraw, Direct3D11, Gdi };
-
 class LogSettings {
 public:
     LogSettings();
@@ -22,11 +18,10 @@ public:
     LogSettings(const LogSettings &) = delete;
     LogSettings &operator=(const LogSettings &) = delete;
 
-    // LEVEL and SIZE from section LOG of iniPath, and the renderer; the defaults
-    // stay when the host's folder has no LOG.INI name shorter than MAX_PATH.
+    // LEVEL and SIZE from section LOG of iniPath; the defaults stay when the
+    // host's folder has no LOG.INI name shorter than MAX_PATH.
     void ReadSettings();
     void SetModuleName(const char *name);
-    Renderer RendererSetting() const { return renderer; }
 
     // The log's settings as read. Nothing the library does shows them yet (it
     // writes no log), so this is the one place a host or a test can see them.
@@ -48,19 +43,19 @@ private:
     HANDLE logFile;
     CritSection lock;
     char moduleName[kModuleNameChars];
-    Renderer renderer;
 };
 
 // Directory of the host executable (not of this library), long form, ending
 // in its path separator; empty when the path does not fit MAX_PATH; computed once.
 const char *ExeDirectory();
 
+// LOG.INI beside the host executable, which holds the video settings too;
+// false, and `path` empty, when that has no name shorter than MAX_PATH.
+bool SettingsFilePath(char (&path)[MAX_PATH]);
+
 // The singleton, created on first call; null only if it could not be allocated.
 LogSettings *AcquireLogSettings();
 // Destroys the singleton (if any); the next Acquire creates a fresh one.
 void ReleaseLogSettings();
-
-// The singleton's renderer; DirectDraw when there is none.
-Renderer ConfiguredRenderer();
 
 }  // namespace kestra

@@ -1,4 +1,5 @@
-// One reference to a COM object, released when the holder goes.
+// Holders of one reference, let go when the holder goes: to a COM object, and
+// to a DLL loaded at run time.
 #pragma once
 
 #include <windows.h>
@@ -38,6 +39,20 @@ public:
 
 private:
     T *object = nullptr;
+};
+
+class Library {
+public:
+    explicit Library(const char *name) : module(LoadLibraryA(name)) {}
+    ~Library() {
+        if (module) FreeLibrary(module);
+    }
+    Library(const Library &) = delete;
+    Library &operator=(const Library &) = delete;
+    HMODULE Get() const { return module; }
+
+private:
+    HMODULE module;
 };
 
 }  // namespace kestra

@@ -2,23 +2,32 @@
 // round trip with an OSD), one Present, all under the device's context lock;
 // nothing is allocated after set-up.
 #include "display/d3d11_output.h"
-#include "display/presenter.h"
+#include "display/d3d11_faults.h"
 
 #include <d3d11.h>
 #include <d3dcompiler.h>
 #include <dxgi.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <utility>
 
 #include "convert/colour.h"
-#include "display/com.h"
 
 namespace kestra {
+
+struct Bytecode {
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t size = 0;
+};
+
+// Compiled once per process; every device makes its shaders from it.
+struct ShaderCode {
+    Bytecode stretch, fromPlanes, fromPicture;
+    bool compiled = false;
+};
 
 namespace {
 
@@ -33,10 +42,10 @@ Fn Entry(HMODULE module, const char *name) {
 }
 
 // The full-client triangle carries frame coordinates: `source` is the part
-// of the frame it shows (left > right mirrors). The planes are sampled at
-// the frame coordinate, the chroma planes at half of it, so an odd last
-// column or row clamps to the last chroma sample. `Colour` holds the
-// record's coefficients.
+// of the frame it shows, left and right swapped for a mirrored picture. The
+// planes are sampled at the frame coordinate, the chroma planes at half of
+// it, so an odd last column or row clamps to the last chroma sample.
+// `Colour` holds the record's coefficients.
 const char kShaderSource[] = R"(
 cbuffer View : register(b0) {
     float4 source;
@@ -81,16 +90,6 @@ float4 FromPicture(Vertex input) : SV_Target {
 )";
 // The +0.5 above: exact sums are integers, so it keeps the float error of a
 // sampled byte from pulling a sum under a multiple of 8192 at the floor.
-
-struct Bytecode {
-    std::unique_ptr<uint8_t[]> bytes;
-    size_t size = 0;
-};
-
-struct ShaderCode {
-    Bytecode stretch, fromPlanes, fromPicture;
-    bool compiled = false;
-};
 
 ShaderCode shaderCode;
 INIT_ONCE shadersOnce = INIT_ONCE_STATIC_INIT;
@@ -171,11 +170,12 @@ constexpr int32_t kMaxSide = D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION;
 
 int32_t ChromaSide(int32_t side) { return side / 2 > 0 ? side / 2 : 1; }
 
-ViewConstants MakeView(const RECT &source, int32_t width, int32_t height) {
-    return ViewConstants{
-        {float(source.left), float(source.top), float(source.right), float(source.bottom)},
-        {1.0f / float(width), 1.0f / float(height), 0.5f / float(ChromaSide(width)),
-         0.5f / float(ChromaSide(height))}};
+ViewConstants MakeView(const RECT &source, bool mirrored, int32_t width, int32_t height) {
+    const LONG left = mirrored ? source.right : source.left;
+    const LONG right = mirrored ? source.left : source.right;
+    return ViewConstants{{float(left), float(source.top), float(right), float(source.bottom)},
+                         {1.0f / float(width), 1.0f / float(height),
+                          0.5f / float(ChromaSide(width)), 0.5f / float(ChromaSide(height))}};
 }
 
 }  // namespace
@@ -198,21 +198,6 @@ HRESULT D3D11Calls::CreateDevice(HMODULE d3d11, IDXGIAdapter *adapter, ID3D11Dev
 HRESULT D3D11Calls::Present(IDXGISwapChain *swapChain) { return swapChain->Present(0, 0); }
 
 namespace {
-
-// A DLL loaded for as long as its holder lives.
-class Library {
-public:
-    explicit Library(const char *name) : module(LoadLibraryA(name)) {}
-    ~Library() {
-        if (module) FreeLibrary(module);
-    }
-    Library(const Library &) = delete;
-    Library &operator=(const Library &) = delete;
-    HMODULE Get() const { return module; }
-
-private:
-    HMODULE module;
-};
 
 // What a device that is gone answers; any other failure is one output's own.
 bool DeviceGone(HRESULT result) {
@@ -264,44 +249,7 @@ bool SameAdapter(const LUID &a, const LUID &b) {
 
 }  // namespace
 
-// ---- one adapter's device, shared by its displays ----
-
-// What every display on one adapter shares. Made once, never changed after;
-// only the immediate context needs the lock.
-struct D3D11Devices::Device {
-    Device(D3D11Devices &pool, LUID id) : owner(pool), adapter(id) {}
-    bool Open(IDXGIAdapter *on);
-    bool MakePipeline(const ShaderCode &code);
-    bool MakeSampler(D3D11_FILTER filter, Com<ID3D11SamplerState> *sampler);
-    bool MakeQueries();
-    void WaitForRoom();
-    void Sent();
-
-    D3D11Devices &owner;
-    const LUID adapter;
-    // First, so it goes last: the objects below live in its code.
-    Library d3d11{"d3d11.dll"};
-    Com<ID3D11Device> device;
-    Com<ID3D11DeviceContext> context;
-    Com<IDXGIFactory> factory;
-    Com<ID3D11VertexShader> stretch;
-    Com<ID3D11PixelShader> fromPlanes, fromPicture;
-    Com<ID3D11SamplerState> point, linear;
-    // The immediate context is not thread-safe, and every display on the
-    // device draws through it. Held for a frame's uploads, draw and Present
-    // (with an OSD, the GDI paint as well), for a swap chain's making and
-    // resizing, and while a display's objects go.
-    CritSection contextLock;
-    // Set once, by the first display that finds the device gone; the others
-    // read it before each frame and set up again without touching the device.
-    std::atomic<bool> lost{false};
-    // The device's last frames on their way, as event queries ended after each
-    // Present, oldest at `next`. Under contextLock.
-    static constexpr int kFramesOnTheWay = 8;
-    Com<ID3D11Query> sent[kFramesOnTheWay];
-    bool pending[kFramesOnTheWay] = {};
-    int next = 0;
-};
+// ---- one adapter's device, shared by its outputs ----
 
 bool D3D11Devices::Device::Open(IDXGIAdapter *on) {
     if (!d3d11.Get() ||
@@ -379,7 +327,7 @@ D3D11Devices &D3D11Devices::Process() {
     return devices;
 }
 
-// Made under the table's lock: displays set up together on a new adapter
+// Made under the table's lock: outputs set up together on a new adapter
 // wait for its one device rather than each making one.
 std::shared_ptr<D3D11Devices::Device> D3D11Devices::For(HWND window) {
     const ShaderCode *code = Shaders();
@@ -411,10 +359,10 @@ bool D3D11Devices::Retire(Device *device) {
     return true;
 }
 
-// ---- one display on a shared device ----
+// ---- one output's swap chain on a shared device ----
 
-// What one display makes on the shared device, and lets go of with it.
-struct DisplayObjects {
+// What one output makes on the shared device, and lets go of with it.
+struct ChainObjects {
     Com<ID3D11Buffer> wholeFrame, view, colours;
     Com<ID3D11Texture2D> planes[3];
     Com<ID3D11ShaderResourceView> planeViews[3];
@@ -426,16 +374,19 @@ struct DisplayObjects {
     Com<ID3D11RenderTargetView> backBuffer;
 };
 
-struct D3D11Output::Display {
-    Display(std::shared_ptr<D3D11Devices::Device> on, int32_t frameWidth, int32_t frameHeight)
+// The swap chain on the output's window and what the output draws into it
+// with; its output's drawing thread's. Calls on the shared context that bind
+// its objects, and their release, are made under the device's contextLock.
+struct D3D11Output::WindowChain {
+    WindowChain(std::shared_ptr<D3D11Devices::Device> on, int32_t frameWidth, int32_t frameHeight)
         : shared(std::move(on)), width(frameWidth), height(frameHeight) {}
-    ~Display();
+    ~WindowChain();
 
     bool Make();
     bool MakeConstants(const void *initial, UINT size, Com<ID3D11Buffer> *buffer);
     bool MakePlane(int index, int32_t planeWidth, int32_t planeHeight);
     bool MakePicture();
-    bool Attach(HWND window);
+    bool Attach(HWND window, bool onWine);
     void ReleaseBackBuffer();
     bool MakeBackBufferView();
     bool Prime();
@@ -448,16 +399,15 @@ struct D3D11Output::Display {
               ID3D11SamplerState *sampler, ID3D11Buffer *constants);
     void SetView(const ViewConstants &next);
     void SetColour(const colour::Record &colour);
-    bool PaintOsd(OsdPaint paint, void *context);
-    D3D11Shown Failure(HRESULT result);
-    D3D11Shown Draw(HWND window, const FrameArgs &frame, const RECT &source,
-                    const colour::Record &colour, OsdPaint paint, void *context);
+    bool PaintOsd(const OsdPainter &osd);
+    Presented Failure(HRESULT result);
+    Presented Show(HWND window, const FrameContext &handed);
 
     const std::shared_ptr<D3D11Devices::Device> shared;
     ID3D11Device *const device = shared->device.Get();
     ID3D11DeviceContext *const context = shared->context.Get();
     const int32_t width, height;
-    DisplayObjects own;
+    ChainObjects own;
     LONG clientWidth = 0, clientHeight = 0;
     // The next frame also goes to the window through GDI: the first of a new
     // swap chain, and under Wine (untilPainted) every one until the window
@@ -468,17 +418,17 @@ struct D3D11Output::Display {
     const colour::Record *lastColour = nullptr;
 };
 
-// The shared context may still hold this display's views, and with them its
+// The shared context may still hold this output's views, and with them its
 // textures and swap chain: unbind everything, then let them go, both while no
-// other display draws.
-D3D11Output::Display::~Display() {
+// other output draws.
+D3D11Output::WindowChain::~WindowChain() {
     AutoLock lock(shared->contextLock);
     context->ClearState();
-    own = DisplayObjects();
+    own = ChainObjects();
 }
 
-bool D3D11Output::Display::MakeConstants(const void *initial, UINT size,
-                                         Com<ID3D11Buffer> *buffer) {
+bool D3D11Output::WindowChain::MakeConstants(const void *initial, UINT size,
+                                             Com<ID3D11Buffer> *buffer) {
     D3D11_BUFFER_DESC desc = {};
     desc.ByteWidth = size;
     desc.Usage = D3D11_USAGE_DEFAULT;
@@ -488,7 +438,7 @@ bool D3D11Output::Display::MakeConstants(const void *initial, UINT size,
 }
 
 // A plane that a frame 1 pixel wide or high does not have stays neutral grey.
-bool D3D11Output::Display::MakePlane(int index, int32_t planeWidth, int32_t planeHeight) {
+bool D3D11Output::WindowChain::MakePlane(int index, int32_t planeWidth, int32_t planeHeight) {
     D3D11_TEXTURE2D_DESC desc = {};
     desc.Width = UINT(planeWidth > 0 ? planeWidth : 1);
     desc.Height = UINT(planeHeight > 0 ? planeHeight : 1);
@@ -507,9 +457,9 @@ bool D3D11Output::Display::MakePlane(int index, int32_t planeWidth, int32_t plan
 }
 
 // Device calls that make objects are thread-safe: none of this needs the lock.
-bool D3D11Output::Display::Make() {
+bool D3D11Output::WindowChain::Make() {
     const RECT whole = {0, 0, width, height};
-    lastView = MakeView(whole, width, height);
+    lastView = MakeView(whole, false, width, height);
     lastColour = &colour::kBt601Studio;
     const ColourConstants initialColour = MakeColour(*lastColour);
     return MakeConstants(&lastView, sizeof lastView, &own.wholeFrame) &&
@@ -519,7 +469,7 @@ bool D3D11Output::Display::Make() {
            MakePlane(2, width / 2, height / 2);
 }
 
-bool D3D11Output::Display::MakePicture() {
+bool D3D11Output::WindowChain::MakePicture() {
     D3D11_TEXTURE2D_DESC desc = {};
     desc.Width = UINT(width);
     desc.Height = UINT(height);
@@ -537,12 +487,12 @@ bool D3D11Output::Display::MakePicture() {
 }
 
 // ResizeBuffers fails while anything, a bound view too, holds a buffer. Under the lock.
-void D3D11Output::Display::ReleaseBackBuffer() {
+void D3D11Output::WindowChain::ReleaseBackBuffer() {
     context->OMSetRenderTargets(0, nullptr, nullptr);
     own.backBuffer.Reset();
 }
 
-bool D3D11Output::Display::MakeBackBufferView() {
+bool D3D11Output::WindowChain::MakeBackBufferView() {
     Com<ID3D11Texture2D> buffer;
     return SUCCEEDED(own.swapChain->GetBuffer(0, __uuidof(ID3D11Texture2D),
                                               reinterpret_cast<void **>(buffer.Out()))) &&
@@ -552,7 +502,7 @@ bool D3D11Output::Display::MakeBackBufferView() {
 // A blit-model swap chain: after a flip-model present GDI no longer draws
 // on the window, and the GDI output and hosts painting their windows need it.
 // One buffer of the client's size is all a blit needs.
-bool D3D11Output::Display::Attach(HWND window) {
+bool D3D11Output::WindowChain::Attach(HWND window, bool onWine) {
     RECT client = {};
     GetClientRect(window, &client);
     DXGI_SWAP_CHAIN_DESC desc = {};
@@ -583,14 +533,14 @@ bool D3D11Output::Display::Attach(HWND window) {
     // An update region of our own, made once the primed Present has put the
     // swap chain on the screen, says when the host's thread has pumped since:
     // the window's paint validates it, after the X events.
-    untilPainted = RunningOnWine() && InvalidateRect(window, nullptr, FALSE);
+    untilPainted = onWine && InvalidateRect(window, nullptr, FALSE);
     return true;
 }
 
 // Under Wine the first Presents of a new swap chain are lost until one has
 // been carried out: a black one, waited for, takes most of that loss. The
 // lock is held for each call on the context, not for the wait.
-bool D3D11Output::Display::Prime() {
+bool D3D11Output::WindowChain::Prime() {
     D3D11_QUERY_DESC desc = {D3D11_QUERY_EVENT, 0};
     Com<ID3D11Query> query;
     if (FAILED(device->CreateQuery(&desc, query.Out()))) return false;
@@ -612,7 +562,7 @@ bool D3D11Output::Display::Prime() {
 }
 
 // The back buffer follows the client area. Under the lock.
-HRESULT D3D11Output::Display::FollowClient(const RECT &client) {
+HRESULT D3D11Output::WindowChain::FollowClient(const RECT &client) {
     if (client.right == clientWidth && client.bottom == clientHeight) return S_OK;
     ReleaseBackBuffer();
     const HRESULT resized = own.swapChain->ResizeBuffers(0, UINT(client.right), UINT(client.bottom),
@@ -641,7 +591,7 @@ void UploadPlane(ID3D11DeviceContext *context, ID3D11Texture2D *plane, const uin
 
 }  // namespace
 
-void D3D11Output::Display::Upload(const FrameArgs &frame) {
+void D3D11Output::WindowChain::Upload(const FrameArgs &frame) {
     UploadPlane(context, own.planes[0].Get(), frame.y, frame.yStride, width, height);
     if (width < 2 || height < 2) return;  // no chroma samples: the planes stay grey
     UploadPlane(context, own.planes[1].Get(), frame.u, frame.uvStride, width / 2, height / 2);
@@ -649,11 +599,11 @@ void D3D11Output::Display::Upload(const FrameArgs &frame) {
 }
 
 // Every pass binds all it uses: the context is shared, nothing set by an
-// earlier frame of this display can be counted on.
-void D3D11Output::Display::Pass(ID3D11RenderTargetView *target, LONG targetWidth, LONG targetHeight,
-                                ID3D11PixelShader *shader, ID3D11ShaderResourceView *const *views,
-                                int viewCount, ID3D11SamplerState *sampler,
-                                ID3D11Buffer *constants) {
+// earlier frame of this output can be counted on.
+void D3D11Output::WindowChain::Pass(ID3D11RenderTargetView *target, LONG targetWidth,
+                                    LONG targetHeight, ID3D11PixelShader *shader,
+                                    ID3D11ShaderResourceView *const *views, int viewCount,
+                                    ID3D11SamplerState *sampler, ID3D11Buffer *constants) {
     const D3D11_VIEWPORT viewport = {0, 0, float(targetWidth), float(targetHeight), 0, 1};
     context->OMSetRenderTargets(1, &target, nullptr);
     context->RSSetViewports(1, &viewport);
@@ -668,14 +618,14 @@ void D3D11Output::Display::Pass(ID3D11RenderTargetView *target, LONG targetWidth
     context->Draw(3, 0);
 }
 
-void D3D11Output::Display::SetView(const ViewConstants &next) {
+void D3D11Output::WindowChain::SetView(const ViewConstants &next) {
     if (std::memcmp(&next, &lastView, sizeof next) == 0) return;
     context->UpdateSubresource(own.view.Get(), 0, nullptr, &next, 0, 0);
     lastView = next;
 }
 
 // Records are constants, so an address seen before holds the coefficients already loaded.
-void D3D11Output::Display::SetColour(const colour::Record &colour) {
+void D3D11Output::WindowChain::SetColour(const colour::Record &colour) {
     if (&colour == lastColour) return;
     const ColourConstants next = MakeColour(colour);
     context->UpdateSubresource(own.colours.Get(), 0, nullptr, &next, 0, 0);
@@ -684,7 +634,7 @@ void D3D11Output::Display::SetColour(const colour::Record &colour) {
 
 // The frame converted at its own size, exactly as the converters would, for
 // the OSD to be painted on through GDI.
-bool D3D11Output::Display::PaintOsd(OsdPaint paint, void *paintContext) {
+bool D3D11Output::WindowChain::PaintOsd(const OsdPainter &osd) {
     if (!own.picture && !MakePicture()) return false;
     ID3D11ShaderResourceView *const views[3] = {own.planeViews[0].Get(), own.planeViews[1].Get(),
                                                 own.planeViews[2].Get()};
@@ -695,7 +645,7 @@ bool D3D11Output::Display::PaintOsd(OsdPaint paint, void *paintContext) {
     Com<IDXGISurface1> surface;
     HDC dc = nullptr;
     if (!Query(own.picture.Get(), &surface) || FAILED(surface->GetDC(FALSE, &dc))) return false;
-    paint(dc, paintContext);
+    osd.Paint(dc, height);
     surface->ReleaseDC(nullptr);
     return true;
 }
@@ -706,14 +656,14 @@ bool D3D11Output::Display::PaintOsd(OsdPaint paint, void *paintContext) {
 // latest until the next frame (for good, for a still picture). Until the
 // window has painted, every frame is drawn into that GDI picture as well, so
 // whichever lands last shows the latest. Windows needs the first only.
-bool D3D11Output::Display::CopyWanted(HWND window) {
+bool D3D11Output::WindowChain::CopyWanted(HWND window) {
     if (!copyToWindow) return false;
     copyToWindow = untilPainted && GetUpdateRect(window, nullptr, FALSE);
     return copyToWindow || !untilPainted;
 }
 
 // Under the lock.
-void D3D11Output::Display::CopyToWindow(HWND window) {
+void D3D11Output::WindowChain::CopyToWindow(HWND window) {
     context->OMSetRenderTargets(0, nullptr, nullptr);  // GetDC wants the buffer unbound
     Com<IDXGISurface1> surface;
     HDC from = nullptr;
@@ -728,30 +678,31 @@ void D3D11Output::Display::CopyToWindow(HWND window) {
     surface->ReleaseDC(nullptr);
 }
 
-// A gone device is reported once, by the display that found it; the others
+// A gone device is reported once, by the output that found it; the others
 // on it see `lost` at their next frame.
-D3D11Shown D3D11Output::Display::Failure(HRESULT result) {
+Presented D3D11Output::WindowChain::Failure(HRESULT result) {
     if (DeviceGone(result)) shared->owner.Retire(shared.get());
-    return D3D11Shown::Failed;
+    return Presented::SetUpAgain;
 }
 
-D3D11Shown D3D11Output::Display::Draw(HWND window, const FrameArgs &frame, const RECT &source,
-                                      const colour::Record &colour, OsdPaint paint,
-                                      void *paintContext) {
-    if (shared->lost.load(std::memory_order_acquire)) return D3D11Shown::Failed;
+// An empty (minimised) or occluded client area shows nothing and is nothing
+// wrong, as for a surface blit into a client area of no size.
+Presented D3D11Output::WindowChain::Show(HWND window, const FrameContext &handed) {
+    if (shared->lost.load(std::memory_order_acquire)) return Presented::SetUpAgain;
     RECT client = {};
-    if (!GetClientRect(window, &client)) return D3D11Shown::Failed;
-    if (client.right <= 0 || client.bottom <= 0) return D3D11Shown::Hidden;
-    const ViewConstants view = MakeView(source, width, height);
+    if (!GetClientRect(window, &client)) return Presented::SetUpAgain;
+    if (client.right <= 0 || client.bottom <= 0) return Presented::Shown;
+    const ViewConstants view = MakeView(handed.source, handed.mirrored, width, height);
+    const bool osd = handed.osd.HasText();
     shared->WaitForRoom();
     AutoLock lock(shared->contextLock);
     const HRESULT followed = FollowClient(client);
     if (FAILED(followed)) return Failure(followed);
-    Upload(frame);
-    SetColour(colour);
-    if (paint && !PaintOsd(paint, paintContext)) return D3D11Shown::Failed;
+    Upload(handed.frame);
+    SetColour(handed.colour);
+    if (osd && !PaintOsd(handed.osd)) return Presented::SetUpAgain;
     SetView(view);
-    if (paint) {
+    if (osd) {
         ID3D11ShaderResourceView *const views[1] = {own.pictureView.Get()};
         Pass(own.backBuffer.Get(), clientWidth, clientHeight, shared->fromPicture.Get(), views, 1,
              shared->linear.Get(), own.view.Get());
@@ -765,49 +716,59 @@ D3D11Shown D3D11Output::Display::Draw(HWND window, const FrameArgs &frame, const
     const HRESULT presented = shared->owner.calls.Present(own.swapChain.Get());
     if (SUCCEEDED(presented)) shared->Sent();
     lock.Release();
-    if (presented == DXGI_STATUS_OCCLUDED) return D3D11Shown::Hidden;
-    return SUCCEEDED(presented) ? D3D11Shown::Presented : Failure(presented);
+    if (presented == DXGI_STATUS_OCCLUDED) return Presented::Shown;
+    return SUCCEEDED(presented) ? Presented::Shown : Failure(presented);
 }
 
 // ---- the output ----
 
-D3D11Output::D3D11Output(HWND target, int32_t frameWidth, int32_t frameHeight)
-    : window(target), width(frameWidth), height(frameHeight) {}
+D3D11Output::D3D11Output(const PresenterSetUp &setUp)
+    : width(setUp.width), height(setUp.height), onWine(setUp.onWine), window(setUp.window) {}
 
 D3D11Output::~D3D11Output() = default;
 
-std::unique_ptr<D3D11Output> D3D11Output::Create(HWND window, int32_t width, int32_t height,
+std::unique_ptr<D3D11Output> D3D11Output::Create(const PresenterSetUp &setUp,
                                                  D3D11Devices &devices) {
+    const HWND window = setUp.window;
+    const int32_t width = setUp.width, height = setUp.height;
     if (!IsWindow(window) || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
         return nullptr;
-    if (HiddenInChildWindowOnWine(window)) return nullptr;
+    if (HiddenInChildWindow(window, setUp.onWine)) return nullptr;
     std::shared_ptr<D3D11Devices::Device> device = devices.For(window);
     if (!device) return nullptr;
-    std::unique_ptr<D3D11Output> output(new (std::nothrow) D3D11Output(window, width, height));
+    std::unique_ptr<D3D11Output> output(new (std::nothrow) D3D11Output(setUp));
     if (!output) return nullptr;
-    output->display.reset(new (std::nothrow) Display(std::move(device), width, height));
-    if (!output->display || !output->display->Make() || !output->display->Attach(window))
+    output->chain.reset(new (std::nothrow) WindowChain(std::move(device), width, height));
+    if (!output->chain || !output->chain->Make() || !output->chain->Attach(window, setUp.onWine))
         return nullptr;
     return output;
 }
 
-D3D11Shown D3D11Output::Show(const FrameArgs &frame, const RECT *crop, bool mirror,
-                             const colour::Record &colour, OsdPaint paint, void *context) {
-    if (!display || !display->own.swapChain || !window) return D3D11Shown::Failed;
-    RECT source = crop ? *crop : RECT{0, 0, width, height};
-    if (mirror) std::swap(source.left, source.right);
-    const D3D11Shown shown = display->Draw(window, frame, source, colour, paint, context);
-    if (shown == D3D11Shown::Failed) display.reset();
+Presented D3D11Output::Present(const FrameContext &context) {
+    // Released by KESTRA_DWFreeDraw, like the surfaces of the DirectDraw modes.
+    if (released) return Presented::Released;
+    if (!chain || !chain->own.swapChain || !window) return Presented::SetUpAgain;
+    const Presented shown = chain->Show(window, context);
+    if (shown == Presented::SetUpAgain) chain.reset();
     return shown;
+}
+
+void D3D11Output::Release() {
+    chain.reset();
+    released = true;
 }
 
 bool D3D11Output::MoveTo(HWND target) {
     window = nullptr;
-    if (!display || display->shared->lost.load(std::memory_order_acquire)) return false;
-    if (!IsWindow(target) || HiddenInChildWindowOnWine(target)) return false;
-    if (!display->Attach(target)) return false;
+    if (!chain || chain->shared->lost.load(std::memory_order_acquire)) return false;
+    if (!IsWindow(target) || HiddenInChildWindow(target, onWine)) return false;
+    if (!chain->Attach(target, onWine)) return false;
     window = target;
     return true;
+}
+
+std::unique_ptr<Presenter> MakeD3D11Presenter(const PresenterSetUp &setUp) {
+    return D3D11Output::Create(setUp);
 }
 
 }  // namespace kestra

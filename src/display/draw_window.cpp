@@ -252,7 +252,8 @@ void DrawWindow::ApplyInit(int32_t width, int32_t height) {
 void DrawWindow::SetUpPresenter(int32_t width, int32_t height) {
     presenter.reset();
     if (width > 0 && height > 0)
-        presenter = MakePresenter(PresenterSetUp{hwnd, width, height, windowRect}, renderer);
+        presenter = MakePresenter(PresenterSetUp{hwnd, width, height, windowRect, video.onWine},
+                                  video.renderer);
 }
 
 // A crop set for the previous size must not reach past the new frame:
@@ -325,7 +326,7 @@ public:
           frameHeight(height),
           mirror(mirrorSet) {}
     bool Wanted() const override { return callback.function != nullptr; }
-    void Draw(HDC dc, int32_t windowWidth, int32_t windowHeight) const override {
+    void Run(HDC dc, int32_t windowWidth, int32_t windowHeight) const override {
         if (!callback.function) return;
         callback.function(int32_t(drawIndex), dc, frameWidth, frameHeight, frame.value7,
                           frame.value8, windowWidth, windowHeight, mirror, callback.user);

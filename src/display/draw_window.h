@@ -45,8 +45,8 @@ struct QueuedCall {
 // lets go of drawLock. The queue has no bound.
 class DrawWindow : public Shared {
 public:
-    // Its presenters come from `renderer`'s list.
-    explicit DrawWindow(Renderer choice) : renderer(choice) {}
+    // Its presenters come from the settings' renderer list.
+    explicit DrawWindow(const VideoSettings &settings) : video(settings) {}
     DrawWindow(const DrawWindow &) = delete;
     DrawWindow &operator=(const DrawWindow &) = delete;
     bool Made() const { return true; }
@@ -103,7 +103,7 @@ private:
     int32_t Present(const FrameArgs &frame);
     Presented PresentOnce(const FrameArgs &frame);
 
-    const Renderer renderer;
+    const VideoSettings video;
 
     // ---- Any thread ----
     // seq_cst, all: the host may set them from another thread while a frame is drawn.

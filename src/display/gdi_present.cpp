@@ -125,7 +125,7 @@ void GdiPresenter::Compose(const FrameContext &context) {
                   pixels.get(), &info, DIB_RGB_COLORS, SRCCOPY);
     context.osd.Paint(memory, frameHeight);
     const RECT &window = context.window.outer;
-    context.drawing.Draw(memory, window.right - window.left, window.bottom - window.top);
+    context.drawing.Run(memory, window.right - window.left, window.bottom - window.top);
     // Deselect before reading back and deleting the bitmap.
     SelectObject(memory, previous);
     GetDIBits(memory, bitmap, 0, static_cast<UINT>(frameHeight), pixels.get(), &info,

@@ -9,18 +9,10 @@
 #include <memory>
 
 #include "convert/colour.h"
-#include "core/log_settings.h"
+#include "core/video_settings.h"
 #include "kestra/kestra.h"
 
 namespace kestra {
-
-enum RenderMode : int32_t {
-    ModeYV12Surface = 0,
-    ModeUYVYSurface = 1,
-    ModeRGB565Surface = 2,
-    ModeGdi = 3,
-    ModeD3D11 = 4,
-};
 
 // What a presenter made of one frame; the display turns it into the host's code.
 enum class Presented {
@@ -78,9 +70,9 @@ public:
 // it makes back.
 class HostDrawing {
 public:
-    // False when Draw would draw nothing (the host set no callback).
+    // False when Run would draw nothing (the host set no callback).
     virtual bool Wanted() const = 0;
-    virtual void Draw(HDC dc, int32_t windowWidth, int32_t windowHeight) const = 0;
+    virtual void Run(HDC dc, int32_t windowWidth, int32_t windowHeight) const = 0;
 
 protected:
     ~HostDrawing() = default;
@@ -122,11 +114,13 @@ public:
 };
 
 // What a presenter is made for: a window and a frame size. The DirectDraw
-// set-up's test blit goes to `testTarget`.
+// set-up's test blit goes to `testTarget`. `onWine` is VideoSettings::onWine:
+// several of Wine's ways of showing frames need working around.
 struct PresenterSetUp {
     HWND window;
     int32_t width, height;
     RECT testTarget;
+    bool onWine;
 };
 
 // Null when the presenter cannot show frames in that window here.
@@ -139,7 +133,7 @@ std::unique_ptr<Presenter> MakeGdiPresenter(const PresenterSetUp &setUp);
 // Wine's DirectDraw and Direct3D, under its default OpenGL renderer, draw a
 // child window into an off-screen GL window that never reaches the screen,
 // though they report the blit or present done; real Windows shows them.
-bool HiddenInChildWindowOnWine(HWND window);
+bool HiddenInChildWindow(HWND window, bool onWine);
 
 // DirectDraw documents its cooperative window as the calling application's
 // own top-level window; another process's window (a host that keeps its UI
@@ -147,9 +141,6 @@ bool HiddenInChildWindowOnWine(HWND window);
 // DirectDraw reports its blits done while the window stays black. GDI draws
 // on any window.
 bool OwnedByAnotherProcess(HWND window);
-
-// True when the process runs under Wine (its ntdll exports wine_get_version).
-bool RunningOnWine();
 
 // The first presenter of `renderer`'s list that works.
 std::unique_ptr<Presenter> MakePresenter(const PresenterSetUp &setUp, Renderer renderer);

@@ -25,21 +25,9 @@ const MakePresenterFn *PresentersFor(Renderer renderer) {
 
 }  // namespace
 
-// Asked at every set-up; the answer cannot change while the process runs.
-bool RunningOnWine() {
-    static const bool wine = [] {
-        HMODULE ntdll = LoadLibraryA("ntdll.dll");
-        if (!ntdll) return false;
-        const bool found = GetProcAddress(ntdll, "wine_get_version") != nullptr;
-        FreeLibrary(ntdll);
-        return found;
-    }();
-    return wine;
-}
-
-bool HiddenInChildWindowOnWine(HWND window) {
+bool HiddenInChildWindow(HWND window, bool onWine) {
     if (!window || !(GetWindowLongA(window, GWL_STYLE) & WS_CHILD)) return false;
-    return RunningOnWine();
+    return onWine;
 }
 
 bool OwnedByAnotherProcess(HWND window) {

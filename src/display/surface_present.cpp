@@ -121,12 +121,13 @@ int32_t SurfaceHeight(ChromaBlock chroma, int32_t height) {
 class SurfacePresenter : public Presenter {
 public:
     // Takes the objects over from `from`, which keeps none.
-    SurfacePresenter(ChromaBlock chroma, DirectDrawObjects &from, int32_t width, int32_t height)
+    SurfacePresenter(ChromaBlock chroma, DirectDrawObjects &from, const PresenterSetUp &setUp)
         : chromaBlock(chroma),
-          frameWidth(width),
-          frameHeight(height),
-          surfaceWidth(SurfaceWidth(chroma, width)),
-          surfaceHeight(SurfaceHeight(chroma, height)),
+          onWine(setUp.onWine),
+          frameWidth(setUp.width),
+          frameHeight(setUp.height),
+          surfaceWidth(SurfaceWidth(chroma, setUp.width)),
+          surfaceHeight(SurfaceHeight(chroma, setUp.height)),
           objects(std::move(from)) {}
     Presented Present(const FrameContext &context) override;
     void Release() override { objects.Release(); }
@@ -156,6 +157,7 @@ private:
     void UpdateClientRect(HWND window);
 
     const ChromaBlock chromaBlock;
+    const bool onWine;
 
 protected:
     const int32_t frameWidth;
@@ -174,13 +176,19 @@ private:
     std::unique_ptr<uint8_t[]> remapped;
 };
 
+// The frame surface's FOURCC; 0 asks for RGB 5-6-5.
+constexpr DWORD kYv12 = MAKEFOURCC('Y', 'V', '1', '2');
+constexpr DWORD kUyvy = MAKEFOURCC('U', 'Y', 'V', 'Y');
+constexpr DWORD kRgb565 = 0;
+
 // One per frame-surface format; each fills the surface its own way.
-template <RenderMode Mode, ChromaBlock Chroma>
+template <DWORD FourCC, ChromaBlock Chroma>
 class FormatPresenter : public SurfacePresenter {
 public:
+    static constexpr DWORD kFourCC = FourCC;
     static constexpr ChromaBlock kChroma = Chroma;
-    FormatPresenter(DirectDrawObjects &from, int32_t width, int32_t height)
-        : SurfacePresenter(Chroma, from, width, height) {}
+    FormatPresenter(DirectDrawObjects &from, const PresenterSetUp &setUp)
+        : SurfacePresenter(Chroma, from, setUp) {}
     // What the format needs beyond its surfaces; false when it cannot be had.
     bool Prepare() { return true; }
 
@@ -194,14 +202,14 @@ private:
     // hold the frame's rows as the converter writes them.
     std::unique_ptr<uint8_t[]> scratch;
 };
-using Yv12Presenter = FormatPresenter<ModeYV12Surface, ChromaBlock::Square>;
-using UyvyPresenter = FormatPresenter<ModeUYVYSurface, ChromaBlock::Pair>;
-using Rgb565Presenter = FormatPresenter<ModeRGB565Surface, ChromaBlock::None>;
+using Yv12Presenter = FormatPresenter<kYv12, ChromaBlock::Square>;
+using UyvyPresenter = FormatPresenter<kUyvy, ChromaBlock::Pair>;
+using Rgb565Presenter = FormatPresenter<kRgb565, ChromaBlock::None>;
 
 // DirectDraw on the window and its primary surface; `fourcc` says whether the
 // adapter blits FOURCC surfaces.
-bool OpenDirectDraw(HWND window, DirectDrawObjects *dd, bool *fourcc) {
-    if (HiddenInChildWindowOnWine(window) || OwnedByAnotherProcess(window)) return false;
+bool OpenDirectDraw(HWND window, bool onWine, DirectDrawObjects *dd, bool *fourcc) {
+    if (HiddenInChildWindow(window, onWine) || OwnedByAnotherProcess(window)) return false;
     // Loaded at run time so a system without DirectDraw still gets the GDI mode.
     dd->module = LoadLibraryA("ddraw.dll");
     if (!dd->module) return false;
@@ -290,7 +298,7 @@ bool SurfacePresenter::Attach(HWND window, const RECT &testTarget) {
 // takes in the display's pending events (on the window's thread, the expose
 // lands on the GDI surface) without dispatching any posted message.
 void SurfacePresenter::SettleWindow(HWND window) {
-    if (!RunningOnWine()) return;
+    if (!onWine) return;
     DDSURFACEDESC2 desc;
     ZeroRecord(&desc);
     RECT pixel{0, 0, 1, 1};
@@ -343,7 +351,7 @@ bool SurfacePresenter::RemapFrame(const FrameArgs &frame, const colour::Record &
     uint8_t *y = remapped.get(), *u = y + lumaBytes, *v = u + chromaBytes;
     remap_for_blit(frame.y, frame.yStride, frame.u, frame.v, frame.uvStride, y, frameWidth, u, v,
                    chromaWidth, frameWidth, frameHeight, colour,
-                   RunningOnWine() ? colour::Blit::Wine : colour::Blit::Bt601Studio);
+                   onWine ? colour::Blit::Wine : colour::Blit::Bt601Studio);
     out->y = y;
     out->yStride = frameWidth;
     out->u = u;
@@ -544,15 +552,15 @@ void SurfacePresenter::UpdateClientRect(HWND window) {
     clientRect = RECT{topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
 }
 
-// The presenter of type P when the adapter makes its frame surface: FOURCC
-// `fourcc`, or RGB 5-6-5 for 0.
+// The presenter of type P when the adapter makes its frame surface.
 template <typename P>
-std::unique_ptr<P> TryFormat(DirectDrawObjects &dd, int32_t width, int32_t height, DWORD fourcc) {
+std::unique_ptr<P> TryFormat(DirectDrawObjects &dd, const PresenterSetUp &setUp) {
+    const DWORD fourcc = P::kFourCC;
     DDSURFACEDESC2 desc;
     ZeroRecord(&desc);
     desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT;
-    desc.dwWidth = static_cast<DWORD>(SurfaceWidth(P::kChroma, width));
-    desc.dwHeight = static_cast<DWORD>(SurfaceHeight(P::kChroma, height));
+    desc.dwWidth = static_cast<DWORD>(SurfaceWidth(P::kChroma, setUp.width));
+    desc.dwHeight = static_cast<DWORD>(SurfaceHeight(P::kChroma, setUp.height));
     DDPIXELFORMAT &format = desc.ddpfPixelFormat;
     format.dwSize = sizeof(format);
     format.dwFlags = fourcc ? DDPF_FOURCC : DDPF_RGB;
@@ -568,7 +576,7 @@ std::unique_ptr<P> TryFormat(DirectDrawObjects &dd, int32_t width, int32_t heigh
         dd.frame.Reset();
         return nullptr;
     }
-    std::unique_ptr<P> presenter(new (std::nothrow) P(dd, width, height));
+    std::unique_ptr<P> presenter(new (std::nothrow) P(dd, setUp));
     if (!presenter) dd.frame.Reset();
     if (presenter && !presenter->Prepare()) presenter.reset();
     return presenter;
@@ -582,16 +590,13 @@ std::unique_ptr<Presenter> MakeSurfacePresenter(const PresenterSetUp &setUp) {
     DirectDrawObjects dd;
     bool fourcc = false;
     std::unique_ptr<SurfacePresenter> presenter;
-    const int32_t width = setUp.width, height = setUp.height;
-    if (OpenDirectDraw(setUp.window, &dd, &fourcc)) {
+    if (OpenDirectDraw(setUp.window, setUp.onWine, &dd, &fourcc)) {
         if (!fourcc) {
-            presenter = TryFormat<Rgb565Presenter>(dd, width, height, 0);
+            presenter = TryFormat<Rgb565Presenter>(dd, setUp);
         } else {
             // A FOURCC device that cannot make either surface does not fall to 5-6-5.
-            presenter = TryFormat<Yv12Presenter>(dd, width, height, MAKEFOURCC('Y', 'V', '1', '2'));
-            if (!presenter)
-                presenter =
-                    TryFormat<UyvyPresenter>(dd, width, height, MAKEFOURCC('U', 'Y', 'V', 'Y'));
+            presenter = TryFormat<Yv12Presenter>(dd, setUp);
+            if (!presenter) presenter = TryFormat<UyvyPresenter>(dd, setUp);
         }
     }
     if (presenter && presenter->Attach(setUp.window, setUp.testTarget)) return presenter;

@@ -51,7 +51,7 @@ TEST(Exports, DrawRefusesWithMinusOneUntilWindowAndInit) {
                                       frame.v.data(), frame.uvStride, 0, 0, 0));
     EXPECT_EQ(0, KESTRA_DWCloseDraw(display));
 
-    TestDisplay d(kestra::ModeYV12Surface, 0, 0, 64, 48);
+    TestDisplay d(ModeYV12Surface, 0, 0, 64, 48);
     EXPECT_EQ(-1, d.Draw(frame)) << "a window, no set-up";
     EXPECT_EQ(0, KESTRA_DWSetHwnd(d.handle, nullptr));
     EXPECT_EQ(0, d.Init(8, 8));

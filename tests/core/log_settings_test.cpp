@@ -187,7 +187,8 @@ TEST(LogSettingsLifetime, LoadSucceedsWhenTheSettingsCannotBeAllocated) {
     failNothrowNew = true;
     kestra::OnLibraryLoad();
     failNothrowNew = false;
-    EXPECT_EQ(kestra::Renderer::DirectDraw, kestra::ConfiguredRenderer()) << "without settings";
+    EXPECT_EQ(kestra::Renderer::DirectDraw, kestra::LoadedVideoSettings().renderer)
+        << "without settings";
     uint8_t white[3] = {0, 0, 0};
     kestra::yuv_to_rgb24_pixel_c(235, 128, 128, white, kestra::colour::kBt601Studio);
     EXPECT_EQ(254, white[0]) << "tables built despite the failure";

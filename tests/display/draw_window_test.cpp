@@ -36,7 +36,7 @@ class PlayRect : public testing::TestWithParam<RectCase> {};
 // A refused rect turns the crop off; so does null.
 TEST_P(PlayRect, AcceptedOnlyInsideTheFrame) {
     const RectCase &c = GetParam();
-    TestDisplay d(kestra::ModeRGB565Surface, kFrameWidth, kFrameHeight, 80, 60, 2);
+    TestDisplay d(ModeRGB565Surface, kFrameWidth, kFrameHeight, 80, 60, 2);
     const YuvFrame frame(kFrameWidth, kFrameHeight);
     const RECT previous{1, 2, 3, 4};
     KESTRA_DWSetPlayRect(d.handle, &previous);
@@ -64,7 +64,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<RectCase> &p) { return std::string(p.param.name); });
 
 TEST(PlayRectBeforeSetUp, IsRefused) {
-    TestDisplay d(kestra::ModeRGB565Surface, 0, 0, 80, 60, 2);
+    TestDisplay d(ModeRGB565Surface, 0, 0, 80, 60, 2);
     const RECT rect{0, 0, 1, 1};
     KESTRA_DWSetPlayRect(d.handle, &rect);
     d.Init(kFrameWidth, kFrameHeight);
@@ -78,7 +78,7 @@ TEST(DisplayWindow, HoldsOneDcAtATimeAndGivesEverythingBack) {
     for (bool setUp : {false, true}) {
         const int dcs = kplat_live_objects(KPLAT_OBJ_DC), objects = LiveObjects();
         {
-            TestDisplay d(kestra::ModeGdi, 0, 0, 64, 48);
+            TestDisplay d(ModeGdi, 0, 0, 64, 48);
             EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_DC), dcs + 1);
             HWND other = kplat_create_window("other", 200, 30, 64, 48, 1);
             KESTRA_DWSetHwnd(d.handle, nullptr);

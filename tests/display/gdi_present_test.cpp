@@ -15,7 +15,7 @@ namespace {
 
 using kestra_test::TestDisplay;
 using kestra_test::YuvFrame;
-constexpr int kGdi = kestra::ModeGdi;
+constexpr int kGdi = kestra_test::ModeGdi;
 
 struct PresentCase {
     const char *name;

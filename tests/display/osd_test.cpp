@@ -33,7 +33,7 @@ protected:
         if (drawn != 0) lines.push_back("draw answered " + std::to_string(drawn));
         return lines;
     }
-    TestDisplay d{kestra::ModeYV12Surface, 64, 48};
+    TestDisplay d{kestra_test::ModeYV12Surface, 64, 48};
     const YuvFrame frame{64, 48};
     DrawnText text;
 };
@@ -193,7 +193,8 @@ TEST(OsdDraw, AllSlotsEmptyLeavesTheDcAlone) {
 // the composed frame. Also writes the picture a person can check.
 TEST(OsdGdi, TextTravelsWithThePicture) {
     const COLORREF orange = RGB(255, 128, 0), azure = RGB(0, 128, 255);
-    TestDisplay whole(kestra::ModeGdi, 160, 120), display(kestra::ModeGdi, 160, 120, 160, 140);
+    TestDisplay whole(kestra_test::ModeGdi, 160, 120),
+        display(kestra_test::ModeGdi, 160, 120, 160, 140);
     for (const TestDisplay *d : {&whole, &display}) {
         d->Osd(0, "OSD 42\nline 2", 26, 16, 0, orange);
         d->Osd(1, "cut", 110, 20, 1, azure);  // below the crop

@@ -27,9 +27,7 @@ void SetGreenText(const TestDisplay &d) {
     KESTRA_DWSetOSDText(d.handle, 0, "HHHH", 4, 4, 0, RGB(0, 255, 0));
 }
 
-int Tolerance(int mode) {
-    return mode == kestra::ModeGdi ? 0 : mode == kestra::ModeRGB565Surface ? 1 : 4;
-}
+int Tolerance(int mode) { return mode == ModeGdi ? 0 : mode == ModeRGB565Surface ? 1 : 4; }
 
 YuvFrame Packed(const YuvFrame &padded) {
     YuvFrame packed(padded.width, padded.height);
@@ -49,7 +47,7 @@ YuvFrame Packed(const YuvFrame &padded) {
 // GDI mode, the YUV frame in the FOURCC modes (the adapter converts it), the
 // library's own 5-6-5 conversion widened to 8 bits.
 std::vector<uint32_t> Expected(int mode, const YuvFrame &f) {
-    if (mode != kestra::ModeRGB565Surface) return f.rgb;
+    if (mode != ModeRGB565Surface) return f.rgb;
     YuvFrame p = Packed(f);
     std::vector<uint16_t> rgb565(size_t(f.width) * f.height);
     kestra::yv12_to_rgb565_c(p.y.data(), f.width, p.u.data(), p.v.data(), f.width / 2,
@@ -235,8 +233,7 @@ TEST_P(SurfaceModeTest, WritesAPicture) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SurfaceModeTest,
-                         ::testing::Values(kestra::ModeYV12Surface, kestra::ModeUYVYSurface,
-                                           kestra::ModeRGB565Surface),
+                         ::testing::Values(ModeYV12Surface, ModeUYVYSurface, ModeRGB565Surface),
                          ModeParamName);
 
 class FourccTest : public SurfaceModeTest {};
@@ -264,8 +261,7 @@ TEST_P(FourccTest, TextGoesThroughTheAuxSurface) {
     EXPECT_EQ(blts[1].other, blts[0].object) << "the aux surface is shown";
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, FourccTest,
-                         ::testing::Values(kestra::ModeYV12Surface, kestra::ModeUYVYSurface),
+INSTANTIATE_TEST_SUITE_P(Modes, FourccTest, ::testing::Values(ModeYV12Surface, ModeUYVYSurface),
                          ModeParamName);
 
 // OSD text through the surface that takes it (the aux surface in the FOURCC
@@ -283,9 +279,9 @@ struct OsdCase {
 };
 
 const OsdCase kOsdCases[] = {
-    {"Yv12", kestra::ModeYV12Surface, nullptr, 0, 0, 0, true, true, 0},
-    {"Uyvy", kestra::ModeUYVYSurface, nullptr, 0, 0, 0, true, true, 0},
-    {"Rgb565", kestra::ModeRGB565Surface, nullptr, 0, 0, 0, true, false, 0},
+    {"Yv12", ModeYV12Surface, nullptr, 0, 0, 0, true, true, 0},
+    {"Uyvy", ModeUYVYSurface, nullptr, 0, 0, 0, true, true, 0},
+    {"Rgb565", ModeRGB565Surface, nullptr, 0, 0, 0, true, false, 0},
     {"Yv12AuxBlitFails", 0, "IDirectDrawSurface7::Blt", kAux, -1, DDERR_GENERIC, false, false, 0},
     {"UyvyAuxBlitFails", 1, "IDirectDrawSurface7::Blt", kAux, -1, DDERR_GENERIC, false, false, 0},
     {"Yv12AuxLockLost", 0, "IDirectDrawSurface7::Lock", kAux, 1, DDERR_SURFACELOST, true, true,
@@ -372,15 +368,14 @@ TEST_P(LostSurfaceTest, NextFramesShowAgain) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, LostSurfaceTest,
-                         ::testing::Combine(::testing::Values(kestra::ModeYV12Surface,
-                                                              kestra::ModeUYVYSurface,
-                                                              kestra::ModeRGB565Surface),
+                         ::testing::Combine(::testing::Values(ModeYV12Surface, ModeUYVYSurface,
+                                                              ModeRGB565Surface),
                                             ::testing::ValuesIn(kLost)),
                          ModeAndRowName<LostCase>);
 
 // Hosts pad rows; the picture must be the one of packed planes.
 TEST_F(SurfaceTest, Rgb565PaddedStridesShowAnUnshearedPicture) {
-    TestDisplay d(kestra::ModeRGB565Surface, kFw, kFh);
+    TestDisplay d(ModeRGB565Surface, kFw, kFh);
     YuvFrame padded(kFw, kFh);
     d.Draw(Packed(padded));
     std::vector<uint32_t> fromPacked = d.Pixels();

@@ -22,7 +22,7 @@ protected:
         KESTRA_DWFreeDraw(d.handle);
         EXPECT_EQ(LiveDdrawObjects(), 0) << "DirectDraw objects outlive FreeDraw";
     }
-    TestDisplay d{kestra::ModeYV12Surface, 0, 0, 160, 120, 2};
+    TestDisplay d{ModeYV12Surface, 0, 0, 160, 120, 2};
 };
 
 // What set-up asked the adapter to make, in order: 0 for the DirectDraw
@@ -64,7 +64,7 @@ TEST_P(SetupCaseTest, ChoosesTheModeTheAdapterAllows) {
 
     EXPECT_EQ(d.Mode(), c.mode) << c.name;
     EXPECT_EQ(Creations(), c.made) << c.name;
-    const bool surfaceMode = c.mode != kestra::ModeGdi;
+    const bool surfaceMode = c.mode != ModeGdi;
     EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_DDRAW), surfaceMode ? 1 : 0) << c.name;
     EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_SURFACE), surfaceMode ? 3 : 0) << c.name;
     EXPECT_EQ(kplat_live_objects(KPLAT_OBJ_CLIPPER), surfaceMode ? 1 : 0) << c.name;
@@ -219,7 +219,7 @@ TEST_F(SetupTest, DescriptionsPassedToDirectDraw) {
 TEST_F(SetupTest, Rgb565PixelFormat) {
     kplat_ddraw_set_caps(DDCAPS_BLT);
     d.Init(kWidth, kHeight);
-    ASSERT_EQ(d.Mode(), kestra::ModeRGB565Surface);
+    ASSERT_EQ(d.Mode(), ModeRGB565Surface);
     const DDPIXELFORMAT pf = DdrawCalls("IDirectDraw7::CreateSurface")[1].desc.ddpfPixelFormat;
     EXPECT_EQ(pf.dwFlags, DWORD(DDPF_RGB));
     EXPECT_EQ(pf.dwFourCC, 0u);

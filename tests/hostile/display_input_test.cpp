@@ -91,7 +91,7 @@ TEST(HostileDisplayLimits, LargestAcceptedFrameIsJustUnderTwoGiB) {
     const RECT leftHalf{0, 0, 32, 48};
     const YuvFrame bars = YuvFrame::Bars(64, 48);
     for (int32_t height : {16383, 16384}) {
-        TestDisplay d(kestra::ModeGdi, 0, 0, 64, 48);
+        TestDisplay d(ModeGdi, 0, 0, 64, 48);
         d.Init(32768, height);
         KESTRA_DWSetPlayRect(d.handle, &leftHalf);
         d.Init(64, 48);

@@ -37,7 +37,7 @@ TEST(DisplayLifecycle, ThousandReopensLeaveNothingBehind) {
         const unsigned plan = random() % 4;
         if (plan == 1) {
             KESTRA_DWFreeDraw(d.handle);
-            const int expected = mode == kestra::ModeGdi ? 0 : -9;
+            const int expected = mode == ModeGdi ? 0 : -9;
             ASSERT_EQ(expected, d.Draw(frame)) << "round " << round << " after free";
         } else if (plan == 2) {
             Frame other(width + 2, height + 2);
@@ -67,8 +67,7 @@ TEST(DisplayLifecycle, SixteenDisplaysDrawAtOnceFromTwoThreads) {
     // One adapter serves all: set up in the order whose last settings (the
     // defaults) still blit every surface format made before.
     std::vector<int> order;
-    for (int mode : {kestra::ModeRGB565Surface, kestra::ModeGdi, kestra::ModeUYVYSurface,
-                     kestra::ModeYV12Surface})
+    for (int mode : {ModeRGB565Surface, ModeGdi, ModeUYVYSurface, ModeYV12Surface})
         for (int i = 0; i < kDisplays; ++i)
             if (kAllModes[i % 4] == mode) order.push_back(i);
     for (int i : order) {

@@ -11,20 +11,20 @@
 #include <cstring>
 #include <vector>
 
-#include "display/presenter.h"
-
 namespace kestra_test {
 
-constexpr int kAllModes[] = {kestra::ModeGdi, kestra::ModeYV12Surface, kestra::ModeUYVYSurface,
-                             kestra::ModeRGB565Surface};
+// The render modes a display settles on, as told by what it asked of the adapter.
+enum RenderMode : int { ModeYV12Surface, ModeUYVYSurface, ModeRGB565Surface, ModeGdi };
+
+constexpr int kAllModes[] = {ModeGdi, ModeYV12Surface, ModeUYVYSurface, ModeRGB565Surface};
 
 inline const char *ModeName(int mode) {
     switch (mode) {
-        case kestra::ModeYV12Surface:
+        case ModeYV12Surface:
             return "YV12";
-        case kestra::ModeUYVYSurface:
+        case ModeUYVYSurface:
             return "UYVY";
-        case kestra::ModeRGB565Surface:
+        case ModeRGB565Surface:
             return "RGB565";
         default:
             return "GDI";
@@ -39,9 +39,7 @@ constexpr DWORD kRgb565 = 16;
 constexpr DWORD kAux = 32;
 
 inline DWORD FrameFormat(int mode) {
-    return mode == kestra::ModeYV12Surface   ? kYv12
-           : mode == kestra::ModeUYVYSurface ? kUyvy
-                                             : kRgb565;
+    return mode == ModeYV12Surface ? kYv12 : mode == ModeUYVYSurface ? kUyvy : kRgb565;
 }
 
 // Sets the stand-in adapter so the next set-up reaches `mode`; GDI by taking
@@ -50,9 +48,9 @@ inline void ConfigureAdapter(int mode) {
     kplat_ddraw_reset();
     kplat_clear_failures();
     const DWORD uyvyOnly[] = {kUyvy};
-    if (mode == kestra::ModeUYVYSurface) kplat_ddraw_set_fourccs(uyvyOnly, 1);
-    if (mode == kestra::ModeRGB565Surface) kplat_ddraw_set_caps(DDCAPS_BLT);
-    if (mode == kestra::ModeGdi) kplat_fail_call("LoadLibraryA", -1, 0, 0);
+    if (mode == ModeUYVYSurface) kplat_ddraw_set_fourccs(uyvyOnly, 1);
+    if (mode == ModeRGB565Surface) kplat_ddraw_set_caps(DDCAPS_BLT);
+    if (mode == ModeGdi) kplat_fail_call("LoadLibraryA", -1, 0, 0);
 }
 
 inline void RestoreAdapter() {
@@ -113,23 +111,23 @@ inline DWORD ShownFormat() { return FormatKeyOf(LastBlitToScreen().other); }
 inline int ModeFromLog() {
     const void *ddraw = nullptr;
     int levels = 0;
-    int mode = kestra::ModeGdi;
+    int mode = ModeGdi;
     for (const KplatDdrawCall &c : DdrawCalls()) {
         const bool created = c.result == DD_OK;
         if (std::strcmp(c.method, "DirectDrawCreateEx") == 0 && created) {
             ddraw = c.other;
             levels = 0;
-            mode = kestra::ModeGdi;
+            mode = ModeGdi;
         } else if (!ddraw || c.object != ddraw) {
             continue;
         } else if (std::strcmp(c.method, "IDirectDraw7::SetCooperativeLevel") == 0) {
             ++levels;
         } else if (std::strcmp(c.method, "IDirectDraw7::CreateSurface") == 0 && created) {
             for (int m : kAllModes)
-                if (m != kestra::ModeGdi && c.format == FrameFormat(m)) mode = m;
+                if (m != ModeGdi && c.format == FrameFormat(m)) mode = m;
         }
     }
-    return levels == 1 ? mode : kestra::ModeGdi;
+    return levels == 1 ? mode : ModeGdi;
 }
 
 // Each 8-bit channel of two 0x00RRGGBB colours within `tolerance`.

@@ -47,7 +47,7 @@ int main() {
     }
     std::printf("exeDirectory=%s\n", kestra::ExeDirectory());
     const char *renderers[] = {"ddraw", "d3d11", "gdi"};
-    std::printf("renderer=%s\n", renderers[int(kestra::ConfiguredRenderer())]);
+    std::printf("renderer=%s\n", renderers[int(kestra::LoadedVideoSettings().renderer)]);
     Print("", *settings);
     std::printf("presenter=%s\n", PresenterTaken());
     kestra::OnLibraryUnload();
