@@ -203,6 +203,18 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_yv12_to_rgb24_cs(uint8_t *dst, int3
                                                               int32_t height, int32_t matrix,
                                                               int32_t range);
 
+/* The sound's clock. For a playing player: in *hostFrames, how many whole
+ * sample frames of the host's own stream have been heard (only what write
+ * callbacks returned, each byte once: the lead-in fill, paused fill and the
+ * replays after short refills are not counted), and in *qpcTime the
+ * QueryPerformanceCounter value at which that count was true. The count
+ * starts from 0 at each play and never goes back while playing. 0, 1 for a
+ * NULL player, 2 when it is not playing or a pointer is NULL (nothing is
+ * written then). Under Wine the count runs up to about 0.1 s ahead of what
+ * is heard: Wine counts what it hands on to its own audio buffer. */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVGetPosition(KestraWave wave, int64_t *hostFrames,
+                                                           int64_t *qpcTime);
+
 #ifdef __cplusplus
 }
 #endif

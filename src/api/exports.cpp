@@ -147,6 +147,12 @@ KestraResult KESTRA_API KESTRA_WVSetVolume(KestraWave wave, uint32_t volume) {
     return Call(wave, &WavePlayer::SetVolume, volume);
 }
 
+KestraResult KESTRA_API KESTRA_WVGetPosition(KestraWave wave, int64_t *hostFrames,
+                                             int64_t *qpcTime) {
+    if (!wave) return kNullHandle;
+    return Object(wave)->Position(hostFrames, qpcTime) ? kOk : kUnknownValue;
+}
+
 KestraResult KESTRA_API KESTRA_Initialize(void) { return 0; }
 
 KestraResult KESTRA_API KESTRA_UnInitialize(void) { return 1; }

@@ -263,6 +263,11 @@ void WavePlayer::SetVolume(uint32_t volume) {
     waveOutSetVolume(waveOut, (level << 16) | level);
 }
 
+bool WavePlayer::Position(int64_t *hostFrames, int64_t *qpcTime) {
+    if (!hostFrames || !qpcTime || state.load() != WavePlaying) return false;
+    return false;
+}
+
 void CALLBACK WavePlayer::WaveOutProc(HWAVEOUT device, UINT message, DWORD_PTR instance,
                                       DWORD_PTR param1, DWORD_PTR) {
     WaveLink *link = reinterpret_cast<WaveLink *>(instance);

@@ -56,6 +56,9 @@ public:
     void Stop();
     void Pause(int32_t pause);
     void SetVolume(uint32_t volume);
+    // The host's frames heard and the QueryPerformanceCounter moment of that
+    // count; false, writing nothing, when not playing or given a null pointer.
+    bool Position(int64_t *hostFrames, int64_t *qpcTime);
     // Stops, then lets go of the host's reference; refused, like Stop, from
     // inside the write callback.
     void Close();
