@@ -2,6 +2,7 @@
 // refilled from the host's callback on the device's thread as it comes back.
 #include "audio/wave_player.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -157,6 +158,7 @@ void WavePlayer::Play() {
         return;
     }
     paused.store(0, std::memory_order_relaxed);
+    StartClock(waveOut);
     // Playing before the first write, so both first buffers get refilled.
     state.store(WavePlaying);
     waveOutWrite(waveOut, &waveHeaders[0], sizeof(WAVEHDR));
@@ -178,6 +180,10 @@ void WavePlayer::LetGoOfDevice() {
     // A refill checks the state before it starts; one under way holds the
     // link's lock, so taking it once waits for that refill to finish.
     state.store(WaveStopping);
+    {
+        AutoLock hold(clockLock);
+        clockDevice = nullptr;
+    }
     if (link) {
         link->lock.Enter();
         link->lock.Leave();
@@ -263,9 +269,100 @@ void WavePlayer::SetVolume(uint32_t volume) {
     waveOutSetVolume(waveOut, (level << 16) | level);
 }
 
+// The two lead-in buffers are fill: device time, none of the host's.
+void WavePlayer::StartClock(HWAVEOUT device) {
+    AutoLock hold(clockLock);
+    piecesWritten = deviceWritten = hostWritten = 0;
+    positionUnit = 0;
+    lastRaw = 0;
+    positionUnits = lastFrames = 0;
+    const uint32_t align = waveFormat.nBlockAlign != 0
+                               ? waveFormat.nBlockAlign
+                               : uint32_t(waveFormat.nChannels) * waveFormat.wBitsPerSample / 8;
+    frameBytes = align != 0 ? align : 1;
+    clockDevice = device;
+    // A device counts from its open, but not always from 0.
+    int64_t atOpen = 0;
+    DeviceBytes(&atOpen);
+    positionUnits = 0;
+    AddPiece(playSize, 0);
+    AddPiece(playSize, 0);
+}
+
+// Under clockLock.
+void WavePlayer::AddPiece(uint32_t size, uint32_t hostBytes) {
+    pieces[piecesWritten % kPieces] = Piece{deviceWritten, hostWritten, size, hostBytes};
+    ++piecesWritten;
+    deviceWritten += size;
+    hostWritten += hostBytes;
+}
+
+// Under clockLock. The count wraps at 32 bits (about 6.8 hours of 44.1 kHz
+// 16-bit stereo in bytes); each answer adds what it moved on since the last.
+// A device that cannot answer in bytes may answer in samples or
+// milliseconds, and says which in wType.
+bool WavePlayer::DeviceBytes(int64_t *bytes) {
+    MMTIME time;
+    std::memset(&time, 0, sizeof time);
+    time.wType = TIME_BYTES;
+    if (waveOutGetPosition(clockDevice, &time, sizeof time) != MMSYSERR_NOERROR) return false;
+    DWORD raw;
+    switch (time.wType) {
+        case TIME_BYTES:
+            raw = time.u.cb;
+            break;
+        case TIME_SAMPLES:
+            raw = time.u.sample;
+            break;
+        case TIME_MS:
+            raw = time.u.ms;
+            break;
+        default:
+            return false;
+    }
+    if (time.wType != positionUnit) {
+        positionUnit = time.wType;
+        positionUnits = raw;
+    } else {
+        positionUnits += DWORD(raw - lastRaw);
+    }
+    lastRaw = raw;
+    switch (positionUnit) {
+        case TIME_SAMPLES:
+            *bytes = positionUnits * frameBytes;
+            break;
+        case TIME_MS:
+            *bytes = positionUnits * int64_t(waveFormat.nAvgBytesPerSec) / 1000;
+            break;
+        default:
+            *bytes = positionUnits;
+    }
+    return true;
+}
+
 bool WavePlayer::Position(int64_t *hostFrames, int64_t *qpcTime) {
     if (!hostFrames || !qpcTime || state.load() != WavePlaying) return false;
-    return false;
+    AutoLock hold(clockLock);
+    int64_t played = 0;
+    if (!clockDevice || !DeviceBytes(&played)) return false;
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    // The newest piece that began at or before the position: the host's bytes
+    // before it, and as much of its own as has played. A position older than
+    // every piece kept counts from the oldest.
+    const int64_t oldest = piecesWritten > kPieces ? piecesWritten - kPieces : 0;
+    int64_t heard = 0;
+    for (int64_t n = piecesWritten - 1; n >= oldest; --n) {
+        const Piece &piece = pieces[n % kPieces];
+        heard = piece.hostStart;
+        if (played < piece.deviceStart) continue;
+        heard += std::min<int64_t>(played - piece.deviceStart, piece.hostBytes);
+        break;
+    }
+    lastFrames = std::max(lastFrames, heard / frameBytes);
+    *hostFrames = lastFrames;
+    *qpcTime = now.QuadPart;
+    return true;
 }
 
 void CALLBACK WavePlayer::WaveOutProc(HWAVEOUT device, UINT message, DWORD_PTR instance,
@@ -294,14 +391,20 @@ void WavePlayer::OnMessage(HWAVEOUT device, UINT message, DWORD_PTR param) {
 
 void WavePlayer::RefillBuffer(HWAVEOUT device, WAVEHDR *header) {
     uint8_t *data = reinterpret_cast<uint8_t *>(header->lpData);
+    uint32_t hostBytes = 0;
     if (paused.load(std::memory_order_relaxed) != 0)
         std::memset(data, kWaveFillByte, playSize);
     else
-        FillFromHost(data, playSize);
+        hostBytes = FillFromHost(data, playSize);
+    {
+        // The clock counts whole frames of what each refill brought.
+        AutoLock hold(clockLock);
+        AddPiece(playSize, hostBytes - hostBytes % frameBytes);
+    }
     waveOutWrite(device, header, sizeof(WAVEHDR));
 }
 
-void WavePlayer::FillFromHost(uint8_t *data, uint32_t size) {
+uint32_t WavePlayer::FillFromHost(uint8_t *data, uint32_t size) {
     KestraWriteWaveCallback callback;
     void *user;
     {
@@ -319,12 +422,13 @@ void WavePlayer::FillFromHost(uint8_t *data, uint32_t size) {
     if (count < 0) count = 0;
     if (count >= static_cast<int64_t>(size)) {
         shortFillCount = 0;
-        return;
+        return size;
     }
     const int32_t before = shortFillCount;
     if (shortFillCount < INT32_MAX) ++shortFillCount;
     // The first four short refills in a row replay the old tail; then fill.
     if (before > 3) std::memset(data + count, kWaveFillByte, size - static_cast<uint32_t>(count));
+    return static_cast<uint32_t>(count);
 }
 
 }  // namespace kestra

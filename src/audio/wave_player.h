@@ -106,9 +106,40 @@ private:
     // ---- The device's thread, under the link's lock ----
     int32_t shortFillCount = 0;
 
+    // ---- Under clockLock, any thread: the sound's clock ----
+    // Never held by the device's thread while it runs the host's callback,
+    // so asking for the position never waits for a refill.
+    CritSection clockLock;
+    // Which of the device's bytes carried which of the host's: one piece per
+    // buffer written, oldest overwritten first. The device's position lags
+    // what was written by its own latency, far less than this many buffers.
+    struct Piece {
+        int64_t deviceStart;  // in the device's bytes from its open
+        int64_t hostStart;    // in the host's bytes from play
+        uint32_t size;
+        uint32_t hostBytes;  // the first this many bytes are the host's, new
+    };
+    static constexpr int kPieces = 64;
+    Piece pieces[kPieces] = {};
+    int64_t piecesWritten = 0;
+    int64_t deviceWritten = 0;
+    int64_t hostWritten = 0;
+    HWAVEOUT clockDevice = nullptr;  // null once a stop began letting go
+    uint32_t frameBytes = 1;
+    // The device's count widened past its 32-bit wrap, in the unit it answered.
+    UINT positionUnit = 0;
+    DWORD lastRaw = 0;
+    int64_t positionUnits = 0;
+    int64_t lastFrames = 0;  // what was answered last: the count never goes back
+
     void OnMessage(HWAVEOUT device, UINT message, DWORD_PTR param);
     void RefillBuffer(HWAVEOUT device, WAVEHDR *header);
-    void FillFromHost(uint8_t *data, uint32_t size);
+    // The host's bytes at the front of the buffer (0: fill or replay only).
+    uint32_t FillFromHost(uint8_t *data, uint32_t size);
+    void StartClock(HWAVEOUT device);
+    void AddPiece(uint32_t size, uint32_t hostBytes);
+    // The device's position in bytes from its open; false when it cannot tell.
+    bool DeviceBytes(int64_t *bytes);
     bool AllocateBuffers();
     void ReleaseBuffers();
     bool PrepareHeaders();

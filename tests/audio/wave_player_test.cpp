@@ -330,4 +330,65 @@ INSTANTIATE_TEST_SUITE_P(Levels, WavePlayerVolume,
                                            VolumeCase{101, 0xFFFFFFFFu},
                                            VolumeCase{1000, 0xFFFFFFFFu}));
 
+// The sound's clock on the manual sink, whose device counts exactly the
+// bytes stepped: 16-bit stereo, so a full buffer of kSize bytes is 16 frames.
+struct ClockCase {
+    const char *name;
+    DWORD startBytes;             // the device's own count at its open
+    std::vector<int32_t> counts;  // the host's answers in order; the size after them
+    int pauseAfter;               // the pause set after this many steps (-1: none)
+    int steps;                    // buffers played after play
+    int64_t frames;               // the host's frames heard then
+};
+
+const ClockCase kClockCases[] = {
+    {"lead_in_is_not_the_hosts", 0, {}, -1, 2, 0},
+    {"full_refills", 0, {}, -1, 5, 3 * 16},
+    // 10 bytes are two whole frames; the replayed tail after them is not new.
+    {"short_refill_counts_its_whole_frames_once", 0, {64, 10, 0, 64}, -1, 6, 16 + 2 + 0 + 16},
+    {"paused_fill_stops_it_after_the_queued_buffers", 0, {}, 2, 7, 2 * 16},
+    {"past_the_devices_32_bit_wrap", 0xFFFFFFFFu - 100, {}, -1, 6, 4 * 16},
+};
+
+class WaveClock : public WavePlayerTest, public ::testing::WithParamInterface<ClockCase> {};
+
+TEST_P(WaveClock, CountsOnlyTheHostsFramesHeard) {
+    const ClockCase &c = GetParam();
+    const WAVEFORMATEX stereo = kestra_test::PcmFormat(2, 44100, 16);
+    player->SetWaveFormat(&stereo, kSize);
+    host.script = [&c](uint8_t *b, uint32_t s, int n) {
+        const size_t i = size_t(n) - 1;
+        return Pattern(b, s, n, i < c.counts.size() ? c.counts[i] : int32_t(s));
+    };
+    int64_t frames = -1, stamp = -1;
+    EXPECT_FALSE(player->Position(&frames, &stamp)) << "not playing";
+    kplat_audio_set_position_start(c.startBytes);
+    player->Play();
+    kplat_audio_set_position_start(0);
+    EXPECT_FALSE(player->Position(nullptr, &stamp));
+    EXPECT_FALSE(player->Position(&frames, nullptr));
+    int64_t before = 0;
+    for (int step = 0; step < c.steps; ++step) {
+        if (step == c.pauseAfter) player->Pause(1);
+        ASSERT_FALSE(Step().empty()) << "step " << step;
+        ASSERT_TRUE(player->Position(&frames, &stamp));
+        EXPECT_GE(frames, before) << "step " << step;
+        before = frames;
+    }
+    EXPECT_EQ(c.frames, frames) << c.name;
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    EXPECT_LE(stamp, now.QuadPart);
+    player->Stop();
+    EXPECT_FALSE(player->Position(&frames, &stamp)) << "stopped";
+    ASSERT_TRUE(PlayPastFill());
+    ASSERT_TRUE(player->Position(&frames, &stamp));
+    EXPECT_EQ(0, frames) << "a new play starts from 0";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, WaveClock, ::testing::ValuesIn(kClockCases),
+                         [](const ::testing::TestParamInfo<ClockCase> &p) {
+                             return std::string(p.param.name);
+                         });
+
 }  // namespace

@@ -109,6 +109,32 @@ TEST_F(WaveTest, PullsComeAtTheDevicePace) {
                                      << " ms; the device plays them in about " << playedMs << " ms";
 }
 
+// The clock never runs back, never past what the host handed over, and never
+// further behind it than the two buffers in flight and a device's own 0.1 s.
+TEST_F(WaveTest, SoundClockIsMonotonicAndBoundedByWhatWasHandedOver) {
+    int64_t frames = -1, stamp = -1;
+    EXPECT_EQ(KESTRA_WVGetPosition(wave_, &frames, &stamp), 2) << "not playing yet";
+    EXPECT_EQ(KESTRA_WVGetPosition(nullptr, &frames, &stamp), 1);
+    ASSERT_EQ(KESTRA_WVPlayWave(wave_), 0);
+    ASSERT_TRUE(WaitForPulls(puller_, 4)) << "pulls seen: " << puller_.pulls.load();
+    const int64_t slack = 2 * kBufferSize / kBytesPerFrame + kSampleRate / 10;
+    int64_t last = 0, lastStamp = 0;
+    for (int i = 0; i < 100; ++i) {
+        const int64_t before = int64_t(puller_.written.load() / kBytesPerFrame);
+        ASSERT_EQ(KESTRA_WVGetPosition(wave_, &frames, &stamp), 0);
+        const int64_t after = int64_t(puller_.written.load() / kBytesPerFrame);
+        EXPECT_GE(frames, last) << "read " << i;
+        EXPECT_GE(stamp, lastStamp) << "read " << i;
+        EXPECT_LE(frames, after) << "read " << i;
+        EXPECT_GE(frames, before - slack) << "read " << i;
+        last = frames;
+        lastStamp = stamp;
+        host::SleepMs(5);
+    }
+    ASSERT_EQ(KESTRA_WVStopWave(wave_), 0);
+    EXPECT_EQ(KESTRA_WVGetPosition(wave_, &frames, &stamp), 2) << "stopped";
+}
+
 TEST_F(WaveTest, PauseStopsThePullsResumeRestartsThemAndCloseEndsThem) {
     ASSERT_EQ(KESTRA_WVPlayWave(wave_), 0);
     ASSERT_TRUE(WaitForPulls(puller_, 2));
