@@ -58,14 +58,8 @@ ABI_EQ(WOM_DONE, 0x3BD);
 ABI_EQ(MMSYSERR_NOERROR, 0);
 ABI_EQ(MMSYSERR_INVALHANDLE, 5);
 ABI_EQ(WAVE_FORMAT_PCM, 1);
-ABI_EQ(MMSYSERR_ERROR, 1);
-ABI_EQ(MMSYSERR_INVALPARAM, 11);
-ABI_EQ(TIME_MS, 0x1);
 ABI_EQ(TIME_SAMPLES, 0x2);
 ABI_EQ(TIME_BYTES, 0x4);
-ABI_EQ(TIME_SMPTE, 0x8);
-ABI_EQ(TIME_MIDI, 0x10);
-ABI_EQ(TIME_TICKS, 0x20);
 
 // Record sizes and field offsets, on both pointer widths.
 ABI_EQ(sizeof(RECT), 16);
@@ -115,12 +109,7 @@ ABI_EQ(offsetof(WAVEFORMATEX, wBitsPerSample), 14);
 ABI_EQ(offsetof(WAVEFORMATEX, cbSize), 16);
 ABI_EQ(offsetof(WAVEHDR, dwBufferLength), sizeof(void *));
 ABI_EQ(offsetof(WAVEHDR, dwLoops), kIs32Bit ? 20 : 28);
-ABI_EQ(offsetof(MMTIME, u), 4);
 ABI_EQ(offsetof(MMTIME, u.cb), 4);
-ABI_EQ(offsetof(MMTIME, u.sample), 4);
-ABI_EQ(offsetof(MMTIME, u.smpte.frame), 7);
 ABI_EQ(offsetof(MMTIME, u.smpte.fps), 8);
 ABI_EQ(offsetof(MMTIME, u.smpte.pad), 10);
-ABI_EQ(offsetof(MMTIME, u.midi.songptrpos), 4);
 ABI_EQ(offsetof(LARGE_INTEGER, HighPart), 4);
-ABI_EQ(offsetof(LARGE_INTEGER, u.HighPart), 4);
