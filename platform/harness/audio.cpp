@@ -91,6 +91,25 @@ int kplat_audio_deliver_closes(void) {
     return static_cast<int>(held.size());
 }
 
+void kplat_audio_set_output_lag(DWORD milliseconds) {
+    WithDevices([=](Devices &d) { d.outputLagMs = milliseconds; });
+}
+
+void kplat_audio_set_position_start(DWORD bytes) {
+    WithDevices([=](Devices &d) { d.positionStart = bytes; });
+}
+
+BOOL kplat_audio_consumed(HWAVEOUT hwo, int64_t *bytes, int64_t *qpc) {
+    DevicePtr device = FindDevice(hwo, true);
+    if (!device) return FALSE;
+    std::lock_guard<std::mutex> guard(device->mutex);
+    if (device->closing) return FALSE;
+    const int64_t now = Now();
+    if (bytes) *bytes = static_cast<int64_t>(Consumed(*device, now));
+    if (qpc) *qpc = now;
+    return TRUE;
+}
+
 size_t kplat_audio_played(void *dst, size_t capacity) {
     std::lock_guard<std::mutex> guard(playedMutex);
     if (dst) std::memcpy(dst, played.data(), std::min(capacity, played.size()));

@@ -77,6 +77,35 @@ typedef struct wavehdr_tag {
     DWORD_PTR reserved;
 } WAVEHDR, *PWAVEHDR, *LPWAVEHDR;
 
+typedef struct mmtime_tag {
+    UINT wType;
+    union {
+        DWORD ms;
+        DWORD sample;
+        DWORD cb;
+        DWORD ticks;
+        struct {
+            BYTE hour;
+            BYTE min;
+            BYTE sec;
+            BYTE frame;
+            BYTE fps;
+            BYTE dummy;
+            BYTE pad[2];
+        } smpte;
+        struct {
+            DWORD songptrpos;
+        } midi;
+    } u;
+} MMTIME, *PMMTIME, *LPMMTIME;
+
+#define TIME_MS 0x0001
+#define TIME_SAMPLES 0x0002
+#define TIME_BYTES 0x0004
+#define TIME_SMPTE 0x0008
+#define TIME_MIDI 0x0010
+#define TIME_TICKS 0x0020
+
 #define WHDR_DONE 0x00000001
 #define WHDR_PREPARED 0x00000002
 #define WHDR_BEGINLOOP 0x00000004
@@ -94,6 +123,7 @@ KPLAT_API MMRESULT WINAPI waveOutWrite(HWAVEOUT hwo, LPWAVEHDR pwh, UINT cbwh);
 KPLAT_API MMRESULT WINAPI waveOutPause(HWAVEOUT hwo);
 KPLAT_API MMRESULT WINAPI waveOutRestart(HWAVEOUT hwo);
 KPLAT_API MMRESULT WINAPI waveOutReset(HWAVEOUT hwo);
+KPLAT_API MMRESULT WINAPI waveOutGetPosition(HWAVEOUT hwo, LPMMTIME pmmt, UINT cbmmt);
 KPLAT_API MMRESULT WINAPI waveOutSetVolume(HWAVEOUT hwo, DWORD dwVolume);
 KPLAT_API MMRESULT WINAPI waveOutGetVolume(HWAVEOUT hwo, LPDWORD pdwVolume);
 

@@ -175,6 +175,19 @@ typedef struct _SYSTEMTIME {
     WORD wMilliseconds;
 } SYSTEMTIME, *LPSYSTEMTIME;
 
+/* The SDK's 64-bit integer record: QuadPart, or its two halves. */
+typedef union _LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    };
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+
 typedef struct _SECURITY_ATTRIBUTES {
     DWORD nLength;
     LPVOID lpSecurityDescriptor;
@@ -272,6 +285,8 @@ KPLAT_API LONG WINAPI InterlockedCompareExchange(LONG volatile *target, LONG exc
                                                  LONG comparand);
 KPLAT_API void WINAPI Sleep(DWORD milliseconds);
 KPLAT_API DWORD WINAPI GetTickCount(void);
+KPLAT_API BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER *count);
+KPLAT_API BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER *frequency);
 KPLAT_API DWORD WINAPI GetCurrentThreadId(void);
 KPLAT_API DWORD WINAPI GetCurrentProcessId(void);
 KPLAT_API DWORD WINAPI GetLastError(void);

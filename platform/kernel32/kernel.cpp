@@ -242,6 +242,22 @@ DWORD WINAPI GetTickCount(void) {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+// Ticks of 100 ns, as current Windows reports; CLOCK_MONOTONIC is what
+// steady_clock reads too, so waits and counter readings agree.
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER *count) {
+    if (!count) return FALSE;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    count->QuadPart = static_cast<LONGLONG>(now.tv_sec) * 10000000 + now.tv_nsec / 100;
+    return TRUE;
+}
+
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER *frequency) {
+    if (!frequency) return FALSE;
+    frequency->QuadPart = 10000000;
+    return TRUE;
+}
+
 DWORD WINAPI GetCurrentThreadId(void) { return static_cast<DWORD>(syscall(SYS_gettid)); }
 
 DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }

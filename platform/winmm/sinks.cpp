@@ -193,6 +193,7 @@ public:
     std::chrono::microseconds Write(const uint8_t *, size_t size) override {
         return PlayTime(size, rate);
     }
+    bool Paced() const override { return true; }
 
 private:
     DWORD rate;
@@ -228,6 +229,7 @@ public:
         }
         return PlayTime(size, w.format.nAvgBytesPerSec);
     }
+    bool Paced() const override { return true; }
 };
 
 // Opens (or keeps) the selection's file; needs S().mutex. Write-only: a
@@ -283,19 +285,28 @@ public:
     std::chrono::microseconds Write(const uint8_t *data, size_t size) override {
         const DWORD level = volume.load(std::memory_order_relaxed);
         if (level == 0xFFFFFFFFu) {
-            SDL_QueueAudio(device, data, static_cast<Uint32>(size));
+            Queue(data, size);
         } else {
             scaled.assign(size, obtained.silence);
             int mix = static_cast<int>((level & 0xFFFF) * SDL_MIX_MAXVOLUME / 0xFFFF);
             SDL_MixAudioFormat(scaled.data(), data, obtained.format, static_cast<Uint32>(size),
                                mix);
-            SDL_QueueAudio(device, scaled.data(), static_cast<Uint32>(size));
+            Queue(scaled.data(), size);
         }
         // Keep about one buffer queued ahead of the device.
         size_t queued = SDL_GetQueuedAudioSize(device);
         return queued > size ? PlayTime(queued - size, rate) : std::chrono::microseconds(0);
     }
     void SetVolume(DWORD level) override { volume.store(level, std::memory_order_relaxed); }
+    uint64_t Played() override {
+        std::lock_guard<std::mutex> guard(handing);
+        return handed - SDL_GetQueuedAudioSize(device);
+    }
+    void SetPaused(bool paused) override { SDL_PauseAudioDevice(device, paused ? 1 : 0); }
+    void Flush() override {
+        std::lock_guard<std::mutex> guard(handing);
+        SDL_ClearQueuedAudio(device);
+    }
 
 private:
     bool initialised = false;
@@ -305,6 +316,15 @@ private:
     // relaxed: set by waveOutSetVolume, read per buffer; nothing else rides on it.
     std::atomic<DWORD> volume{0xFFFFFFFFu};
     std::vector<uint8_t> scaled;
+    // Guards handed, so a bytes count never sees a buffer queued but not yet
+    // counted; held only around SDL's own short queue calls.
+    std::mutex handing;
+    uint64_t handed = 0;
+
+    void Queue(const uint8_t *data, size_t size) {
+        std::lock_guard<std::mutex> guard(handing);
+        if (SDL_QueueAudio(device, data, static_cast<Uint32>(size)) == 0) handed += size;
+    }
 };
 
 }  // namespace

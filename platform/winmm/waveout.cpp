@@ -22,6 +22,28 @@ bool CanPlay(const WaveDevice &d) {
     return !d.manual || d.stepsWanted > d.stepsDone;
 }
 
+// Waits out a buffer's play time, not counting time paused, as a device
+// holds a paused buffer; a close or a reset ends the wait. A paced sink's
+// clock counts the buffer in as it plays.
+void Pace(WaveDevice &d, std::unique_lock<std::mutex> &lock, std::chrono::microseconds playTime,
+          size_t size, uint64_t generation) {
+    if (playTime.count() <= 0 || generation != d.generation) return;
+    d.playingSince = Now();
+    if (d.paused) d.pausedSince = d.playingSince;  // paused while the sink took the bytes
+    if (d.paced) d.playingBytes = size;
+    const int64_t ticks = playTime.count() * 10;
+    while (!d.closing && generation == d.generation) {
+        const int64_t left = d.playingSince + ticks - Now();
+        if (d.paused)
+            d.wake.wait(lock);
+        else if (left > 0)
+            d.wake.wait_for(lock, std::chrono::microseconds(left / 10 + 1));
+        else
+            break;
+    }
+    d.playingBytes = 0;
+}
+
 // Plays the front header; called with the lock held, returns with it held.
 // The bytes are copied under the lock so a reset never races a read of a
 // buffer the application already took back.
@@ -29,20 +51,19 @@ void PlayOne(WaveDevice &d, std::unique_lock<std::mutex> &lock) {
     WAVEHDR *header = d.queue.front();
     const uint64_t generation = d.generation;
     std::vector<uint8_t> bytes(header->lpData, header->lpData + header->dwBufferLength);
+    const size_t size = bytes.size();
     lock.unlock();
-    std::chrono::microseconds playTime = d.sink->Write(bytes.data(), bytes.size());
+    std::chrono::microseconds playTime = d.sink->Write(bytes.data(), size);
     lock.lock();
-    if (playTime.count() > 0) {
-        auto until = std::chrono::steady_clock::now() + playTime;
-        d.wake.wait_until(lock, until, [&] { return d.closing; });
-    }
+    Pace(d, lock, playTime, size, generation);
     bool current = generation == d.generation && !d.queue.empty() && d.queue.front() == header;
     if (d.manual) {
-        d.lastStepBytes = static_cast<int>(bytes.size());
+        d.lastStepBytes = static_cast<int>(size);
         d.lastStep.swap(bytes);
     }
     if (current) {
         d.queue.pop_front();
+        d.doneBytes += size;  // before the report: the host may ask from its callback
         MarkDone(header);
         lock.unlock();
         Report(d, WOM_DONE, reinterpret_cast<DWORD_PTR>(header));
@@ -139,8 +160,13 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT deviceId, LPCWAVEFORMATEX form
     device->instance = instance;
     device->sink = OpenAudioSink(device->format);
     device->manual = device->sink->Manual();
+    device->paced = device->sink->Paced();
     {
         std::lock_guard<std::mutex> guard(TheDevices().mutex);
+        device->origin = TheDevices().positionStart;
+        if (device->paced)
+            device->lagBytes = uint64_t(TheDevices().outputLagMs) * format->nSamplesPerSec / 1000 *
+                               format->nBlockAlign;
         uintptr_t id = TheDevices().nextHandle += 4;
         device->handle = reinterpret_cast<HWAVEOUT>(id);
         TheDevices().devices[id] = device;
@@ -224,6 +250,11 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT hwo) {
         returned.swap(device->queue);
         ++device->generation;
         device->paused = false;
+        // The position goes back to 0, and a sink with a queue of its own drops it.
+        device->sink->SetPaused(false);
+        device->sink->Flush();
+        device->origin = device->doneBytes = device->playingBytes = 0;
+        device->playedAtReset = device->sink->Played();
         for (WAVEHDR *header : returned) MarkDone(header);
         device->wake.notify_all();
     }
@@ -235,7 +266,10 @@ MMRESULT WINAPI waveOutPause(HWAVEOUT hwo) {
     DevicePtr device = FindDevice(hwo);
     if (!device) return MMSYSERR_INVALHANDLE;
     std::lock_guard<std::mutex> guard(device->mutex);
+    if (device->closing) return MMSYSERR_INVALHANDLE;  // its sink is on the way out
+    if (!device->paused) device->pausedSince = Now();
     device->paused = true;
+    device->sink->SetPaused(true);
     return MMSYSERR_NOERROR;
 }
 
@@ -243,7 +277,10 @@ MMRESULT WINAPI waveOutRestart(HWAVEOUT hwo) {
     DevicePtr device = FindDevice(hwo);
     if (!device) return MMSYSERR_INVALHANDLE;
     std::lock_guard<std::mutex> guard(device->mutex);
+    if (device->closing) return MMSYSERR_INVALHANDLE;  // its sink is on the way out
+    if (device->paused) device->playingSince += Now() - device->pausedSince;
     device->paused = false;
+    device->sink->SetPaused(false);
     device->wake.notify_all();
     return MMSYSERR_NOERROR;
 }

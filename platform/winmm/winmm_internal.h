@@ -23,6 +23,14 @@ public:
     virtual void SetVolume(DWORD level) { (void)level; }
     // A manual sink plays only when a test steps it.
     virtual bool Manual() const { return false; }
+    // The null and WAV sinks play nothing themselves: the engine's pacing is
+    // the model of what they have played.
+    virtual bool Paced() const { return false; }
+    // A sink that plays on a device of its own: how much of what it was
+    // handed has gone out; it stops and drops its queue with the device.
+    virtual uint64_t Played() { return 0; }
+    virtual void SetPaused(bool paused) { (void)paused; }
+    virtual void Flush() {}
 };
 
 // A sink of the current selection for a device of this (valid PCM) format.
@@ -57,6 +65,18 @@ struct WaveDevice {
     int lastStepBytes = -1;
     std::vector<uint8_t> lastStep;
     std::thread engine;
+
+    // The clock, in bytes since the open or the last reset. Under the mutex,
+    // which the engine never holds across a sink write or a report, so a
+    // position query never waits for the host's WOM_DONE callback.
+    bool paced = false;
+    uint64_t lagBytes = 0;       // paced sinks: what is heard trails what was consumed
+    uint64_t origin = 0;         // the start knob at open; 0 after a reset
+    uint64_t doneBytes = 0;      // buffers finished
+    uint64_t playingBytes = 0;   // the paced buffer now playing, 0 when none
+    int64_t playingSince = 0;    // QPC tick it began, moved on by each pause
+    int64_t pausedSince = 0;     // QPC tick of the pause, while paused
+    uint64_t playedAtReset = 0;  // a sink on a device of its own: Played() then
 };
 
 using DevicePtr = std::shared_ptr<WaveDevice>;
@@ -74,6 +94,8 @@ struct Devices {
     int volumeCalls = 0;
     bool holdCloses = false;
     std::vector<DevicePtr> heldCloses;
+    DWORD outputLagMs = 0;    // kplat_audio_set_output_lag, taken at open
+    DWORD positionStart = 0;  // kplat_audio_set_position_start, taken at open
 };
 
 Devices &TheDevices();
@@ -81,6 +103,13 @@ Devices &TheDevices();
 // The device behind a handle. Null finds the most recently opened live
 // device when newestIfNull (host controls), and nothing for Win32 calls.
 DevicePtr FindDevice(HWAVEOUT handle, bool newestIfNull = false);
+
+// QueryPerformanceCounter's reading, the clock of every wait and position.
+int64_t Now();
+
+// Bytes the device's sink has consumed at QPC tick now, since the open or the
+// last reset; needs the device's mutex.
+uint64_t Consumed(WaveDevice &d, int64_t now);
 
 // Sends WOM_CLOSE and forgets the device; its engine has stopped.
 void FinishClose(const DevicePtr &device);

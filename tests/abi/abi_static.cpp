@@ -58,6 +58,8 @@ ABI_EQ(WOM_DONE, 0x3BD);
 ABI_EQ(MMSYSERR_NOERROR, 0);
 ABI_EQ(MMSYSERR_INVALHANDLE, 5);
 ABI_EQ(WAVE_FORMAT_PCM, 1);
+ABI_EQ(TIME_SAMPLES, 0x2);
+ABI_EQ(TIME_BYTES, 0x4);
 
 // Record sizes and field offsets, on both pointer widths.
 ABI_EQ(sizeof(RECT), 16);
@@ -72,6 +74,8 @@ ABI_EQ(sizeof(DDBLTFX), kIs32Bit ? 100 : 128);
 ABI_EQ(sizeof(DDCAPS), 380);
 ABI_EQ(sizeof(WAVEFORMATEX), 18);
 ABI_EQ(sizeof(WAVEHDR), kIs32Bit ? 32 : 48);
+ABI_EQ(sizeof(MMTIME), 12);
+ABI_EQ(sizeof(LARGE_INTEGER), 8);
 ABI_EQ(offsetof(RECT, right), 8);
 ABI_EQ(offsetof(BITMAPINFOHEADER, biWidth), 4);
 ABI_EQ(offsetof(BITMAPINFOHEADER, biHeight), 8);
@@ -105,3 +109,7 @@ ABI_EQ(offsetof(WAVEFORMATEX, wBitsPerSample), 14);
 ABI_EQ(offsetof(WAVEFORMATEX, cbSize), 16);
 ABI_EQ(offsetof(WAVEHDR, dwBufferLength), sizeof(void *));
 ABI_EQ(offsetof(WAVEHDR, dwLoops), kIs32Bit ? 20 : 28);
+ABI_EQ(offsetof(MMTIME, u.cb), 4);
+ABI_EQ(offsetof(MMTIME, u.smpte.fps), 8);
+ABI_EQ(offsetof(MMTIME, u.smpte.pad), 10);
+ABI_EQ(offsetof(LARGE_INTEGER, HighPart), 4);

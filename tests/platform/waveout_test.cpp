@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 #include <kestra/platform_test.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <ostream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/pcm_format.h"
@@ -31,10 +33,21 @@ struct Report {
 };
 using Reports = std::vector<Report>;
 
-// Records every report; optionally queues a finished header again.
+// The format answered and the count, or {0, the error}.
+using Answer = std::pair<UINT, DWORD>;
+Answer Position(HWAVEOUT device, UINT type) {
+    MMTIME t{};
+    t.wType = type;
+    const MMRESULT r = waveOutGetPosition(device, &t, sizeof(t));
+    return r == MMSYSERR_NOERROR ? Answer{t.wType, t.u.cb} : Answer{0, r};
+}
+
+// Records every report, and the position each WOM_DONE finds; optionally
+// queues a finished header again.
 struct Recorder {
     std::mutex mutex;
     std::vector<Report> reports;
+    DWORD bytesAtDone = 0;
     bool requeue = false;
     MMRESULT requeueResult = 0xFFFF;
 
@@ -42,9 +55,11 @@ struct Recorder {
                               DWORD_PTR) {
         Recorder *self = reinterpret_cast<Recorder *>(instance);
         WAVEHDR *header = reinterpret_cast<WAVEHDR *>(p1);
+        const Answer at = message == WOM_DONE ? Position(device, TIME_BYTES) : Answer{};
         {
             std::lock_guard<std::mutex> guard(self->mutex);
             self->reports.push_back({message, header, std::this_thread::get_id()});
+            if (message == WOM_DONE) self->bytesAtDone = at.second;
         }
         if (message == WOM_DONE && self->requeue)
             self->requeueResult = waveOutWrite(device, header, sizeof(WAVEHDR));
@@ -73,8 +88,7 @@ protected:
     }
     // A device reporting to recorder; null if the open failed, so that the
     // caller's next call on it fails.
-    HWAVEOUT Open() {
-        WAVEFORMATEX f = Pcm(1, 8000, 8);
+    HWAVEOUT Open(WAVEFORMATEX f = Pcm(1, 8000, 8)) {
         HWAVEOUT device = nullptr;
         waveOutOpen(&device, WAVE_MAPPER, &f, reinterpret_cast<DWORD_PTR>(&Recorder::Proc),
                     reinterpret_cast<DWORD_PTR>(&recorder), CALLBACK_FUNCTION);
@@ -186,6 +200,62 @@ TEST_F(WaveOut, WriteFromInsideTheCallbackKeepsTheBufferGoing) {
     EXPECT_EQ(2, kplat_audio_queued(device));
     recorder.requeue = false;
     EXPECT_EQ(MMSYSERR_NOERROR, waveOutReset(device));
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(device));
+}
+
+TEST_F(WaveOut, PositionCountsWhatPlayedWrapsAtThirtyTwoBitsAndResets) {
+    kplat_audio_set_position_start(0xFFFFFFF0u);
+    HWAVEOUT device = Open(Pcm(2, 8000, 16));
+    kplat_audio_set_position_start(0);
+    EXPECT_EQ(Answer(TIME_BYTES, 0xFFFFFFF0u), Position(device, TIME_BYTES));
+    std::vector<char> bytes(24, 0);
+    WAVEHDR h[2] = {Header(bytes), Header(bytes)};
+    for (WAVEHDR &header : h) {
+        ASSERT_EQ(MMSYSERR_NOERROR, waveOutPrepareHeader(device, &header, sizeof(WAVEHDR)));
+        ASSERT_EQ(MMSYSERR_NOERROR, waveOutWrite(device, &header, sizeof(WAVEHDR)));
+    }
+    EXPECT_EQ(24, kplat_audio_manual_step(device, nullptr, 0));
+    EXPECT_EQ(0x8u, recorder.bytesAtDone) << "WOM_DONE finds its buffer counted";
+    EXPECT_EQ(24, kplat_audio_manual_step(device, nullptr, 0));
+    // 2^32 - 16 + 48 bytes: each count wraps on its own.
+    EXPECT_EQ(Answer(TIME_BYTES, 0x20u), Position(device, TIME_BYTES));
+    EXPECT_EQ(Answer(TIME_SAMPLES, 0x40000008u), Position(device, TIME_SAMPLES));
+    EXPECT_EQ(Answer(TIME_BYTES, 0x20u), Position(device, TIME_MS)) << "answered in bytes";
+    MMTIME t{};
+    EXPECT_EQ(MMSYSERR_INVALPARAM, waveOutGetPosition(device, nullptr, sizeof(t)));
+    EXPECT_EQ(MMSYSERR_ERROR, waveOutGetPosition(device, &t, sizeof(t) - 1));
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutReset(device));
+    EXPECT_EQ(Answer(TIME_BYTES, 0u), Position(device, TIME_BYTES));
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(device));
+    EXPECT_EQ(Answer(0, MMSYSERR_INVALHANDLE), Position(device, TIME_BYTES));
+}
+
+// A paced device reports what is heard: what its sink had consumed, less the
+// lag, at a moment between two readings of the sink; bracketing, not timing,
+// and since the readings only grow, neither does the position.
+TEST_F(WaveOut, PacedPositionTrailsWhatTheSinkConsumedByTheLag) {
+    ASSERT_TRUE(kplat_audio_set_sink("null"));
+    kplat_audio_set_output_lag(30);
+    HWAVEOUT device = Open(Pcm(2, 8000, 16));  // 32 bytes a ms
+    kplat_audio_set_output_lag(0);
+    const int64_t lag = 30 * 32, total = 6 * 640;
+    std::vector<char> bytes(640, 0);
+    WAVEHDR h[6];
+    for (WAVEHDR &header : h) {
+        header = Header(bytes);
+        ASSERT_EQ(MMSYSERR_NOERROR, waveOutPrepareHeader(device, &header, sizeof(WAVEHDR)));
+        ASSERT_EQ(MMSYSERR_NOERROR, waveOutWrite(device, &header, sizeof(WAVEHDR)));
+    }
+    int64_t before = 0, after = 0;
+    while (after < total) {
+        ASSERT_TRUE(kplat_audio_consumed(device, &before, nullptr));
+        const Answer heard = Position(device, TIME_BYTES);
+        ASSERT_TRUE(kplat_audio_consumed(device, &after, nullptr));
+        ASSERT_LE(std::max<int64_t>(0, before - lag), heard.second) << "consumed " << before;
+        ASSERT_GE(std::max<int64_t>(0, after - lag), heard.second) << "consumed " << after;
+        Sleep(1);
+    }
+    EXPECT_EQ(Answer(TIME_BYTES, DWORD(total - lag)), Position(device, TIME_BYTES));
     EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(device));
 }
 

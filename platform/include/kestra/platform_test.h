@@ -120,6 +120,23 @@ KPLAT_API int kplat_audio_volume_calls(void);
 KPLAT_API void kplat_audio_hold_close_reports(BOOL hold);
 KPLAT_API int kplat_audio_deliver_closes(void);
 
+/* waveOutGetPosition of the null and WAV sinks reports what is heard: this
+ * many ms behind what the sink consumed, as a real device's own buffer
+ * holds it back (never below 0). Devices opened after the call get it;
+ * default 0. */
+KPLAT_API void kplat_audio_set_output_lag(DWORD milliseconds);
+/* The byte count a device opened after the call starts from (default 0),
+ * so a test reaches the 32-bit wrap of the position quickly; samples are
+ * that over the block align, both from one 64-bit count. waveOutReset
+ * still goes back to 0. */
+KPLAT_API void kplat_audio_set_position_start(DWORD bytes);
+/* The bytes the sink of device (NULL: the most recently opened live device)
+ * has consumed since the open or the last waveOutReset, without the start
+ * above or the lag, and the QueryPerformanceCounter tick at which that was
+ * true: for a paced sink, now and what it has taken by now. Either pointer
+ * may be NULL. FALSE when there is no such device. */
+KPLAT_API BOOL kplat_audio_consumed(struct HWAVEOUT__ *device, int64_t *bytes, int64_t *qpc);
+
 /* ---- text (test hooks) ---- */
 
 /* Test hook: every TextOutA call hands its string (count bytes, not
