@@ -315,13 +315,15 @@ void RegisterAll() {
 
 namespace kestra_bench {
 void RegisterDisplayBenchmarks();
-}
+void RegisterWaveBenchmarks();
+}  // namespace kestra_bench
 
 int main(int argc, char **argv) {
     kestra::build_rgb24_tables();
     kestra::build_rgb565_tables();
     RegisterAll();
     kestra_bench::RegisterDisplayBenchmarks();
+    kestra_bench::RegisterWaveBenchmarks();
     // Levels the CPU lacks have no rows; the table says which.
     benchmark::AddCustomContext("converter_levels", kestra::DescribeConverterLevels());
     benchmark::AddCustomContext("cpu", kestra::DescribeCpu());

@@ -131,6 +131,19 @@ def presentation(rows):
                   f"{b['fps_per_display']:.1f} fps per display")
 
 
+def wave(rows):
+    position = rows.get("wave/position")
+    if not position:
+        return
+    print("\nThe sound's clock (a playing player on the null sink)")
+    if position.get("error_occurred"):
+        print(f"  KESTRA_WVGetPosition skipped: {position.get('error_message', '')}")
+        return
+    answer = int(position.get("result", -1))
+    note = "" if answer == 0 else f" (it answered {answer}: no position given)"
+    print(f"  KESTRA_WVGetPosition {ms(position, 'real_time') * 1e6:8.1f} ns per call{note}")
+
+
 def main():
     context, rows = load(sys.argv[1])
     print(f"Machine: {context.get('host_name', '?')}, {context.get('num_cpus', '?')} CPUs at "
@@ -141,6 +154,7 @@ def main():
     cold_groups = converters(rows, cold=True)
     targets(groups, cold_groups)
     presentation(rows)
+    wave(rows)
 
 
 if __name__ == "__main__":

@@ -6,8 +6,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+
+#include "sound_clock.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -323,8 +326,10 @@ bool Player::StartAudio(std::string *error) {
 void Player::PlayWave() {
     {
         ClockGuard guard(&clockLock_);
-        asked_ = 0;
+        asked_ = handed_ = 0;
+        dry_ = false;
         soundEnd_ = 0;
+        lastClock_ = -HUGE_VAL;  // the clock starts below 0: see Clock
         audioStart_ = lastFill_ = Now();
     }
     audioBytes_ = 0;
@@ -358,6 +363,9 @@ int32_t KESTRA_CALLBACK Player::FillAudio(uint8_t *buffer, uint32_t size, void *
     ClockGuard guard(&self->clockLock_);
     size_t got = self->ReadSound(buffer, size);
     self->audioBytes_ += got;
+    // The WAV file has ended (there is no --loop): nothing more will be heard,
+    // and the clock goes on by the refills. The file's own sound is padded.
+    if (got == 0 && !self->mediaSound_) self->dry_ = true;
     if (self->mediaSound_) {
         if (got > 0) self->soundEnd_ = self->asked_ + got;
         // Short refills make the library replay the last buffer's tail: sound
@@ -366,18 +374,42 @@ int32_t KESTRA_CALLBACK Player::FillAudio(uint8_t *buffer, uint32_t size, void *
         got = size;
     }
     self->asked_ += size;
+    self->handed_ += got;
     self->lastFill_ = Now();
     if (self->recorder_) self->recorder_->Append(buffer, got);
     return static_cast<int32_t>(got);
 }
 
-// Seconds of playback. With sound, the device's: the bytes it has asked for
-// less the two buffers in flight is where the buffer now playing starts, and
-// it plays on for a buffer's length after each refill. Without sound, or
-// from a device that stopped asking, the wall clock's.
+// Seconds of playback. With sound, what has been heard of it: the library's
+// count of the host's frames, carried on by the time since that count was
+// true, but never past what was handed over. The estimate from the refills
+// instead when the library cannot tell (an older one, or not playing), before
+// both lead-in buffers are filled (it is below 0 then, so the first picture
+// waits for the sound), once the host's sound has run out, and for a device
+// that stopped asking. Without sound, the wall clock's. Never goes back: the
+// count may step a little behind its carried-on reading, and the two differ.
 double Player::Clock() {
     if (!wave_) return Now() - startTime_;
+    // Asked outside clockLock_: the library calls FillAudio, which takes it,
+    // while holding locks of its own.
+    int64_t frames = 0, at = 0;
+    const bool told = KESTRA_WVGetPosition(wave_, &frames, &at) == 0;
+    const int64_t now = QpcNow();
     ClockGuard guard(&clockLock_);
+    const bool flowing = asked_ >= 2ull * bufferSize_ && !dry_ && Now() - lastFill_ <= kStall;
+    const int64_t handedFrames = int64_t(handed_ / waveFormat_.nBlockAlign);
+    const double clock = told && flowing ? HeardSeconds(frames, at, now, QpcFrequency(),
+                                                        waveFormat_.nSamplesPerSec, handedFrames)
+                                         : RefillEstimate();
+    lastClock_ = std::max(lastClock_, clock);
+    return lastClock_;
+}
+
+// The bytes the device has asked for less the two buffers in flight is where
+// the buffer now playing starts, and it plays on for a buffer's length after
+// each refill; a device that stopped asking is followed by the wall clock.
+// Under clockLock_.
+double Player::RefillEstimate() const {
     const double rate = waveFormat_.nAvgBytesPerSec;
     const double buffer = bufferSize_ / rate;
     const double since = Now() - lastFill_;

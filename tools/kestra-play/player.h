@@ -59,6 +59,7 @@ private:
     bool SoundPlayedOut();
     bool SoundLost(std::string *error) const;
     double Clock();
+    double RefillEstimate() const;
     void ShowFrameNumber(int clipIndex);
     void PrintStatus(bool final);
     void PaceAudio();
@@ -93,12 +94,16 @@ private:
     double audioStart_ = 0;
     uint64_t audioBytes_ = 0;  // written by the device thread only
     // The playback clock, kept by the device thread's refills: bytes asked
-    // for (whole buffers), when the last refill came, and where the file's
-    // sound ends in those bytes. Under clockLock_.
+    // for (whole buffers), bytes handed over, whether the host's sound has
+    // run out, when the last refill came, and where the file's sound ends in
+    // those bytes; and the last clock reading. Under clockLock_.
     CRITICAL_SECTION clockLock_;
     uint64_t asked_ = 0;
+    uint64_t handed_ = 0;
+    bool dry_ = false;
     double lastFill_ = 0;
     uint64_t soundEnd_ = 0;
+    double lastClock_ = 0;  // set by PlayWave
     // Set by the main thread before stopping, so a pacing callback returns at
     // once; relaxed: it orders nothing else.
     std::atomic<bool> stopping_{false};
@@ -113,7 +118,7 @@ private:
     int64_t position_ = 0;  // pictures shown or dropped
     int64_t drawn_ = 0;
     int64_t dropped_ = 0;
-    double avOffset_ = 0;  // clock less the picture's time when last drawn
+    double avOffset_ = 0;  // the sound heard less the picture's time when last drawn
     double startTime_ = 0;
     double firstDrawn_ = 0, lastDrawn_ = 0;
     double lastStatus_ = 0;
