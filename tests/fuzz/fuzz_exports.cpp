@@ -140,6 +140,10 @@ void Step(Session &s, Reader &in, int32_t *writeCount) {
         case 16:
             // Plays up to three buffers of the newest device; -1 when none is queued.
             for (int32_t n = in.Int(0, 3); n > 0; --n) kplat_audio_manual_step(nullptr, nullptr, 0);
+            {
+                int64_t frames = 0, stamp = 0;
+                KESTRA_WVGetPosition(s.wave, in.Byte() & 1 ? &frames : nullptr, &stamp);
+            }
             break;
         case 17:
             // The window goes away under the display; a new one may follow.
