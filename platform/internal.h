@@ -6,7 +6,7 @@
 // gdi32's DC lock, user32's window lock. A blit to the primary and a draw
 // through a DC take the window lock last, while they write window or desktop
 // pixels. winmm's locks and the harness's stand apart: no other stand-in lock
-// is taken while one of them is held.
+// is taken while one of them is held. The sync log's lock is taken last of all.
 #pragma once
 
 #include <windows.h>
@@ -42,6 +42,15 @@ void RecordPlayed(const uint8_t *data, size_t size);
 // Called whenever a window's pixels changed, so a shown window can repaint
 // (harness/sdl_present.cpp).
 void NotifyWindowChanged(HWND window);
+
+// The sync log (harness/sync_log.cpp), for measuring lip sync from outside a
+// host. Whether stamps are wanted: after the first call, one relaxed load.
+bool SyncLogging();
+// Appends "<what> <qpc>" as a line of the log.
+void SyncStamp(const char *what, int64_t qpc);
+// After a write to a window's pixels: stamps a "flash" when its centre pixel
+// has just turned white.
+void StampPicture(HWND window);
 
 // ---- kernel32 (kernel32/kernel.cpp) ----
 

@@ -92,7 +92,10 @@ int kplat_audio_deliver_closes(void) {
 }
 
 void kplat_audio_set_output_lag(DWORD milliseconds) {
-    WithDevices([=](Devices &d) { d.outputLagMs = milliseconds; });
+    WithDevices([=](Devices &d) {
+        d.outputLagSet = true;
+        d.outputLagMs = milliseconds;
+    });
 }
 
 void kplat_audio_set_position_start(DWORD bytes) {

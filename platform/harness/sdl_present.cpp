@@ -85,7 +85,10 @@ void HandleEvent(const SDL_Event &event) {
 
 }  // namespace
 
-void NotifyWindowChanged(HWND) { changeGeneration.fetch_add(1, std::memory_order_relaxed); }
+void NotifyWindowChanged(HWND window) {
+    changeGeneration.fetch_add(1, std::memory_order_relaxed);
+    if (SyncLogging()) StampPicture(window);
+}
 
 }  // namespace kplat
 

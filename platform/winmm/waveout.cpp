@@ -3,6 +3,7 @@
 // Reset, open and close report on the calling thread, as the platform does.
 #include "winmm/winmm_internal.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace kplat {
@@ -54,8 +55,11 @@ void PlayOne(WaveDevice &d, std::unique_lock<std::mutex> &lock) {
     const size_t size = bytes.size();
     lock.unlock();
     std::chrono::microseconds playTime = d.sink->Write(bytes.data(), size);
+    if (d.clicks.on) FindClicks(d, bytes.data(), size);
     lock.lock();
     Pace(d, lock, playTime, size, generation);
+    // Moved on by each pause: a click is stamped as if the pause came first.
+    const int64_t since = d.playingSince;
     bool current = generation == d.generation && !d.queue.empty() && d.queue.front() == header;
     if (d.manual) {
         d.lastStepBytes = static_cast<int>(size);
@@ -66,6 +70,7 @@ void PlayOne(WaveDevice &d, std::unique_lock<std::mutex> &lock) {
         d.doneBytes += size;  // before the report: the host may ask from its callback
         MarkDone(header);
         lock.unlock();
+        if (d.clicks.on) StampClicks(d, since);
         Report(d, WOM_DONE, reinterpret_cast<DWORD_PTR>(header));
         lock.lock();
     }
@@ -95,6 +100,15 @@ MMRESULT CheckFormat(const WAVEFORMATEX *f) {
     if (f->nBlockAlign != f->nChannels * f->wBitsPerSample / 8) return WAVERR_BADFORMAT;
     if (f->nAvgBytesPerSec != f->nSamplesPerSec * f->nBlockAlign) return WAVERR_BADFORMAT;
     return MMSYSERR_NOERROR;
+}
+
+// The output lag a device opened now gets; needs the devices' mutex.
+DWORD OutputLagMs(const Devices &t) {
+    if (t.outputLagSet) return t.outputLagMs;
+    const char *text = std::getenv("KPLAT_AUDIO_LAG_MS");
+    if (!text || std::strspn(text, "0123456789") != std::strlen(text) || std::strlen(text) > 6)
+        return 0;
+    return static_cast<DWORD>(std::strtoul(text, nullptr, 10));
 }
 
 bool HeaderArgsOk(const WAVEHDR *header, UINT size) {
@@ -165,7 +179,7 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT deviceId, LPCWAVEFORMATEX form
         std::lock_guard<std::mutex> guard(TheDevices().mutex);
         device->origin = TheDevices().positionStart;
         if (device->paced)
-            device->lagBytes = uint64_t(TheDevices().outputLagMs) * format->nSamplesPerSec / 1000 *
+            device->lagBytes = uint64_t(OutputLagMs(TheDevices())) * format->nSamplesPerSec / 1000 *
                                format->nBlockAlign;
         uintptr_t id = TheDevices().nextHandle += 4;
         device->handle = reinterpret_cast<HWAVEOUT>(id);
@@ -176,6 +190,7 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT phwo, UINT deviceId, LPCWAVEFORMATEX form
         TheDevices().haveFormat = true;
     }
     CountObject(KPLAT_OBJ_WAVEOUT, 1);
+    StartClicks(*device);
     device->engine = std::thread(EngineLoop, device);
     *phwo = device->handle;
     Report(*device, WOM_OPEN, 0);

@@ -45,6 +45,15 @@ int AudioSinkError();
 // applications define; calling it through DRVCALLBACK's HDRVR is a type pun.
 using WaveOutCallback = void(CALLBACK *)(HWAVEOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
 
+// A device's clicks for the sync log: where a loud 16-bit sample follows
+// 100 ms of quiet. Touched by the device's engine thread alone.
+struct ClickFinder {
+    bool on = false;
+    uint32_t quietNeeded = 0;     // 100 ms of sample frames
+    uint32_t quietFrames = 0;     // quiet frames in a row, up to quietNeeded
+    std::vector<uint32_t> found;  // frames of the buffer playing where one begins
+};
+
 struct WaveDevice {
     HWAVEOUT handle = nullptr;
     WAVEFORMATEX format{};
@@ -77,6 +86,8 @@ struct WaveDevice {
     int64_t playingSince = 0;    // QPC tick it began, moved on by each pause
     int64_t pausedSince = 0;     // QPC tick of the pause, while paused
     uint64_t playedAtReset = 0;  // a sink on a device of its own: Played() then
+
+    ClickFinder clicks;
 };
 
 using DevicePtr = std::shared_ptr<WaveDevice>;
@@ -94,8 +105,9 @@ struct Devices {
     int volumeCalls = 0;
     bool holdCloses = false;
     std::vector<DevicePtr> heldCloses;
-    DWORD outputLagMs = 0;    // kplat_audio_set_output_lag, taken at open
-    DWORD positionStart = 0;  // kplat_audio_set_position_start, taken at open
+    bool outputLagSet = false;  // false: devices take $KPLAT_AUDIO_LAG_MS
+    DWORD outputLagMs = 0;      // kplat_audio_set_output_lag, taken at open
+    DWORD positionStart = 0;    // kplat_audio_set_position_start, taken at open
 };
 
 Devices &TheDevices();
@@ -110,6 +122,15 @@ int64_t Now();
 // Bytes the device's sink has consumed at QPC tick now, since the open or the
 // last reset; needs the device's mutex.
 uint64_t Consumed(WaveDevice &d, int64_t now);
+
+// At open: whether the device's clicks go to the sync log, which only paced
+// sinks of 16-bit samples stamp, for they know when each sample is heard.
+void StartClicks(WaveDevice &d);
+// Notes where clicks begin in the buffer about to play; the engine's call.
+void FindClicks(WaveDevice &d, const uint8_t *data, size_t size);
+// Stamps the clicks found, heard from QPC tick `since` when the buffer began
+// to play, plus the output lag.
+void StampClicks(WaveDevice &d, int64_t since);
 
 // Sends WOM_CLOSE and forgets the device; its engine has stopped.
 void FinishClose(const DevicePtr &device);

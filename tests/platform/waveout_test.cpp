@@ -7,7 +7,9 @@
 #include <kestra/platform_test.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -257,6 +259,44 @@ TEST_F(WaveOut, PacedPositionTrailsWhatTheSinkConsumedByTheLag) {
     }
     EXPECT_EQ(Answer(TIME_BYTES, DWORD(total - lag)), Position(device, TIME_BYTES));
     EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(device));
+}
+
+// A click's stamp is the moment the paced sink reached its first loud sample,
+// plus the lag; bracketed by when its buffer was queued and came back, not
+// timed. A loud sample after too short a quiet is no new click.
+TEST_F(WaveOut, ClickStampIsWhenThePacingReachedItPlusTheLag) {
+    const std::string log = ::testing::TempDir() + "kplat_click_stamps.log";
+    std::remove(log.c_str());
+    kplat_sync_log(log.c_str());
+    ASSERT_TRUE(kplat_audio_set_sink("null"));
+    kplat_audio_set_output_lag(30);
+    HWAVEOUT device = Open(Pcm(2, 8000, 16));  // 32 bytes a ms
+    kplat_audio_set_output_lag(0);
+    std::vector<char> bytes(40 * 32, 0);
+    bytes[10 * 32 + 1] = bytes[20 * 32 + 1] = 0x40;  // left samples of 0x4000 at 10 and 20 ms
+    WAVEHDR h = Header(bytes);
+    ASSERT_EQ(MMSYSERR_NOERROR, waveOutPrepareHeader(device, &h, sizeof(h)));
+    LARGE_INTEGER queued, back;
+    QueryPerformanceCounter(&queued);
+    ASSERT_EQ(MMSYSERR_NOERROR, waveOutWrite(device, &h, sizeof(h)));
+    const auto returned = [&] {
+        std::lock_guard<std::mutex> guard(recorder.mutex);
+        return recorder.reports.size() == 2;  // WOM_OPEN, then WOM_DONE
+    };
+    while (!returned()) Sleep(1);
+    QueryPerformanceCounter(&back);
+    EXPECT_EQ(MMSYSERR_NOERROR, waveOutClose(device));
+    kplat_sync_log(nullptr);
+
+    std::ifstream in(log);
+    std::string kind, extra;
+    long long at = 0;
+    ASSERT_TRUE(in >> kind >> at) << "no stamp in " << log;
+    EXPECT_EQ("click", kind);
+    EXPECT_LE(queued.QuadPart + (10 + 30) * 10000, at) << "before its sample was consumed";
+    // Its buffer's last 30 ms had played before it came back.
+    EXPECT_GE(back.QuadPart, at) << "later than its buffer came back";
+    EXPECT_FALSE(in >> extra) << "a second stamp: " << extra;
 }
 
 TEST_F(WaveOut, InjectedFailuresReturnTheGivenResult) {

@@ -123,7 +123,7 @@ KPLAT_API int kplat_audio_deliver_closes(void);
 /* waveOutGetPosition of the null and WAV sinks reports what is heard: this
  * many ms behind what the sink consumed, as a real device's own buffer
  * holds it back (never below 0). Devices opened after the call get it;
- * default 0. */
+ * until the first call they get $KPLAT_AUDIO_LAG_MS (decimal ms), else 0. */
 KPLAT_API void kplat_audio_set_output_lag(DWORD milliseconds);
 /* The byte count a device opened after the call starts from (default 0),
  * so a test reaches the 32-bit wrap of the position quickly; samples are
@@ -136,6 +136,20 @@ KPLAT_API void kplat_audio_set_position_start(DWORD bytes);
  * true: for a paced sink, now and what it has taken by now. Either pointer
  * may be NULL. FALSE when there is no such device. */
 KPLAT_API BOOL kplat_audio_consumed(struct HWAVEOUT__ *device, int64_t *bytes, int64_t *qpc);
+
+/* ---- lip-sync stamps ---- */
+
+/* Appends stamps to the file at path, one line each, QPC ticks in decimal:
+ *   "flash <qpc>"  a write left a window's centre pixel white (each channel
+ *                  0xE0 or more) where it was not before
+ *   "click <qpc>"  a 16-bit sample beyond 1/8 of full scale on a null or WAV
+ *                  sink, after 100 ms with none (a device starts in quiet), is
+ *                  heard: the sink's pacing reached it, plus the output lag
+ * Click lines are written once their buffer has played, so lines are not in
+ * time order; a buffer cut short by waveOutReset stamps nothing. Devices opened
+ * after the call get it. NULL returns to the default: $KPLAT_SYNC_LOG, else no
+ * stamps. */
+KPLAT_API void kplat_sync_log(const char *path);
 
 /* ---- text (test hooks) ---- */
 
