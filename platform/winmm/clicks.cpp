@@ -11,13 +11,16 @@ namespace kplat {
 namespace {
 
 constexpr int kLoud = 32768 / 8;  // beyond this a sample is loud, else quiet
+// The wave player fills what it has no sound for with 0x64 bytes: a constant
+// level, silence to the ear, however far from 0 it lies.
+constexpr int16_t kFillSample = 0x6464;
 constexpr int64_t kTicksPerSecond = 10000000;
 
 bool LoudFrame(const uint8_t *frame, int channels) {
     for (int c = 0; c < channels; ++c) {
         int16_t sample;
         std::memcpy(&sample, frame + 2 * c, 2);
-        if (sample > kLoud || sample < -kLoud) return true;
+        if (sample != kFillSample && (sample > kLoud || sample < -kLoud)) return true;
     }
     return false;
 }
