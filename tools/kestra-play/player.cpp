@@ -383,11 +383,10 @@ int32_t KESTRA_CALLBACK Player::FillAudio(uint8_t *buffer, uint32_t size, void *
 // Seconds of playback. With sound, what has been heard of it: the library's
 // count of the host's frames, carried on by the time since that count was
 // true, but never past what was handed over. The estimate from the refills
-// instead when the library cannot tell (an older one, or not playing), before
-// both lead-in buffers are filled (it is below 0 then, so the first picture
-// waits for the sound), once the host's sound has run out, and for a device
-// that stopped asking. Without sound, the wall clock's. Never goes back: the
-// count may step a little behind its carried-on reading, and the two differ.
+// instead when the library cannot tell (an older one, or not playing), once
+// the host's sound has run out, and for a device that stopped asking. Without sound, the wall
+// clock's. Never goes back: the count may step a little behind its carried-on reading, and the two
+// differ.
 double Player::Clock() {
     if (!wave_) return Now() - startTime_;
     // Asked outside clockLock_: the library calls FillAudio, which takes it,
@@ -396,11 +395,15 @@ double Player::Clock() {
     const bool told = KESTRA_WVGetPosition(wave_, &frames, &at) == 0;
     const int64_t now = QpcNow();
     ClockGuard guard(&clockLock_);
-    const bool flowing = asked_ >= 2ull * bufferSize_ && !dry_ && Now() - lastFill_ <= kStall;
+    const bool flowing = !dry_ && Now() - lastFill_ <= kStall;
     const int64_t handedFrames = int64_t(handed_ / waveFormat_.nBlockAlign);
-    const double clock = told && flowing ? HeardSeconds(frames, at, now, QpcFrequency(),
-                                                        waveFormat_.nSamplesPerSec, handedFrames)
-                                         : RefillEstimate();
+    // Nothing heard yet is the lead-in and the device's own latency, not time
+    // running: the first picture waits for the first of its sound heard.
+    constexpr double kNotYet = -1e-3;
+    const double clock = !told || !flowing ? RefillEstimate()
+                         : frames == 0     ? kNotYet
+                                           : HeardSeconds(frames, at, now, QpcFrequency(),
+                                                          waveFormat_.nSamplesPerSec, handedFrames);
     lastClock_ = std::max(lastClock_, clock);
     return lastClock_;
 }
