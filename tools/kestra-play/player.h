@@ -100,10 +100,10 @@ private:
     CRITICAL_SECTION clockLock_;
     uint64_t asked_ = 0;
     uint64_t handed_ = 0;
-    bool dry_ = false;
     double lastFill_ = 0;
     uint64_t soundEnd_ = 0;
     double lastClock_ = 0;  // set by PlayWave
+    bool dry_ = false;
     // Set by the main thread before stopping, so a pacing callback returns at
     // once; relaxed: it orders nothing else.
     std::atomic<bool> stopping_{false};
