@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "../tests/support/pcm_format.h"
 #include "kestra/kestra.h"
 
 namespace {
@@ -176,13 +177,7 @@ std::vector<Reading> Play(KestraWave wave, double seconds, bool pauses) {
 void Run(const char *label, bool wav, double seconds) {
     KestraWave wave = nullptr;
     KESTRA_WVOpenWave(&wave);
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = 2;
-    format.nSamplesPerSec = kRate;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = kFrameBytes;
-    format.nAvgBytesPerSec = kRate * kFrameBytes;
+    const WAVEFORMATEX format = kestra_test::PcmFormat(2, kRate, 16);
     KESTRA_WVSetWaveFormat(wave, &format, kBuffer);
     Errors errors;
     // Two plays with a stop between: each starts its count, and its file, anew.

@@ -13,6 +13,7 @@
 
 #include "kestra/kestra.h"
 #include "kestra/platform.h"
+#include "../tests/support/pcm_format.h"
 
 namespace kestra_bench {
 
@@ -21,18 +22,6 @@ namespace {
 int32_t KESTRA_CALLBACK Silence(uint8_t *buffer, uint32_t size, void *) {
     std::memset(buffer, 0, size);
     return static_cast<int32_t>(size);
-}
-
-// 48 kHz stereo 16-bit in buffers of 50 ms, as kestra-play plays it.
-WAVEFORMATEX Format() {
-    WAVEFORMATEX format = {};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = 2;
-    format.nSamplesPerSec = 48000;
-    format.wBitsPerSample = 16;
-    format.nBlockAlign = 4;
-    format.nAvgBytesPerSec = 48000 * 4;
-    return format;
 }
 
 void Position(benchmark::State &state) {
@@ -45,7 +34,8 @@ void Position(benchmark::State &state) {
         state.SkipWithError("no player");
         return;
     }
-    WAVEFORMATEX format = Format();
+    // 48 kHz stereo 16-bit in buffers of 50 ms, as kestra-play plays it.
+    WAVEFORMATEX format = kestra_test::PcmFormat(2, 48000, 16);
     KESTRA_WVSetWaveFormat(wave, &format, format.nAvgBytesPerSec / 20);
     KESTRA_WVSetWriteWaveCB(wave, nullptr, Silence);
     KESTRA_WVPlayWave(wave);
