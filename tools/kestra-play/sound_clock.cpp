@@ -2,11 +2,15 @@
 
 #include <algorithm>
 
+#ifdef _WIN32
 #include <windows.h>
+#else
+#include <time.h>
+#endif
 
 namespace kplay {
 
-// QueryPerformanceCounter on both: the stand-in's is the one its stamps use.
+#ifdef _WIN32
 int64_t QpcNow() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
@@ -18,6 +22,19 @@ int64_t QpcFrequency() {
     QueryPerformanceFrequency(&frequency);
     return frequency.QuadPart;
 }
+#else
+// The stand-in's QueryPerformanceCounter reads this clock at this rate, so
+// its stamps and ours compare.
+constexpr int64_t kStandInFrequency = 10000000;
+
+int64_t QpcNow() {
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * kStandInFrequency + now.tv_nsec / 100;
+}
+
+int64_t QpcFrequency() { return kStandInFrequency; }
+#endif
 
 double HeardSeconds(int64_t frames, int64_t at, int64_t now, int64_t frequency, uint32_t sampleRate,
                     int64_t handed) {
