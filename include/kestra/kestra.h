@@ -215,6 +215,16 @@ KESTRA_EXPORT KestraResult KESTRA_API KESTRA_yv12_to_rgb24_cs(uint8_t *dst, int3
 KESTRA_EXPORT KestraResult KESTRA_API KESTRA_WVGetPosition(KestraWave wave, int64_t *hostFrames,
                                                            int64_t *qpcTime);
 
+/* How a display shrinks a frame to a window smaller than it: mode 0 fast
+ * (one sample per window pixel: GDI's COLORONCOLOR, the surfaces' hardware
+ * blit), 1 smooth (an area average sized to the ratio; GDI and Direct3D 11
+ * only, the surfaces keep the hardware's picture). The default comes from
+ * SCALING=fast|smooth in section [VIDEO] of LOG.INI, else fast for GDI and
+ * the surfaces and smooth for Direct3D 11. Allowed at any time, the display
+ * callback included; takes effect from the next frame. 0, 1 for a NULL
+ * display, 2 for any other mode (nothing changes then). */
+KESTRA_EXPORT KestraResult KESTRA_API KESTRA_DWSetScaling(KestraDisplay display, int32_t mode);
+
 #ifdef __cplusplus
 }
 #endif

@@ -119,6 +119,11 @@ KestraResult KESTRA_API KESTRA_DWSetColorSpace(KestraDisplay display, int32_t ma
     return Object(display)->SetColourSpace(matrix, range) ? kOk : kUnknownValue;
 }
 
+KestraResult KESTRA_API KESTRA_DWSetScaling(KestraDisplay display, int32_t mode) {
+    if (!display) return kNullHandle;
+    return Object(display)->SetScaling(mode) ? kOk : kUnknownValue;
+}
+
 KestraResult KESTRA_API KESTRA_WVOpenWave(KestraWave *wave) { return Open<WavePlayer>(wave); }
 
 KestraResult KESTRA_API KESTRA_WVCloseWave(KestraWave wave) {

@@ -27,6 +27,15 @@ Renderer ReadRenderer(const char *iniPath) {
                                      : Renderer::DirectDraw;
 }
 
+Scaling ReadScaling(const char *iniPath) {
+    if (!*iniPath) return Scaling::Default;
+    char name[16] = {};
+    GetPrivateProfileStringA("VIDEO", "SCALING", "", name, sizeof name, iniPath);
+    return SameNoCase(name, "fast")     ? Scaling::Fast
+           : SameNoCase(name, "smooth") ? Scaling::Smooth
+                                        : Scaling::Default;
+}
+
 // Wine's ntdll exports wine_get_version; Windows' does not. Asked while the
 // library loads, so only a look-up: ntdll is in every process, and loading
 // a library from DllMain is what the loader forbids.
@@ -40,6 +49,7 @@ bool RunningOnWine() {
 VideoSettings ReadVideoSettings(const char *iniPath) {
     VideoSettings settings;
     settings.renderer = ReadRenderer(iniPath);
+    settings.scaling = ReadScaling(iniPath);
     settings.onWine = RunningOnWine();
     return settings;
 }

@@ -76,6 +76,14 @@ bool DrawWindow::SetColourSpace(int32_t matrix, int32_t range) {
     return true;
 }
 
+bool DrawWindow::SetScaling(int32_t mode) {
+    if (mode != static_cast<int32_t>(Scaling::Fast) &&
+        mode != static_cast<int32_t>(Scaling::Smooth))
+        return false;
+    scaling = static_cast<Scaling>(mode);
+    return true;
+}
+
 void DrawWindow::SetPlayRect(const RECT *rect) {
     if (!OnDrawingThread() && QueueEmpty()) {
         ApplyPlayRect(rect);
@@ -355,8 +363,8 @@ Presented DrawWindow::PresentOnce(const FrameArgs &frame) {
     const int32_t mirror = mirrorMode;
     const Callback drawing(host, drawIndex, frame, frameWidth, frameHeight, mirror);
     const WindowTarget window{hwnd, windowDC, windowRect};
-    return presenter->Present(
-        FrameContext{frame, source, mirror == 1, *colourRecord.load(), osd, drawing, window});
+    return presenter->Present(FrameContext{frame, source, mirror == 1, scaling.load(),
+                                           *colourRecord.load(), osd, drawing, window});
 }
 
 void DrawWindow::SetOsdText(int32_t index, const char *text, int32_t x, int32_t y, int32_t anchor,

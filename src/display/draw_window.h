@@ -66,6 +66,8 @@ public:
     // The frames' matrix and range (colour::Find's values); false, and
     // nothing changed, for values it does not know.
     bool SetColourSpace(int32_t matrix, int32_t range);
+    // Scaling::Fast or Smooth as an int; false, and nothing changed, for any other.
+    bool SetScaling(int32_t mode);
     // A crop set on the drawing thread, or behind a queued call, is checked
     // against the frame size the calls before it leave; otherwise at once.
     void SetPlayRect(const RECT *rect);
@@ -110,6 +112,8 @@ private:
     std::atomic<uint32_t> drawIndex{0};
     std::atomic<int32_t> mirrorMode{0};
     std::atomic<const colour::Record *> colourRecord{&colour::kBt601Studio};
+    // The settings file's choice until the host makes one.
+    std::atomic<Scaling> scaling{video.scaling};
     // seq_cst: the thread holding drawLock (0: none), compared by every call
     // that may free what a draw uses.
     std::atomic<DWORD> drawingThread{0};

@@ -93,6 +93,8 @@ struct FrameContext {
     // exclusive: the crop, or the whole frame.
     const RECT &source;
     bool mirrored;  // left-right
+    // The display's choice; Scaling::Default leaves it to the presenter.
+    Scaling scaling;
     const colour::Record &colour;
     const OsdPainter &osd;
     const HostDrawing &drawing;

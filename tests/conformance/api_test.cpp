@@ -39,6 +39,7 @@ const NullCase kNullCases[] = {
     {"DWSetPlayRect", [] { return KESTRA_DWSetPlayRect(nullptr, nullptr); }},
     {"DWSetMirrorMode", [] { return KESTRA_DWSetMirrorMode(nullptr, 1); }},
     {"DWSetColorSpace", [] { return KESTRA_DWSetColorSpace(nullptr, 1, 1); }},
+    {"DWSetScaling", [] { return KESTRA_DWSetScaling(nullptr, 1); }},
     {"WVCloseWave", [] { return KESTRA_WVCloseWave(nullptr); }},
     {"WVSetWaveFormat", [] { return KESTRA_WVSetWaveFormat(nullptr, nullptr, 1024); }},
     {"WVSetWriteWaveCB", [] { return KESTRA_WVSetWriteWaveCB(nullptr, nullptr, NoWriteCallback); }},

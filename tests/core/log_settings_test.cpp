@@ -85,6 +85,7 @@ struct IniCase {
     int maxSize;
     const char *renderer = "ddraw";
     Ini form = Ini::Text;
+    const char *scaling = "default";
 };
 
 // Lays out c's LOG.INI under dir; returns the folder the host runs in.
@@ -121,6 +122,7 @@ TEST_P(LogIni, HostSeesItsSettings) {
     EXPECT_EQ(std::to_string(c.level), report["level"]) << c.name << ": LEVEL";
     EXPECT_EQ(std::to_string(c.maxSize), report["maxSize"]) << c.name << ": SIZE";
     EXPECT_EQ(c.renderer, report["renderer"]) << c.name << ": RENDERER";
+    EXPECT_EQ(c.scaling, report["scaling"]) << c.name << ": SCALING";
     // The stand-in has no Direct3D: "d3d11" falls to DirectDraw, and "gdi" never opens it.
     EXPECT_EQ(std::string(c.renderer) == "gdi" ? "gdi" : "ddraw", report["presenter"]) << c.name;
     // Beside the host, not the library, and none at all rather than a parent; load names the
@@ -155,6 +157,10 @@ const IniCase kIniCases[] = {
     {"RendererD3d11", "[VIDEO]\nRENDERER=d3d11\n", 2, 5, "d3d11"},
     {"RendererGdiAnyCase", "[Video]\nrenderer = GDI\n", 2, 5, "gdi"},
     {"RendererUnknown", "[VIDEO]\nRENDERER=vulkan\n", 2, 5, "ddraw"},
+    {"ScalingSmoothAnyCase", "[video]\nScaling = Smooth\n", 2, 5, "ddraw", Ini::Text, "smooth"},
+    {"ScalingFastBesideRenderer", "[VIDEO]\nRENDERER=gdi\nSCALING=fast\n", 2, 5, "gdi", Ini::Text,
+     "fast"},
+    {"ScalingUnknown", "[VIDEO]\nSCALING=bicubic\n", 2, 5},
     {"Utf16WithMark", "[VIDEO]\r\nRENDERER=gdi\r\n[LOG]\r\nSIZE=64\r\n", 2, 64, "gdi",
      Ini::Utf16Text},
     {"Fifo", "", 2, 5, "ddraw", Ini::Fifo},

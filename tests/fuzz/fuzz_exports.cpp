@@ -96,6 +96,7 @@ void Step(Session &s, Reader &in, int32_t *writeCount) {
         }
         case 5:
             KESTRA_DWSetMirrorMode(s.display, in.Int(-1, 3));
+            KESTRA_DWSetScaling(s.display, in.Int(-1, 2));
             break;
         case 6:
             KESTRA_DWSetHwnd(s.display, in.Byte() & 1 ? s.window : nullptr);

@@ -48,6 +48,8 @@ int main() {
     std::printf("exeDirectory=%s\n", kestra::ExeDirectory());
     const char *renderers[] = {"ddraw", "d3d11", "gdi"};
     std::printf("renderer=%s\n", renderers[int(kestra::LoadedVideoSettings().renderer)]);
+    const char *scalings[] = {"default", "fast", "smooth"};
+    std::printf("scaling=%s\n", scalings[int(kestra::LoadedVideoSettings().scaling) + 1]);
     Print("", *settings);
     std::printf("presenter=%s\n", PresenterTaken());
     kestra::OnLibraryUnload();
