@@ -188,16 +188,21 @@ tools_run_example() {  # preset sdk
     summaries+=("wine $preset example host: ok, $out")
 }
 
+# A Unix path as the prefix's Z: drive shows it. Not winepath: that starts a
+# Wine process of its own, and one that fails under load hands kestra-play an
+# empty name, which reads as "no file" rather than as an error.
+win_path() { printf 'Z:%s' "${1//\//\\}"; }
+
 # kestra-play.exe from the archive, in one mode, against the Linux reference.
 tools_run_play() {  # preset sdk clip-name mode overrides [clip wav]
     local preset=$1 sdk=$2 name=$3 mode=$4 overrides=$5
     shift 5
     local files=() min=3.5 tol=4 run="$work/play-$preset-$name-$mode" figures
     mkdir -p "$run"
-    [ $# -gt 0 ] && files=("$(winepath -w "$1")" "$(winepath -w "$2")") && min=0
+    [ $# -gt 0 ] && files=("$(win_path "$1")" "$(win_path "$2")") && min=0
     [ "$mode" = rgb565 ] && tol=12  # 5-6-5 keeps the top 5 or 6 bits of each channel
     (cd "$sdk/bin" && WINEDLLOVERRIDES="$overrides" timeout "$run_timeout" wine kestra-play.exe \
-        --snapshot "$(winepath -w "$run/shot.png")" --audio-out "$(winepath -w "$run/sound.wav")" \
+        --snapshot "$(win_path "$run/shot.png")" --audio-out "$(win_path "$run/sound.wav")" \
         "${files[@]}") >"$run/log" 2>&1
     local rc=$?
     if [ "$rc" -ne 0 ]; then
@@ -212,6 +217,7 @@ tools_run_play() {  # preset sdk clip-name mode overrides [clip wav]
         summaries+=("wine $preset kestra-play $name $mode: ok, $figures")
         return 0
     fi
+    tail -5 "$run/log"
     summaries+=("wine $preset kestra-play $name $mode: FAILED, $figures")
     return 1
 }

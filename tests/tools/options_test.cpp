@@ -28,8 +28,8 @@ TEST(PlayOptions, EveryOptionReachesItsField) {
                      "0",          "--no-audio", "--headless",
                      "--snapshot", "a.png",      "--audio-out=b.wav",
                      "--adapter",  "blt",        "--range=full",
-                     "--matrix",   "bt709",      "clip.y4m",
-                     "sound.wav"},
+                     "--matrix",   "bt709",      "--scaling",
+                     "smooth",     "clip.y4m",   "sound.wav"},
                     &o, &error),
               ParseResult::Run)
         << error;
@@ -54,6 +54,7 @@ TEST(PlayOptions, EveryOptionReachesItsField) {
     EXPECT_EQ(o.adapter, "blt");
     EXPECT_EQ(o.matrix, 1);
     EXPECT_EQ(o.range, 1);
+    EXPECT_EQ(o.scaling, 1);
     EXPECT_EQ(o.clipPath, "clip.y4m");
     EXPECT_EQ(o.wavPath, "sound.wav");
 }
@@ -111,6 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadArgs{"VolumeAbove100", {"--volume", "101"}, true, "for --volume"},
         BadArgs{"AdapterUnknown", {"--adapter", "gl"}, true, "fourcc, blt or none"},
         BadArgs{"MatrixUnknown", {"--matrix", "bt2020"}, true, "bad value 'bt2020' for --matrix"},
+        BadArgs{"ScalingUnknown", {"--scaling", "bilinear"}, true, "fast or smooth"},
+        BadArgs{"EmptySnapshotName", {"--snapshot="}, true, "for --snapshot (expected a file"},
         BadArgs{"ThreeFiles", {"a.y4m", "b.wav", "c"}, true, "too many files"},
         BadArgs{"AdapterOnWindows", {"--adapter", "blt"}, false, "only available in the Linux"}),
     kestra_test::CaseName());

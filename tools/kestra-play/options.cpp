@@ -93,7 +93,7 @@ struct Parser {
 bool TakesValue(const std::string &name) {
     static const char *const kNames[] = {"--frames",  "--fps",    "--window",   "--crop",
                                          "--osd",     "--volume", "--snapshot", "--audio-out",
-                                         "--adapter", "--matrix", "--range"};
+                                         "--adapter", "--matrix", "--range",    "--scaling"};
     for (const char *n : kNames)
         if (name == n) return true;
     return false;
@@ -126,10 +126,15 @@ bool ApplyValue(Parser &p, const std::string &name, const std::string &value, Op
     } else if (name == "--volume") {
         if (!ParseInt(value, 0, 100, &n)) return p.Bad(name, value, "0 to 100");
         o->volume = static_cast<int>(n);
-    } else if (name == "--snapshot") {
-        o->snapshotPath = value;
-    } else if (name == "--audio-out") {
-        o->audioOutPath = value;
+    } else if (name == "--snapshot" || name == "--audio-out") {
+        // An empty name would read as "no file", and the run would write nothing.
+        if (value.empty()) return p.Bad(name, value, "a file name");
+        (name == "--snapshot" ? o->snapshotPath : o->audioOutPath) = value;
+    } else if (name == "--scaling") {
+        if (value == kScalingNames[0] || value == kScalingNames[1])
+            o->scaling = value == kScalingNames[1] ? 1 : 0;
+        else
+            return p.Bad(name, value, "fast or smooth");
     } else if (name == "--adapter") {
         if (value != "fourcc" && value != "blt" && value != "none")
             return p.Bad(name, value, "fourcc, blt or none");
@@ -225,6 +230,8 @@ const char *UsageText(bool standIn, bool media) {
         "                    frames 1280 or more wide or over 576 lines tall, else bt601\n"
         "  --range R         studio (Y 16-235), full (0-255) or auto (default): the\n"
         "                    stream's or the clip's XCOLORRANGE tag, else studio\n"
+        "  --scaling S       fast or smooth: how a picture is shrunk to a smaller window\n"
+        "                    (default: LOG.INI's SCALING, else the renderer's own)\n"
         "  --osd TEXT        show TEXT at the bottom left of the picture\n"
         "  --volume 0-100    audio volume\n"
         "  --no-audio        play no sound\n"
@@ -246,7 +253,8 @@ const char *UsageText(bool standIn, bool media) {
                       : kWindows) +
            kCommon + (standIn ? kAudioOutStandIn : kAudioOutWindows) + (standIn ? kStandIn : "") +
            "The status line counts dropped frames and shows the picture's offset from the\n"
-           "sound (A/V) and the colours used, marked auto where the file names none.\n"
+           "sound (A/V), the colours used, marked auto where the file names none, and the\n"
+           "scaling asked for.\n"
            "Escape or closing the window ends playback.\n";
     return text.c_str();
 }

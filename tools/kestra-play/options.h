@@ -9,6 +9,7 @@ namespace kplay {
 // --matrix and --range values, numbered as KESTRA_DWSetColorSpace takes them.
 inline constexpr const char *kMatrixNames[2] = {"bt601", "bt709"};
 inline constexpr const char *kRangeNames[2] = {"studio", "full"};
+inline constexpr const char *kScalingNames[2] = {"fast", "smooth"};
 
 struct Options {
     std::string clipPath;  // empty: the built-in clip
@@ -30,6 +31,8 @@ struct Options {
     int matrix = -1;  // -1: the stream's, else auto (AutoMatrix); else an index of kMatrixNames
     int range =
         -1;  // -1: the stream's or the clip's tag, else studio; else an index of kRangeNames
+    int scaling =
+        -1;  // -1: the library's (LOG.INI's, else the renderer's); else KESTRA_DWSetScaling's
     // Stand-in platform only.
     bool headless = false;
     std::string adapter;  // "", "fourcc", "blt" or "none"

@@ -252,6 +252,7 @@ bool Player::OpenDisplay(std::string *error) {
     KESTRA_DWSetHwnd(display_, window_.handle());
     KESTRA_DWInitDraw(display_, width_, height_);
     KESTRA_DWSetMirrorMode(display_, options_.mirror ? 1 : 0);
+    if (options_.scaling >= 0) KESTRA_DWSetScaling(display_, options_.scaling);
     if (options_.crop) {
         RECT rect = {options_.cropLeft, options_.cropTop, options_.cropRight, options_.cropBottom};
         KESTRA_DWSetPlayRect(display_, &rect);
@@ -593,12 +594,14 @@ void Player::PrintStatus(bool final) {
     if (wave_) std::snprintf(sync, sizeof sync, " | A/V %+.0f ms", avOffset_ * 1000.0);
     const std::string note = colourNote_.empty() ? "" : " (" + colourNote_ + ")";
     // No render mode: the library does not tell its host which one it chose.
-    std::fprintf(stderr, "%sframe %" PRId64 " of %s | %.1f fps | dropped %" PRId64 "%s | %s %s%s%s",
-                 tty ? "\r" : "", position_, total.c_str(),
-                 // Rate over the gaps between the frames drawn.
-                 drawn_ > 1 && elapsed > 0 ? (drawn_ - 1) / elapsed : 0.0, dropped_, sync,
-                 kMatrixNames[matrix_], kRangeNames[range_], note.c_str(),
-                 tty && !final ? "   " : "\n");
+    const char *scaling = options_.scaling >= 0 ? kScalingNames[options_.scaling] : "auto";
+    std::fprintf(
+        stderr,
+        "%sframe %" PRId64 " of %s | %.1f fps | dropped %" PRId64 "%s | scaling %s | %s %s%s%s",
+        tty ? "\r" : "", position_, total.c_str(),
+        // Rate over the gaps between the frames drawn.
+        drawn_ > 1 && elapsed > 0 ? (drawn_ - 1) / elapsed : 0.0, dropped_, sync, scaling,
+        kMatrixNames[matrix_], kRangeNames[range_], note.c_str(), tty && !final ? "   " : "\n");
     std::fflush(stderr);
     statusLineOpen_ = tty && !final;
 }
