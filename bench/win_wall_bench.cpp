@@ -1,9 +1,12 @@
 // A wall of displays as a recorder or video-wall client runs it, for running
 // under Wine (or on Windows) at each DLL width:
-//   kestra_wall_bench.exe RENDERER DISPLAYS [SECONDS]
+//   kestra_wall_bench.exe RENDERER DISPLAYS [SECONDS [SOURCE [SCALING [osd]]]]
 // Top-level windows tile the screen (316x252 four to a row up to 16
-// displays, 156x124 eight to a row past that), every display gets 704x576
-// frames at 25 fps from 2 host threads, and after a second's warm-up the
+// displays, 156x124 eight to a row past that), every display gets frames of
+// SOURCE ("sd", 704x576, the default, or "hd", 1920x1080) at 25 fps from 2
+// host threads, shrunk as SCALING says ("fast", "smooth", or "default": the
+// renderer's own), with a camera name in OSD text when asked (as real walls
+// name their cameras). After a second's warm-up the
 // program measures the frames shown, the process's CPU, threads and resident
 // memory. The renderer goes into LOG.INI beside the program before kestra.dll
 // is loaded, as a host's would be. Prints one tab-separated "wall" line that
@@ -25,7 +28,8 @@
 
 namespace {
 
-constexpr int kFrameWidth = 704, kFrameHeight = 576, kPeriodMs = 40, kThreads = 2;
+constexpr int kPeriodMs = 40, kThreads = 2;
+int frameWidth = 704, frameHeight = 576;
 
 struct Exports {
     decltype(&KESTRA_DWOpenDraw) open;
@@ -33,6 +37,8 @@ struct Exports {
     decltype(&KESTRA_DWInitDraw) init;
     decltype(&KESTRA_DWDrawYUV420) draw;
     decltype(&KESTRA_DWCloseDraw) close;
+    decltype(&KESTRA_DWSetOSDText) setOsd;
+    decltype(&KESTRA_DWSetScaling) setScaling;  // null in a library without it
 };
 
 template <typename Fn>
@@ -43,9 +49,12 @@ bool Find(HMODULE dll, const char *name, Fn *fn) {
 
 bool Load(Exports *e) {
     HMODULE dll = LoadLibraryA("kestra.dll");
+    if (dll) Find(dll, "KESTRA_DWSetScaling", &e->setScaling);
     return dll && Find(dll, "KESTRA_DWOpenDraw", &e->open) &&
            Find(dll, "KESTRA_DWSetHwnd", &e->setHwnd) && Find(dll, "KESTRA_DWInitDraw", &e->init) &&
-           Find(dll, "KESTRA_DWDrawYUV420", &e->draw) && Find(dll, "KESTRA_DWCloseDraw", &e->close);
+           Find(dll, "KESTRA_DWDrawYUV420", &e->draw) &&
+           Find(dll, "KESTRA_DWCloseDraw", &e->close) &&
+           Find(dll, "KESTRA_DWSetOSDText", &e->setOsd);
 }
 
 std::string ExeDir() {
@@ -148,15 +157,16 @@ Usage Measure() {
 struct Frame {
     std::vector<uint8_t> y, u, v;
     explicit Frame(int index)
-        : y(size_t(kFrameWidth) * kFrameHeight), u(y.size() / 4), v(y.size() / 4) {
-        for (size_t i = 0; i < y.size(); ++i) y[i] = uint8_t(16 + (i % kFrameWidth + index) % 220);
+        : y(size_t(frameWidth) * frameHeight), u(y.size() / 4), v(y.size() / 4) {
+        for (size_t i = 0; i < y.size(); ++i)
+            y[i] = uint8_t(16 + (i % size_t(frameWidth) + size_t(index)) % 220);
         std::memset(u.data(), 64 + index * 2, u.size());
         std::memset(v.data(), 192 - index * 2, v.size());
     }
 };
 
 struct Wall {
-    Exports kestra;
+    Exports kestra{};
     std::vector<HWND> windows;
     std::vector<KestraDisplay> displays;
     std::vector<Frame> frames;
@@ -174,8 +184,8 @@ DWORD WINAPI DrawRows(void *context) {
         for (size_t d = size_t(thread); d < wall->displays.size(); d += kThreads) {
             const Frame &f = wall->frames[d];
             const KestraResult result =
-                wall->kestra.draw(wall->displays[d], f.y.data(), kFrameWidth, f.u.data(),
-                                  f.v.data(), kFrameWidth / 2, 0, 0, 0);
+                wall->kestra.draw(wall->displays[d], f.y.data(), frameWidth, f.u.data(), f.v.data(),
+                                  frameWidth / 2, 0, 0, 0);
             ++(result == 0 ? wall->shown : wall->refused);
         }
         const DWORD due = start + n * kPeriodMs, now = GetTickCount();
@@ -217,12 +227,18 @@ void MakeWindows(Wall *wall, int count) {
 
 int main(int argc, char **argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: kestra_wall_bench RENDERER DISPLAYS [SECONDS]\n");
+        std::fprintf(stderr,
+                     "usage: kestra_wall_bench RENDERER DISPLAYS [SECONDS [sd|hd "
+                     "[fast|smooth|default [osd]]]]\n");
         return 2;
     }
     const std::string renderer = argv[1];
     const int count = std::atoi(argv[2]);
     const double seconds = argc > 3 ? std::atof(argv[3]) : 6.0;
+    const std::string source = argc > 4 ? argv[4] : "sd";
+    const std::string scaling = argc > 5 ? argv[5] : "default";
+    const bool osd = argc > 6 && std::strcmp(argv[6], "osd") == 0;
+    if (source == "hd") frameWidth = 1920, frameHeight = 1080;
     const std::string ini = ExeDir() + "LOG.INI";
     const std::string settings = "[VIDEO]\r\nRENDERER=" + renderer + "\r\n";
     HANDLE file = CreateFileA(ini.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -233,7 +249,7 @@ int main(int argc, char **argv) {
     Wall wall;
     const bool loaded = Load(&wall.kestra);
     DeleteFileA(ini.c_str());  // read at load, not needed after
-    if (!loaded || count < 1) return 1;
+    if (!loaded || count < 1 || (scaling != "default" && !wall.kestra.setScaling)) return 1;
     MakeWindows(&wall, count);
     for (int d = 0; d < count; ++d) wall.frames.emplace_back(d);
     const Usage before = Measure();
@@ -242,7 +258,12 @@ int main(int argc, char **argv) {
         KestraDisplay display = nullptr;
         wall.kestra.open(&display);
         wall.kestra.setHwnd(display, window);
-        wall.kestra.init(display, kFrameWidth, kFrameHeight);
+        wall.kestra.init(display, frameWidth, frameHeight);
+        if (scaling != "default") wall.kestra.setScaling(display, scaling == "smooth" ? 1 : 0);
+        if (osd) {
+            const std::string name = "Camera " + std::to_string(wall.displays.size() + 1);
+            wall.kestra.setOsd(display, 0, name.c_str(), 16, 16, 0, 0xFFFFFF);
+        }
         wall.displays.push_back(display);
     }
     const DWORD setUpMs = GetTickCount() - setUpStart;
@@ -262,9 +283,9 @@ int main(int argc, char **argv) {
     for (HANDLE t : threads) CloseHandle(t);
     for (KestraDisplay display : wall.displays) wall.kestra.close(display);
 
-    std::printf("wall\t%d\t%s\t%d\t%.1f\t%.0f\t%ld\t%ld\t%.0f\t%.0f\t%lu\t%ld\n",
-                int(8 * sizeof(void *)), renderer.c_str(), count,
-                1000.0 * double(shown) / elapsedMs / count,
+    std::printf("wall\t%d\t%s\t%dx%d\t%s%s\t%d\t%.1f\t%.0f\t%ld\t%ld\t%.0f\t%.0f\t%lu\t%ld\n",
+                int(8 * sizeof(void *)), renderer.c_str(), frameWidth, frameHeight, scaling.c_str(),
+                osd ? "+osd" : "", count, 1000.0 * double(shown) / elapsedMs / count,
                 100.0 * (end.cpuMs - start.cpuMs) / elapsedMs, end.threads,
                 end.threads - before.threads, end.residentMb, end.residentMb - before.residentMb,
                 static_cast<unsigned long>(setUpMs), wall.refused.load());

@@ -8,6 +8,7 @@ from collections import defaultdict
 # The bytes a Direct3D 11 display makes on the shared device for a 704x576
 # frame: its three planes, and one swap-chain buffer of its window.
 PLANES = 704 * 576 * 3 // 2
+SD = "704x576"
 
 
 def window_bytes(displays):
@@ -19,34 +20,40 @@ def main(path):
     with open(path) as f:
         for line in f:
             fields = line.rstrip("\n").split("\t")
-            if len(fields) != 12 or fields[0] != "wall":
+            if len(fields) != 14 or fields[0] != "wall":
                 continue
-            bits, renderer, displays = int(fields[1]), fields[2], int(fields[3])
-            runs[(bits, renderer, displays)].append([float(v) for v in fields[4:]])
+            bits, renderer, source, scaling = int(fields[1]), fields[2], fields[3], fields[4]
+            displays = int(fields[5])
+            runs[(bits, renderer, source, scaling, displays)].append(
+                [float(v) for v in fields[6:]])
     if not runs:
         print("wall: no runs")
         return
     count = max(len(v) for v in runs.values())
     print(f"\nWall of displays under Wine: top-level windows on a 1280x1024 Xvfb screen, "
-          f"704x576 frames at 25 fps from 2 host threads (median of {count} runs)")
-    print(f"{'DLL':>4} {'renderer':<8} {'displays':>8} {'fps each':>8} {'CPU %':>6} "
+          f"frames at 25 fps from 2 host threads (median of {count} runs)")
+    print(f"{'DLL':>4} {'renderer':<8} {'source':>9} {'scaling':<11} {'displays':>8} "
+          f"{'fps each':>8} {'CPU %':>6} "
           f"{'threads':>7} {'added':>5} {'RSS MB':>7} {'added':>6} {'MB/display':>10} "
           f"{'bound':>6} {'set-up ms':>9} {'refused':>7}")
-    for (bits, renderer, displays) in sorted(runs):
-        m = [statistics.median(col) for col in zip(*runs[(bits, renderer, displays)])]
+    for key in sorted(runs):
+        bits, renderer, source, scaling, displays = key
+        m = [statistics.median(col) for col in zip(*runs[key])]
         fps, cpu, threads, added, rss, rss_added, setup, refused = m
-        one = runs.get((bits, renderer, 1))
+        one = runs.get((bits, renderer, source, scaling, 1))
         per, bound = "-", "-"
         if one and displays > 1:
             rss_one = statistics.median(r[4] for r in one)
             per = f"{(rss - rss_one) / (displays - 1):.1f}"
-            if renderer == "d3d11":
+            if renderer == "d3d11" and source == SD and scaling == "default":
                 bound = f"{(1.5 * (PLANES + window_bytes(displays)) + 2 * 2**20) / 2**20:.1f}"
-        print(f"{bits:>4} {renderer:<8} {displays:>8} {fps:>8.1f} {cpu:>6.0f} {threads:>7.0f} "
+        print(f"{bits:>4} {renderer:<8} {source:>9} {scaling:<11} {displays:>8} {fps:>8.1f} {cpu:>6.0f} {threads:>7.0f} "
               f"{added:>5.0f} {rss:>7.0f} {rss_added:>6.0f} {per:>10} {bound:>6} "
               f"{setup:>9.0f} {refused:>7.0f}")
     print("MB/display: resident memory each display after the first adds; bound: the "
-          "Direct3D 11 goal of 1.5 x its texture and swap-chain bytes + 2 MB")
+          "Direct3D 11 goal of 1.5 x its texture and swap-chain bytes + 2 MB (704x576 frames, "
+          "default scaling); scaling default is the renderer's own (GDI fast, Direct3D 11 "
+          "smooth), +osd a camera name on every display")
 
 
 if __name__ == "__main__":
