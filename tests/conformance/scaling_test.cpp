@@ -19,6 +19,7 @@
 namespace {
 
 constexpr int kWidth = 1920, kHeight = 1080, kRatio = 6;
+constexpr double kPi = 3.14159265358979323846;
 constexpr int kTileWidth = kWidth / kRatio, kTileHeight = kHeight / kRatio;
 
 // Luma rings whose frequency rises with the radius, to the Nyquist limit at
@@ -30,8 +31,8 @@ struct ZonePlate {
         for (int row = 0; row < kHeight; ++row)
             for (int x = 0; x < kWidth; ++x) {
                 const double r2 = (x - cx) * (x - cx) + (row - cy) * (row - cy);
-                const double phase =
-                    M_PI * r2 / (2 * farthest);  // 0.5 cycles a pixel at the corner
+                // Half a cycle a pixel at the corner.
+                const double phase = kPi * r2 / (2 * farthest);
                 y[size_t(row) * kWidth + x] = uint8_t(std::lround(125.5 + 109 * std::cos(phase)));
             }
     }
