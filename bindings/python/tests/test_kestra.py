@@ -1,0 +1,197 @@
+"""The Python binding against libkestra.so and the stand-in platform.
+
+Needs KESTRA_LIBRARY; KESTRA_HOST_TRACE names the traced examples/host.c."""
+
+import gc
+import os
+import runpy
+import subprocess
+import tempfile
+import time
+import unittest
+from unittest import mock
+
+import kestra
+from kestra import _native
+
+import standin
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+W, H = 64, 48
+
+
+def gradient(width, height, frame):
+    y = bytes(16 + (x + 4 * frame) % 220 for x in range(width)) * height
+    return y, bytes([128]) * (width * height // 4), bytes([100 + frame]) * (width * height // 4)
+
+
+class StandIn(unittest.TestCase):
+    """Every case ends with the stand-in holding what it held before."""
+
+    def setUp(self):
+        standin.set_sink(b"manual")
+        standin.clear_played()
+        self.windows = []
+        before = standin.live()
+        self.addCleanup(lambda: self.assertEqual(before, standin.live(), "live objects by kind"))
+        self.addCleanup(gc.collect)
+        self.addCleanup(standin.ddraw_reset)
+        self.addCleanup(lambda: [kestra.destroy_window(w) for w in self.windows])
+
+    def window(self, width=W, height=H):
+        self.windows.append(kestra.create_window("test", 0, 0, width, height))
+        return self.windows[-1]
+
+    def display(self, width=W, height=H):
+        display = kestra.Display()
+        self.addCleanup(display.close)
+        display.set_window(self.window(width, height))
+        display.init(width, height)
+        return display
+
+
+class Binding(StandIn):
+    def test_calling_convention_by_platform_and_width(self):
+        for platform, bits, expected in [
+            ("win32", 32, ("WinDLL", "WINFUNCTYPE")),
+            ("win32", 64, ("CDLL", "CFUNCTYPE")),
+            ("linux", 64, ("CDLL", "CFUNCTYPE")),
+            ("linux", 32, ("CDLL", "CFUNCTYPE")),
+        ]:
+            self.assertEqual(expected, _native.convention(platform, bits), (platform, bits))
+
+    def test_every_export_is_bound(self):
+        with open(os.path.join(HERE, "../../../src/api/exports.txt")) as listing:
+            names = {line.strip() for line in listing if line.strip()[:1] not in ("", "#")}
+        self.assertEqual(names, set(_native.PROTOTYPES))
+
+    def test_host_shows_and_plays_what_the_c_example_does(self):
+        with tempfile.TemporaryDirectory() as out:
+            subprocess.run([os.environ["KESTRA_HOST_TRACE"], out], check=True)
+            with open(os.path.join(out, "frames.xrgb"), "rb") as f:
+                c_frames = f.read()
+            with open(os.path.join(out, "played.pcm"), "rb") as f:
+                c_played = f.read()
+        frames, windows = [], []
+        create = kestra.create_window
+
+        def create_traced(*args):
+            windows.append(create(*args))
+            self.windows.append(windows[-1])
+            return windows[-1]
+
+        def sleep_traced(seconds):
+            frames.append(standin.pixels(windows[0], 320, 240))
+            standin.manual_step(None, None, 0)
+
+        with mock.patch("kestra.create_window", create_traced), mock.patch("time.sleep", sleep_traced):
+            with self.assertRaises(SystemExit) as ended:
+                runpy.run_path(os.path.join(HERE, "../examples/host.py"))
+        self.assertEqual(0, ended.exception.code)
+        self.assertEqual(50, len(frames))
+        self.assertTrue(c_frames == b"".join(frames), "frames differ from examples/host.c")
+        self.assertEqual(50 * 8820, len(c_played))
+        self.assertTrue(c_played == standin.played(), "refills differ from examples/host.c")
+
+    def test_callbacks_outlive_collections(self):
+        standin.ddraw_available(0)  # the GDI mode, where the display callback runs
+        display, wave = self.display(), kestra.Wave()
+        calls, refills = [], []
+        display.set_callback(lambda *args: calls.append(args[0]))
+        wave.set_format(44100, 1, 8, 441)
+
+        def refill(buffer):
+            buffer[:] = b"\x07" * len(buffer)
+            refills.append(len(buffer))
+
+        wave.set_callback(refill)
+        wave.play()
+        for frame in range(300):
+            if frame == 150:  # a registration replacing another, while the old one may run
+                display.set_callback(lambda *args: calls.append(args[0]))
+            gc.collect()
+            self.assertEqual(0, display.draw(*gradient(W, H, frame % 100)))
+            standin.manual_step(None, None, 0)
+        wave.stop()
+        wave.close()
+        self.assertEqual(300, len(calls))
+        self.assertEqual(300, len(refills))
+        self.assertEqual(b"\x64" * 882 + b"\x07" * 441 * 298, standin.played())
+
+    def test_a_callback_that_raises_is_reported_on_the_host_thread(self):
+        standin.ddraw_available(0)
+        display = self.display()
+        display.set_callback(lambda *args: 1 / 0)
+        with self.assertRaises(ZeroDivisionError):
+            display.draw(*gradient(W, H, 0))
+        with kestra.Wave() as wave:
+            wave.set_format(44100, 1, 8, 100)
+            wave.set_callback(lambda buffer: {}["broken"])
+            wave.play()
+            for _ in range(3):
+                standin.manual_step(None, None, 0)
+            self.assertRaises(KeyError, wave.set_volume, 50)
+            wave.set_volume(50)  # reported once
+        # 8-bit silence, the whole buffer, not a replay of the lead-in fill.
+        self.assertEqual(b"\x64" * 200 + b"\x80" * 100, standin.played())
+
+    def test_a_closed_object_raises(self):
+        display, wave = kestra.Display(), kestra.Wave()
+        display.close()
+        wave.close()
+        wave.close()
+        for call in [lambda: display.draw(b"", b"", b""), lambda: display.init(W, H),
+                     lambda: display.set_callback(print), wave.play, wave.position,
+                     lambda: wave.set_callback(None)]:
+            self.assertRaises(kestra.ClosedError, call)
+
+    def test_planes_that_do_not_hold_the_frame_are_refused(self):
+        display = self.display()
+        y, u, v = gradient(W, H, 0)
+        for case, planes, strides in [
+            ("short y", (y[:-1], u, v), (W, W // 2)),
+            ("short v", (y, u, v[:-1]), (W, W // 2)),
+            ("stride below width", (y, u, v), (W - 1, W // 2)),
+            ("padded rows, unpadded plane", (y, u, v), (W + 2, W // 2)),
+            ("negative stride, short plane", (y[:-1], u, v), (-W, W // 2)),
+            ("stride beyond 32 bits", (y, u, v), (2**31, W // 2)),
+            ("no plane", (y, None, v), (W, W // 2)),
+        ]:
+            with self.assertRaises(ValueError, msg=case):
+                display.draw(*planes, *strides)
+
+    def test_a_negative_stride_reads_the_plane_bottom_up(self):
+        display = self.display()
+        y = bytes((16 + 3 * r) for r in range(H) for _ in range(W))
+        _, u, v = gradient(W, H, 0)
+        flipped = b"".join(y[r * W:(r + 1) * W] for r in reversed(range(H)))
+        self.assertEqual(0, display.draw(flipped, u, v, -W, W // 2))
+        upside_down = standin.pixels(self.windows[0], W, H)
+        self.assertEqual(0, display.draw(y, u, v, W, W // 2))
+        self.assertEqual(standin.pixels(self.windows[0], W, H), upside_down)
+
+    @unittest.skipIf(numpy is None, "NumPy is not installed")
+    def test_numpy_views_bring_their_own_rows(self):
+        display = self.display()
+        y, u, v = gradient(W, H, 5)
+        padded = numpy.zeros((H, W + 16), numpy.uint8)
+        padded[:, :W] = numpy.frombuffer(y, numpy.uint8).reshape(H, W)
+        chroma = [numpy.frombuffer(p, numpy.uint8).reshape(H // 2, W // 2) for p in (u, v)]
+        self.assertEqual(0, display.draw(y, u, v))
+        expected = standin.pixels(self.windows[0], W, H)
+        self.assertEqual(0, display.draw(padded[:, :W], *chroma))
+        self.assertEqual(expected, standin.pixels(self.windows[0], W, H))
+        upside_down = padded[::-1].copy()
+        self.assertEqual(0, display.draw(upside_down[::-1, :W], *chroma))
+        self.assertEqual(expected, standin.pixels(self.windows[0], W, H))
+        self.assertRaises(ValueError, display.draw, padded[:-1, :W], *chroma)
+        self.assertRaises(ValueError, display.draw, padded.view(numpy.uint16), *chroma)
+
+
+if __name__ == "__main__":
+    unittest.main()
