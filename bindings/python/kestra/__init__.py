@@ -17,6 +17,7 @@ The native library is found through $KESTRA_LIBRARY, beside this package, or
 on the loader's search path; see the README's Python section.
 """
 
+import contextlib
 import ctypes
 import sys
 import threading
@@ -91,16 +92,18 @@ class _Owned:
 
     def _call(self, name, *args):
         state = self._state
-        if _serving() is state:
-            # Inside its own callback: the handle outlives the call, and a host
-            # thread waiting in stop() holds the lock until the callback returns.
-            return getattr(_native.library(), name)(state.handle, *args)
-        with state.lock:
+        with self._guard():
             if state.handle is None:
                 raise ClosedError("%s is closed" % type(self).__name__)
             result = getattr(_native.library(), name)(state.handle, *args)
         self._report()
         return result
+
+    def _guard(self):
+        """The handle's lock, except inside the object's own callback, where a
+        host thread waiting in stop() may hold it until the callback returns."""
+        state = self._state
+        return contextlib.nullcontext() if _serving() is state else state.lock
 
     def _report(self):
         state = self._state
@@ -133,7 +136,7 @@ def _call_guarded(state, function, args, failed):
     _inside.state = state
     try:
         return function(*args)
-    except BaseException as error:  # noqa: B902 - the library's thread is no place for it
+    except BaseException as error:  # noqa: BLE001 - nothing may unwind into the library
         state.keep_error(error)
         return failed
     finally:
@@ -242,14 +245,18 @@ class Display(_Owned):
 def _refill(state, function, address, size):
     """One refill: the host writes into a buffer of ours, which is copied
     out, so a view the host keeps can never reach the library's buffer."""
-    scratch = (ctypes.c_ubyte * size)()
-    view = memoryview(scratch).cast("B")
-    written = _call_guarded(state, function, (view,), state)
-    if written is state:  # it raised: silence, and the whole buffer, not a replay
+
+    def fill():
+        scratch = (ctypes.c_ubyte * size)()
+        written = function(memoryview(scratch).cast("B"))
+        written = size if written is None else max(0, min(int(written), size))
+        ctypes.memmove(address, scratch, written)
+        return written
+
+    written = _call_guarded(state, fill, (), None)
+    if written is None:  # it raised: silence, and the whole buffer, not a replay
         ctypes.memset(address, state.silence, size)
         return size
-    written = size if written is None else max(0, min(int(written), size))
-    ctypes.memmove(address, scratch, written)
     return written
 
 
@@ -304,7 +311,7 @@ class Wave(_Owned):
             thunk = _native.WriteWaveCallback(
                 lambda address, size, user: _refill(state, function, address, size)
             )
-        with state.lock:
+        with self._guard():
             state.thunks.append(thunk)
             state.current = thunk
             return self._call("WVSetWriteWaveCB", None, thunk)

@@ -6,7 +6,6 @@
 #include <kestra/platform_test.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 
 static HWND traced;
 static FILE *frames;
@@ -33,25 +32,21 @@ static void TraceSleep(DWORD milliseconds) {
 #include "host.c"
 #undef main
 
-static int WriteFile_(const char *dir, const char *name, const void *bytes, size_t size) {
+static FILE *Create(const char *dir, const char *name) {
     char path[4096];
     snprintf(path, sizeof path, "%s/%s", dir, name);
-    FILE *file = fopen(path, "wb");
-    if (!file) return 0;
-    const int ok = fwrite(bytes, 1, size, file) == size;
-    return fclose(file) == 0 && ok;
+    return fopen(path, "wb");
 }
 
 int main(int argc, char **argv) {
-    char path[4096];
-    if (argc != 2) return 2;
-    snprintf(path, sizeof path, "%s/frames.xrgb", argv[1]);
-    if (!(frames = fopen(path, "wb")) || !kplat_audio_set_sink("manual")) return 2;
+    if (argc != 2 || !(frames = Create(argv[1], "frames.xrgb"))) return 2;
+    if (!kplat_audio_set_sink("manual")) return 2;
     const int result = ExampleMain();
     const size_t played = kplat_audio_played(NULL, 0);
     void *sound = malloc(played ? played : 1);
-    kplat_audio_played(sound, played);
-    const int written = WriteFile_(argv[1], "played.pcm", sound, played) && fclose(frames) == 0;
+    FILE *file = Create(argv[1], "played.pcm");
+    const int written = sound && file && kplat_audio_played(sound, played) == played &&
+                        fwrite(sound, 1, played, file) == played && fclose(file) == 0;
     free(sound);
-    return written ? result : 2;
+    return fclose(frames) == 0 && written ? result : 2;
 }
