@@ -125,6 +125,12 @@ class Binding(unittest.TestCase):
         for call in [lambda: display.draw(b"", b"", b""), lambda: display.set_callback(print),
                      wave.play, wave.position]:
             self.assertRaises(kestra.ClosedError, call)
+        dropped = kestra.Wave()  # closed when collected: the live-object count shows it
+        dropped.set_format(44100, 1, 16, 882)
+        dropped.set_callback(lambda buffer: None)
+        dropped.play()
+        standin.manual_step(None, None, 0)
+        del dropped
 
     def test_planes_that_do_not_hold_the_frame_are_refused(self):
         display = self.display()
