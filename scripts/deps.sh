@@ -32,6 +32,10 @@ KESTRA_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsdl2-dev libfreetype-
 # ffmpeg: kestra-play's tests make their clips with it (Y4M, MP4, MKV, damaged
 # copies) and check the picture against its own conversion.
 KESTRA_TEST_PACKAGES=(libgtest-dev libgmock-dev binutils ffmpeg)
+# The Python binding: its suite runs on Debian's interpreter (NumPy for the
+# array rows), and its sdist and wheel build offline with build's --no-isolation.
+KESTRA_PYTHON_PACKAGES=(python3 python3-numpy python3-setuptools python3-wheel python3-pip
+    python3-build python3-venv)
 # The benchmarks: scripts/test builds them, scripts/bench runs them.
 KESTRA_BENCH_PACKAGES=(libbenchmark-dev libswscale-dev)
 # llvm: llvm-dlltool makes kestra.lib, the import library for MSVC hosts.
