@@ -21,7 +21,7 @@ namespace Kestra
     /// nothing, as the library's close does there. An exception thrown by the
     /// refill is caught on the audio thread, which then plays silence for that
     /// buffer; the exception is thrown again from the next call made on the
-    /// player (Stop and Dispose stop first and never lose it to a later call).
+    /// player (Stop throws it once stopped; Dispose drops it).
     /// </summary>
     public sealed unsafe class KestraWave : IDisposable
     {
