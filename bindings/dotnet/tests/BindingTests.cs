@@ -5,7 +5,6 @@ using System;
 using System.Collections.Generic;
 using System.IO;
 using System.Linq;
-using System.Reflection;
 using System.Runtime.InteropServices;
 using Kestra;
 
@@ -31,31 +30,17 @@ static class Program
     const int W = 320, H = 240, Rate = 44100;
     static int passed, failed;
 
-    static void Check(bool ok, string what)
-    {
-        if (ok) return;
-        throw new Exception(what);
-    }
+    static void Check(bool ok, string what) { if (!ok) throw new Exception(what); }
 
     static void Run(string name, Action test)
     {
-        try
-        {
-            test();
-            ++passed;
-            Console.WriteLine("ok   " + name);
-        }
-        catch (Exception e)
-        {
-            ++failed;
-            Console.WriteLine("FAIL " + name + ": " + e);
-        }
+        try { test(); ++passed; Console.WriteLine("ok   " + name); }
+        catch (Exception e) { ++failed; Console.WriteLine("FAIL " + name + ": " + e); }
     }
 
     static T Throws<T>(Action call) where T : Exception
     {
-        try { call(); }
-        catch (T e) { return e; }
+        try { call(); } catch (T e) { return e; }
         throw new Exception("expected " + typeof(T).Name);
     }
 
@@ -243,22 +228,6 @@ static class Program
         StandIn.kplat_destroy_window(window);
     }
 
-    // The platform's own convention everywhere: stdcall on 32-bit Windows,
-    // cdecl elsewhere, as kestra.h declares the exports and callbacks.
-    static void PlatformCallingConvention()
-    {
-        Assembly kestra = typeof(KestraDisplay).Assembly;
-        var imports = kestra.GetTypes()
-                          .SelectMany(t => t.GetMethods(BindingFlags.Static | BindingFlags.NonPublic | BindingFlags.Public))
-                          .Select(m => m.GetCustomAttribute<DllImportAttribute>())
-                          .Where(a => a != null)
-                          .ToList();
-        Check(imports.Count >= 27, imports.Count + " imports");
-        Check(imports.All(a => a.CallingConvention == CallingConvention.Winapi), "an import names a convention");
-        Check(kestra.GetTypes().All(t => t.GetCustomAttribute<UnmanagedFunctionPointerAttribute>() == null),
-              "a delegate names a convention");
-    }
-
     // A playing player left to the collector: its handle's finalizer stops and
     // closes it.
     static void FinalizerClosesPlayer()
@@ -292,7 +261,6 @@ static class Program
         Run("a throwing refill plays silence and rethrows", ThrowingRefillPlaysSilence);
         Run("disposed objects throw", DisposedThrows);
         Run("short planes are refused", ShortPlanesRefused);
-        Run("platform calling convention", PlatformCallingConvention);
         Run("the finalizer closes a player", FinalizerClosesPlayer);
         GC.Collect();
         GC.WaitForPendingFinalizers();

@@ -1,6 +1,9 @@
 // DllImport entry points resolve only when called, and Mono cannot run under
 // Wine here: so the binding's [DllImport("kestra")] names are compared, by
-// reflection, with src/api/exports.txt and with the export table of each DLL.
+// reflection, with src/api/exports.txt and with the export table of each DLL;
+// and none of them, nor any delegate, names a calling convention: the
+// platform default is stdcall in 32-bit processes and cdecl elsewhere, as
+// kestra.h's KESTRA_API and KESTRA_CALLBACK.
 // Usage: EntryPoints.exe Kestra.dll exports.txt [objdump-p.txt...]
 using System;
 using System.Collections.Generic;
@@ -53,6 +56,13 @@ static class EntryPoints
         var bound = new HashSet<string>();
         const BindingFlags all = BindingFlags.Static | BindingFlags.Public | BindingFlags.NonPublic;
         foreach (Type type in Assembly.LoadFrom(Path.GetFullPath(args[0])).GetTypes())
+        {
+            // Delegates handed to the library take the platform's convention too.
+            if (type.GetCustomAttribute<UnmanagedFunctionPointerAttribute>() != null)
+            {
+                ++failures;
+                Console.WriteLine("{0} names a calling convention", type.Name);
+            }
             foreach (MethodInfo method in type.GetMethods(all))
             {
                 var import = method.GetCustomAttribute<DllImportAttribute>();
@@ -69,6 +79,7 @@ static class EntryPoints
                 }
                 bound.Add(string.IsNullOrEmpty(import.EntryPoint) ? method.Name : import.EntryPoint);
             }
+        }
         var listed = new HashSet<string>(File.ReadAllLines(args[1])
                                              .Select(l => l.Trim())
                                              .Where(l => l.Length > 0 && !l.StartsWith("#")));
