@@ -44,3 +44,6 @@ KESTRA_MINGW_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w6
 # Wine with its default Direct3D renderer (OpenGL) needs Mesa for both widths.
 KESTRA_WINE_PACKAGES=(wine wine64 wine32:i386 xvfb libasound2 libasound2:i386
     libgl1-mesa-dri libglx-mesa0 libgl1 libgl1-mesa-dri:i386 libglx-mesa0:i386 libgl1:i386)
+# Mono: the C# binding (Kestra.dll) and its suite; mcs builds against Mono's
+# 4.5 profile (mscorlib 4.0.0.0), which .NET Framework 4.6.1+ and .NET 6+ load.
+KESTRA_DOTNET_PACKAGES=(mono-mcs mono-runtime)
