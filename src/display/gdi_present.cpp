@@ -200,6 +200,13 @@ bool ShrunkPicture::Fit(Size wanted) {
     return size.width > 0;
 }
 
+// The chroma the converter gives an odd picture's pixels before its last
+// column (or row) covers their part of the source: (n - 1) / n of it.
+int32_t ChromaSpan(int32_t samples, int32_t pixels) {
+    if (pixels % 2 == 0) return samples;
+    return static_cast<int32_t>((2 * int64_t(samples) * (pixels - 1) + pixels) / (2 * pixels));
+}
+
 // The source's chroma is the samples its pixels use: half its columns and
 // rows, rounded out, within the planes.
 bool ShrunkPicture::ShrinkPlanes(const FrameArgs &frame, const RECT &source, Size frameSize) {
@@ -212,7 +219,8 @@ bool ShrunkPicture::ShrinkPlanes(const FrameArgs &frame, const RECT &source, Siz
     const int32_t left = source.left / 2, top = source.top / 2;
     const int32_t right = std::min<int32_t>((source.right + 1) / 2, frameSize.width / 2);
     const int32_t bottom = std::min<int32_t>((source.bottom + 1) / 2, frameSize.height / 2);
-    if (!chroma.Plan(right - left, bottom - top, w / 2, h / 2, 1)) return false;
+    if (!chroma.Plan(ChromaSpan(right - left, w), ChromaSpan(bottom - top, h), w / 2, h / 2, 1))
+        return false;
     uint8_t *u = planes.get() + size_t(w) * size_t(h);
     const ptrdiff_t at = ptrdiff_t(top) * frame.uvStride + left;
     chroma.Plane(frame.u + at, frame.uvStride, u, w / 2, kernels);
