@@ -82,8 +82,8 @@ Size ClientSize(const WindowTarget &window) {
 
 // The size the source is shrunk to before it is shown: the window's, where
 // it is smaller, when smooth scaling is asked for and the window is under
-// half the source in either direction; none ({0, 0}) otherwise. From half
-// on, a stretch of each pixel or every other one loses little.
+// half the source in either direction (a wall's tiles); none ({0, 0})
+// otherwise, and the frame is stretched as in the fast mode.
 Size SmoothSize(const FrameContext &context) {
     const Size window = ClientSize(context.window);
     const int32_t width = context.source.right - context.source.left;
