@@ -211,11 +211,12 @@ int32_t ChromaSpan(int32_t samples, int32_t pixels) {
 // rows, rounded out, within the planes.
 bool ShrunkPicture::ShrinkPlanes(const FrameArgs &frame, const RECT &source, Size frameSize) {
     const int32_t w = size.width, h = size.height;
+    // A picture 1 pixel wide or high would be converted without chroma, in grey.
+    if (w < 2 || h < 2) return false;
     if (!luma.Plan(source.right - source.left, source.bottom - source.top, w, h, 1)) return false;
     const AreaKernels &kernels = Converters().area;
     luma.Plane(frame.y + ptrdiff_t(source.top) * frame.yStride + source.left, frame.yStride,
                planes.get(), w, kernels);
-    if (w < 2 || h < 2) return true;  // converted without chroma
     const int32_t left = source.left / 2, top = source.top / 2;
     const int32_t right = std::min<int32_t>((source.right + 1) / 2, frameSize.width / 2);
     const int32_t bottom = std::min<int32_t>((source.bottom + 1) / 2, frameSize.height / 2);
