@@ -266,6 +266,51 @@ void RegisterCold(const Frame &frame) {
     }
 }
 
+// The GDI presenter's smooth path at each level: a frame's three planes
+// shrunk to a wall tile, and a composed XRGB frame shrunk likewise.
+void RegisterArea(const Frame &frame) {
+    constexpr int kTileWidth = 316, kTileHeight = 252;
+    const std::string size = std::to_string(frame.width) + "x" + std::to_string(frame.height) +
+                             "_to_" + std::to_string(kTileWidth) + "x" +
+                             std::to_string(kTileHeight) + "/";
+    for (int i = 0; i < kestra::kCpuLevelCount; ++i) {
+        const kestra::ConverterTable *t = kestra::ConverterTableFor(static_cast<CpuLevel>(i));
+        if (t == nullptr || i == int(CpuLevel::Ssse3) || i == int(CpuLevel::Avx512)) continue;
+        const std::string level = std::string("kestra_") + kestra::CpuLevelName(CpuLevel(i));
+        benchmark::RegisterBenchmark(
+            ("area_planes/" + size + level).c_str(),
+            [&frame, t](benchmark::State &st) {
+                kestra::AreaScaler luma, chroma;
+                const int w = frame.width, h = frame.height;
+                luma.Plan(w, h, kTileWidth, kTileHeight, 1);
+                chroma.Plan(w / 2, h / 2, kTileWidth / 2, kTileHeight / 2, 1);
+                std::vector<uint8_t> out(size_t(kTileWidth) * kTileHeight * 3 / 2);
+                uint8_t *u = out.data() + kTileWidth * kTileHeight;
+                for (auto _ : st) {
+                    luma.Plane(frame.y(), w, out.data(), kTileWidth, t->area);
+                    chroma.Plane(frame.u(), w / 2, u, kTileWidth / 2, t->area);
+                    chroma.Plane(frame.v(), w / 2, u + kTileWidth / 2 * (kTileHeight / 2),
+                                 kTileWidth / 2, t->area);
+                    benchmark::DoNotOptimize(out.data());
+                }
+            })
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(
+            ("area_xrgb/" + size + level).c_str(),
+            [&frame, t](benchmark::State &st) {
+                kestra::AreaScaler scaler;
+                scaler.Plan(frame.width, frame.height, kTileWidth, kTileHeight, 4);
+                std::vector<uint32_t> in(size_t(frame.width) * frame.height, 0x00406080);
+                std::vector<uint32_t> out(size_t(kTileWidth) * kTileHeight);
+                for (auto _ : st) {
+                    scaler.Xrgb(in.data(), 4 * frame.width, out.data(), 4 * kTileWidth, t->area);
+                    benchmark::DoNotOptimize(out.data());
+                }
+            })
+            ->Unit(benchmark::kMillisecond);
+    }
+}
+
 void RegisterAll() {
     static std::vector<Frame> frames;
     frames.reserve(std::size(kSizes));
@@ -309,6 +354,7 @@ void RegisterAll() {
     }
     RegisterCold(frames[1]);
     RegisterCold(frames[2]);
+    RegisterArea(frames[1]);
 }
 
 }  // namespace

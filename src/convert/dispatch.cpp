@@ -18,6 +18,7 @@ namespace {
 struct LevelConverters {
     LevelConvertFn rgb24, rgb565, uyvy, rgb24Full;
     WidenFn rgb24ToXrgb;
+    AreaKernels area;
 };
 
 // The C references store the same way at every output size.
@@ -34,22 +35,24 @@ const LevelConverters *Levels() {
     static const LevelConverters c{ReferenceAtAnySize<yv12_to_rgb24_c>,
                                    ReferenceAtAnySize<yv12_to_rgb565_c>,
                                    ReferenceAtAnySize<yv12_to_uyvy_c>,
-                                   ReferenceAtAnySize<yv12_to_rgb24_full_c>, rgb24_to_xrgb_c};
+                                   ReferenceAtAnySize<yv12_to_rgb24_full_c>,
+                                   rgb24_to_xrgb_c,
+                                   {area_columns_c, area_row_c, area_xrgb_row_c}};
 #if defined(KESTRA_X86_CONVERTERS)
     static const LevelConverters levels[kCpuLevelCount] = {
         c,
         {yv12_to_rgb24_sse2, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2, yv12_to_rgb24_full_sse2,
-         rgb24_to_xrgb_c},
+         rgb24_to_xrgb_c, area_kernels_sse2},
         {yv12_to_rgb24_ssse3, yv12_to_rgb565_sse2, yv12_to_uyvy_sse2, yv12_to_rgb24_full_ssse3,
-         rgb24_to_xrgb_ssse3},
+         rgb24_to_xrgb_ssse3, area_kernels_sse2},
         {yv12_to_rgb24_avx2, yv12_to_rgb565_avx2, yv12_to_uyvy_avx2, yv12_to_rgb24_full_avx2,
-         rgb24_to_xrgb_ssse3},
+         rgb24_to_xrgb_ssse3, area_kernels_avx2},
         // Both widths take the AVX-512 RGB24 kernel. 32-bit code runs its own
         // loops for 8 registers, which beat AVX2 there without the spills that
         // made an earlier form lose to it where 512-bit operations run as two
         // halves (bench/notes.md).
         {yv12_to_rgb24_avx512, yv12_to_rgb565_avx2, yv12_to_uyvy_avx512, yv12_to_rgb24_full_avx512,
-         rgb24_to_xrgb_ssse3},
+         rgb24_to_xrgb_ssse3, area_kernels_avx2},
     };
 #else
     static const LevelConverters levels[kCpuLevelCount] = {c, c, c, c, c};
@@ -147,8 +150,8 @@ const ConverterTable *Tables() {
         std::array<ConverterTable, kCpuLevelCount> built{};
         for (int i = 0; i < kCpuLevelCount; ++i) {
             const LevelConverters &l = Levels()[i];
-            built[size_t(i)] = {
-                {l.rgb24, t}, {l.rgb565, t}, {l.uyvy, t}, {l.rgb24Full, t}, l.rgb24ToXrgb};
+            built[size_t(i)] = {{l.rgb24, t},     {l.rgb565, t}, {l.uyvy, t},
+                                {l.rgb24Full, t}, l.rgb24ToXrgb, l.area};
         }
         return built;
     }();

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "convert/area_scale.h"
 #include "convert/convert.h"
 
 namespace kestra {
@@ -25,6 +26,7 @@ struct ConverterTable {
     LevelConverter rgb24, rgb565, uyvy;
     LevelConverter rgb24Full;  // RGB24 with the odd edges (convert.h)
     WidenFn rgb24ToXrgb;
+    AreaKernels area;  // the area downscale's (area_scale.h)
 };
 
 const ConverterTable &Converters();
@@ -59,6 +61,7 @@ extern const LevelConvertFn yv12_to_rgb24_full_sse2, yv12_to_rgb24_full_ssse3,
 extern const LevelConvertFn yv12_to_rgb565_sse2, yv12_to_rgb565_avx2;
 void rgb24_to_xrgb_ssse3(const uint8_t *bgr, uint32_t *xrgb, int32_t width);
 extern const LevelConvertFn yv12_to_uyvy_sse2, yv12_to_uyvy_avx2, yv12_to_uyvy_avx512;
+extern const AreaKernels area_kernels_sse2, area_kernels_avx2;
 // The AVX2 level's streamed UYVY row pair, which the AVX-512 level shares.
 RowPair uyvy_stream_pair_avx2;
 

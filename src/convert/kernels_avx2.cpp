@@ -4,6 +4,7 @@
 
 #include "convert/vectors.h"
 #include "convert/vector_kernels.h"
+#include "convert/area_kernels.h"
 #include "convert/dispatch.h"
 
 namespace kestra {
@@ -173,5 +174,6 @@ const LevelConvertFn yv12_to_rgb24_full_avx2 =
     kRgb24FullStreamingLarge<Rgb24Cached::Pair, StreamRgb24Pair>;
 const LevelConvertFn yv12_to_rgb565_avx2 = kRgb565<Vec256>;
 const LevelConvertFn yv12_to_uyvy_avx2 = kUyvyStreamingLarge<kUyvy<Vec256>, uyvy_stream_pair_avx2>;
+const AreaKernels area_kernels_avx2 = kAreaKernels<Vec256>;
 
 }  // namespace kestra

@@ -6,6 +6,7 @@
 
 #include "convert/vectors.h"
 #include "convert/vector_kernels.h"
+#include "convert/area_kernels.h"
 #include "convert/dispatch.h"
 
 namespace kestra {
@@ -58,5 +59,6 @@ const LevelConvertFn yv12_to_rgb24_sse2 = kRgb24<Vec128, CompactStore>;
 const LevelConvertFn yv12_to_rgb24_full_sse2 = kRgb24Full<Rgb24Kernel<Vec128, CompactStore>::Pair>;
 const LevelConvertFn yv12_to_rgb565_sse2 = kRgb565<Vec128>;
 const LevelConvertFn yv12_to_uyvy_sse2 = kUyvy<Vec128>;
+const AreaKernels area_kernels_sse2 = kAreaKernels<Vec128>;
 
 }  // namespace kestra

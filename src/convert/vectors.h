@@ -36,6 +36,11 @@
     static T UnpackLo16(T a, T b) { return P##_unpacklo_epi16(a, b); }                        \
     static T UnpackHi16(T a, T b) { return P##_unpackhi_epi16(a, b); }                        \
     static T PackUnsigned(T a, T b) { return P##_packus_epi16(a, b); }                        \
+    static T Set32(int32_t x) { return P##_set1_epi32(x); }                                   \
+    static T Add32(T a, T b) { return P##_add_epi32(a, b); }                                  \
+    static T MulAddPairs(T a, T b) { return P##_madd_epi16(a, b); }                           \
+    static T ShiftRightSigned32(T a, int n) { return P##_srai_epi32(a, n); }                  \
+    static T PackSigned32(T a, T b) { return P##_packs_epi32(a, b); }                         \
     /* Unsigned a > b, as the signed compare of both with the top bit flipped: */             \
     /* ForCompare flips it, and CarryLimit(b) is ForCompare(~b), the limit above */           \
     /* which a + b carries out of 16 bits. */                                                 \

@@ -80,6 +80,52 @@ const PresentCase kPresentCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, GdiPresentTest, ::testing::ValuesIn(kPresentCases), CaseName);
 
+// Smooth scaling into a window under half the crop: each window pixel is
+// the area average of the frame's pixels it covers, shrunk from the planes or,
+// with a host callback, from the composed frame. The luma varies from pixel to
+// pixel on one in-gamut colour, so averaging before the conversion changes
+// only the rounding.
+void KESTRA_CALLBACK DrawNothing(int32_t, HDC, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
+                                 int32_t, void *) {}
+
+TEST(GdiPresent, SmoothShowsTheAreaAverageOfTheCrop) {
+    const RECT crop{13, 7, 233, 100};  // 220 x 93 into 31 x 13, odd edges
+    for (bool composed : {false, true}) {
+        TestDisplay display(kGdi, 240, 104, 31, 13);
+        KESTRA_DWSetScaling(display.handle, 1);
+        KESTRA_DWSetPlayRect(display.handle, &crop);
+        KESTRA_DWSetMirrorMode(display.handle, 1);
+        if (composed) KESTRA_DWSetDisplayCB(display.handle, nullptr, DrawNothing);
+        YuvFrame frame(240, 104, 128);
+        for (int r = 0; r < frame.height; ++r)
+            for (int c = 0; c < frame.width; ++c)
+                frame.y[size_t(r) * frame.yStride + c] = uint8_t(40 + (c * 37 + r * 11) % 160);
+        std::fill(frame.u.begin(), frame.u.end(), 110);
+        std::fill(frame.v.begin(), frame.v.end(), 150);
+        frame.Reference();
+        ASSERT_EQ(display.Draw(frame), 0);
+        const std::vector<uint32_t> shown = display.Pixels();
+        const double sx = 220.0 / 31, sy = 93.0 / 13;
+        for (int y = 0; y < 13; ++y)
+            for (int x = 0; x < 31; ++x) {
+                double sum[3] = {};
+                for (int fy = int(y * sy); fy < (y + 1) * sy; ++fy)
+                    for (int fx = int(x * sx); fx < (x + 1) * sx; ++fx) {
+                        const double part =
+                            (std::min(fx + 1.0, (x + 1) * sx) - std::max(1.0 * fx, x * sx)) *
+                            (std::min(fy + 1.0, (y + 1) * sy) - std::max(1.0 * fy, y * sy));
+                        const uint32_t p = frame.Rgb(crop.right - 1 - fx, crop.top + fy);
+                        for (int c = 0; c < 3; ++c) sum[c] += part * ((p >> (8 * c)) & 255);
+                    }
+                const uint32_t got = shown[size_t(y) * 31 + x];
+                for (int c = 0; c < 3; ++c)
+                    ASSERT_NEAR((got >> (8 * c)) & 255, sum[c] / (sx * sy), 2.0)
+                        << (composed ? "composed" : "planes") << ": window pixel " << x << "," << y
+                        << " channel " << c;
+            }
+    }
+}
+
 TEST(GdiPresent, TwoPixelWindowDrawsNothingAndSucceeds) {
     TestDisplay display(kGdi, 16, 16, 2, 2, /*border=*/0);
     kplat_fill_window(display.window, 0x345678);
