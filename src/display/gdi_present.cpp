@@ -81,15 +81,16 @@ Size ClientSize(const WindowTarget &window) {
 }
 
 // The size the source is shrunk to before it is shown: the window's, where
-// it is smaller, when smooth scaling is asked for and the window is under
-// half the source in either direction (a wall's tiles); none ({0, 0})
-// otherwise, and the frame is stretched as in the fast mode.
+// it is smaller, when smooth scaling is asked for and the window is smaller
+// than the source in either direction; none ({0, 0}) otherwise, and the
+// frame is stretched as in the fast mode. Even a shrink to one half takes
+// every other sample with COLORONCOLOR, which folds fine detail over.
 Size SmoothSize(const FrameContext &context) {
     const Size window = ClientSize(context.window);
     const int32_t width = context.source.right - context.source.left;
     const int32_t height = context.source.bottom - context.source.top;
     if (context.scaling != Scaling::Smooth || window.width < 1 || window.height < 1) return {0, 0};
-    if (2 * window.width >= width && 2 * window.height >= height) return {0, 0};
+    if (window.width >= width && window.height >= height) return {0, 0};
     return {std::min(window.width, width), std::min(window.height, height)};
 }
 

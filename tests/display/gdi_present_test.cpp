@@ -80,7 +80,7 @@ const PresentCase kPresentCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, GdiPresentTest, ::testing::ValuesIn(kPresentCases), CaseName);
 
-// Smooth scaling into a window under half the crop: each window pixel is
+// Smooth scaling into a window smaller than the crop: each window pixel is
 // the area average of the frame's pixels it covers, shrunk from the planes or,
 // with a host callback, from the composed frame. The luma varies from pixel to
 // pixel on one in-gamut colour, so averaging before the conversion changes
