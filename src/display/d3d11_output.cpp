@@ -9,9 +9,11 @@
 #include <dxgi.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "convert/colour.h"
@@ -23,9 +25,17 @@ struct Bytecode {
     size_t size = 0;
 };
 
+// The Area shaders' samples a side, from the least; each takes a footprint
+// up to twice as wide.
+constexpr int kAreaTaps[kAreaSizes] = {2, 3, 4, 6, 8, 12, 16};
+
 // Compiled once per process; every device makes its shaders from it.
 struct ShaderCode {
     Bytecode stretch, fromPlanes, fromPicture;
+    // The shrinking filters, one pair for each count of kAreaTaps; all
+    // empty when one did not compile, and frames are then shrunk with the
+    // single tap.
+    Bytecode areaFromPlanes[kAreaSizes], areaFromPicture[kAreaSizes];
     bool compiled = false;
 };
 
@@ -46,10 +56,19 @@ Fn Entry(HMODULE module, const char *name) {
 // planes are sampled at the frame coordinate, the chroma planes at half of
 // it, so an odd last column or row clamps to the last chroma sample.
 // `Colour` holds the record's coefficients.
+//
+// Shrinking, the Area shaders (AreaSource) average each window pixel's
+// footprint (`reach` frame pixels across and down) with a grid of bilinear
+// samples spread evenly over it. A bilinear sample half-way between two
+// texels is their mean, so at an even ratio the taps add up to exactly the
+// footprint's box average; at other ratios the edge texels weigh a little
+// less. The conversion is affine, so averaging the planes before it is
+// averaging the picture after it, clamping apart.
 const char kShaderSource[] = R"(
 cbuffer View : register(b0) {
     float4 source;
     float4 scale;
+    float4 reach;
 };
 cbuffer Colour : register(b1) {
     float4 lumaTerms;    // step, bias, rounding
@@ -73,20 +92,27 @@ Vertex Stretch(uint id : SV_VertexID) {
     return output;
 }
 
+// The conversion of three sampled bytes. The compiler Wine carries takes no
+// calls of user functions, nor loops yet: macros and straight-line code.
+#define CONVERTED(lumaSample, blueSample, redSample)                                    \
+    float y = (lumaSample) * 255 - lumaTerms.y;                                         \
+    float u = (blueSample) * 255 - CHROMA_BIAS;                                         \
+    float v = (redSample) * 255 - CHROMA_BIAS;                                          \
+    float luma = lumaTerms.x * y + lumaTerms.z + 0.5;                                   \
+    float3 sum = float3(luma + chromaSteps.w * v, luma - chromaSteps.y * u - chromaSteps.z * v, \
+                        luma + chromaSteps.x * u);                                      \
+    return float4(saturate(floor(sum / FIXED_ONE) / 255), 1);
+
 float4 FromPlanes(Vertex input) : SV_Target {
     float2 chroma = input.frame * scale.zw;
-    float y = lumaPlane.Sample(planeSampler, input.frame * scale.xy).r * 255 - lumaTerms.y;
-    float u = bluePlane.Sample(planeSampler, chroma).r * 255 - CHROMA_BIAS;
-    float v = redPlane.Sample(planeSampler, chroma).r * 255 - CHROMA_BIAS;
-    float luma = lumaTerms.x * y + lumaTerms.z + 0.5;
-    float3 sum = float3(luma + chromaSteps.w * v, luma - chromaSteps.y * u - chromaSteps.z * v,
-                        luma + chromaSteps.x * u);
-    return float4(saturate(floor(sum / FIXED_ONE) / 255), 1);
+    CONVERTED(lumaPlane.Sample(planeSampler, input.frame * scale.xy).r,
+              bluePlane.Sample(planeSampler, chroma).r, redPlane.Sample(planeSampler, chroma).r)
 }
 
 float4 FromPicture(Vertex input) : SV_Target {
     return float4(lumaPlane.Sample(planeSampler, input.frame * scale.xy).rgb, 1);
 }
+
 )";
 // The +0.5 above: exact sums are integers, so it keeps the float error of a
 // sampled byte from pulling a sum under a multiple of 8192 at the floor.
@@ -116,17 +142,79 @@ private:
     int count = 0;
 };
 
-bool CompileOne(pD3DCompile compile, const char *entry, const char *profile, Bytecode *code) {
+bool CompileOne(pD3DCompile compile, const char *entry, const char *profile, Bytecode *code,
+                const char *source = kShaderSource, size_t length = sizeof kShaderSource - 1) {
     const ColourMacros macros;
     Com<ID3DBlob> blob, errors;
-    if (FAILED(compile(kShaderSource, sizeof kShaderSource - 1, "d3d11_output", macros.List(),
-                       nullptr, entry, profile, D3DCOMPILE_OPTIMIZATION_LEVEL3, 0, blob.Out(),
-                       errors.Out())))
+    if (FAILED(compile(source, length, "d3d11_output", macros.List(), nullptr, entry, profile,
+                       D3DCOMPILE_OPTIMIZATION_LEVEL3, 0, blob.Out(), errors.Out())))
         return false;
     code->size = blob->GetBufferSize();
     code->bytes.reset(new (std::nothrow) uint8_t[code->size]);
     if (code->bytes) std::memcpy(code->bytes.get(), blob->GetBufferPointer(), code->size);
     return code->bytes != nullptr;
+}
+
+// `plane`'s samples over a grid of `taps` a side, spread evenly over the
+// footprint from `first` by `stride`, summed into `sum`.
+void WriteTaps(std::string *source, const char *sum, const char *plane, const char *first,
+               const char *stride, int taps) {
+    char line[160];
+    for (int row = 0; row < taps; ++row)
+        for (int column = 0; column < taps; ++column) {
+            std::snprintf(line, sizeof line,
+                          "    %s += %s.Sample(planeSampler, %s + %s * float2(%d, %d));\n", sum,
+                          plane, first, stride, column, row);
+            *source += line;
+        }
+}
+
+// The shader source with the Area shaders of `taps` luma samples a side,
+// written out; chroma, half as fine, takes half as many.
+std::string AreaSource(int taps) {
+    const int chromaTaps = (taps + 1) / 2;
+    char head[640];
+    std::snprintf(head, sizeof head, R"(
+float4 AreaFromPlanes(Vertex input) : SV_Target {
+    float2 corner = input.frame - 0.5 * reach.xy;
+    float2 lumaStride = reach.xy / %d * scale.xy;
+    float2 lumaFirst = corner * scale.xy + 0.5 * lumaStride;
+    float2 chromaStride = reach.xy / %d * scale.zw;
+    float2 chromaFirst = corner * scale.zw + 0.5 * chromaStride;
+    float4 lumaSum = 0, blueSum = 0, redSum = 0;
+)",
+                  taps, chromaTaps);
+    std::string source = kShaderSource;
+    source += head;
+    WriteTaps(&source, "lumaSum", "lumaPlane", "lumaFirst", "lumaStride", taps);
+    WriteTaps(&source, "blueSum", "bluePlane", "chromaFirst", "chromaStride", chromaTaps);
+    WriteTaps(&source, "redSum", "redPlane", "chromaFirst", "chromaStride", chromaTaps);
+    std::snprintf(head, sizeof head, R"(    CONVERTED(lumaSum.r / %d, blueSum.r / %d, redSum.r / %d)
+}
+
+float4 AreaFromPicture(Vertex input) : SV_Target {
+    float2 lumaStride = reach.xy / %d * scale.xy;
+    float2 lumaFirst = (input.frame - 0.5 * reach.xy) * scale.xy + 0.5 * lumaStride;
+    float4 lumaSum = 0;
+)",
+                  taps * taps, chromaTaps * chromaTaps, chromaTaps * chromaTaps, taps);
+    source += head;
+    WriteTaps(&source, "lumaSum", "lumaPlane", "lumaFirst", "lumaStride", taps);
+    std::snprintf(head, sizeof head, "    return float4(lumaSum.rgb / %d, 1);\n}\n", taps * taps);
+    source += head;
+    return source;
+}
+
+bool CompileArea(pD3DCompile compile) {
+    for (int size = 0; size < kAreaSizes; ++size) {
+        const std::string source = AreaSource(kAreaTaps[size]);
+        if (!CompileOne(compile, "AreaFromPlanes", "ps_4_0", &shaderCode.areaFromPlanes[size],
+                        source.data(), source.size()) ||
+            !CompileOne(compile, "AreaFromPicture", "ps_4_0", &shaderCode.areaFromPicture[size],
+                        source.data(), source.size()))
+            return false;
+    }
+    return true;
 }
 
 // Once per process; the compiler is let go afterwards, every device takes the bytecode.
@@ -138,6 +226,11 @@ BOOL CALLBACK CompileShaders(PINIT_ONCE, void *, void **) {
                           CompileOne(compile, "Stretch", "vs_4_0", &shaderCode.stretch) &&
                           CompileOne(compile, "FromPlanes", "ps_4_0", &shaderCode.fromPlanes) &&
                           CompileOne(compile, "FromPicture", "ps_4_0", &shaderCode.fromPicture);
+    // All or none: without them the devices shrink with the single tap.
+    if (shaderCode.compiled && !CompileArea(compile))
+        for (int size = 0; size < kAreaSizes; ++size)
+            shaderCode.areaFromPlanes[size].bytes.reset(),
+                shaderCode.areaFromPicture[size].bytes.reset();
     FreeLibrary(compiler);
     return TRUE;
 }
@@ -151,6 +244,7 @@ const ShaderCode *Shaders() {
 struct ViewConstants {
     float source[4];
     float scale[4];
+    float reach[4];
 };
 
 // The constant buffer `Colour` of the pixel shader; every step is below 2^24,
@@ -170,12 +264,29 @@ constexpr int32_t kMaxSide = D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION;
 
 int32_t ChromaSide(int32_t side) { return side / 2 > 0 ? side / 2 : 1; }
 
-ViewConstants MakeView(const RECT &source, bool mirrored, int32_t width, int32_t height) {
+// `source` shown over a client area of clientWidth x clientHeight.
+ViewConstants MakeView(const RECT &source, bool mirrored, int32_t width, int32_t height,
+                       LONG clientWidth, LONG clientHeight) {
     const LONG left = mirrored ? source.right : source.left;
     const LONG right = mirrored ? source.left : source.right;
     return ViewConstants{{float(left), float(source.top), float(right), float(source.bottom)},
                          {1.0f / float(width), 1.0f / float(height),
-                          0.5f / float(ChromaSide(width)), 0.5f / float(ChromaSide(height))}};
+                          0.5f / float(ChromaSide(width)), 0.5f / float(ChromaSide(height))},
+                         {float(source.right - source.left) / float(clientWidth),
+                          float(source.bottom - source.top) / float(clientHeight), 0, 0}};
+}
+
+// Which of kAreaTaps shrinks `view`'s footprint, or -1 when one tap covers
+// it. A tap averages two texels a side, so a footprint takes half as many
+// taps as it is wide; a little more than two (a 1920-pixel frame in a
+// 316-pixel tile) is left to the taps' overlap rather than to 33 % more of
+// them. Past the last count the taps spread out: a tile that small is past reading.
+int AreaSize(const ViewConstants &view) {
+    const float taps = std::ceil(std::max(view.reach[0], view.reach[1]) / 2.1f);
+    if (taps <= 1) return -1;
+    int size = 0;
+    while (size + 1 < kAreaSizes && float(kAreaTaps[size]) < taps) ++size;
+    return size;
 }
 
 }  // namespace
@@ -196,6 +307,11 @@ HRESULT D3D11Calls::CreateDevice(HMODULE d3d11, IDXGIAdapter *adapter, ID3D11Dev
 }
 
 HRESULT D3D11Calls::Present(IDXGISwapChain *swapChain) { return swapChain->Present(0, 0); }
+
+HRESULT D3D11Calls::CreateAreaShader(ID3D11Device *device, const void *code, SIZE_T size,
+                                     ID3D11PixelShader **shader) {
+    return device->CreatePixelShader(code, size, nullptr, shader);
+}
 
 namespace {
 
@@ -289,6 +405,24 @@ bool D3D11Devices::Device::MakePipeline(const ShaderCode &code) {
            MakeSampler(D3D11_FILTER_MIN_MAG_MIP_LINEAR, &linear) && MakeQueries();
 }
 
+// Without them the device still shows frames, shrunk with the single tap.
+void D3D11Devices::Device::MakeAreaShaders(const ShaderCode &code) {
+    for (int size = 0; size < kAreaSizes; ++size) {
+        const Bytecode &planes = code.areaFromPlanes[size], &picture = code.areaFromPicture[size];
+        if (!planes.bytes || !picture.bytes ||
+            FAILED(owner.calls.CreateAreaShader(device.Get(), planes.bytes.get(), planes.size,
+                                                areaFromPlanes[size].Out())) ||
+            FAILED(owner.calls.CreateAreaShader(device.Get(), picture.bytes.get(), picture.size,
+                                                areaFromPicture[size].Out()))) {
+            for (int made = 0; made <= size; ++made) {
+                areaFromPlanes[made].Reset();
+                areaFromPicture[made].Reset();
+            }
+            return;
+        }
+    }
+}
+
 bool D3D11Devices::Device::MakeQueries() {
     const D3D11_QUERY_DESC desc = {D3D11_QUERY_EVENT, 0};
     for (Com<ID3D11Query> &query : sent)
@@ -343,6 +477,7 @@ std::shared_ptr<D3D11Devices::Device> D3D11Devices::For(HWND window) {
         if (SameAdapter(entry.first, id)) return entry.second.lock();
     std::shared_ptr<Device> made(new (std::nothrow) Device(*this, id));
     if (!made || !made->Open(adapter.Get()) || !made->MakePipeline(*code)) return nullptr;
+    made->MakeAreaShaders(*code);
     table.emplace_back(id, made);
     return made;
 }
@@ -459,7 +594,7 @@ bool D3D11Output::WindowChain::MakePlane(int index, int32_t planeWidth, int32_t 
 // Device calls that make objects are thread-safe: none of this needs the lock.
 bool D3D11Output::WindowChain::Make() {
     const RECT whole = {0, 0, width, height};
-    lastView = MakeView(whole, false, width, height);
+    lastView = MakeView(whole, false, width, height, width, height);
     lastColour = &colour::kBt601Studio;
     const ColourConstants initialColour = MakeColour(*lastColour);
     return MakeConstants(&lastView, sizeof lastView, &own.wholeFrame) &&
@@ -692,7 +827,6 @@ Presented D3D11Output::WindowChain::Show(HWND window, const FrameContext &handed
     RECT client = {};
     if (!GetClientRect(window, &client)) return Presented::SetUpAgain;
     if (client.right <= 0 || client.bottom <= 0) return Presented::Shown;
-    const ViewConstants view = MakeView(handed.source, handed.mirrored, width, height);
     const bool osd = handed.osd.HasText();
     shared->WaitForRoom();
     AutoLock lock(shared->contextLock);
@@ -701,15 +835,22 @@ Presented D3D11Output::WindowChain::Show(HWND window, const FrameContext &handed
     Upload(handed.frame);
     SetColour(handed.colour);
     if (osd && !PaintOsd(handed.osd)) return Presented::SetUpAgain;
+    const ViewConstants view =
+        MakeView(handed.source, handed.mirrored, width, height, clientWidth, clientHeight);
     SetView(view);
+    // Smooth unless asked for the single tap, which is all upscaling needs.
+    const int size = handed.scaling == Scaling::Fast ? -1 : AreaSize(view);
+    const bool area = size >= 0 && shared->areaFromPlanes[size];
     if (osd) {
         ID3D11ShaderResourceView *const views[1] = {own.pictureView.Get()};
-        Pass(own.backBuffer.Get(), clientWidth, clientHeight, shared->fromPicture.Get(), views, 1,
+        Pass(own.backBuffer.Get(), clientWidth, clientHeight,
+             area ? shared->areaFromPicture[size].Get() : shared->fromPicture.Get(), views, 1,
              shared->linear.Get(), own.view.Get());
     } else {
         ID3D11ShaderResourceView *const views[3] = {
             own.planeViews[0].Get(), own.planeViews[1].Get(), own.planeViews[2].Get()};
-        Pass(own.backBuffer.Get(), clientWidth, clientHeight, shared->fromPlanes.Get(), views, 3,
+        Pass(own.backBuffer.Get(), clientWidth, clientHeight,
+             area ? shared->areaFromPlanes[size].Get() : shared->fromPlanes.Get(), views, 3,
              shared->linear.Get(), own.view.Get());
     }
     if (CopyWanted(window)) CopyToWindow(window);
