@@ -112,7 +112,6 @@ float4 FromPlanes(Vertex input) : SV_Target {
 float4 FromPicture(Vertex input) : SV_Target {
     return float4(lumaPlane.Sample(planeSampler, input.frame * scale.xy).rgb, 1);
 }
-
 )";
 // The +0.5 above: exact sums are integers, so it keeps the float error of a
 // sampled byte from pulling a sum under a multiple of 8192 at the floor.
@@ -228,9 +227,10 @@ BOOL CALLBACK CompileShaders(PINIT_ONCE, void *, void **) {
                           CompileOne(compile, "FromPicture", "ps_4_0", &shaderCode.fromPicture);
     // All or none: without them the devices shrink with the single tap.
     if (shaderCode.compiled && !CompileArea(compile))
-        for (int size = 0; size < kAreaSizes; ++size)
-            shaderCode.areaFromPlanes[size].bytes.reset(),
-                shaderCode.areaFromPicture[size].bytes.reset();
+        for (int size = 0; size < kAreaSizes; ++size) {
+            shaderCode.areaFromPlanes[size].bytes.reset();
+            shaderCode.areaFromPicture[size].bytes.reset();
+        }
     FreeLibrary(compiler);
     return TRUE;
 }
