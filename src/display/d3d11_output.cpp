@@ -25,14 +25,34 @@ struct Bytecode {
     size_t size = 0;
 };
 
-// The Area shaders' samples a side, from the least; each takes a footprint
-// up to twice as wide.
-constexpr int kAreaTaps[kAreaSizes] = {2, 3, 4, 6, 8, 12, 16};
+// The Area shaders' counts of samples across and down, chosen apart, from
+// the least; each takes a footprint up to 2.2 times as wide. A frame shrunk
+// into a tile of another shape takes fewer samples down than across.
+constexpr int kAxisTaps[] = {1, 2, 3, 4, 6, 8};
+constexpr int kAxisSizes = sizeof kAxisTaps / sizeof kAxisTaps[0];
+// There are shaders for the pairs of counts at most this many places apart
+// in kAxisTaps, all but one a side (the single tap).
+constexpr int kSpread = 2;
+
+// Which of the Area shaders takes kAxisTaps[across] by kAxisTaps[down]
+// samples; -1 for a pair without one.
+constexpr int AreaIndex(int across, int down) {
+    int index = 0;
+    for (int a = 0; a < kAxisSizes; ++a)
+        for (int d = 0; d < kAxisSizes; ++d) {
+            if ((a == 0 && d == 0) || a - d > kSpread || d - a > kSpread) continue;
+            if (a == across && d == down) return index;
+            ++index;
+        }
+    return -1;
+}
+static_assert(AreaIndex(kAxisSizes - 1, kAxisSizes - 1) == kAreaSizes - 1,
+              "kAreaSizes counts the pairs of AreaIndex");
 
 // Compiled once per process; every device makes its shaders from it.
 struct ShaderCode {
     Bytecode stretch, fromPlanes, fromPicture;
-    // The shrinking filters, one pair for each count of kAreaTaps; all
+    // The shrinking filters, one pair for each pair of counts; all
     // empty when one did not compile, and frames are then shrunk with the
     // single tap.
     Bytecode areaFromPlanes[kAreaSizes], areaFromPicture[kAreaSizes];
@@ -154,13 +174,13 @@ bool CompileOne(pD3DCompile compile, const char *entry, const char *profile, Byt
     return code->bytes != nullptr;
 }
 
-// `plane`'s samples over a grid of `taps` a side, spread evenly over the
-// footprint from `first` by `stride`, summed into `sum`.
+// `plane`'s samples over a grid of `columns` by `rows`, spread evenly over
+// the footprint from `first` by `stride`, summed into `sum`.
 void WriteTaps(std::string *source, const char *sum, const char *plane, const char *first,
-               const char *stride, int taps) {
+               const char *stride, int columns, int rows) {
     char line[160];
-    for (int row = 0; row < taps; ++row)
-        for (int column = 0; column < taps; ++column) {
+    for (int row = 0; row < rows; ++row)
+        for (int column = 0; column < columns; ++column) {
             std::snprintf(line, sizeof line,
                           "    %s += %s.Sample(planeSampler, %s + %s * float2(%d, %d));\n", sum,
                           plane, first, stride, column, row);
@@ -168,51 +188,57 @@ void WriteTaps(std::string *source, const char *sum, const char *plane, const ch
         }
 }
 
-// The shader source with the Area shaders of `taps` luma samples a side,
-// written out; chroma, half as fine, takes half as many.
-std::string AreaSource(int taps) {
-    const int chromaTaps = (taps + 1) / 2;
+// The shader source with the Area shaders of `across` by `down` luma
+// samples, written out; chroma, half as fine, takes half as many.
+std::string AreaSource(int across, int down) {
+    const int chromaAcross = (across + 1) / 2, chromaDown = (down + 1) / 2;
     char head[640];
     std::snprintf(head, sizeof head, R"(
 float4 AreaFromPlanes(Vertex input) : SV_Target {
     float2 corner = input.frame - 0.5 * reach.xy;
-    float2 lumaStride = reach.xy / %d * scale.xy;
+    float2 lumaStride = reach.xy / float2(%d, %d) * scale.xy;
     float2 lumaFirst = corner * scale.xy + 0.5 * lumaStride;
-    float2 chromaStride = reach.xy / %d * scale.zw;
+    float2 chromaStride = reach.xy / float2(%d, %d) * scale.zw;
     float2 chromaFirst = corner * scale.zw + 0.5 * chromaStride;
     float4 lumaSum = 0, blueSum = 0, redSum = 0;
 )",
-                  taps, chromaTaps);
+                  across, down, chromaAcross, chromaDown);
     std::string source = kShaderSource;
     source += head;
-    WriteTaps(&source, "lumaSum", "lumaPlane", "lumaFirst", "lumaStride", taps);
-    WriteTaps(&source, "blueSum", "bluePlane", "chromaFirst", "chromaStride", chromaTaps);
-    WriteTaps(&source, "redSum", "redPlane", "chromaFirst", "chromaStride", chromaTaps);
+    WriteTaps(&source, "lumaSum", "lumaPlane", "lumaFirst", "lumaStride", across, down);
+    WriteTaps(&source, "blueSum", "bluePlane", "chromaFirst", "chromaStride", chromaAcross,
+              chromaDown);
+    WriteTaps(&source, "redSum", "redPlane", "chromaFirst", "chromaStride", chromaAcross,
+              chromaDown);
     std::snprintf(head, sizeof head, R"(    CONVERTED(lumaSum.r / %d, blueSum.r / %d, redSum.r / %d)
 }
 
 float4 AreaFromPicture(Vertex input) : SV_Target {
-    float2 lumaStride = reach.xy / %d * scale.xy;
+    float2 lumaStride = reach.xy / float2(%d, %d) * scale.xy;
     float2 lumaFirst = (input.frame - 0.5 * reach.xy) * scale.xy + 0.5 * lumaStride;
     float4 lumaSum = 0;
 )",
-                  taps * taps, chromaTaps * chromaTaps, chromaTaps * chromaTaps, taps);
+                  across * down, chromaAcross * chromaDown, chromaAcross * chromaDown, across,
+                  down);
     source += head;
-    WriteTaps(&source, "lumaSum", "lumaPlane", "lumaFirst", "lumaStride", taps);
-    std::snprintf(head, sizeof head, "    return float4(lumaSum.rgb / %d, 1);\n}\n", taps * taps);
+    WriteTaps(&source, "lumaSum", "lumaPlane", "lumaFirst", "lumaStride", across, down);
+    std::snprintf(head, sizeof head, "    return float4(lumaSum.rgb / %d, 1);\n}\n", across * down);
     source += head;
     return source;
 }
 
 bool CompileArea(pD3DCompile compile) {
-    for (int size = 0; size < kAreaSizes; ++size) {
-        const std::string source = AreaSource(kAreaTaps[size]);
-        if (!CompileOne(compile, "AreaFromPlanes", "ps_4_0", &shaderCode.areaFromPlanes[size],
-                        source.data(), source.size()) ||
-            !CompileOne(compile, "AreaFromPicture", "ps_4_0", &shaderCode.areaFromPicture[size],
-                        source.data(), source.size()))
-            return false;
-    }
+    for (int across = 0; across < kAxisSizes; ++across)
+        for (int down = 0; down < kAxisSizes; ++down) {
+            const int index = AreaIndex(across, down);
+            if (index < 0) continue;
+            const std::string source = AreaSource(kAxisTaps[across], kAxisTaps[down]);
+            if (!CompileOne(compile, "AreaFromPlanes", "ps_4_0", &shaderCode.areaFromPlanes[index],
+                            source.data(), source.size()) ||
+                !CompileOne(compile, "AreaFromPicture", "ps_4_0",
+                            &shaderCode.areaFromPicture[index], source.data(), source.size()))
+                return false;
+        }
     return true;
 }
 
@@ -276,17 +302,24 @@ ViewConstants MakeView(const RECT &source, bool mirrored, int32_t width, int32_t
                           float(source.bottom - source.top) / float(clientHeight), 0, 0}};
 }
 
-// Which of kAreaTaps shrinks `view`'s footprint, or -1 when one tap covers
-// it. A tap averages two texels a side, so a footprint takes half as many
-// taps as it is wide; a little more than two (a 1920-pixel frame in a
-// 316-pixel tile) is left to the taps' overlap rather than to 33 % more of
-// them. Past the last count the taps spread out: a tile that small is past reading.
-int AreaSize(const ViewConstants &view) {
-    const float taps = std::ceil(std::max(view.reach[0], view.reach[1]) / 2.1f);
-    if (taps <= 1) return -1;
+// Where one axis's footprint, `reach` texels, takes its count in kAxisTaps.
+// A tap averages two texels a side; up to 2.2 a tap (a 1080-line frame in
+// a 252-line tile) is left to the taps' overlap rather than to half as many
+// again. Past the last count the taps spread out: a tile that small is past reading.
+int AxisSize(float reach) {
+    const float taps = std::ceil(reach / 2.2f);
     int size = 0;
-    while (size + 1 < kAreaSizes && float(kAreaTaps[size]) < taps) ++size;
+    while (size + 1 < kAxisSizes && float(kAxisTaps[size]) < taps) ++size;
     return size;
+}
+
+// Which of the Area shaders shrinks `view`'s footprint, or -1 when one tap
+// covers it. A shape past the shaders' spread takes more samples than it needs.
+int AreaSize(const ViewConstants &view) {
+    int across = AxisSize(view.reach[0]), down = AxisSize(view.reach[1]);
+    across = std::max(across, down - kSpread);
+    down = std::max(down, across - kSpread);
+    return AreaIndex(across, down);
 }
 
 }  // namespace

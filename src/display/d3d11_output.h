@@ -40,8 +40,9 @@ namespace kestra {
 class D3D11Calls;  // display/d3d11_faults.h
 struct ShaderCode;
 
-// How many shrinking filters, each for a range of ratios, a device holds.
-constexpr int kAreaSizes = 7;
+// How many shrinking filters, each for a range of ratios across and down, a
+// device holds.
+constexpr int kAreaSizes = 23;
 
 // One device per adapter for the outputs made from here: made for the first
 // output on that adapter, gone with the last. A lost device leaves at once,
