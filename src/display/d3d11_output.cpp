@@ -31,7 +31,7 @@ struct Bytecode {
 constexpr int kAxisTaps[] = {1, 2, 3, 4, 6, 8};
 constexpr int kAxisSizes = sizeof kAxisTaps / sizeof kAxisTaps[0];
 // There are shaders for the pairs of counts at most this many places apart
-// in kAxisTaps, all but one a side (the single tap).
+// in kAxisTaps, but for one by one: that is the single tap.
 constexpr int kSpread = 2;
 
 // Which of the Area shaders takes kAxisTaps[across] by kAxisTaps[down]
