@@ -78,12 +78,15 @@ Fn Entry(HMODULE module, const char *name) {
 // `Colour` holds the record's coefficients.
 //
 // Shrinking, the Area shaders (AreaSource) average each window pixel's
-// footprint (`reach` frame pixels across and down) with a grid of bilinear
-// samples spread evenly over it. A bilinear sample half-way between two
-// texels is their mean, so at an even ratio the taps add up to exactly the
-// footprint's box average; at other ratios the edge texels weigh a little
-// less. The conversion is affine, so averaging the planes before it is
-// averaging the picture after it, clamping apart.
+// footprint (`reach` frame pixels across and down), each texel weighed by
+// how much of it the footprint covers. A bilinear sample between two texels
+// weighs them as its place between them says, so one sample takes a pair of
+// texels in the ratio of their weights; a grid of such samples, each
+// weighed by its pair's share, is the footprint's box average. The pairs
+// are the texels nearest the footprint's centre: at an integer ratio they
+// hold it all, at others they may leave a sliver at an edge. The conversion
+// is affine, so averaging the planes before it is averaging the picture
+// after it, clamping apart.
 const char kShaderSource[] = R"(
 cbuffer View : register(b0) {
     float4 source;
@@ -174,56 +177,92 @@ bool CompileOne(pD3DCompile compile, const char *entry, const char *profile, Byt
     return code->bytes != nullptr;
 }
 
-// `plane`'s samples over a grid of `columns` by `rows`, spread evenly over
-// the footprint from `first` by `stride`, summed into `sum`.
-void WriteTaps(std::string *source, const char *sum, const char *plane, const char *first,
-               const char *stride, int columns, int rows) {
-    char line[160];
-    for (int row = 0; row < rows; ++row)
-        for (int column = 0; column < columns; ++column) {
+// Along one axis (`x` or `y`) of a footprint from `start` to `end`, in
+// texels, the pairs of texels from `first` on: for pair k, `<name><k>` its
+// sample's place, in the texture's coordinates (`toTexture` times texels),
+// and `<name><k>Share` its weight. Returns the sum of the shares.
+std::string WriteAxis(std::string *source, const std::string &name, const char *axis,
+                      const char *toTexture, const char *prefix, int pairs) {
+    char line[512];
+    std::string shares;
+    for (int k = 0; k < pairs; ++k) {
+        const std::string pair = name + std::to_string(k);
+        std::snprintf(line, sizeof line,
+                      "    float %sNear = saturate(min(%sFirst.%s + %d, %sEnd.%s) - "
+                      "max(%sFirst.%s + %d, %sStart.%s));\n"
+                      "    float %sFar = saturate(min(%sFirst.%s + %d, %sEnd.%s) - "
+                      "max(%sFirst.%s + %d, %sStart.%s));\n"
+                      "    float %sShare = %sNear + %sFar;\n"
+                      "    float %s = (%sFirst.%s + %d.5 + %sFar / max(%sShare, 0.001)) * %s;\n",
+                      pair.c_str(), prefix, axis, 2 * k + 1, prefix, axis, prefix, axis, 2 * k,
+                      prefix, axis, pair.c_str(), prefix, axis, 2 * k + 2, prefix, axis, prefix,
+                      axis, 2 * k + 1, prefix, axis, pair.c_str(), pair.c_str(), pair.c_str(),
+                      pair.c_str(), prefix, axis, 2 * k, pair.c_str(), pair.c_str(), toTexture);
+        *source += line;
+        shares += (k ? " + " : "") + pair + "Share";
+    }
+    return "(" + shares + ")";
+}
+
+// A footprint, `centre` and `reach` in a plane's texels, as `across` by
+// `down` pairs; returns the sum of their weights.
+std::string WriteFootprint(std::string *source, const char *prefix, const char *centre,
+                           const char *reach, const char *toTexture, int across, int down) {
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "    float2 %sStart = %s - 0.5 * %s, %sEnd = %s + 0.5 * %s;\n"
+                  "    float2 %sFirst = floor(%s - float2(%d, %d) + 0.5);\n"
+                  "    float2 %sToTexture = %s;\n",
+                  prefix, centre, reach, prefix, centre, reach, prefix, centre, across, down,
+                  prefix, toTexture);
+    *source += line;
+    const std::string toX = std::string(prefix) + "ToTexture.x";
+    const std::string toY = std::string(prefix) + "ToTexture.y";
+    const std::string xs =
+        WriteAxis(source, std::string(prefix) + "X", "x", toX.c_str(), prefix, across);
+    const std::string ys =
+        WriteAxis(source, std::string(prefix) + "Y", "y", toY.c_str(), prefix, down);
+    return xs + " * " + ys;
+}
+
+// `plane` averaged over footprint `prefix` into `mean`.
+void WriteMean(std::string *source, const char *mean, const char *plane, const char *prefix,
+               const std::string &weights, int across, int down) {
+    char line[512];
+    std::snprintf(line, sizeof line, "    float4 %s = 0;\n", mean);
+    *source += line;
+    for (int row = 0; row < down; ++row)
+        for (int column = 0; column < across; ++column) {
             std::snprintf(line, sizeof line,
-                          "    %s += %s.Sample(planeSampler, %s + %s * float2(%d, %d));\n", sum,
-                          plane, first, stride, column, row);
+                          "    %s += %s.Sample(planeSampler, float2(%sX%d, %sY%d)) * "
+                          "(%sX%dShare * %sY%dShare);\n",
+                          mean, plane, prefix, column, prefix, row, prefix, column, prefix, row);
             *source += line;
         }
+    std::snprintf(line, sizeof line, "    %s /= max(%s, 0.001);\n", mean, weights.c_str());
+    *source += line;
 }
 
-// The shader source with the Area shaders of `across` by `down` luma
-// samples, written out; chroma, half as fine, takes half as many.
+// The shader source with the Area shaders of `across` by `down` pairs of
+// luma texels, written out; chroma, half as fine, takes half as many.
 std::string AreaSource(int across, int down) {
     const int chromaAcross = (across + 1) / 2, chromaDown = (down + 1) / 2;
-    char head[640];
-    std::snprintf(head, sizeof head, R"(
-float4 AreaFromPlanes(Vertex input) : SV_Target {
-    float2 corner = input.frame - 0.5 * reach.xy;
-    float2 lumaStride = reach.xy / float2(%d, %d) * scale.xy;
-    float2 lumaFirst = corner * scale.xy + 0.5 * lumaStride;
-    float2 chromaStride = reach.xy / float2(%d, %d) * scale.zw;
-    float2 chromaFirst = corner * scale.zw + 0.5 * chromaStride;
-    float4 lumaSum = 0, blueSum = 0, redSum = 0;
-)",
-                  across, down, chromaAcross, chromaDown);
     std::string source = kShaderSource;
-    source += head;
-    WriteTaps(&source, "lumaSum", "lumaPlane", "lumaFirst", "lumaStride", across, down);
-    WriteTaps(&source, "blueSum", "bluePlane", "chromaFirst", "chromaStride", chromaAcross,
-              chromaDown);
-    WriteTaps(&source, "redSum", "redPlane", "chromaFirst", "chromaStride", chromaAcross,
-              chromaDown);
-    std::snprintf(head, sizeof head, R"(    CONVERTED(lumaSum.r / %d, blueSum.r / %d, redSum.r / %d)
-}
-
-float4 AreaFromPicture(Vertex input) : SV_Target {
-    float2 lumaStride = reach.xy / float2(%d, %d) * scale.xy;
-    float2 lumaFirst = (input.frame - 0.5 * reach.xy) * scale.xy + 0.5 * lumaStride;
-    float4 lumaSum = 0;
-)",
-                  across * down, chromaAcross * chromaDown, chromaAcross * chromaDown, across,
-                  down);
-    source += head;
-    WriteTaps(&source, "lumaSum", "lumaPlane", "lumaFirst", "lumaStride", across, down);
-    std::snprintf(head, sizeof head, "    return float4(lumaSum.rgb / %d, 1);\n}\n", across * down);
-    source += head;
+    source += "\nfloat4 AreaFromPlanes(Vertex input) : SV_Target {\n";
+    const std::string luma =
+        WriteFootprint(&source, "luma", "input.frame", "reach.xy", "scale.xy", across, down);
+    const std::string chroma =
+        WriteFootprint(&source, "chroma", "input.frame * 0.5", "reach.xy * 0.5", "scale.zw * 2",
+                       chromaAcross, chromaDown);
+    WriteMean(&source, "lumaMean", "lumaPlane", "luma", luma, across, down);
+    WriteMean(&source, "blueMean", "bluePlane", "chroma", chroma, chromaAcross, chromaDown);
+    WriteMean(&source, "redMean", "redPlane", "chroma", chroma, chromaAcross, chromaDown);
+    source += "    CONVERTED(lumaMean.r, blueMean.r, redMean.r)\n}\n";
+    source += "\nfloat4 AreaFromPicture(Vertex input) : SV_Target {\n";
+    const std::string picture =
+        WriteFootprint(&source, "luma", "input.frame", "reach.xy", "scale.xy", across, down);
+    WriteMean(&source, "pictureMean", "lumaPlane", "luma", picture, across, down);
+    source += "    return float4(pictureMean.rgb, 1);\n}\n";
     return source;
 }
 
@@ -303,9 +342,10 @@ ViewConstants MakeView(const RECT &source, bool mirrored, int32_t width, int32_t
 }
 
 // Where one axis's footprint, `reach` texels, takes its count in kAxisTaps.
-// A tap averages two texels a side; up to 2.2 a tap (a 1080-line frame in
-// a 252-line tile) is left to the taps' overlap rather than to half as many
-// again. Past the last count the taps spread out: a tile that small is past reading.
+// A sample takes two texels; a footprint up to 2.2 a sample (a 1080-line
+// frame in a 252-line tile) leaves slivers at its edges out rather than
+// take half as many samples again. Past the last count the footprint's
+// edges are left out: a tile that small is past reading.
 int AxisSize(float reach) {
     const float taps = std::ceil(reach / 2.2f);
     int size = 0;
