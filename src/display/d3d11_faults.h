@@ -1,5 +1,6 @@
 // Where a test stands between the Direct3D 11 outputs and Direct3D: the two
-// calls that find a device gone, and devices made over calls of its own.
+// calls that find a device gone, the one a device may do without, and
+// devices made over calls of its own.
 #pragma once
 
 #include <windows.h>
@@ -22,6 +23,9 @@ public:
                                  ID3D11DeviceContext **context);
     // Present(0, 0): a blit that never waits for the vertical blank.
     virtual HRESULT Present(IDXGISwapChain *swapChain);
+    // CreatePixelShader for the shrinking filters, which a device can do without.
+    virtual HRESULT CreateAreaShader(ID3D11Device *device, const void *code, SIZE_T size,
+                                     ID3D11PixelShader **shader);
 };
 
 // A pool of devices of its own, made over `calls`.

@@ -9,9 +9,11 @@
 #include <dxgi.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "convert/colour.h"
@@ -23,9 +25,37 @@ struct Bytecode {
     size_t size = 0;
 };
 
+// The Area shaders' counts of samples across and down, chosen apart, from
+// the least; each takes a footprint up to 2.2 times as wide. A frame shrunk
+// into a tile of another shape takes fewer samples down than across.
+constexpr int kAxisTaps[] = {1, 2, 3, 4, 6, 8};
+constexpr int kAxisSizes = sizeof kAxisTaps / sizeof kAxisTaps[0];
+// There are shaders for the pairs of counts at most this many places apart
+// in kAxisTaps, but for one by one: that is the single tap.
+constexpr int kSpread = 2;
+
+// Which of the Area shaders takes kAxisTaps[across] by kAxisTaps[down]
+// samples; -1 for a pair without one.
+constexpr int AreaIndex(int across, int down) {
+    int index = 0;
+    for (int a = 0; a < kAxisSizes; ++a)
+        for (int d = 0; d < kAxisSizes; ++d) {
+            if ((a == 0 && d == 0) || a - d > kSpread || d - a > kSpread) continue;
+            if (a == across && d == down) return index;
+            ++index;
+        }
+    return -1;
+}
+static_assert(AreaIndex(kAxisSizes - 1, kAxisSizes - 1) == kAreaSizes - 1,
+              "kAreaSizes counts the pairs of AreaIndex");
+
 // Compiled once per process; every device makes its shaders from it.
 struct ShaderCode {
     Bytecode stretch, fromPlanes, fromPicture;
+    // The shrinking filters, one pair for each pair of counts; all
+    // empty when one did not compile, and frames are then shrunk with the
+    // single tap.
+    Bytecode areaFromPlanes[kAreaSizes], areaFromPicture[kAreaSizes];
     bool compiled = false;
 };
 
@@ -46,10 +76,22 @@ Fn Entry(HMODULE module, const char *name) {
 // planes are sampled at the frame coordinate, the chroma planes at half of
 // it, so an odd last column or row clamps to the last chroma sample.
 // `Colour` holds the record's coefficients.
+//
+// Shrinking, the Area shaders (AreaSource) average each window pixel's
+// footprint (`reach` frame pixels across and down), each texel weighed by
+// how much of it the footprint covers. A bilinear sample between two texels
+// weighs them as its place between them says, so one sample takes a pair of
+// texels in the ratio of their weights; a grid of such samples, each
+// weighed by its pair's share, is the footprint's box average. The pairs
+// are the texels nearest the footprint's centre: at an integer ratio they
+// hold it all, at others they may leave a sliver at an edge. The conversion
+// is affine, so averaging the planes before it is averaging the picture
+// after it, clamping apart.
 const char kShaderSource[] = R"(
 cbuffer View : register(b0) {
     float4 source;
     float4 scale;
+    float4 reach;
 };
 cbuffer Colour : register(b1) {
     float4 lumaTerms;    // step, bias, rounding
@@ -73,15 +115,21 @@ Vertex Stretch(uint id : SV_VertexID) {
     return output;
 }
 
+// The conversion of three sampled bytes. The compiler Wine carries takes no
+// calls of user functions, nor loops yet: macros and straight-line code.
+#define CONVERTED(lumaSample, blueSample, redSample)                                    \
+    float y = (lumaSample) * 255 - lumaTerms.y;                                         \
+    float u = (blueSample) * 255 - CHROMA_BIAS;                                         \
+    float v = (redSample) * 255 - CHROMA_BIAS;                                          \
+    float luma = lumaTerms.x * y + lumaTerms.z + 0.5;                                   \
+    float3 sum = float3(luma + chromaSteps.w * v, luma - chromaSteps.y * u - chromaSteps.z * v, \
+                        luma + chromaSteps.x * u);                                      \
+    return float4(saturate(floor(sum / FIXED_ONE) / 255), 1);
+
 float4 FromPlanes(Vertex input) : SV_Target {
     float2 chroma = input.frame * scale.zw;
-    float y = lumaPlane.Sample(planeSampler, input.frame * scale.xy).r * 255 - lumaTerms.y;
-    float u = bluePlane.Sample(planeSampler, chroma).r * 255 - CHROMA_BIAS;
-    float v = redPlane.Sample(planeSampler, chroma).r * 255 - CHROMA_BIAS;
-    float luma = lumaTerms.x * y + lumaTerms.z + 0.5;
-    float3 sum = float3(luma + chromaSteps.w * v, luma - chromaSteps.y * u - chromaSteps.z * v,
-                        luma + chromaSteps.x * u);
-    return float4(saturate(floor(sum / FIXED_ONE) / 255), 1);
+    CONVERTED(lumaPlane.Sample(planeSampler, input.frame * scale.xy).r,
+              bluePlane.Sample(planeSampler, chroma).r, redPlane.Sample(planeSampler, chroma).r)
 }
 
 float4 FromPicture(Vertex input) : SV_Target {
@@ -116,17 +164,121 @@ private:
     int count = 0;
 };
 
-bool CompileOne(pD3DCompile compile, const char *entry, const char *profile, Bytecode *code) {
+bool CompileOne(pD3DCompile compile, const char *entry, const char *profile, Bytecode *code,
+                const char *source = kShaderSource, size_t length = sizeof kShaderSource - 1) {
     const ColourMacros macros;
     Com<ID3DBlob> blob, errors;
-    if (FAILED(compile(kShaderSource, sizeof kShaderSource - 1, "d3d11_output", macros.List(),
-                       nullptr, entry, profile, D3DCOMPILE_OPTIMIZATION_LEVEL3, 0, blob.Out(),
-                       errors.Out())))
+    if (FAILED(compile(source, length, "d3d11_output", macros.List(), nullptr, entry, profile,
+                       D3DCOMPILE_OPTIMIZATION_LEVEL3, 0, blob.Out(), errors.Out())))
         return false;
     code->size = blob->GetBufferSize();
     code->bytes.reset(new (std::nothrow) uint8_t[code->size]);
     if (code->bytes) std::memcpy(code->bytes.get(), blob->GetBufferPointer(), code->size);
     return code->bytes != nullptr;
+}
+
+// Along one axis (`x` or `y`) of a footprint from `start` to `end`, in
+// texels, the pairs of texels from `first` on: for pair k, `<name><k>` its
+// sample's place, in the texture's coordinates (`toTexture` times texels),
+// and `<name><k>Share` its weight. Returns the sum of the shares.
+std::string WriteAxis(std::string *source, const std::string &name, const char *axis,
+                      const char *toTexture, const char *prefix, int pairs) {
+    char line[512];
+    std::string shares;
+    for (int k = 0; k < pairs; ++k) {
+        const std::string pair = name + std::to_string(k);
+        std::snprintf(line, sizeof line,
+                      "    float %sNear = saturate(min(%sFirst.%s + %d, %sEnd.%s) - "
+                      "max(%sFirst.%s + %d, %sStart.%s));\n"
+                      "    float %sFar = saturate(min(%sFirst.%s + %d, %sEnd.%s) - "
+                      "max(%sFirst.%s + %d, %sStart.%s));\n"
+                      "    float %sShare = %sNear + %sFar;\n"
+                      "    float %s = (%sFirst.%s + %d.5 + %sFar / max(%sShare, 0.001)) * %s;\n",
+                      pair.c_str(), prefix, axis, 2 * k + 1, prefix, axis, prefix, axis, 2 * k,
+                      prefix, axis, pair.c_str(), prefix, axis, 2 * k + 2, prefix, axis, prefix,
+                      axis, 2 * k + 1, prefix, axis, pair.c_str(), pair.c_str(), pair.c_str(),
+                      pair.c_str(), prefix, axis, 2 * k, pair.c_str(), pair.c_str(), toTexture);
+        *source += line;
+        shares += (k ? " + " : "") + pair + "Share";
+    }
+    return "(" + shares + ")";
+}
+
+// A footprint, `centre` and `reach` in a plane's texels, as `across` by
+// `down` pairs; returns the sum of their weights.
+std::string WriteFootprint(std::string *source, const char *prefix, const char *centre,
+                           const char *reach, const char *toTexture, int across, int down) {
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "    float2 %sStart = %s - 0.5 * %s, %sEnd = %s + 0.5 * %s;\n"
+                  "    float2 %sFirst = floor(%s - float2(%d, %d) + 0.5);\n"
+                  "    float2 %sToTexture = %s;\n",
+                  prefix, centre, reach, prefix, centre, reach, prefix, centre, across, down,
+                  prefix, toTexture);
+    *source += line;
+    const std::string toX = std::string(prefix) + "ToTexture.x";
+    const std::string toY = std::string(prefix) + "ToTexture.y";
+    const std::string xs =
+        WriteAxis(source, std::string(prefix) + "X", "x", toX.c_str(), prefix, across);
+    const std::string ys =
+        WriteAxis(source, std::string(prefix) + "Y", "y", toY.c_str(), prefix, down);
+    return xs + " * " + ys;
+}
+
+// `plane` averaged over footprint `prefix` into `mean`.
+void WriteMean(std::string *source, const char *mean, const char *plane, const char *prefix,
+               const std::string &weights, int across, int down) {
+    char line[512];
+    std::snprintf(line, sizeof line, "    float4 %s = 0;\n", mean);
+    *source += line;
+    for (int row = 0; row < down; ++row)
+        for (int column = 0; column < across; ++column) {
+            std::snprintf(line, sizeof line,
+                          "    %s += %s.Sample(planeSampler, float2(%sX%d, %sY%d)) * "
+                          "(%sX%dShare * %sY%dShare);\n",
+                          mean, plane, prefix, column, prefix, row, prefix, column, prefix, row);
+            *source += line;
+        }
+    std::snprintf(line, sizeof line, "    %s /= max(%s, 0.001);\n", mean, weights.c_str());
+    *source += line;
+}
+
+// The shader source with the Area shaders of `across` by `down` pairs of
+// luma texels, written out; chroma, half as fine, takes half as many.
+std::string AreaSource(int across, int down) {
+    const int chromaAcross = (across + 1) / 2, chromaDown = (down + 1) / 2;
+    std::string source = kShaderSource;
+    source += "\nfloat4 AreaFromPlanes(Vertex input) : SV_Target {\n";
+    const std::string luma =
+        WriteFootprint(&source, "luma", "input.frame", "reach.xy", "scale.xy", across, down);
+    const std::string chroma =
+        WriteFootprint(&source, "chroma", "input.frame * 0.5", "reach.xy * 0.5", "scale.zw * 2",
+                       chromaAcross, chromaDown);
+    WriteMean(&source, "lumaMean", "lumaPlane", "luma", luma, across, down);
+    WriteMean(&source, "blueMean", "bluePlane", "chroma", chroma, chromaAcross, chromaDown);
+    WriteMean(&source, "redMean", "redPlane", "chroma", chroma, chromaAcross, chromaDown);
+    source += "    CONVERTED(lumaMean.r, blueMean.r, redMean.r)\n}\n";
+    source += "\nfloat4 AreaFromPicture(Vertex input) : SV_Target {\n";
+    const std::string picture =
+        WriteFootprint(&source, "luma", "input.frame", "reach.xy", "scale.xy", across, down);
+    WriteMean(&source, "pictureMean", "lumaPlane", "luma", picture, across, down);
+    source += "    return float4(pictureMean.rgb, 1);\n}\n";
+    return source;
+}
+
+bool CompileArea(pD3DCompile compile) {
+    for (int across = 0; across < kAxisSizes; ++across)
+        for (int down = 0; down < kAxisSizes; ++down) {
+            const int index = AreaIndex(across, down);
+            if (index < 0) continue;
+            const std::string source = AreaSource(kAxisTaps[across], kAxisTaps[down]);
+            if (!CompileOne(compile, "AreaFromPlanes", "ps_4_0", &shaderCode.areaFromPlanes[index],
+                            source.data(), source.size()) ||
+                !CompileOne(compile, "AreaFromPicture", "ps_4_0",
+                            &shaderCode.areaFromPicture[index], source.data(), source.size()))
+                return false;
+        }
+    return true;
 }
 
 // Once per process; the compiler is let go afterwards, every device takes the bytecode.
@@ -138,6 +290,12 @@ BOOL CALLBACK CompileShaders(PINIT_ONCE, void *, void **) {
                           CompileOne(compile, "Stretch", "vs_4_0", &shaderCode.stretch) &&
                           CompileOne(compile, "FromPlanes", "ps_4_0", &shaderCode.fromPlanes) &&
                           CompileOne(compile, "FromPicture", "ps_4_0", &shaderCode.fromPicture);
+    // All or none: without them the devices shrink with the single tap.
+    if (shaderCode.compiled && !CompileArea(compile))
+        for (int size = 0; size < kAreaSizes; ++size) {
+            shaderCode.areaFromPlanes[size].bytes.reset();
+            shaderCode.areaFromPicture[size].bytes.reset();
+        }
     FreeLibrary(compiler);
     return TRUE;
 }
@@ -151,6 +309,7 @@ const ShaderCode *Shaders() {
 struct ViewConstants {
     float source[4];
     float scale[4];
+    float reach[4];
 };
 
 // The constant buffer `Colour` of the pixel shader; every step is below 2^24,
@@ -170,12 +329,37 @@ constexpr int32_t kMaxSide = D3D11_REQ_TEXTURE2D_U_OR_V_DIMENSION;
 
 int32_t ChromaSide(int32_t side) { return side / 2 > 0 ? side / 2 : 1; }
 
-ViewConstants MakeView(const RECT &source, bool mirrored, int32_t width, int32_t height) {
+// `source` shown over a client area of clientWidth x clientHeight.
+ViewConstants MakeView(const RECT &source, bool mirrored, int32_t width, int32_t height,
+                       LONG clientWidth, LONG clientHeight) {
     const LONG left = mirrored ? source.right : source.left;
     const LONG right = mirrored ? source.left : source.right;
     return ViewConstants{{float(left), float(source.top), float(right), float(source.bottom)},
                          {1.0f / float(width), 1.0f / float(height),
-                          0.5f / float(ChromaSide(width)), 0.5f / float(ChromaSide(height))}};
+                          0.5f / float(ChromaSide(width)), 0.5f / float(ChromaSide(height))},
+                         {float(source.right - source.left) / float(clientWidth),
+                          float(source.bottom - source.top) / float(clientHeight), 0, 0}};
+}
+
+// Where one axis's footprint, `reach` texels, takes its count in kAxisTaps.
+// A sample takes two texels; a footprint up to 2.2 a sample (a 1080-line
+// frame in a 252-line tile) leaves slivers at its edges out rather than
+// take half as many samples again. Past the last count the footprint's
+// edges are left out: a tile that small is past reading.
+int AxisSize(float reach) {
+    const float taps = std::ceil(reach / 2.2f);
+    int size = 0;
+    while (size + 1 < kAxisSizes && float(kAxisTaps[size]) < taps) ++size;
+    return size;
+}
+
+// Which of the Area shaders shrinks `view`'s footprint, or -1 when one tap
+// covers it. A shape past the shaders' spread takes more samples than it needs.
+int AreaSize(const ViewConstants &view) {
+    int across = AxisSize(view.reach[0]), down = AxisSize(view.reach[1]);
+    across = std::max(across, down - kSpread);
+    down = std::max(down, across - kSpread);
+    return AreaIndex(across, down);
 }
 
 }  // namespace
@@ -196,6 +380,11 @@ HRESULT D3D11Calls::CreateDevice(HMODULE d3d11, IDXGIAdapter *adapter, ID3D11Dev
 }
 
 HRESULT D3D11Calls::Present(IDXGISwapChain *swapChain) { return swapChain->Present(0, 0); }
+
+HRESULT D3D11Calls::CreateAreaShader(ID3D11Device *device, const void *code, SIZE_T size,
+                                     ID3D11PixelShader **shader) {
+    return device->CreatePixelShader(code, size, nullptr, shader);
+}
 
 namespace {
 
@@ -289,6 +478,24 @@ bool D3D11Devices::Device::MakePipeline(const ShaderCode &code) {
            MakeSampler(D3D11_FILTER_MIN_MAG_MIP_LINEAR, &linear) && MakeQueries();
 }
 
+// Without them the device still shows frames, shrunk with the single tap.
+void D3D11Devices::Device::MakeAreaShaders(const ShaderCode &code) {
+    for (int size = 0; size < kAreaSizes; ++size) {
+        const Bytecode &planes = code.areaFromPlanes[size], &picture = code.areaFromPicture[size];
+        if (!planes.bytes || !picture.bytes ||
+            FAILED(owner.calls.CreateAreaShader(device.Get(), planes.bytes.get(), planes.size,
+                                                areaFromPlanes[size].Out())) ||
+            FAILED(owner.calls.CreateAreaShader(device.Get(), picture.bytes.get(), picture.size,
+                                                areaFromPicture[size].Out()))) {
+            for (int made = 0; made <= size; ++made) {
+                areaFromPlanes[made].Reset();
+                areaFromPicture[made].Reset();
+            }
+            return;
+        }
+    }
+}
+
 bool D3D11Devices::Device::MakeQueries() {
     const D3D11_QUERY_DESC desc = {D3D11_QUERY_EVENT, 0};
     for (Com<ID3D11Query> &query : sent)
@@ -343,6 +550,7 @@ std::shared_ptr<D3D11Devices::Device> D3D11Devices::For(HWND window) {
         if (SameAdapter(entry.first, id)) return entry.second.lock();
     std::shared_ptr<Device> made(new (std::nothrow) Device(*this, id));
     if (!made || !made->Open(adapter.Get()) || !made->MakePipeline(*code)) return nullptr;
+    made->MakeAreaShaders(*code);
     table.emplace_back(id, made);
     return made;
 }
@@ -459,7 +667,7 @@ bool D3D11Output::WindowChain::MakePlane(int index, int32_t planeWidth, int32_t 
 // Device calls that make objects are thread-safe: none of this needs the lock.
 bool D3D11Output::WindowChain::Make() {
     const RECT whole = {0, 0, width, height};
-    lastView = MakeView(whole, false, width, height);
+    lastView = MakeView(whole, false, width, height, width, height);
     lastColour = &colour::kBt601Studio;
     const ColourConstants initialColour = MakeColour(*lastColour);
     return MakeConstants(&lastView, sizeof lastView, &own.wholeFrame) &&
@@ -692,7 +900,6 @@ Presented D3D11Output::WindowChain::Show(HWND window, const FrameContext &handed
     RECT client = {};
     if (!GetClientRect(window, &client)) return Presented::SetUpAgain;
     if (client.right <= 0 || client.bottom <= 0) return Presented::Shown;
-    const ViewConstants view = MakeView(handed.source, handed.mirrored, width, height);
     const bool osd = handed.osd.HasText();
     shared->WaitForRoom();
     AutoLock lock(shared->contextLock);
@@ -701,15 +908,22 @@ Presented D3D11Output::WindowChain::Show(HWND window, const FrameContext &handed
     Upload(handed.frame);
     SetColour(handed.colour);
     if (osd && !PaintOsd(handed.osd)) return Presented::SetUpAgain;
+    const ViewConstants view =
+        MakeView(handed.source, handed.mirrored, width, height, clientWidth, clientHeight);
     SetView(view);
+    // Smooth unless asked for the single tap, which is all upscaling needs.
+    const int size = handed.scaling == Scaling::Fast ? -1 : AreaSize(view);
+    const bool area = size >= 0 && shared->areaFromPlanes[size];
     if (osd) {
         ID3D11ShaderResourceView *const views[1] = {own.pictureView.Get()};
-        Pass(own.backBuffer.Get(), clientWidth, clientHeight, shared->fromPicture.Get(), views, 1,
+        Pass(own.backBuffer.Get(), clientWidth, clientHeight,
+             area ? shared->areaFromPicture[size].Get() : shared->fromPicture.Get(), views, 1,
              shared->linear.Get(), own.view.Get());
     } else {
         ID3D11ShaderResourceView *const views[3] = {
             own.planeViews[0].Get(), own.planeViews[1].Get(), own.planeViews[2].Get()};
-        Pass(own.backBuffer.Get(), clientWidth, clientHeight, shared->fromPlanes.Get(), views, 3,
+        Pass(own.backBuffer.Get(), clientWidth, clientHeight,
+             area ? shared->areaFromPlanes[size].Get() : shared->fromPlanes.Get(), views, 3,
              shared->linear.Get(), own.view.Get());
     }
     if (CopyWanted(window)) CopyToWindow(window);

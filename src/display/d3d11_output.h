@@ -40,6 +40,10 @@ namespace kestra {
 class D3D11Calls;  // display/d3d11_faults.h
 struct ShaderCode;
 
+// How many shrinking filters, each for a range of ratios across and down, a
+// device holds.
+constexpr int kAreaSizes = 23;
+
 // One device per adapter for the outputs made from here: made for the first
 // output on that adapter, gone with the last. A lost device leaves at once,
 // so every output set up again after a loss shares one new device.
@@ -80,6 +84,7 @@ struct D3D11Devices::Device {
     bool MakePipeline(const ShaderCode &code);
     bool MakeSampler(D3D11_FILTER filter, Com<ID3D11SamplerState> *sampler);
     bool MakeQueries();
+    void MakeAreaShaders(const ShaderCode &code);
     // Any thread, not under contextLock: takes it, and sleeps outside it.
     void WaitForRoom();
     // Under contextLock, after a Present.
@@ -96,6 +101,9 @@ struct D3D11Devices::Device {
     Com<IDXGIFactory> factory;
     Com<ID3D11VertexShader> stretch;
     Com<ID3D11PixelShader> fromPlanes, fromPicture;
+    // All or none: the shrinking filters, for a picture smaller than half
+    // the frame's, by how many samples they take (display/d3d11_output.cpp).
+    Com<ID3D11PixelShader> areaFromPlanes[kAreaSizes], areaFromPicture[kAreaSizes];
     Com<ID3D11SamplerState> point, linear;
 
     // ---- Any thread, under contextLock. ----
@@ -135,9 +143,11 @@ public:
     // Uploads the frame and converts it with the frame's colour record,
     // paints the OSD on it, then stretches the source rectangle bilinearly
     // over the client area, mirrored when asked, and presents without waiting
-    // for the vertical blank. A removed or reset device fails every output on
-    // it for good: their displays then set their presenters up anew, Direct3D
-    // 11 first, so the same draw gets the one new device or the next presenter.
+    // for the vertical blank. Shrunk by more than two, each window pixel is
+    // the average of its footprint in the frame, unless the frame's scaling
+    // is Fast (the single tap, for a host that wants the cheaper picture). A removed or reset
+    // device fails every output on it for good: their displays then set their presenters up anew,
+    // Direct3D 11 first, so the same draw gets the one new device or the next presenter.
     Presented Present(const FrameContext &context) override;
     // Lets the swap chain, the textures and the device go (KESTRA_DWFreeDraw).
     void Release() override;

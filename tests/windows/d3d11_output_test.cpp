@@ -88,6 +88,7 @@ struct Handed {
     bool mirrored = false;
     OsdPainter osd = {};
     const colour::Record *colour = &colour::kBt601Studio;
+    Scaling scaling = Scaling::Default;
 };
 
 class NoDrawing : public HostDrawing {
@@ -99,8 +100,8 @@ public:
 Presented Present(D3D11Output &output, const Handed &handed) {
     const NoDrawing drawing;
     const WindowTarget window = {};
-    return output.Present(FrameContext{handed.frame, handed.source, handed.mirrored, *handed.colour,
-                                       handed.osd, drawing, window});
+    return output.Present(FrameContext{handed.frame, handed.source, handed.mirrored, handed.scaling,
+                                       *handed.colour, handed.osd, drawing, window});
 }
 
 // What a check found wrong with the client area, or "" when it holds.
@@ -443,6 +444,34 @@ TEST_F(SharedDeviceTest, LostDeviceSetsEveryDisplayOnItUpAgainOnOneNewDevice) {
 }
 
 // Wine draws a child window's Direct3D into an off-screen GL window.
+// Direct3D's own calls, but the shrinking filters cannot be made.
+class NoAreaCalls : public D3D11Calls {
+public:
+    HRESULT CreateAreaShader(ID3D11Device *, const void *, SIZE_T, ID3D11PixelShader **) override {
+        return E_OUTOFMEMORY;
+    }
+};
+
+// Shrunk six times, columns 2 and 3 of every 6 white: the single tap lands
+// between them and shows white, the footprint's average is grey.
+TEST_F(D3D11OutputTest, ShrinksByTheFootprintOrWithoutItsFilterByTheSingleTap) {
+    ASSERT_TRUE(Open(32, 16, 192, 96));
+    Planes planes(192, 96);
+    planes.Fill([](int x, int, uint8_t *yuv) {
+        yuv[0] = x % 6 == 2 || x % 6 == 3 ? 235 : 16, yuv[1] = yuv[2] = 128;
+    });
+    const Handed frame{planes.Frame(), planes.Whole()};
+    EXPECT_EQ(ShowUntil(frame, AllOf(Converted(89, 128, 128))), "");
+
+    NoAreaCalls calls;
+    D3D11DevicesOver devices{calls};
+    output.reset();
+    output = D3D11Output::Create(PresenterSetUp{window, 192, 96, {}, OnWine()}, devices);
+    ASSERT_TRUE(output);
+    EXPECT_EQ(ShowUntil(frame, AllOf(Converted(235, 128, 128))), "");
+    output.reset();
+}
+
 TEST_F(D3D11OutputTest, ChildWindowUnderWineIsRefused) {
     window = host::CreateHostWindow(64, 64);
     HWND child = host::CreateChildWindow(window, 8, 8, 32, 32);
