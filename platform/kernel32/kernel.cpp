@@ -169,13 +169,26 @@ struct Event {
     bool signalled;
 };
 
-std::mutex eventsLock;
-std::map<uintptr_t, std::shared_ptr<Event>> events;
+// The handle table lives as long as the process, never destroyed: a thread
+// still running while the process exits (a wave player's hand-off thread,
+// closing its events) would otherwise find it freed by the static
+// destructors. Windows stops a process's other threads before anything of it
+// goes away.
+struct EventTable {
+    std::mutex lock;
+    std::map<uintptr_t, std::shared_ptr<Event>> events;
+};
+
+EventTable &Events() {
+    static EventTable *const table = new EventTable;
+    return *table;
+}
 
 std::shared_ptr<Event> FindEvent(HANDLE handle) {
-    std::lock_guard<std::mutex> hold(eventsLock);
-    auto found = events.find(reinterpret_cast<uintptr_t>(handle));
-    return found == events.end() ? nullptr : found->second;
+    EventTable &table = Events();
+    std::lock_guard<std::mutex> hold(table.lock);
+    auto found = table.events.find(reinterpret_cast<uintptr_t>(handle));
+    return found == table.events.end() ? nullptr : found->second;
 }
 
 }  // namespace
@@ -269,8 +282,9 @@ void WINAPI SetLastError(DWORD error) { lastError = error; }
 // Events are the only handles with state; any other handle closes as a no-op.
 BOOL WINAPI CloseHandle(HANDLE handle) {
     if (!handle) return FALSE;
-    std::lock_guard<std::mutex> hold(eventsLock);
-    if (events.erase(reinterpret_cast<uintptr_t>(handle)) != 0)
+    EventTable &table = Events();
+    std::lock_guard<std::mutex> hold(table.lock);
+    if (table.events.erase(reinterpret_cast<uintptr_t>(handle)) != 0)
         kplat::CountObject(KPLAT_OBJ_EVENT, -1);
     return TRUE;
 }
@@ -286,8 +300,9 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initial
     event->manualReset = manualReset != FALSE;
     event->signalled = initialState != FALSE;
     const uintptr_t handle = kplat::NewHandle();
-    std::lock_guard<std::mutex> hold(eventsLock);
-    events.emplace(handle, std::move(event));
+    EventTable &table = Events();
+    std::lock_guard<std::mutex> hold(table.lock);
+    table.events.emplace(handle, std::move(event));
     kplat::CountObject(KPLAT_OBJ_EVENT, 1);
     return reinterpret_cast<HANDLE>(handle);
 }

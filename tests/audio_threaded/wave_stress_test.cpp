@@ -106,6 +106,10 @@ TEST(WaveStress, PlayersStoppingEachOtherFromTheirCallbacksBothStop) {
     EXPECT_EQ(1, peers[1].stopsReturned.load()) << "the second player's stop of the first";
     EXPECT_EQ(0, KESTRA_WVCloseWave(waves[0]));
     EXPECT_EQ(0, KESTRA_WVCloseWave(waves[1]));
+    // The threads the stops handed the devices to let go of the players last.
+    for (int i = 0; i < 10000 && kplat_live_objects(KPLAT_OBJ_EVENT) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(0, kplat_live_objects(KPLAT_OBJ_EVENT)) << "a player was never let go";
     kplat_audio_set_sink(nullptr);
 }
 
