@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "kestra/kestra.h"
+#include "win_load.h"
 
 namespace {
 
@@ -38,14 +39,10 @@ struct Exports {
     decltype(&KESTRA_yv12_to_rgb24_c) toRgb24;
 };
 
-template <typename Fn>
-bool Find(HMODULE dll, const char *name, Fn *fn) {
-    *fn = reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(dll, name)));
-    return *fn != nullptr;
-}
+using bench::Find;
 
-bool Load(Exports *e) {
-    HMODULE dll = LoadLibraryA("kestra.dll");
+bool Load(const std::string &renderer, Exports *e) {
+    HMODULE dll = bench::LoadKestra(renderer);
     return dll && Find(dll, "KESTRA_DWOpenDraw", &e->open) &&
            Find(dll, "KESTRA_DWSetHwnd", &e->setHwnd) && Find(dll, "KESTRA_DWInitDraw", &e->init) &&
            Find(dll, "KESTRA_DWDrawYUV420", &e->draw) &&
@@ -162,19 +159,8 @@ int main(int argc, char **argv) {
         return 2;
     }
     const std::string renderer = argv[1];
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string ini(path);
-    ini = ini.substr(0, ini.find_last_of("\\/") + 1) + "LOG.INI";
-    const std::string settings = "[VIDEO]\r\nRENDERER=" + renderer + "\r\n";
-    HANDLE file = CreateFileA(ini.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, settings.data(), DWORD(settings.size()), &written, nullptr);
-    CloseHandle(file);
     Exports kestra{};
-    const bool loaded = Load(&kestra);
-    DeleteFileA(ini.c_str());  // read at load
-    if (!loaded) return 1;
+    if (!Load(renderer, &kestra)) return 1;
 
     WNDCLASSA cls = {};
     cls.lpfnWndProc = DefWindowProcA;

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "kestra/kestra.h"
+#include "win_load.h"
 
 namespace {
 
@@ -41,27 +42,16 @@ struct Exports {
     decltype(&KESTRA_DWSetScaling) setScaling;  // null in a library without it
 };
 
-template <typename Fn>
-bool Find(HMODULE dll, const char *name, Fn *fn) {
-    *fn = reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(dll, name)));
-    return *fn != nullptr;
-}
+using bench::Find;
 
-bool Load(Exports *e) {
-    HMODULE dll = LoadLibraryA("kestra.dll");
+bool Load(const std::string &renderer, Exports *e) {
+    HMODULE dll = bench::LoadKestra(renderer);
     if (dll) Find(dll, "KESTRA_DWSetScaling", &e->setScaling);
     return dll && Find(dll, "KESTRA_DWOpenDraw", &e->open) &&
            Find(dll, "KESTRA_DWSetHwnd", &e->setHwnd) && Find(dll, "KESTRA_DWInitDraw", &e->init) &&
            Find(dll, "KESTRA_DWDrawYUV420", &e->draw) &&
            Find(dll, "KESTRA_DWCloseDraw", &e->close) &&
            Find(dll, "KESTRA_DWSetOSDText", &e->setOsd);
-}
-
-std::string ExeDir() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string dir(path);
-    return dir.substr(0, dir.find_last_of("\\/") + 1);
 }
 
 // ---- what the process costs ----
@@ -239,17 +229,11 @@ int main(int argc, char **argv) {
     const std::string scaling = argc > 5 ? argv[5] : "default";
     const bool osd = argc > 6 && std::strcmp(argv[6], "osd") == 0;
     if (source == "hd") frameWidth = 1920, frameHeight = 1080;
-    const std::string ini = ExeDir() + "LOG.INI";
-    const std::string settings = "[VIDEO]\r\nRENDERER=" + renderer + "\r\n";
-    HANDLE file = CreateFileA(ini.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, settings.data(), DWORD(settings.size()), &written, nullptr);
-    CloseHandle(file);
 
     Wall wall;
-    const bool loaded = Load(&wall.kestra);
-    DeleteFileA(ini.c_str());  // read at load, not needed after
-    if (!loaded || count < 1 || (scaling != "default" && !wall.kestra.setScaling)) return 1;
+    if (!Load(renderer, &wall.kestra) || count < 1 ||
+        (scaling != "default" && !wall.kestra.setScaling))
+        return 1;
     MakeWindows(&wall, count);
     for (int d = 0; d < count; ++d) wall.frames.emplace_back(d);
     const Usage before = Measure();
